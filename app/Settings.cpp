@@ -1,0 +1,23 @@
+#include "app/Settings.h"
+
+#include "app/IniStore.h"
+#include "app/NumericText.h"
+
+QString g_SettingsFile;
+QString g_ScriptFile;
+std::uint8_t g_ScriptLoadOpt = 0;
+
+QString ReadIni(const QString& section, const QString& key, const QString& file)
+{
+    return ini::read(file.isEmpty() ? g_SettingsFile : file, section, key);
+}
+
+std::int16_t WriteIni(const QString& section, const QString& key, const QString& value, const QString& file)
+{
+    return ini::write(file.isEmpty() ? g_SettingsFile : file, section, key, value) ? 1 : 0;
+}
+
+double ReadIniNumber(const QString& section, const QString& key, const QString& file)
+{
+    return leadingNumber(ReadIni(section, key, file));
+}

@@ -1,0 +1,33 @@
+// The program-wide state of start-up and the settings file Settings.ini.
+#pragma once
+
+#include <QString>
+#include <cstdint>
+
+// Full path of Settings.ini; set once at start-up, the default file of ReadIni/WriteIni.
+extern QString g_SettingsFile;
+// Full path of the current configuration file.
+extern QString g_ScriptFile;
+// Auto-load option: 0 none, 1 last file, 2 fixed file.
+extern std::uint8_t g_ScriptLoadOpt;
+
+// The section that holds every setting, and its keys.
+inline constexpr const char* settingsSection = "QuorlinVCP";
+namespace settingsKey {
+inline constexpr const char* LoadInSysTray = "LoadInSysTray";
+inline constexpr const char* WarnInSysTray = "WarnInSysTray";
+inline constexpr const char* ScriptLoadOPT = "ScriptLoadOPT";
+inline constexpr const char* ScriptLoadLASTFILE = "ScriptLoadLASTFILE";
+inline constexpr const char* ScriptLoadCONSTFILE = "ScriptLoadCONSTFILE";
+}  // namespace settingsKey
+
+// The value of key in section of file (g_SettingsFile when file is empty); "" when
+// missing, at most 254 characters.
+QString ReadIni(const QString& section, const QString& key, const QString& file = {});
+
+// Stores value; nonzero on success. No caller needs to check it.
+std::int16_t WriteIni(const QString& section, const QString& key, const QString& value,
+                      const QString& file = {});
+
+// A stored number: the leading-number parse of the key's text ("" reads as 0).
+double ReadIniNumber(const QString& section, const QString& key, const QString& file = {});

@@ -1,0 +1,55 @@
+#include "app/StartUp.h"
+
+#include "app/CommandLine.h"
+#include "app/ProgramFiles.h"
+#include "app/Settings.h"
+#include "app/SingleInstance.h"
+#include "app/windows/frmMain.h"
+#include "Version.h"
+
+#include <QApplication>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+bool hasEnvironment(const char* name)
+{
+    const char* value = std::getenv(name);
+    return value && *value;
+}
+}  // namespace
+
+const char* missingDisplayReason()
+{
+    if (hasEnvironment("DISPLAY") || hasEnvironment("WAYLAND_DISPLAY") || hasEnvironment("QT_QPA_PLATFORM"))
+        return "";
+    return "QuorlinVCP needs a graphical desktop: neither DISPLAY nor WAYLAND_DISPLAY is set.\n"
+           "Start it from a desktop session, or set QT_QPA_PLATFORM=offscreen to run it without one.";
+}
+
+int Main(int argc, char** argv)
+{
+    SingleInstance instance(QString::fromUtf8(version::title));
+    if (!instance.isFirst())
+        return 0;
+
+    if (const char* reason = missingDisplayReason(); *reason) {
+        std::fprintf(stderr, "%s\n", reason);
+        return 1;
+    }
+
+    g_SettingsFile = programFilesDir() + QStringLiteral("/Settings.ini");
+
+    QApplication application(argc, argv);
+    application.setApplicationName(QString::fromUtf8(version::productName));
+    application.setApplicationVersion(
+        QStringLiteral("%1.%2.%3").arg(version::major).arg(version::minor).arg(version::revision));
+
+    QStringList arguments = QApplication::arguments();
+    arguments.removeFirst();
+    g_ScriptFile = scriptFileFromArguments(arguments);
+
+    frmMain window;
+    window.show();
+    return QApplication::exec();
+}

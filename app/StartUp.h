@@ -1,0 +1,11 @@
+// The start-up routine of the program.
+#pragma once
+
+// Refuses a second instance (silently), fixes where the settings file lies, takes a
+// configuration file from the command line and shows the main window. Returns the
+// process's exit code once the main window has closed.
+int Main(int argc, char** argv);
+
+// Why the program cannot show a window, or "" when it can: without a display server
+// (no DISPLAY, no WAYLAND_DISPLAY and no platform chosen) Qt would abort obscurely.
+const char* missingDisplayReason();

@@ -1,0 +1,38 @@
+// Run-time binding to the device library: the library file is opened at the first
+// call of any operation, each entry point looked up at its own first call. A missing
+// library throws File not found (53), a missing entry point Can't find DLL entry
+// point (453), into the calling procedure's trap.
+#pragma once
+
+#include <QString>
+#include <map>
+#include <string>
+
+class VspBinding {
+public:
+    static VspBinding& instance();
+
+    // The library the program drives: "libvspdevices.so", found beside the program
+    // first (its run path is $ORIGIN), then on the usual search path. Tests name the
+    // test double's file here. Changing it drops the current binding.
+    static constexpr const char* defaultLibraryFile = "libvspdevices.so";
+    void setLibraryFile(const QString& file);
+    QString libraryFile() const { return libraryFile_; }
+
+    // Forgets the opened library and every looked-up entry point.
+    void unbind();
+
+    template <class Function>
+    Function* entry(const char* name)
+    {
+        return reinterpret_cast<Function*>(lookUp(name));
+    }
+
+private:
+    VspBinding() = default;
+    void* lookUp(const char* name);
+
+    QString libraryFile_ = QString::fromLatin1(defaultLibraryFile);
+    void* handle_ = nullptr;
+    std::map<std::string, void*> entries_;
+};

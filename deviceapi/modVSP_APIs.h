@@ -1,0 +1,35 @@
+// The device library's operations as the program calls them. Texts go to the library
+// as UTF-8; out-buffers are filled with blanks before each call and handed back raw
+// (NUL and what follows included) for the caller to clean with cleanOutBuffer().
+// Flags come back as 16-bit values, 0 meaning failure.
+#pragma once
+
+#include <QString>
+#include <cstdint>
+
+namespace modVSP_APIs {
+
+inline constexpr int versionBufferLength = 64;
+inline constexpr int typeBufferLength = 16;
+inline constexpr int initBufferLength = 64;
+
+std::int16_t vsp_getVersionInformation(QString& versionBuffer);
+std::int16_t vsp_initialize();
+std::int16_t vsp_destroyAllDevices();
+std::int32_t vsp_createDevice(const QString& type, const QString& init);
+std::int16_t vsp_destroyDevice(std::int32_t id);
+std::int16_t vsp_reinitializeDevice(std::int32_t id);
+std::int32_t vsp_getDevicesCount();
+std::int32_t vsp_getDeviceIdByIdx(std::int32_t index);
+std::int16_t vsp_getDeviceInfo(std::int32_t id, QString& typeBuffer, QString& initBuffer, std::int32_t& ready,
+                               std::int32_t& ok);
+std::int16_t vsp_startEmulation();
+std::int16_t vsp_stopEmulation();
+std::int16_t vsp_loadConfiguration(const QString& path);
+std::int16_t vsp_saveConfiguration(const QString& path);
+std::int16_t vsp_release();
+
+// What comes back in an out-buffer: blanks trimmed from both ends, then every NUL removed.
+QString cleanOutBuffer(const QString& buffer);
+
+}  // namespace modVSP_APIs

@@ -1,0 +1,52 @@
+// The initialization strings of a redirect's two devices, the only record of its
+// settings, and the texts derived from them that carry ids and strings around:
+//   Connector string  "<com>;0"
+//   TcpClient string  "<host>;<port>;<com>;<baud>,<dtrRts>,<bits>,<stop>,<parity>,<timeout>;1;0;"
+//   device record     connector id, Connector string, client id, TcpClient string, joined by char 8
+//   device pair       "0" while creating, else "<connector id>;<client id>"
+//   combined text     Connector string + ";" + TcpClient string
+// Nothing is quoted or escaped: a ";" typed into a box shifts the later fields.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+
+namespace redirect {
+
+inline constexpr const char* connectorType = "Connector";
+inline constexpr const char* tcpClientType = "TcpClient";
+inline constexpr QChar recordSeparator = QChar(8);
+
+// The COM port box's text upper-cased, with every "COM" removed: "com12" gives "12".
+QString comPortNumber(const QString& comPortText);
+
+// "COM" followed by the number: the text of a list row and of a COM port box entry.
+QString comPortName(const QString& comNumber);
+
+QString buildConnectorInit(const QString& comNumber);
+
+QString buildTcpClientInit(const QString& host, const QString& port, const QString& comNumber,
+                           const QString& baud, std::int16_t dtrRtsIndex, const QString& dataBits,
+                           const QString& stopBits, std::int16_t parityIndex, const QString& readTimeout);
+
+// Every field, empty ones included, with no limit on their number.
+QStringList splitFields(const QString& text, QChar separator);
+
+// Field `index` of a split; a missing field throws Subscript out of range.
+const QString& field(const QStringList& fields, qsizetype index);
+
+QString buildDeviceRecord(const QString& connectorId, const QString& connectorInit,
+                          const QString& clientId, const QString& clientInit);
+
+// "0" for a new redirect, else "<connector id>;<client id>".
+QString buildDevicePair(const QString& connectorId, const QString& clientId);
+inline const QString newRedirectPair = QStringLiteral("0");
+
+QString buildCombinedText(const QString& connectorInit, const QString& clientInit);
+
+// A device id taken back from text: the 16-bit signed conversion (Overflow outside
+// -32768..32767, Type mismatch for text that is not a number).
+std::int16_t deviceIdFromText(const QString& text);
+
+}  // namespace redirect

@@ -1,0 +1,53 @@
+#include "app/CommandLine.h"
+#include "app/ProgramFiles.h"
+#include "support/TestFolder.h"
+
+#include <QDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(GetFileName, TakesTheLastBackslashWhenThereIsOneElseTheLastSlash)
+{
+    EXPECT_EQ(GetFileName("C:\\cfg\\my.setup.qlc"), "my.setup.qlc");
+    EXPECT_EQ(GetFileName("a/b/c.qlc"), "c.qlc");
+    EXPECT_EQ(GetFileName("bare.qlc"), "bare.qlc");
+    EXPECT_EQ(GetFileName("/home/u/we\\ird/x.qlc"), "ird/x.qlc");
+    EXPECT_EQ(GetFileName("dir/"), "");
+}
+
+TEST(FileExists, IsTrueOnlyForAFileWhoseLengthCanBeRead)
+{
+    TestFolder folder;
+    writeFile(folder.path("a.qlc"), "x");
+    EXPECT_TRUE(FileExists(folder.path("a.qlc")));
+    EXPECT_FALSE(FileExists(""));
+    EXPECT_FALSE(FileExists(folder.path("none.qlc")));
+    EXPECT_FALSE(FileExists(folder.path("")));
+}
+
+TEST(ProgramFilesDir, UsesTheProgramFolderWhenWritableElseTheUsersConfigFolder)
+{
+    EXPECT_EQ(chooseProgramFilesDir("/opt/q", true, "", "/home/u"), "/opt/q");
+    EXPECT_EQ(chooseProgramFilesDir("/usr/bin", false, "", "/home/u"), "/home/u/.config/QuorlinVCP");
+    EXPECT_EQ(chooseProgramFilesDir("/usr/bin", false, "/xdg", "/home/u"), "/xdg/QuorlinVCP");
+    EXPECT_EQ(chooseProgramFilesDir("/usr/bin", false, "relative", "/home/u"), "/home/u/.config/QuorlinVCP");
+}
+
+TEST(CommandLine, RemovesEveryQuoteAndKeepsOnlyAnExistingFile)
+{
+    TestFolder folder;
+    const QString file = folder.path("my cfg.qlc");
+    writeFile(file, "x");
+    EXPECT_EQ(scriptFileFromArguments({"\"" + file + "\""}), file);
+    // The shell already split an unquoted path with a space; joining restores it.
+    EXPECT_EQ(scriptFileFromArguments(file.split(' ')), file);
+    const QString inner = file;
+    EXPECT_EQ(scriptFileFromArguments({QString(inner).insert(3, "\"\"")}), file);
+    writeFile(folder.path("b.qlc"), "x");
+    EXPECT_EQ(scriptFileFromArguments({file, folder.path("b.qlc")}), "");
+    EXPECT_EQ(scriptFileFromArguments({}), "");
+    EXPECT_EQ(scriptFileFromArguments({folder.path("none.qlc")}), "");
+}
+
+}  // namespace
