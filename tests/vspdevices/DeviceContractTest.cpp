@@ -1,0 +1,147 @@
+// What the program relies on from the library, without any network peer.
+#include "support/LibraryFixture.h"
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
+namespace {
+
+class DeviceContract : public LibraryFixture {};
+
+TEST_F(DeviceContract, CreationGivesRisingIdsAndRefusesBadOrDuplicateDevices)
+{
+    EXPECT_EQ(vsp_createDevice("TcpClient", client(3001, 5).c_str()), 0);  // before its Connector
+    EXPECT_EQ(vsp_createDevice("Connector", "5;0"), 1);
+    EXPECT_EQ(vsp_createDevice("Connector", "5;0"), -1);
+    EXPECT_EQ(vsp_createDevice("TcpClient", client(3002, 5).c_str()), -1);
+    EXPECT_EQ(vsp_createDevice("connector", "6;0"), -1);
+    EXPECT_EQ(vsp_createDevice("Connector", "256;0"), -1);
+    EXPECT_EQ(vsp_createDevice("Connector", nullptr), -1);
+    EXPECT_EQ(vsp_createDevice("Connector", "6;0"), 2);
+    vsp_destroyDevice(1);
+    EXPECT_EQ(vsp_createDevice("Connector", "5;0"), 3);  // a new id, never a reused one
+
+    ASSERT_EQ(vsp_getDevicesCount(), 3);
+    EXPECT_EQ(vsp_getDeviceIdByIdx(0), 0);
+    EXPECT_EQ(vsp_getDeviceIdByIdx(1), 2);
+    EXPECT_EQ(vsp_getDeviceIdByIdx(2), 3);
+    EXPECT_EQ(vsp_getDeviceIdByIdx(3), -1);
+    const DeviceState s = state(0);
+    EXPECT_EQ(s.type, "TcpClient");
+    EXPECT_EQ(s.init, client(3001, 5));
+    EXPECT_FALSE(state(1).found);
+    vsp_destroyAllDevices();
+    EXPECT_EQ(vsp_getDevicesCount(), 0);
+}
+
+TEST_F(DeviceContract, InfoNeverWritesBeyondTheCallersBuffers)
+{
+    const std::string longInit = std::string(80, 'h') + ";3001;5;19200,0,8,1,0,0;1;0;";
+    const int id = vsp_createDevice("TcpClient", longInit.c_str());
+    ASSERT_GE(id, 0);
+    char type[VSP_TYPE_BUFFER + 8];
+    char init[VSP_INIT_BUFFER + 8];
+    std::memset(type, 'Z', sizeof type);
+    std::memset(init, 'Z', sizeof init);
+    int ready = 7;
+    int ok = 7;
+    ASSERT_EQ(vsp_getDeviceInfo(id, type, init, &ready, &ok), 1);
+    EXPECT_EQ(std::string(init), longInit.substr(0, VSP_INIT_BUFFER - 1));
+    EXPECT_EQ(std::string(init + VSP_INIT_BUFFER, 8), std::string(8, 'Z'));
+    EXPECT_EQ(std::string(type + VSP_TYPE_BUFFER, 8), std::string(8, 'Z'));
+    EXPECT_EQ(ready, 0);
+    EXPECT_EQ(ok, 0);
+    EXPECT_EQ(vsp_getDeviceInfo(id, nullptr, init, &ready, &ok), 0);
+}
+
+TEST_F(DeviceContract, IdsWrapToTheLowestFreeIdAfter32767)
+{
+    ASSERT_EQ(vsp_createDevice("Connector", "1;0"), 0);
+    int last = 0;
+    while (last < 32767) {
+        last = vsp_createDevice("Connector", "2;0");
+        ASSERT_GT(last, 0);
+        vsp_destroyDevice(last);
+    }
+    EXPECT_EQ(vsp_createDevice("Connector", "2;0"), 1);
+    EXPECT_EQ(vsp_createDevice("Connector", "3;0"), 2);
+}
+
+TEST_F(DeviceContract, EmulationMakesThePortsAndSetsTheFlags)
+{
+    const int connector = vsp_createDevice("Connector", "5;0");
+    const int tcp = vsp_createDevice("TcpClient", client(1, 5).c_str());  // nobody listens on port 1
+    EXPECT_EQ(state(tcp).ready, 0);
+    EXPECT_FALSE(std::filesystem::exists(portPath(5)));
+
+    ASSERT_EQ(vsp_startEmulation(), 1);
+    EXPECT_EQ(vsp_startEmulation(), 1);
+    EXPECT_TRUE(std::filesystem::is_symlink(portPath(5)));
+    EXPECT_EQ(state(connector).ready, 1);
+    EXPECT_EQ(state(tcp).ready, 1);  // connecting
+    EXPECT_EQ(state(tcp).ok, 0);
+
+    const int late = vsp_createDevice("Connector", "7;0");  // created while running: up at once
+    EXPECT_EQ(state(late).ready, 1);
+    EXPECT_TRUE(std::filesystem::is_symlink(portPath(7)));
+
+    ASSERT_EQ(vsp_stopEmulation(), 1);
+    EXPECT_EQ(vsp_stopEmulation(), 1);
+    EXPECT_FALSE(std::filesystem::exists(portPath(5)));
+    EXPECT_FALSE(std::filesystem::exists(portPath(7)));
+    EXPECT_EQ(state(tcp).ready, 0);
+    EXPECT_EQ(state(connector).ready, 0);
+}
+
+TEST_F(DeviceContract, PortDirectoryLeavesForeignFilesAloneAndReplacesStaleLinks)
+{
+    std::ofstream(portPath(5)) << "not a port";
+    std::filesystem::create_symlink("/dev/pts/99999", portPath(6));  // left by a crashed run
+    vsp_release();
+    ASSERT_EQ(vsp_initialize(), 1);
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(portPath(6))));
+
+    const int foreign = vsp_createDevice("Connector", "5;0");
+    vsp_createDevice("Connector", "6;0");
+    ASSERT_EQ(vsp_startEmulation(), 1);
+    EXPECT_EQ(state(foreign).ready, 0);  // its name is taken by something not ours
+    EXPECT_TRUE(std::filesystem::is_regular_file(portPath(5)));
+    EXPECT_TRUE(std::filesystem::is_symlink(portPath(6)));
+}
+
+TEST_F(DeviceContract, UnusablePortDirectoryFailsInitialize)
+{
+    vsp_release();
+    const std::string elsewhere = portDir + "-real";
+    std::filesystem::create_directories(elsewhere);
+    const std::string link = portDir + "-link";
+    std::filesystem::create_directory_symlink(elsewhere, link);
+    ::setenv("VSP_PORT_DIR", link.c_str(), 1);
+    EXPECT_EQ(vsp_initialize(), 0);
+    ::setenv("VSP_PORT_DIR", "/proc/vsp-cannot-be-here", 1);
+    EXPECT_EQ(vsp_initialize(), 0);
+    ::setenv("VSP_PORT_DIR", portDir.c_str(), 1);
+    EXPECT_EQ(vsp_initialize(), 1);
+}
+
+TEST_F(DeviceContract, CallsAfterReleaseFailCleanly)
+{
+    vsp_createDevice("Connector", "5;0");
+    vsp_startEmulation();
+    vsp_release();
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(portPath(5))));
+    EXPECT_EQ(vsp_createDevice("Connector", "5;0"), -1);
+    EXPECT_EQ(vsp_getDevicesCount(), 0);
+    EXPECT_EQ(vsp_getDeviceIdByIdx(0), -1);
+    EXPECT_EQ(vsp_startEmulation(), 0);
+    EXPECT_EQ(vsp_stopEmulation(), 0);
+    EXPECT_FALSE(state(0).found);
+    EXPECT_EQ(vsp_release(), 1);
+    char version[VSP_VERSION_BUFFER];
+    EXPECT_EQ(vsp_getVersionInformation(version), 1);  // shown before initialize
+    EXPECT_EQ(std::string(version).rfind("vspdevices ", 0), 0u);
+}
+
+}  // namespace

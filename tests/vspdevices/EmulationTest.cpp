@@ -1,0 +1,204 @@
+// Ports and connections for real: an application on the virtual port, the library
+// in between, and a simulated adapter on loopback.
+#include "AdapterServer.h"
+#include "support/LibraryFixture.h"
+#include "support/SerialApp.h"
+
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+using vsp::AdapterServer;
+
+namespace {
+
+class Emulation : public LibraryFixture {
+protected:
+    // One redirect on COM5 to the adapter, emulation started, the port's link present.
+    void startRedirect(const std::string& serial = "19200,0,8,1,0,0", bool telnet = true, bool onDemand = false)
+    {
+        connector = vsp_createDevice("Connector", "5;0");
+        tcp = vsp_createDevice("TcpClient", client(adapter->port(), 5, serial, telnet, onDemand).c_str());
+        ASSERT_GE(tcp, 0);
+        ASSERT_EQ(vsp_startEmulation(), 1);
+        ASSERT_TRUE(std::filesystem::is_symlink(portPath(5)));
+    }
+    void makeAdapter(AdapterServer::Options options) { adapter = std::make_unique<AdapterServer>(options); }
+    bool connectedAndNegotiated() { return state(tcp).ok == 1; }
+    // An application that holds the port long enough to count as opened.
+    std::unique_ptr<SerialApp> openApp()
+    {
+        auto app = std::make_unique<SerialApp>(portPath(5));
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        return app;
+    }
+
+    std::unique_ptr<AdapterServer> adapter;
+    int connector = -1;
+    int tcp = -1;
+};
+
+TEST_F(Emulation, EveryByteValueCrossesBothWaysUnchanged)
+{
+    makeAdapter({});
+    startRedirect();
+    ASSERT_TRUE(waitUntil([&] { return connectedAndNegotiated(); }));
+    auto app = openApp();
+    ASSERT_TRUE(app->isOpen());
+
+    const auto bytes = everyByte(64);  // 16 KiB, 0xFF among them
+    app->write(bytes);
+    EXPECT_TRUE(adapter->waitFor([&] { return adapter->received().size() >= bytes.size(); }));
+    EXPECT_EQ(adapter->received(), bytes);
+
+    adapter->send(bytes);
+    EXPECT_EQ(app->read(bytes.size()), bytes);
+}
+
+TEST_F(Emulation, RawTcpCarriesIacUnescaped)
+{
+    makeAdapter({.telnet = false});
+    startRedirect("19200,0,8,1,0,0", false);
+    ASSERT_TRUE(waitUntil([&] { return connectedAndNegotiated(); }));
+    auto app = openApp();
+    const std::vector<std::uint8_t> bytes = {0xFF, 0xFF, 0xFA, 0xF0, 'x'};
+    app->write(bytes);
+    EXPECT_TRUE(adapter->waitFor([&] { return adapter->received() == bytes; }));
+    adapter->send(bytes);
+    EXPECT_EQ(app->read(bytes.size()), bytes);
+}
+
+TEST_F(Emulation, AdapterGetsTheSerialSettingsAndModemLinesFollowTheApplication)
+{
+    makeAdapter({});
+    startRedirect("9600,1,7,2,2,0");
+    ASSERT_TRUE(adapter->waitFor([&] { return adapter->settings().stopSize.has_value(); }));
+    const auto s = adapter->settings();
+    EXPECT_EQ(s.baud, 9600u);
+    EXPECT_EQ(s.dataSize, 7);
+    EXPECT_EQ(s.parity, 3);  // even
+    EXPECT_EQ(s.stopSize, 2);
+    ASSERT_TRUE(adapter->waitFor([&] { return adapter->settings().controls.size() >= 2; }));
+    EXPECT_EQ(adapter->settings().controls, (std::vector<std::uint8_t>{9, 12}));  // no application yet
+
+    auto app = openApp();
+    ASSERT_TRUE(adapter->waitFor([&] { return adapter->settings().controls.size() >= 4; }));
+    EXPECT_EQ(adapter->settings().controls, (std::vector<std::uint8_t>{9, 12, 8, 11}));
+
+    ASSERT_TRUE(app->setSpeed(115200));
+    EXPECT_TRUE(adapter->waitFor([&] { return adapter->settings().baud == 115200u; }));
+
+    app->close();
+    ASSERT_TRUE(adapter->waitFor([&] { return adapter->settings().controls.size() >= 6; }));
+    EXPECT_EQ(adapter->settings().controls, (std::vector<std::uint8_t>{9, 12, 8, 11, 9, 12}));
+}
+
+TEST_F(Emulation, APortProbeThatOpensAndClosesAtOnceSendsNoDtrPulse)
+{
+    makeAdapter({});
+    startRedirect("19200,1,8,1,0,0");
+    ASSERT_TRUE(adapter->waitFor([&] { return adapter->settings().controls.size() >= 2; }));
+    for (int i = 0; i < 20; ++i)
+        SerialApp probe(portPath(5));
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    EXPECT_EQ(adapter->settings().controls, (std::vector<std::uint8_t>{9, 12}));
+}
+
+TEST_F(Emulation, FlagsFollowTheConnectionAndItComesBackAfterTheAdapterRestarts)
+{
+    makeAdapter({});
+    startRedirect();
+    ASSERT_TRUE(waitUntil([&] { return connectedAndNegotiated(); }));
+    EXPECT_EQ(state(tcp).ready, 1);
+    EXPECT_EQ(adapter->connections(), 1);
+
+    adapter->stop();
+    ASSERT_TRUE(waitUntil([&] { return state(tcp).ok == 0; }));
+    EXPECT_EQ(state(tcp).ready, 1);  // still trying
+    adapter->start();
+    ASSERT_TRUE(waitUntil([&] { return connectedAndNegotiated(); }, std::chrono::seconds(8)));
+    EXPECT_EQ(adapter->connections(), 2);
+
+    vsp_reinitializeDevice(tcp);  // drops the connection and connects again at once
+    EXPECT_TRUE(adapter->waitFor([&] { return adapter->connections() == 3; }));
+}
+
+TEST_F(Emulation, BytesWrittenBeforeTheAdapterAnswersAreSentOnceConnected)
+{
+    makeAdapter({});
+    adapter->stop();
+    startRedirect();
+    auto app = openApp();
+    const auto bytes = everyByte(4);
+    app->write(bytes);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    adapter->start();
+    EXPECT_TRUE(adapter->waitFor([&] { return adapter->received().size() >= bytes.size(); }, std::chrono::seconds(8)));
+    EXPECT_EQ(adapter->received(), bytes);
+}
+
+TEST_F(Emulation, AnAdapterWithoutPortControlStillCarriesData)
+{
+    makeAdapter({.refuseComPort = true});
+    startRedirect();
+    ASSERT_TRUE(waitUntil([&] { return connectedAndNegotiated(); }));
+    auto app = openApp();
+    app->write({1, 2, 3});
+    EXPECT_TRUE(adapter->waitFor([&] { return adapter->received().size() == 3; }));
+    EXPECT_FALSE(adapter->settings().baud.has_value());
+}
+
+TEST_F(Emulation, StopIsRefusedWhileAnApplicationHoldsAPortAndDestroyHangsItUp)
+{
+    makeAdapter({});
+    startRedirect();
+    auto app = openApp();
+    EXPECT_EQ(vsp_stopEmulation(), 0);
+    EXPECT_TRUE(std::filesystem::is_symlink(portPath(5)));
+    EXPECT_EQ(state(tcp).ready, 1);
+
+    vsp_destroyDevice(connector);
+    EXPECT_TRUE(app->hungUp());
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(portPath(5))));
+    EXPECT_EQ(vsp_stopEmulation(), 1);
+}
+
+TEST_F(Emulation, ConnectOnDemandOnlyWhileAnApplicationHoldsThePort)
+{
+    makeAdapter({});
+    startRedirect("19200,0,8,1,0,0", true, true);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(adapter->connections(), 0);
+    auto app = openApp();
+    ASSERT_TRUE(adapter->waitFor([&] { return adapter->connections() == 1; }));
+    app->write({'h', 'i'});
+    EXPECT_TRUE(adapter->waitFor([&] { return adapter->received().size() == 2; }));
+    app->close();
+    EXPECT_TRUE(waitUntil([&] { return state(tcp).ok == 0; }));
+}
+
+TEST_F(Emulation, SavedConfigurationLoadsBackAndABadFileChangesNothing)
+{
+    vsp_createDevice("Connector", "5;0");
+    vsp_createDevice("TcpClient", client(3001, 5).c_str());
+    vsp_createDevice("Connector", "9;0");
+    const std::string file = portDir + "/../saved.qlc";
+    ASSERT_EQ(vsp_saveConfiguration(file.c_str()), 1);
+
+    std::ofstream(portDir + "/../bad.qlc") << std::string(R"({"format":"vspdevices-configuration","version":1,"devices":[)");
+    EXPECT_EQ(vsp_loadConfiguration((portDir + "/../bad.qlc").c_str()), 0);
+    EXPECT_EQ(vsp_loadConfiguration((portDir + "/../none.qlc").c_str()), 0);
+    EXPECT_EQ(vsp_getDevicesCount(), 3);
+
+    vsp_destroyAllDevices();
+    vsp_createDevice("Connector", "1;0");
+    ASSERT_EQ(vsp_loadConfiguration(file.c_str()), 1);
+    ASSERT_EQ(vsp_getDevicesCount(), 3);
+    EXPECT_EQ(state(vsp_getDeviceIdByIdx(0)).init, "5;0");
+    EXPECT_EQ(state(vsp_getDeviceIdByIdx(1)).init, client(3001, 5));
+    EXPECT_EQ(state(vsp_getDeviceIdByIdx(2)).init, "9;0");
+    EXPECT_GT(vsp_getDeviceIdByIdx(0), 3);  // fresh ids
+    EXPECT_EQ(vsp_saveConfiguration("/proc/no/such.qlc"), 0);
+}
+
+}  // namespace

@@ -1,0 +1,168 @@
+#include "AdapterProtocol.h"
+#include "Rfc2217.h"
+#include "Telnet.h"
+
+#include <gtest/gtest.h>
+
+using namespace vsp;
+using namespace vsp::telnet;
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// A stream mixing data (0xFF above all), negotiations, a subnegotiation holding an
+// escaped IAC, and a bare command.
+Bytes sampleStream()
+{
+    Bytes s = {'a', IAC, IAC, 'b', IAC, DO, optBinary, 0x00, 0xFE};
+    appendSubnegotiation(optComPort, Bytes{rfc2217::SetBaudRate + 100, 0x00, 0x00, 0xFF, 0xFF}, s);
+    s.insert(s.end(), {IAC, NOP, IAC, WILL, optComPort, 'z', IAC, IAC});
+    return s;
+}
+
+void expectSampleDecoded(const Bytes& data, const std::vector<Event>& events)
+{
+    EXPECT_EQ(data, (Bytes{'a', 0xFF, 'b', 0x00, 0xFE, 'z', 0xFF}));
+    ASSERT_EQ(events.size(), 4u);
+    EXPECT_EQ(events[0].kind, Event::Kind::Negotiation);
+    EXPECT_EQ(events[0].command, DO);
+    EXPECT_EQ(events[1].kind, Event::Kind::Subnegotiation);
+    EXPECT_EQ(events[1].payload, (Bytes{101, 0x00, 0x00, 0xFF, 0xFF}));
+    EXPECT_EQ(events[2].kind, Event::Kind::Command);
+    EXPECT_EQ(events[2].command, NOP);
+    EXPECT_EQ(events[3].option, optComPort);
+}
+
+TEST(TelnetDecoder, GivesTheSameResultWhereverTheStreamIsSplit)
+{
+    const Bytes stream = sampleStream();
+    for (std::size_t a = 0; a <= stream.size(); ++a) {
+        for (std::size_t b = a; b <= stream.size(); ++b) {
+            Decoder decoder;
+            Bytes data;
+            std::vector<Event> events;
+            decoder.decode({stream.data(), a}, data, events);
+            decoder.decode({stream.data() + a, b - a}, data, events);
+            decoder.decode({stream.data() + b, stream.size() - b}, data, events);
+            SCOPED_TRACE(testing::Message() << "split at " << a << " and " << b);
+            expectSampleDecoded(data, events);
+        }
+    }
+}
+
+TEST(TelnetDecoder, EscapeRoundTripsEveryByteAndLongSubnegotiationsAreCut)
+{
+    Bytes all;
+    for (int i = 0; i < 256; ++i)
+        all.push_back(static_cast<std::uint8_t>(i));
+    Bytes wire;
+    escape(all, wire);
+    EXPECT_EQ(wire.size(), 257u);
+    Decoder decoder;
+    Bytes data;
+    std::vector<Event> events;
+    decoder.decode(wire, data, events);
+    EXPECT_EQ(data, all);
+
+    Bytes longSub(1000, 'x');
+    wire.clear();
+    appendSubnegotiation(optComPort, longSub, wire);
+    wire.push_back('!');
+    data.clear();
+    decoder.decode(wire, data, events);
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].payload.size(), Decoder::maxSubnegotiation);
+    EXPECT_EQ(data, Bytes{'!'});
+}
+
+TEST(TelnetNegotiator, RefusesUnknownOptionsAndNeverLoops)
+{
+    Negotiator client({optBinary, optSuppressGoAhead, optComPort}, {optBinary, optSuppressGoAhead});
+    Bytes out;
+    client.receive(DO, 24, out);  // terminal type: refused
+    EXPECT_EQ(out, (Bytes{IAC, WONT, 24}));
+    out.clear();
+    client.receive(DONT, 24, out);  // already off: no answer
+    client.receive(WONT, 1, out);
+    EXPECT_TRUE(out.empty());
+
+    client.requestLocal(optComPort, out);
+    EXPECT_EQ(out, (Bytes{IAC, WILL, optComPort}));
+    out.clear();
+    client.receive(DO, optComPort, out);  // the answer to our request: no reply
+    EXPECT_TRUE(out.empty());
+    EXPECT_EQ(client.local(optComPort), Negotiator::State::Yes);
+    client.receive(DO, optComPort, out);  // repeated: still no reply
+    EXPECT_TRUE(out.empty());
+}
+
+// Hands each side's three-byte negotiations to the other until both fall silent.
+int exchange(Negotiator& a, Negotiator& b, Bytes toB)
+{
+    int rounds = 0;
+    for (Bytes toA; !toB.empty() && rounds < 20; ++rounds) {
+        toA.clear();
+        for (std::size_t i = 0; i + 3 <= toB.size(); i += 3)
+            b.receive(toB[i + 1], toB[i + 2], toA);
+        toB.clear();
+        for (std::size_t i = 0; i + 3 <= toA.size(); i += 3)
+            a.receive(toA[i + 1], toA[i + 2], toB);
+    }
+    return rounds;
+}
+
+TEST(TelnetNegotiator, ClientAndAdapterSettleWithEveryOfferAnswered)
+{
+    Negotiator client({optBinary, optSuppressGoAhead, optComPort}, {optBinary, optSuppressGoAhead});
+    Negotiator adapter({optBinary, optSuppressGoAhead}, {optBinary, optSuppressGoAhead});  // no port control
+    Bytes offers;
+    client.requestLocal(optBinary, offers);
+    client.requestRemote(optBinary, offers);
+    client.requestLocal(optComPort, offers);
+    client.requestRemote(optSuppressGoAhead, offers);
+    EXPECT_LT(exchange(client, adapter, offers), 3);
+    EXPECT_EQ(client.local(optBinary), Negotiator::State::Yes);
+    EXPECT_EQ(client.remote(optBinary), Negotiator::State::Yes);
+    EXPECT_EQ(client.remote(optSuppressGoAhead), Negotiator::State::Yes);
+    EXPECT_EQ(client.local(optComPort), Negotiator::State::No);  // refused, and settled
+}
+
+TEST(Rfc2217, SettingsAreSubnegotiationsWithIacInValuesDoubled)
+{
+    Bytes out;
+    rfc2217::appendBaudRate(0x0001C2FF, out);  // a value byte equal to IAC
+    EXPECT_EQ(out, (Bytes{IAC, SB, optComPort, 1, 0x00, 0x01, 0xC2, 0xFF, 0xFF, IAC, SE}));
+    out.clear();
+    SerialSettings serial;
+    serial.baud = 9600;
+    serial.dataBits = 7;
+    serial.parity = Parity::Even;
+    serial.stopBits = 2;
+    rfc2217::appendSerialSettings(serial, out);
+    rfc2217::appendModemLines(true, out);
+
+    AdapterProtocol adapter;
+    Bytes data;
+    Bytes reply;
+    Bytes offer = {IAC, WILL, optComPort};
+    adapter.receive(offer, data, reply);
+    EXPECT_EQ(reply, (Bytes{IAC, DO, optComPort}));
+    adapter.receive(out, data, reply);
+    EXPECT_TRUE(data.empty());
+    EXPECT_EQ(adapter.settings().baud, 9600u);
+    EXPECT_EQ(adapter.settings().dataSize, 7);
+    EXPECT_EQ(adapter.settings().parity, 3);  // even
+    EXPECT_EQ(adapter.settings().stopSize, 2);
+    EXPECT_EQ(adapter.settings().controls, (Bytes{8, 11}));
+
+    rfc2217::ServerState state;
+    EXPECT_TRUE(state.apply(Bytes{106, 0x60}));
+    EXPECT_TRUE(state.apply(Bytes{101, 0, 0, 0x25, 0x80}));
+    EXPECT_FALSE(state.apply(Bytes{101, 0}));
+    EXPECT_FALSE(state.apply(Bytes{}));
+    EXPECT_EQ(state.lineState, 0x60);
+    EXPECT_EQ(state.baud, 9600u);
+}
+
+}  // namespace

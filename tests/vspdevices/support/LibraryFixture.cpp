@@ -1,0 +1,51 @@
+#include "support/LibraryFixture.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
+
+void LibraryFixture::SetUp()
+{
+    char pattern[] = "/tmp/vsp-test-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    portDir = std::string(pattern) + "/ports";
+    ::setenv("VSP_PORT_DIR", portDir.c_str(), 1);
+    ASSERT_EQ(vsp_initialize(), 1);
+}
+
+void LibraryFixture::TearDown()
+{
+    vsp_release();
+    ::unsetenv("VSP_PORT_DIR");
+    std::filesystem::remove_all(std::filesystem::path(portDir).parent_path());
+}
+
+DeviceState LibraryFixture::state(int id)
+{
+    char type[VSP_TYPE_BUFFER];
+    char init[VSP_INIT_BUFFER];
+    DeviceState s;
+    s.found = vsp_getDeviceInfo(id, type, init, &s.ready, &s.ok) == 1;
+    if (s.found) {
+        s.type = type;
+        s.init = init;
+    }
+    return s;
+}
+
+bool LibraryFixture::waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+std::string LibraryFixture::client(std::uint16_t port, int com, const std::string& serial, bool telnet, bool onDemand)
+{
+    return "127.0.0.1;" + std::to_string(port) + ";" + std::to_string(com) + ";" + serial + ";" + (telnet ? "1" : "0") +
+           ";" + (onDemand ? "1" : "0") + ";";
+}

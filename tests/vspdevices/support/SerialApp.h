@@ -1,0 +1,31 @@
+// An application on the other side of a virtual port: opens COM<N> the way serial
+// tools do and reads and writes with time limits.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class SerialApp {
+public:
+    explicit SerialApp(const std::string& path);
+    ~SerialApp();
+    SerialApp(const SerialApp&) = delete;
+    SerialApp& operator=(const SerialApp&) = delete;
+
+    bool isOpen() const { return fd_ >= 0; }
+    void close();
+    void write(const std::vector<std::uint8_t>& bytes);
+    // Reads until `count` bytes came or the time is up.
+    std::vector<std::uint8_t> read(std::size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(5));
+    // True when the port was hung up (the device went away).
+    bool hungUp(std::chrono::milliseconds timeout = std::chrono::seconds(2));
+    bool setSpeed(unsigned baud);
+
+private:
+    int fd_ = -1;
+};
+
+// Every byte value, 0 to 255, `rounds` times.
+std::vector<std::uint8_t> everyByte(int rounds = 1);

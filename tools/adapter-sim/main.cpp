@@ -1,0 +1,74 @@
+// adapter-sim: a Telnet-to-serial adapter on a loopback port for a first try of the
+// redirects without hardware. It prints the port settings it receives and echoes
+// every byte back.
+//   adapter-sim [--port N] [--raw] [--no-echo]
+#include "AdapterServer.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <unistd.h>
+
+namespace {
+const char* parityName(std::uint8_t code)
+{
+    static const char* names[] = {"?", "none", "odd", "even", "mark", "space"};
+    return code < 6 ? names[code] : "?";
+}
+
+void printSettings(const vsp::AdapterProtocol::Settings& s)
+{
+    std::printf("settings: baud %u, data bits %u, parity %s, stop bits %u",
+                s.baud.value_or(0), s.dataSize.value_or(0), parityName(s.parity.value_or(0)), s.stopSize.value_or(0));
+    if (!s.controls.empty()) {
+        const std::uint8_t c = s.controls.back();
+        std::printf(", last control %u (%s)", c,
+                    c == 8 ? "DTR on" : c == 9 ? "DTR off" : c == 11 ? "RTS on" : c == 12 ? "RTS off" : "other");
+    }
+    std::printf("\n");
+    std::fflush(stdout);
+}
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    vsp::AdapterServer::Options options;
+    options.port = 7000;
+    options.echo = true;
+    for (int i = 1; i < argc; ++i) {
+        if (!std::strcmp(argv[i], "--port") && i + 1 < argc) {
+            options.port = static_cast<std::uint16_t>(std::atoi(argv[++i]));
+        } else if (!std::strcmp(argv[i], "--raw")) {
+            options.telnet = false;
+        } else if (!std::strcmp(argv[i], "--no-echo")) {
+            options.echo = false;
+        } else {
+            std::fprintf(stderr, "usage: %s [--port N] [--raw] [--no-echo]\n", argv[0]);
+            return 2;
+        }
+    }
+    options.onSettings = printSettings;
+    options.onEvent = [](const std::string& event) {
+        std::printf("%s\n", event.c_str());
+        std::fflush(stdout);
+    };
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);  // the server's thread inherits the mask
+    try {
+        vsp::AdapterServer server(options);
+        std::printf("adapter-sim listening on 127.0.0.1:%u (%s%s)\n", server.port(), options.telnet ? "Telnet RFC 2217" : "raw TCP",
+                    options.echo ? ", echo" : "");
+        std::fflush(stdout);
+        int signal = 0;
+        sigwait(&signals, &signal);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "adapter-sim: %s\n", error.what());
+        return 1;
+    }
+    return 0;
+}

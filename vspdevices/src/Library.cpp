@@ -1,0 +1,307 @@
+#include "Library.h"
+
+#include "PortDirectory.h"
+#include "vspdevices_ports.h"
+
+#include <algorithm>
+
+namespace vsp {
+
+Library& Library::instance()
+{
+    static Library library;
+    return library;
+}
+
+template <class F, class R>
+R Library::onIoThread(F&& f, R failed)
+{
+    std::lock_guard lock(callMutex_);
+    if (!io_)
+        return failed;
+    std::packaged_task<R()> task(std::forward<F>(f));
+    auto result = task.get_future();
+    asio::post(*io_, [&task] { task(); });
+    return result.get();
+}
+
+bool Library::initialize()
+{
+    std::lock_guard lock(callMutex_);
+    if (io_)
+        return true;
+    portDirectory_ = vspdevices::portDirectory();
+    if (!preparePortDirectory(portDirectory_))
+        return false;
+    removeStaleLinks(portDirectory_);
+    io_ = std::make_unique<asio::io_context>();
+    work_.emplace(io_->get_executor());
+    thread_ = std::thread([io = io_.get()] { io->run(); });
+    return true;
+}
+
+void Library::release()
+{
+    {
+        std::lock_guard lock(callMutex_);
+        if (!io_)
+            return;
+    }
+    onIoThread([this] { destroyAll(); return true; }, false);
+    std::lock_guard lock(callMutex_);
+    work_.reset();
+    io_->stop();
+    thread_.join();
+    io_.reset();  // drops what is left of closed ports and connections
+    nextId_ = 0;  // a new session of the library counts from 0 again
+}
+
+int Library::allocateId() const
+{
+    auto used = [this](int id) {
+        return std::any_of(devices_.begin(), devices_.end(), [id](const Device& d) { return d.id == id; });
+    };
+    for (int id = nextId_; id <= maxId; ++id)
+        if (!used(id))
+            return id;
+    for (int id = 0; id < nextId_ && id <= maxId; ++id)  // wrapped: the lowest free id
+        if (!used(id))
+            return id;
+    return -1;
+}
+
+Library::Device* Library::find(int id)
+{
+    const auto it = std::find_if(devices_.begin(), devices_.end(), [id](const Device& d) { return d.id == id; });
+    return it == devices_.end() ? nullptr : &*it;
+}
+
+Library::Device* Library::partnerOf(const Device& device)
+{
+    for (Device& other : devices_)
+        if (other.com == device.com && other.client.has_value() != device.client.has_value())
+            return &other;
+    return nullptr;
+}
+
+void Library::bringUp(Device& device)
+{
+    Device* partner = partnerOf(device);
+    if (device.client) {
+        device.session = std::make_shared<TcpClientSession>(*io_, *device.client);
+        if (partner && partner->port) {
+            partner->port->setListener(device.session);
+            device.session->attachPort(partner->port);
+        }
+        device.session->start();
+    } else {
+        // The terminal starts at the redirect's baud rate, as the adapter will.
+        const std::uint32_t baud = partner ? partner->client->serial.baud : SerialSettings().baud;
+        device.port = VirtualPort::create(*io_, portDirectory_ + "/" + vspdevices::portLinkName(device.com), baud);
+        if (device.port && partner && partner->session) {
+            device.port->setListener(partner->session);
+            partner->session->attachPort(device.port);
+        }
+    }
+}
+
+void Library::bringDown(Device& device)
+{
+    if (device.session) {
+        device.session->stop();
+        device.session.reset();
+    }
+    if (device.port) {
+        device.port->close();
+        device.port.reset();
+    }
+}
+
+void Library::destroyAll()
+{
+    for (Device& d : devices_)
+        bringDown(d);
+    devices_.clear();
+    claims_ = ComClaims();
+    emulation_ = false;
+}
+
+bool Library::anyPortHeldOpen() const
+{
+    return std::any_of(devices_.begin(), devices_.end(), [](const Device& d) { return d.port && d.port->heldOpen(); });
+}
+
+Library::Device Library::makeDevice(int id, std::string_view type, std::string_view init)
+{
+    Device device{id, std::string(type), std::string(init), 0, std::nullopt, nullptr, nullptr};
+    if (type == tcpClientType) {
+        device.client = parseTcpClient(init);
+        device.com = device.client->com;
+    } else {
+        device.com = parseConnector(init)->com;
+    }
+    return device;
+}
+
+void Library::startAll()
+{
+    emulation_ = true;
+    // Ports first, so each connection finds its port as it comes up.
+    for (Device& d : devices_)
+        if (!d.client)
+            bringUp(d);
+    for (Device& d : devices_)
+        if (d.client)
+            bringUp(d);
+}
+
+int Library::createDevice(std::string_view type, std::string_view init)
+{
+    return onIoThread(
+        [&]() -> int {
+            const int id = allocateId();
+            if (id < 0 || !claims_.claim(type, init))
+                return -1;
+            devices_.push_back(makeDevice(id, type, init));
+            nextId_ = id + 1;
+            if (emulation_)
+                bringUp(devices_.back());
+            return id;
+        },
+        -1);
+}
+
+bool Library::destroyDevice(int id)
+{
+    return onIoThread(
+        [&] {
+            const auto it = std::find_if(devices_.begin(), devices_.end(), [id](const Device& d) { return d.id == id; });
+            if (it == devices_.end())
+                return true;
+            if (Device* partner = partnerOf(*it); partner && partner->session && it->port)
+                partner->session->attachPort(nullptr);
+            bringDown(*it);
+            claims_.release(it->type, it->init);
+            devices_.erase(it);
+            return true;
+        },
+        false);
+}
+
+void Library::destroyAllDevices()
+{
+    onIoThread([this] { destroyAll(); return true; }, false);
+}
+
+bool Library::reinitializeDevice(int id)
+{
+    return onIoThread(
+        [&] {
+            Device* device = find(id);
+            if (!device)
+                return false;
+            if (device->session)
+                device->session->reinitialize();
+            if (device->port)
+                device->port->discardBuffered();
+            return true;
+        },
+        false);
+}
+
+int Library::count()
+{
+    return onIoThread([this] { return static_cast<int>(devices_.size()); }, 0);
+}
+
+int Library::idAt(int index)
+{
+    return onIoThread(
+        [&] { return index >= 0 && index < static_cast<int>(devices_.size()) ? devices_[static_cast<std::size_t>(index)].id : -1; },
+        -1);
+}
+
+std::optional<DeviceInfo> Library::info(int id)
+{
+    return onIoThread(
+        [&]() -> std::optional<DeviceInfo> {
+            const Device* device = find(id);
+            if (!device)
+                return std::nullopt;
+            DeviceInfo info{device->type, device->init, 0, 0};
+            if (device->session) {
+                info.ready = device->session->ready() ? 1 : 0;
+                info.ok = device->session->ok() ? 1 : 0;
+            } else if (device->port) {
+                info.ready = 1;
+                info.ok = device->port->isOpen() ? 1 : 0;
+            }
+            return info;
+        },
+        std::optional<DeviceInfo>());
+}
+
+bool Library::startEmulation()
+{
+    return onIoThread(
+        [this] {
+            if (!emulation_)
+                startAll();
+            return true;
+        },
+        false);
+}
+
+bool Library::stopEmulation()
+{
+    return onIoThread(
+        [this] {
+            if (!emulation_)
+                return true;
+            if (anyPortHeldOpen())
+                return false;
+            for (Device& d : devices_)
+                bringDown(d);
+            emulation_ = false;
+            return true;
+        },
+        false);
+}
+
+bool Library::loadConfiguration(const std::string& path)
+{
+    const auto text = readFileLimited(path, maxConfigurationSize);
+    const auto entries = text ? parseConfiguration(*text) : std::nullopt;
+    if (!entries)
+        return false;
+    return onIoThread(
+        [&] {
+            const bool running = emulation_;
+            destroyAll();
+            for (const DeviceEntry& entry : *entries) {
+                claims_.claim(entry.type, entry.init);  // checked when the file was read
+                const int id = allocateId();
+                devices_.push_back(makeDevice(id, entry.type, entry.init));
+                nextId_ = id + 1;
+            }
+            if (running)
+                startAll();
+            return true;
+        },
+        false);
+}
+
+bool Library::saveConfiguration(const std::string& path)
+{
+    const auto entries = onIoThread(
+        [this] {
+            std::vector<DeviceEntry> list;
+            for (const Device& d : devices_)
+                list.push_back({d.type, d.init});
+            return std::optional(list);
+        },
+        std::optional<std::vector<DeviceEntry>>());
+    return entries && writeFileAtomically(path, serializeConfiguration(*entries));
+}
+
+}  // namespace vsp

@@ -1,0 +1,90 @@
+// The library's state: its devices in creation order, the emulation switch, and the
+// I/O thread that runs every port and connection. Each operation runs on that thread
+// (the caller waits for its result, never for the network), so the state has one
+// owner and needs no locks.
+#pragma once
+
+#include "ConfigFile.h"
+#include "InitString.h"
+#include "TcpClientSession.h"
+#include "VirtualPort.h"
+
+#include <asio.hpp>
+
+#include <functional>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace vsp {
+
+struct DeviceInfo {
+    std::string type;
+    std::string init;
+    int ready = 0;
+    int ok = 0;
+};
+
+class Library {
+public:
+    static constexpr int maxId = 32767;
+    static Library& instance();
+
+    bool initialize();
+    void release();
+    int createDevice(std::string_view type, std::string_view init);
+    bool destroyDevice(int id);
+    void destroyAllDevices();
+    bool reinitializeDevice(int id);
+    int count();
+    int idAt(int index);
+    std::optional<DeviceInfo> info(int id);
+    bool startEmulation();
+    bool stopEmulation();
+    bool loadConfiguration(const std::string& path);
+    bool saveConfiguration(const std::string& path);
+
+private:
+    struct Device {
+        int id;
+        std::string type;
+        std::string init;
+        int com;
+        std::optional<TcpClientSettings> client;  // set for a TcpClient
+        std::shared_ptr<VirtualPort> port;         // a Connector's port while emulation runs
+        std::shared_ptr<TcpClientSession> session;  // a TcpClient's connection while emulation runs
+    };
+
+    Library() = default;
+    // Runs f on the I/O thread and gives back its result; a failed default when the
+    // library is not initialized.
+    template <class F, class R = std::invoke_result_t<F>>
+    R onIoThread(F&& f, R failed);
+
+    int allocateId() const;
+    static Device makeDevice(int id, std::string_view type, std::string_view init);
+    void startAll();
+    Device* find(int id);
+    Device* partnerOf(const Device& device);
+    void bringUp(Device& device);
+    void bringDown(Device& device);
+    void destroyAll();
+    bool anyPortHeldOpen() const;
+
+    std::mutex callMutex_;  // one operation at a time, whichever thread calls
+    std::unique_ptr<asio::io_context> io_;
+    std::optional<asio::executor_work_guard<asio::io_context::executor_type>> work_;
+    std::thread thread_;
+    std::string portDirectory_;
+
+    std::vector<Device> devices_;
+    ComClaims claims_;
+    int nextId_ = 0;
+    bool emulation_ = false;
+};
+
+}  // namespace vsp

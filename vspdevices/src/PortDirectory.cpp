@@ -1,0 +1,104 @@
+#include "PortDirectory.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <dirent.h>
+#include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace vsp {
+namespace {
+
+std::optional<std::string> linkTarget(const std::string& path)
+{
+    char buffer[256];
+    const ssize_t n = ::readlink(path.c_str(), buffer, sizeof buffer - 1);
+    if (n < 0)
+        return std::nullopt;
+    return std::string(buffer, static_cast<std::size_t>(n));
+}
+
+bool isTerminalPath(const std::string& target)
+{
+    const std::string prefix = "/dev/pts/";
+    if (target.size() <= prefix.size() || target.compare(0, prefix.size(), prefix) != 0)
+        return false;
+    for (std::size_t i = prefix.size(); i < target.size(); ++i)
+        if (target[i] < '0' || target[i] > '9')
+            return false;
+    return true;
+}
+
+bool isPortName(const char* name)
+{
+    if (name[0] != 'C' || name[1] != 'O' || name[2] != 'M' || name[3] == '\0')
+        return false;
+    for (const char* c = name + 3; *c; ++c)
+        if (*c < '0' || *c > '9')
+            return false;
+    return true;
+}
+
+bool isOurLink(const std::string& path)
+{
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+        return false;
+    const auto target = linkTarget(path);
+    return target && isTerminalPath(*target);
+}
+
+}  // namespace
+
+bool preparePortDirectory(const std::string& dir)
+{
+    if (dir.empty())
+        return false;
+    if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)
+        return false;
+    struct stat st {};
+    if (::lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid())
+        return false;
+    if ((st.st_mode & 077) != 0 && ::chmod(dir.c_str(), 0700) != 0)
+        return false;
+    return ::access(dir.c_str(), W_OK | X_OK) == 0;
+}
+
+void removeStaleLinks(const std::string& dir)
+{
+    DIR* folder = ::opendir(dir.c_str());
+    if (!folder)
+        return;
+    while (const dirent* entry = ::readdir(folder)) {
+        const std::string path = dir + "/" + entry->d_name;
+        if (isPortName(entry->d_name) && isOurLink(path))
+            ::unlink(path.c_str());
+    }
+    ::closedir(folder);
+}
+
+bool createPortLink(const std::string& linkPath, const std::string& terminal)
+{
+    if (::symlink(terminal.c_str(), linkPath.c_str()) == 0)
+        return true;
+    if (errno != EEXIST || !isOurLink(linkPath))
+        return false;
+    const std::string temporary = linkPath + ".new";
+    ::unlink(temporary.c_str());
+    if (::symlink(terminal.c_str(), temporary.c_str()) != 0)
+        return false;
+    if (::rename(temporary.c_str(), linkPath.c_str()) != 0) {
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
+void removePortLink(const std::string& linkPath, const std::string& terminal)
+{
+    if (linkTarget(linkPath) == terminal)
+        ::unlink(linkPath.c_str());
+}
+
+}  // namespace vsp

@@ -1,0 +1,212 @@
+#include "VirtualPort.h"
+
+#include "PortDirectory.h"
+#include "PtyTermios.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace vsp {
+
+std::shared_ptr<VirtualPort> VirtualPort::create(asio::io_context& io, const std::string& linkPath, std::uint32_t baud)
+{
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    if (master < 0)
+        return nullptr;
+    char name[128];
+    if (::grantpt(master) != 0 || ::unlockpt(master) != 0 || ::ptsname_r(master, name, sizeof name) != 0) {
+        ::close(master);
+        return nullptr;
+    }
+    // Opening and closing the slave once sets the settings and puts the master in
+    // its hang-up state, which is how the port tells that no application holds it.
+    const int slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    const bool configured = slave >= 0 && makeRawWithSpeed(slave, baud);
+    if (slave >= 0)
+        ::close(slave);
+    if (!configured || !createPortLink(linkPath, name)) {
+        ::close(master);
+        return nullptr;
+    }
+    std::shared_ptr<VirtualPort> port(new VirtualPort(io, master, linkPath, name));
+    port->lastSpeed_ = baud;
+    port->watch();
+    return port;
+}
+
+VirtualPort::VirtualPort(asio::io_context& io, int master, std::string linkPath, std::string terminal)
+    : master_(io, master), masterFd_(master), timer_(io), linkPath_(std::move(linkPath)), terminal_(std::move(terminal))
+{
+}
+
+VirtualPort::~VirtualPort()
+{
+    close();
+}
+
+void VirtualPort::close()
+{
+    if (closed_)
+        return;
+    closed_ = true;
+    removePortLink(linkPath_, terminal_);
+    timer_.cancel();
+    asio::error_code ignored;
+    master_.close(ignored);  // the application's side hangs up
+    dropQueued();
+}
+
+void VirtualPort::dropQueued()
+{
+    // A write in progress still reads the front buffer until it completes.
+    while (outgoing_.size() > (writing_ ? 1u : 0u))
+        outgoing_.pop_back();
+    pending_ = outgoing_.empty() ? 0 : outgoing_.front().size();
+}
+
+void VirtualPort::setListener(std::weak_ptr<PortListener> listener)
+{
+    listener_ = std::move(listener);
+}
+
+bool VirtualPort::heldOpen() const
+{
+    if (closed_)
+        return false;
+    pollfd p{masterFd_, POLLIN, 0};
+    return ::poll(&p, 1, 0) >= 0 && (p.revents & POLLHUP) == 0;
+}
+
+void VirtualPort::watch()
+{
+    timer_.expires_after(watchInterval);
+    timer_.async_wait([weak = weak_from_this()](const asio::error_code& error) {
+        if (auto self = weak.lock(); self && !error && !self->closed_)
+            self->onWatchTick();
+    });
+}
+
+void VirtualPort::onWatchTick()
+{
+    if (state_ != State::Open) {
+        if (!heldOpen()) {
+            drainBriefWrites();
+            state_ = State::Closed;
+        } else if (state_ == State::Closed) {
+            state_ = State::Opening;
+        } else {
+            state_ = State::Open;
+            if (auto l = listener())
+                l->portOpened();
+            if (closed_)
+                return;
+            startReading();
+        }
+    } else if (const auto speed = terminalSpeed(master_.native_handle()); speed && *speed != lastSpeed_) {
+        lastSpeed_ = *speed;
+        if (auto l = listener())
+            l->portSpeedChanged(*speed);
+    }
+    if (!closed_)
+        watch();
+}
+
+void VirtualPort::drainBriefWrites()
+{
+    // Bytes left by an application that opened, wrote and closed between two checks.
+    for (;;) {
+        const ssize_t n = ::read(master_.native_handle(), readBuffer_.data(), readBuffer_.size());
+        if (n <= 0)
+            break;
+        if (auto l = listener())
+            l->portData({readBuffer_.data(), static_cast<std::size_t>(n)});
+        if (closed_)
+            return;
+    }
+    ::tcflush(master_.native_handle(), TCOFLUSH);
+}
+
+void VirtualPort::startReading()
+{
+    if (reading_ || readPaused_ || closed_ || state_ != State::Open)
+        return;
+    reading_ = true;
+    master_.async_read_some(asio::buffer(readBuffer_),
+                            [self = shared_from_this()](const asio::error_code& error, std::size_t size) {
+                                self->onRead(error, size);
+                            });
+}
+
+void VirtualPort::onRead(const asio::error_code& error, std::size_t size)
+{
+    reading_ = false;
+    if (closed_)
+        return;
+    if (error) {
+        becomeClosed();  // EIO: the last application closed the port
+        return;
+    }
+    if (auto l = listener())
+        l->portData({readBuffer_.data(), size});
+    startReading();
+}
+
+void VirtualPort::becomeClosed()
+{
+    state_ = State::Closed;
+    dropQueued();
+    ::tcflush(master_.native_handle(), TCIOFLUSH);  // nothing stale for the next application
+    if (auto l = listener())
+        l->portClosed();
+}
+
+void VirtualPort::write(std::span<const std::uint8_t> data)
+{
+    if (closed_ || state_ != State::Open || data.empty())
+        return;
+    outgoing_.emplace_back(data.begin(), data.end());
+    pending_ += data.size();
+    startWriting();
+}
+
+void VirtualPort::startWriting()
+{
+    if (writing_ || outgoing_.empty() || closed_)
+        return;
+    writing_ = true;
+    asio::async_write(master_, asio::buffer(outgoing_.front()),
+                      [self = shared_from_this()](const asio::error_code& error, std::size_t size) {
+                          self->writing_ = false;
+                          if (self->closed_ || error || self->state_ != State::Open) {
+                              self->dropQueued();  // the application went away
+                              return;
+                          }
+                          const bool wasHigh = self->pending_ >= lowWater;
+                          self->pending_ -= size;
+                          self->outgoing_.pop_front();
+                          if (wasHigh && self->pending_ < lowWater)
+                              if (auto l = self->listener())
+                                  l->portDrained();
+                          self->startWriting();
+                      });
+}
+
+void VirtualPort::setReadPaused(bool paused)
+{
+    readPaused_ = paused;
+    if (!paused)
+        startReading();
+}
+
+void VirtualPort::discardBuffered()
+{
+    if (closed_)
+        return;
+    ::tcflush(master_.native_handle(), TCIOFLUSH);
+    dropQueued();
+}
+
+}  // namespace vsp
