@@ -177,6 +177,12 @@ std::vector<std::uint8_t> AdapterServer::received() const
     return received_;
 }
 
+std::size_t AdapterServer::receivedCount() const
+{
+    std::lock_guard lock(mutex_);
+    return received_.size();
+}
+
 AdapterProtocol::Settings AdapterServer::settings() const
 {
     std::lock_guard lock(mutex_);

@@ -44,6 +44,7 @@ public:
     void dropClient();
 
     std::vector<std::uint8_t> received() const;
+    std::size_t receivedCount() const;
     AdapterProtocol::Settings settings() const;
     int connections() const;
     bool comPortEnabled() const;

@@ -127,7 +127,7 @@ void TcpClientSession::onConnected()
         negotiator_.requestLocal(telnet::optSuppressGoAhead, offer);
         negotiator_.requestRemote(telnet::optSuppressGoAhead, offer);
         negotiator_.requestLocal(telnet::optComPort, offer);
-        sendRaw(std::move(offer));
+        sendRaw(offer);
         // An adapter that never answers port control still carries data; after a
         // while the connection counts as negotiated anyway.
         negotiationTimer_.expires_after(negotiationWait);
@@ -147,14 +147,13 @@ void TcpClientSession::onConnected()
 void TcpClientSession::disconnect()
 {
     ++generation_;
-    connected_ = connecting_ = negotiated_ = reading_ = writing_ = false;
+    connected_ = connecting_ = negotiated_ = reading_ = false;
     closeAfterFlush_ = false;
     resolver_.cancel();
     asio::error_code ignored;
     socket_.close(ignored);
     negotiationTimer_.cancel();
-    outgoing_.clear();
-    outgoingBytes_ = 0;
+    outgoing_ = WriteQueue();  // the closed socket's write in flight keeps its own buffer
     updatePortPause();
 }
 
@@ -227,7 +226,7 @@ void TcpClientSession::handleEvents()
         negotiationTimer_.cancel();
     }
     if (!reply.empty())
-        sendRaw(std::move(reply));
+        sendRaw(reply);
 }
 
 void TcpClientSession::sendModemLines(bool raised)
@@ -236,7 +235,7 @@ void TcpClientSession::sendModemLines(bool raised)
         return;
     std::vector<std::uint8_t> bytes;
     rfc2217::appendModemLines(raised, bytes);
-    sendRaw(std::move(bytes));
+    sendRaw(bytes);
 }
 
 void TcpClientSession::portOpened()
@@ -295,7 +294,7 @@ void TcpClientSession::portSpeedChanged(std::uint32_t baud)
         return;
     std::vector<std::uint8_t> bytes;
     rfc2217::appendBaudRate(baud, bytes);
-    sendRaw(std::move(bytes));
+    sendRaw(bytes);
 }
 
 void TcpClientSession::portDrained()
@@ -314,43 +313,41 @@ void TcpClientSession::sendData(std::span<const std::uint8_t> data)
         dropped_ += data.size() - kept;
         return;
     }
-    std::vector<std::uint8_t> bytes;
     if (settings_.telnet)
-        telnet::escape(data, bytes);
+        telnet::escape(data, outgoing_.waiting());
     else
-        bytes.assign(data.begin(), data.end());
-    sendRaw(std::move(bytes));
+        outgoing_.append(data);
+    updatePortPause();
+    startWriting();
 }
 
-void TcpClientSession::sendRaw(std::vector<std::uint8_t> bytes)
+void TcpClientSession::sendRaw(std::span<const std::uint8_t> bytes)
 {
     if (!connected_ || bytes.empty())
         return;
-    outgoingBytes_ += bytes.size();
-    outgoing_.push_back(std::make_shared<std::vector<std::uint8_t>>(std::move(bytes)));
+    outgoing_.append(bytes);
     updatePortPause();
     startWriting();
 }
 
 void TcpClientSession::startWriting()
 {
-    if (writing_ || outgoing_.empty() || !connected_)
+    if (!connected_)
         return;
-    writing_ = true;
-    const auto buffer = outgoing_.front();
+    const WriteQueue::Buffer buffer = outgoing_.takeNext();
+    if (!buffer)
+        return;
     asio::async_write(socket_, asio::buffer(*buffer),
                       [self = shared_from_this(), buffer, generation = generation_](const asio::error_code& error,
                                                                                      std::size_t) {
                           if (generation != self->generation_)
                               return;
-                          self->writing_ = false;
+                          self->outgoing_.written();
                           if (error) {
                               self->disconnect();
                               self->scheduleRetry();
                               return;
                           }
-                          self->outgoingBytes_ -= buffer->size();
-                          self->outgoing_.pop_front();
                           self->updatePortPause();
                           if (self->outgoing_.empty() && self->closeAfterFlush_)
                               self->disconnect();
@@ -364,10 +361,10 @@ void TcpClientSession::updatePortPause()
     const auto port = port_.lock();
     if (!port)
         return;
-    if (!portPaused_ && outgoingBytes_ > socketHighWater) {
+    if (!portPaused_ && outgoing_.size() > socketHighWater) {
         portPaused_ = true;
         port->setReadPaused(true);
-    } else if (portPaused_ && outgoingBytes_ < socketLowWater) {
+    } else if (portPaused_ && outgoing_.size() < socketLowWater) {
         portPaused_ = false;
         port->setReadPaused(false);
     }

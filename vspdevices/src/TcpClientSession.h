@@ -19,12 +19,12 @@
 #include "Rfc2217.h"
 #include "Telnet.h"
 #include "VirtualPort.h"
+#include "WriteQueue.h"
 
 #include <asio.hpp>
 
 #include <chrono>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <vector>
 
@@ -71,7 +71,7 @@ private:
     void sendModemLines(bool raised);
     void flushGathered();
     void sendData(std::span<const std::uint8_t> data);
-    void sendRaw(std::vector<std::uint8_t> bytes);
+    void sendRaw(std::span<const std::uint8_t> bytes);
     void startWriting();
     void updatePortPause();
     bool portControl() const;
@@ -92,7 +92,6 @@ private:
     bool negotiated_ = false;
     bool settingsSent_ = false;
     bool reading_ = false;
-    bool writing_ = false;
     bool closeAfterFlush_ = false;  // on demand: hang up once the last bytes are out
     bool portPaused_ = false;
     std::uint64_t generation_ = 0;  // tells handlers of an old connection from the current one
@@ -103,12 +102,11 @@ private:
     rfc2217::ServerState server_;
     std::vector<telnet::Event> events_;
     std::vector<std::uint8_t> received_;
-    std::array<std::uint8_t, 16384> readBuffer_{};
+    std::array<std::uint8_t, 65536> readBuffer_{};
 
     std::vector<std::uint8_t> gathered_;
     std::vector<std::uint8_t> preConnect_;
-    std::deque<std::shared_ptr<std::vector<std::uint8_t>>> outgoing_;
-    std::size_t outgoingBytes_ = 0;
+    WriteQueue outgoing_;
     std::uint64_t dropped_ = 0;
 };
 

@@ -71,11 +71,15 @@ void Decoder::decode(std::span<const std::uint8_t> input, std::vector<std::uint8
 
 void escape(std::span<const std::uint8_t> data, std::vector<std::uint8_t>& out)
 {
-    out.reserve(out.size() + data.size());
-    for (const std::uint8_t byte : data) {
-        out.push_back(byte);
-        if (byte == IAC)
-            out.push_back(IAC);
+    // Copies runs between IACs in bulk: data from serial devices rarely holds 0xFF.
+    auto begin = data.begin();
+    while (begin != data.end()) {
+        const auto iac = std::find(begin, data.end(), IAC);
+        out.insert(out.end(), begin, iac);
+        if (iac == data.end())
+            break;
+        out.insert(out.end(), {IAC, IAC});
+        begin = iac + 1;
     }
 }
 

@@ -56,15 +56,7 @@ void VirtualPort::close()
     timer_.cancel();
     asio::error_code ignored;
     master_.close(ignored);  // the application's side hangs up
-    dropQueued();
-}
-
-void VirtualPort::dropQueued()
-{
-    // A write in progress still reads the front buffer until it completes.
-    while (outgoing_.size() > (writing_ ? 1u : 0u))
-        outgoing_.pop_back();
-    pending_ = outgoing_.empty() ? 0 : outgoing_.front().size();
+    output_.dropWaiting();
 }
 
 void VirtualPort::setListener(std::weak_ptr<PortListener> listener)
@@ -157,7 +149,7 @@ void VirtualPort::onRead(const asio::error_code& error, std::size_t size)
 void VirtualPort::becomeClosed()
 {
     state_ = State::Closed;
-    dropQueued();
+    output_.dropWaiting();
     ::tcflush(master_.native_handle(), TCIOFLUSH);  // nothing stale for the next application
     if (auto l = listener())
         l->portClosed();
@@ -167,27 +159,26 @@ void VirtualPort::write(std::span<const std::uint8_t> data)
 {
     if (closed_ || state_ != State::Open || data.empty())
         return;
-    outgoing_.emplace_back(data.begin(), data.end());
-    pending_ += data.size();
+    output_.append(data);
     startWriting();
 }
 
 void VirtualPort::startWriting()
 {
-    if (writing_ || outgoing_.empty() || closed_)
+    if (closed_)
         return;
-    writing_ = true;
-    asio::async_write(master_, asio::buffer(outgoing_.front()),
-                      [self = shared_from_this()](const asio::error_code& error, std::size_t size) {
-                          self->writing_ = false;
+    const WriteQueue::Buffer buffer = output_.takeNext();
+    if (!buffer)
+        return;
+    asio::async_write(master_, asio::buffer(*buffer),
+                      [self = shared_from_this(), buffer](const asio::error_code& error, std::size_t) {
+                          const bool wasHigh = self->output_.size() >= lowWater;
+                          self->output_.written();
                           if (self->closed_ || error || self->state_ != State::Open) {
-                              self->dropQueued();  // the application went away
+                              self->output_.dropWaiting();  // the application went away
                               return;
                           }
-                          const bool wasHigh = self->pending_ >= lowWater;
-                          self->pending_ -= size;
-                          self->outgoing_.pop_front();
-                          if (wasHigh && self->pending_ < lowWater)
+                          if (wasHigh && self->output_.size() < lowWater)
                               if (auto l = self->listener())
                                   l->portDrained();
                           self->startWriting();
@@ -206,7 +197,7 @@ void VirtualPort::discardBuffered()
     if (closed_)
         return;
     ::tcflush(master_.native_handle(), TCIOFLUSH);
-    dropQueued();
+    output_.dropWaiting();
 }
 
 }  // namespace vsp

@@ -6,10 +6,11 @@
 // application writes and closes at once (echo > COM5) are still passed on.
 #pragma once
 
+#include "WriteQueue.h"
+
 #include <asio.hpp>
 
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <span>
 #include <string>
@@ -51,7 +52,7 @@ public:
 
     // Queues bytes for the application; discarded while no application holds the port.
     void write(std::span<const std::uint8_t> data);
-    std::size_t pendingOutput() const { return pending_; }
+    std::size_t pendingOutput() const { return output_.size(); }
     // Stops or resumes taking bytes from the application (back-pressure).
     void setReadPaused(bool paused);
     // Drops what is buffered in both directions.
@@ -69,7 +70,6 @@ private:
     void becomeClosed();
     void drainBriefWrites();
     void startWriting();
-    void dropQueued();
     std::shared_ptr<PortListener> listener() const { return listener_.lock(); }
 
     asio::posix::stream_descriptor master_;
@@ -82,11 +82,9 @@ private:
     bool closed_ = false;
     bool reading_ = false;
     bool readPaused_ = false;
-    bool writing_ = false;
     std::uint32_t lastSpeed_ = 0;
-    std::array<std::uint8_t, 4096> readBuffer_{};
-    std::deque<std::vector<std::uint8_t>> outgoing_;
-    std::size_t pending_ = 0;
+    std::array<std::uint8_t, 65536> readBuffer_{};
+    WriteQueue output_;
 };
 
 }  // namespace vsp

@@ -1,0 +1,20 @@
+// A helper program started for a test (socat, ser2net), ended with the test.
+#pragma once
+
+#include <string>
+#include <vector>
+
+class ChildProcess {
+public:
+    // Starts the program found on PATH; running() tells whether it started.
+    ChildProcess(const std::vector<std::string>& arguments, const std::string& logFile);
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    bool running() const;
+    static bool onPath(const std::string& program);
+
+private:
+    int pid_ = -1;
+};
