@@ -83,3 +83,17 @@ TEST(Binding, MissingEntryPointFailsOnlyThatCall)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Binding, FindsTheRealLibraryBesideTheProgramByName)
+{
+    VspBinding::instance().setLibraryFile(VspBinding::defaultLibraryFile);
+    QString version;
+    ASSERT_EQ(vsp_getVersionInformation(version), 1);
+    EXPECT_TRUE(cleanOutBuffer(version).startsWith("vspdevices "));
+    EXPECT_EQ(vsp_createDevice("Connector", "5;0"), -1);  // not initialized: refused cleanly
+    VspBinding::instance().unbind();
+}
+
+}  // namespace

@@ -202,3 +202,34 @@ TEST_F(Emulation, SavedConfigurationLoadsBackAndABadFileChangesNothing)
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Emulation, AnApplicationThatReadsLateLosesNothing)
+{
+    makeAdapter({});
+    startRedirect();
+    ASSERT_TRUE(waitUntil([&] { return connectedAndNegotiated(); }));
+    auto app = openApp();
+    const auto bytes = everyByte(8 * 1024);  // 2 MiB, far beyond every buffer on the way
+    std::thread sender([&] { adapter->send(bytes); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the application is not reading
+    EXPECT_EQ(app->read(bytes.size(), std::chrono::seconds(20)), bytes);
+    sender.join();
+}
+
+TEST_F(Emulation, ReadTimeoutGathersBytesUntilTheApplicationPauses)
+{
+    makeAdapter({});
+    startRedirect("19200,0,8,1,0,300");
+    ASSERT_TRUE(waitUntil([&] { return connectedAndNegotiated(); }));
+    auto app = openApp();
+    app->write({'a'});
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    app->write({'b'});
+    std::this_thread::sleep_for(std::chrono::milliseconds(120));
+    EXPECT_EQ(adapter->receivedCount(), 0u);  // still within the pause
+    EXPECT_TRUE(adapter->waitFor([&] { return adapter->receivedCount() == 2; }));
+}
+
+}  // namespace
