@@ -4,6 +4,7 @@
 #include "app/ProgramFiles.h"
 #include "app/Settings.h"
 #include "app/SingleInstance.h"
+#include "app/platform/QtPlatform.h"
 #include "app/windows/frmMain.h"
 #include "Version.h"
 
@@ -49,7 +50,13 @@ int Main(int argc, char** argv)
     arguments.removeFirst();
     g_ScriptFile = scriptFileFromArguments(arguments);
 
-    frmMain window;
+    QtPlatform platform;
+    frmMain window(platform.platform());
     window.show();
+
+    if (ReadIniNumber(QString::fromLatin1(settingsSection), QString::fromLatin1(settingsKey::LoadInSysTray)) == 1) {
+        bool doShow = false;
+        window.DisplayStatus(doShow);
+    }
     return QApplication::exec();
 }

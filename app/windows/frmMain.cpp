@@ -1,8 +1,31 @@
 #include "app/windows/frmMain.h"
 
-#include "Version.h"
+#include <QAction>
+#include <QPushButton>
+#include <QTreeWidgetItem>
 
-frmMain::frmMain(QWidget* parent) : QMainWindow(parent)
+bool g_EmulationRunning = false;
+QString g_TitleText;
+
+frmMain::frmMain(Platform& platform, QWidget* parent) : QMainWindow(parent), platform_(platform)
 {
-    setWindowTitle(QString::fromUtf8(version::title));
+    buildLayout();
+    connectHandlers();
+}
+
+QString frmMain::deviceRecordOf(const QTreeWidgetItem* row)
+{
+    return row->data(ColComPort, Qt::UserRole).toString();
+}
+
+void frmMain::showMessage(const QString& text)
+{
+    platform_.messages->show({text, msgbox::Buttons::Ok, msgbox::Icon::Critical});
+}
+
+void frmMain::connectHandlers()
+{
+    connect(cmdHide, &QPushButton::clicked, this, &frmMain::cmdHide_Click);
+    connect(mnuEmulation, &QAction::triggered, this, &frmMain::mnuEmulation_Click);
+    connect(TrayPic, &TrayIconPort::activated, this, &frmMain::TrayPic_MouseMove);
 }

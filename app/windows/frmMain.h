@@ -1,10 +1,111 @@
-// The main window: the list of redirects, the editor frame, the menus.
+// The main window: the list of redirects, the editor frame laid over it, the menus,
+// and the handlers of the program's commands. The widgets carry the names the rest
+// of the program uses; the handlers are implemented in their subsystems' folders
+// (devices/ for the list scan and the emulation switch, app/ for the status line).
 #pragma once
 
+#include "app/platform/Platform.h"
+
 #include <QMainWindow>
+#include <array>
+
+class QAction;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QTreeWidget;
+class QWidget;
+
+// The emulation switch as the library last accepted it.
+extern bool g_EmulationRunning;
+// The window's title, also the notification icon's tooltip.
+extern QString g_TitleText;
 
 class frmMain : public QMainWindow {
     Q_OBJECT
 public:
-    explicit frmMain(QWidget* parent = nullptr);
+    explicit frmMain(Platform& platform, QWidget* parent = nullptr);
+
+    // Status line and notification area.
+    void UpdateTitle();
+    void DisplayStatus(bool& doShow);
+    void cmdHide_Click();
+    void TrayPic_MouseMove(TrayIconPort::Activation activation);
+
+    // Emulation switch and the list of redirects.
+    void ChangeEmuStatus(bool wanted);
+    void mnuEmulation_Click();
+    void ScanAvailPairs();
+
+    // The list's columns, in order.
+    enum Column { ColComPort, ColSettings, ColHost, ColHostPort, ColStatus };
+    static QString deviceRecordOf(const class QTreeWidgetItem* row);
+
+    // List frame and window-level widgets.
+    QGroupBox* fraMain;
+    QTreeWidget* lstPairs;
+    QLabel* lblAPIVer;
+    std::array<QWidget*, 2> XPHolder;
+    QPushButton* cmdHide;
+    TrayIconPort* TrayPic;
+
+    // Editor frame.
+    QGroupBox* fraNewRedirect;
+    std::array<QLabel*, 9> lblInfo;
+    QComboBox* cmbComPort;
+    QComboBox* cmbBaud;
+    QComboBox* cmbDTRRTS;
+    QComboBox* cmbBits;
+    QComboBox* cmbParity;
+    QComboBox* cmbStopBits;
+    QLineEdit* txtRIT;
+    QLineEdit* txtHostAddress;
+    QLineEdit* txtHostPort;
+    std::array<QPushButton*, 2> cmdNewRedirect;
+    QLabel* lblDevices;
+
+    // Menus; mnuDevices is only ever the list's pop-up.
+    QMenu* mnuFile;
+    QAction* mnuLoad;
+    QAction* mnuSave;
+    QAction* mnuSaveAs;
+    QAction* mnuLine;
+    QAction* mnuOptions;
+    QAction* mnuLine1;
+    QAction* mnuExit;
+    QMenu* mnuEmuOpt;
+    QAction* mnuEmulation;
+    QMenu* mnuDevices;
+    QAction* mnuCreate;
+    QAction* mnuProperties;
+    QAction* mnuLine3;
+    QAction* mnuReinitialize;
+    QAction* mnuRemove;
+    QAction* mnuLine4;
+    QAction* mnuRemoveAll;
+    QMenu* mnuHelp;
+    QAction* mnuViewHelp;
+    QAction* mnuAbout;
+
+    bool m_ConfigChanged = false;
+    bool m_HiddenInTray = false;
+
+    // The window's client area: the layout's full size, and the part that shows
+    // only the list frame below the menu bar.
+    static constexpr QSize layoutClientSize{561, 398};
+    static constexpr int upperClientHeight = 203;
+    void showUpperFramePosition();
+
+protected:
+    Platform& platform_;
+
+private:
+    void buildLayout();
+    void buildEditorFrame(QWidget* client);
+    void buildMenus();
+    void connectHandlers();
+    void showMessage(const QString& text);
 };

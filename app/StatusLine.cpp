@@ -1,0 +1,65 @@
+// The title bar as the program's status line, and hiding into the notification area.
+#include "app/windows/frmMain.h"
+
+#include "Version.h"
+#include "app/ProgramFiles.h"
+#include "app/Settings.h"
+#include "app/modSysTrayIcon.h"
+
+void frmMain::UpdateTitle()
+{
+    g_TitleText = QString::fromUtf8(version::title) + QStringLiteral(" v") + QString::number(version::major) +
+                  QLatin1Char('.') + QString::number(version::minor) + QLatin1Char('.') +
+                  QString::number(version::revision) + QStringLiteral(" [") + GetFileName(g_ScriptFile) +
+                  (m_ConfigChanged ? QStringLiteral("*") : QString()) + QStringLiteral("] Emulation: ") +
+                  (g_EmulationRunning ? QStringLiteral("Running") : QStringLiteral("Stopped"));
+    setWindowTitle(g_TitleText);
+}
+
+void frmMain::DisplayStatus(bool& doShow)
+{
+    if (doShow) {
+        if (m_HiddenInTray) {
+            TrayIcon(*TrayPic, g_TitleText, trayAction::remove);
+            m_HiddenInTray = false;
+        }
+        if (isMinimized())
+            showNormal();
+        show();
+        raise();
+        activateWindow();
+        return;
+    }
+    // Without a notification area a hidden window could never come back: it is
+    // minimized instead, and stays reachable from the task bar.
+    if (!TrayPic->isAvailable()) {
+        showMinimized();
+        return;
+    }
+    if (!m_HiddenInTray) {
+        TrayIcon(*TrayPic, g_TitleText, trayAction::add);
+        m_HiddenInTray = true;
+        if (ReadIniNumber(QString::fromLatin1(settingsSection), QString::fromLatin1(settingsKey::WarnInSysTray)) == 1) {
+            const QString title = QString::fromUtf8(version::title);
+            ShowBalloon(*TrayPic, title + QStringLiteral(" notification"),
+                        title + QStringLiteral(" is hidden in the system tray. Left-click on the icon to display again.  "
+                                               "You may disable this warning in the options."),
+                        1);
+        }
+    }
+    hide();
+}
+
+void frmMain::cmdHide_Click()
+{
+    bool doShow = false;
+    DisplayStatus(doShow);
+}
+
+void frmMain::TrayPic_MouseMove(TrayIconPort::Activation activation)
+{
+    if (activation == TrayIconPort::Activation::LeftPress) {
+        bool doShow = true;
+        DisplayStatus(doShow);
+    }
+}

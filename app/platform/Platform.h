@@ -1,0 +1,13 @@
+// The platform-facing pieces the windows use. The program fills it with the Qt
+// implementations; tests fill it with scripted ones.
+#pragma once
+
+#include "app/platform/BusyCursor.h"
+#include "app/platform/MessageBoxes.h"
+#include "app/platform/TrayIcon.h"
+
+struct Platform {
+    MessageBoxes* messages = nullptr;
+    TrayIconPort* tray = nullptr;
+    BusyCursor* cursor = nullptr;
+};

@@ -1,0 +1,89 @@
+#include "app/modSysTrayIcon.h"
+#include "support/MainWindowFixture.h"
+
+namespace {
+
+class StatusLine : public MainWindowFixture {
+protected:
+    void hide()
+    {
+        bool doShow = false;
+        window->DisplayStatus(doShow);
+    }
+};
+
+const QString balloonTitle = "QuorlinVCP notification";
+const QString balloonText = "QuorlinVCP is hidden in the system tray. Left-click on the icon to display again.  "
+                            "You may disable this warning in the options.";
+
+TEST_F(StatusLine, TitleNamesProgramVersionFileUnsavedMarkAndEmulation)
+{
+    window->UpdateTitle();
+    EXPECT_EQ(window->windowTitle(), "QuorlinVCP v2.0.0 [Untitled.qlc] Emulation: Stopped");
+    g_ScriptFile = "/home/u/office.qlc";
+    window->m_ConfigChanged = true;
+    g_EmulationRunning = true;
+    window->UpdateTitle();
+    EXPECT_EQ(g_TitleText, "QuorlinVCP v2.0.0 [office.qlc*] Emulation: Running");
+    EXPECT_EQ(window->windowTitle(), g_TitleText);
+}
+
+TEST_F(StatusLine, HidingTwiceAddsOneIconAndOneBalloonAndALeftPressBringsTheWindowBack)
+{
+    WriteIni("QuorlinVCP", "WarnInSysTray", "1");
+    window->show();
+    window->UpdateTitle();
+    hide();
+    hide();
+    EXPECT_TRUE(window->isHidden());
+    EXPECT_TRUE(window->m_HiddenInTray);
+    EXPECT_EQ(fake.tray.adds, 1);
+    EXPECT_EQ(fake.tray.toolTip, g_TitleText);
+    ASSERT_EQ(fake.tray.balloons.size(), 1);
+    EXPECT_EQ(fake.tray.balloons[0].first, balloonTitle);
+    EXPECT_EQ(fake.tray.balloons[0].second, balloonText);
+
+    for (auto other : {TrayIconPort::Activation::DoubleClick, TrayIconPort::Activation::Context,
+                       TrayIconPort::Activation::MiddleClick, TrayIconPort::Activation::Other})
+        fake.tray.press(other);
+    EXPECT_TRUE(window->isHidden());
+    fake.tray.press(TrayIconPort::Activation::LeftPress);
+    EXPECT_FALSE(window->isHidden());
+    EXPECT_FALSE(window->m_HiddenInTray);
+    EXPECT_EQ(fake.tray.removes, 1);
+
+    bool doShow = true;  // showing a shown window deletes nothing
+    window->DisplayStatus(doShow);
+    EXPECT_EQ(fake.tray.removes, 1);
+}
+
+TEST_F(StatusLine, NoBalloonWithoutSupportOrWithoutTheSettingAndLongTooltipsAreCut)
+{
+    WriteIni("QuorlinVCP", "WarnInSysTray", "1");
+    fake.tray.messages = false;
+    g_ScriptFile = "/cfg/" + QString(150, 'x') + ".qlc";
+    window->UpdateTitle();
+    hide();
+    EXPECT_TRUE(fake.tray.balloons.isEmpty());
+    EXPECT_EQ(fake.tray.toolTip, g_TitleText.left(127));
+    EXPECT_EQ(window->windowTitle(), g_TitleText);  // the caption shows it whole
+
+    fake.tray.press(TrayIconPort::Activation::LeftPress);
+    fake.tray.messages = true;
+    WriteIni("QuorlinVCP", "WarnInSysTray", "2");
+    hide();
+    EXPECT_TRUE(fake.tray.balloons.isEmpty());
+}
+
+TEST_F(StatusLine, WithoutANotificationAreaHidingMinimizesInstead)
+{
+    fake.tray.available = false;
+    window->show();
+    window->cmdHide_Click();
+    EXPECT_FALSE(window->isHidden());
+    EXPECT_TRUE(window->isMinimized());
+    EXPECT_FALSE(window->m_HiddenInTray);
+    EXPECT_EQ(fake.tray.adds, 0);
+}
+
+}  // namespace

@@ -1,0 +1,51 @@
+// A main window on the scripted platform and the scriptable device library, with
+// the error log and the program's files in a folder of the test's own.
+#pragma once
+
+#include "app/Settings.h"
+#include "app/windows/frmMain.h"
+#include "support/FakePlatform.h"
+#include "support/FakeVsp.h"
+#include "support/TestFolder.h"
+
+#include <QTreeWidget>
+#include <gtest/gtest.h>
+#include <memory>
+
+class MainWindowFixture : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        g_SettingsFile = folder.path("Settings.ini");
+        g_ScriptFile = folder.path("Untitled.qlc");
+        g_EmulationRunning = false;
+        window = std::make_unique<frmMain>(fake.platform);
+    }
+    void TearDown() override
+    {
+        window.reset();
+        g_SettingsFile.clear();
+        g_ScriptFile.clear();
+        g_EmulationRunning = false;
+    }
+
+    // The texts of the rows, column by column, "|" between columns.
+    QStringList rows() const
+    {
+        QStringList list;
+        for (int i = 0; i < window->lstPairs->topLevelItemCount(); ++i) {
+            const QTreeWidgetItem* row = window->lstPairs->topLevelItem(i);
+            QStringList columns;
+            for (int c = 0; c < 5; ++c)
+                columns << row->text(c);
+            list << columns.join('|');
+        }
+        return list;
+    }
+    QString record(int row) const { return frmMain::deviceRecordOf(window->lstPairs->topLevelItem(row)); }
+
+    TestFolder folder;
+    FakeVsp vsp;
+    FakePlatform fake;
+    std::unique_ptr<frmMain> window;
+};

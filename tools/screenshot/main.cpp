@@ -1,0 +1,52 @@
+// screenshot: shows the main window on the display (run it under Xvfb, see
+// tools/screenshot/screenshot) and writes a PNG of it, to check by eye that every
+// caption fits and the fonts read well.
+//   screenshot OUTPUT.png [--rows] [--editor]
+//   --rows    list two redirects from the device library (emulation stays off)
+//   --editor  show the editor frame too, in the layout's lower position
+#include "app/Settings.h"
+#include "app/platform/QtPlatform.h"
+#include "app/windows/frmMain.h"
+#include "deviceapi/modVSP_APIs.h"
+
+#include <QApplication>
+#include <QGroupBox>
+#include <QTimer>
+#include <cstdio>
+
+int main(int argc, char** argv)
+{
+    QApplication application(argc, argv);
+    const QStringList args = QApplication::arguments();
+    if (args.size() < 2) {
+        std::fprintf(stderr, "usage: screenshot OUTPUT.png [--rows] [--editor]\n");
+        return 2;
+    }
+    g_ScriptFile = QStringLiteral("/home/user/Untitled.qlc");
+    QtPlatform platform;
+    frmMain window(platform.platform());
+    window.UpdateTitle();
+    if (args.contains(QStringLiteral("--rows"))) {
+        using namespace modVSP_APIs;
+        qputenv("VSP_PORT_DIR", QByteArray("/tmp/screenshot-ports"));
+        vsp_initialize();
+        vsp_createDevice(QStringLiteral("Connector"), QStringLiteral("5;0"));
+        vsp_createDevice(QStringLiteral("TcpClient"), QStringLiteral("192.168.0.100;3001;5;19200,0,8,1,0,0;1;0;"));
+        vsp_createDevice(QStringLiteral("Connector"), QStringLiteral("12;0"));
+        vsp_createDevice(QStringLiteral("TcpClient"), QStringLiteral("adapter.lab.example;3002;12;115200,1,8,1,0,50;1;0;"));
+        window.ScanAvailPairs();
+    }
+    if (args.contains(QStringLiteral("--editor"))) {
+        window.fraNewRedirect->show();
+        window.setFixedSize(frmMain::layoutClientSize + QSize(0, window.height() - frmMain::upperClientHeight));
+    }
+    window.show();
+    QTimer::singleShot(500, [&] {
+        const bool saved = window.grab().save(args[1]);
+        std::printf("%s %s\n", saved ? "wrote" : "could not write", qPrintable(args[1]));
+        if (args.contains(QStringLiteral("--rows")))
+            modVSP_APIs::vsp_release();
+        QApplication::exit(saved ? 0 : 1);
+    });
+    return QApplication::exec();
+}
