@@ -52,6 +52,7 @@ int Main(int argc, char** argv)
 
     QtPlatform platform;
     frmMain window(platform.platform());
+    window.Form_Load();
     window.show();
 
     if (ReadIniNumber(QString::fromLatin1(settingsSection), QString::fromLatin1(settingsKey::LoadInSysTray)) == 1) {

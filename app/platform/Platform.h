@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/platform/BusyCursor.h"
+#include "app/platform/FileDialogs.h"
 #include "app/platform/MessageBoxes.h"
 #include "app/platform/TrayIcon.h"
 
@@ -10,4 +11,5 @@ struct Platform {
     MessageBoxes* messages = nullptr;
     TrayIconPort* tray = nullptr;
     BusyCursor* cursor = nullptr;
+    FileDialogs* dialogs = nullptr;
 };

@@ -80,4 +80,5 @@ QtPlatform::QtPlatform() : tray_(appIcon())
     platform_.messages = &messages_;
     platform_.tray = &tray_;
     platform_.cursor = &cursor_;
+    platform_.dialogs = &dialogs_;
 }

@@ -42,5 +42,6 @@ private:
     QtMessageBoxes messages_;
     QtTrayIcon tray_;
     QtBusyCursor cursor_;
+    QtFileDialogs dialogs_;
     Platform platform_;
 };

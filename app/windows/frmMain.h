@@ -29,6 +29,16 @@ class frmMain : public QMainWindow {
 public:
     explicit frmMain(Platform& platform, QWidget* parent = nullptr);
 
+    // Start-up: sizes the window, opens the device library, fills the editor's
+    // choices and loads the configuration the command line or the settings name.
+    void Form_Load();
+
+    // Configuration files. Each returns whether it succeeded, for its callers.
+    void mnuLoad_Click();
+    bool ProcessScriptLoad();
+    bool mnuSave_Click();
+    bool mnuSaveAs_Click();
+
     // Status line and notification area.
     void UpdateTitle();
     void DisplayStatus(bool& doShow);

@@ -66,9 +66,28 @@ public:
     int busyCount = 0;
 };
 
+class FakeFileDialogs : public FileDialogs {
+public:
+    FileDialogResult choose(const FileDialogRequest& request) override
+    {
+        requests.append(request);
+        if (answers.empty())
+            return {};
+        FileDialogResult answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+    void pick(const QString& path, int filterIndex = 1) { answers.push_back({true, {path}, filterIndex}); }
+    void cancel() { answers.push_back({}); }
+
+    QList<FileDialogRequest> requests;
+    std::deque<FileDialogResult> answers;
+};
+
 struct FakePlatform {
     FakeMessageBoxes messages;
     FakeTrayIcon tray;
     FakeCursor cursor;
-    Platform platform{&messages, &tray, &cursor};
+    FakeFileDialogs dialogs;
+    Platform platform{&messages, &tray, &cursor, &dialogs};
 };

@@ -1,6 +1,8 @@
 // A fresh folder per test, with the error log pointed into it and a fixed clock.
 #pragma once
 
+#include "support/QtPrinters.h"
+
 #include <QDateTime>
 #include <QString>
 #include <QTemporaryDir>

@@ -1,0 +1,140 @@
+// The real program, started the way a user starts it, with a configuration file on
+// its command line: the redirect comes up live on its virtual port, carries data to
+// a simulated adapter and back, and the title says so.
+#include "AdapterServer.h"
+#include "support/TestFolder.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <functional>
+#include <iostream>
+#include <QFile>
+#include <QProcess>
+#include <QThread>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+bool waitFor(const std::function<bool()>& condition, int milliseconds = 10000)
+{
+    for (int waited = 0; !condition(); waited += 20) {
+        if (waited > milliseconds)
+            return false;
+        QThread::msleep(20);
+    }
+    return true;
+}
+
+// A private X display for the program, so its window title can be read back.
+class VirtualDisplay {
+public:
+    VirtualDisplay()
+    {
+        for (int n = 90 + static_cast<int>(::getpid() % 100); n < 300 && name_.isEmpty(); n += 7) {
+            if (QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n)))
+                continue;
+            server_.start(QStringLiteral("Xvfb"), {QStringLiteral(":%1").arg(n), "-nolisten", "tcp", "-screen", "0", "1024x768x24"});
+            if (!server_.waitForStarted(3000))
+                return;
+            if (waitFor([n] { return QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n)); }, 5000))
+                name_ = QStringLiteral(":%1").arg(n);
+        }
+    }
+    ~VirtualDisplay()
+    {
+        server_.terminate();
+        server_.waitForFinished(3000);
+    }
+    const QString& name() const { return name_; }
+
+    // The names of the windows on the display.
+    QString windowNames() const
+    {
+        QProcess info;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("DISPLAY", name_);
+        info.setProcessEnvironment(env);
+        info.start("xwininfo", {"-root", "-tree"});
+        info.waitForFinished(5000);
+        return QString::fromUtf8(info.readAllStandardOutput());
+    }
+
+private:
+    QProcess server_;
+    QString name_;
+};
+
+TEST(EndToEnd, AConfigurationOnTheCommandLineComesUpLive)
+{
+    TestFolder folder;
+    // A portable install of its own: the program and its device library in one folder.
+    const QString bin = QFileInfo(QUORLINVCP_PROGRAM).absolutePath();
+    const QString install = folder.path("install");
+    QDir().mkpath(install);
+    for (const QString& name : QDir(bin).entryList({"quorlinvcp", "libvspdevices.so*"}, QDir::Files | QDir::System))
+        ASSERT_TRUE(QFile::copy(bin + "/" + name, install + "/" + name)) << name.toStdString();
+    QFile::setPermissions(install + "/quorlinvcp", QFile::permissions(bin + "/quorlinvcp"));
+
+    vsp::AdapterServer adapter({.echo = true});
+    const QString config = folder.path("bench lab.qlc");  // a space in the name, quoted on the command line
+    writeFile(config, QStringLiteral(R"({"format":"vspdevices-configuration","version":1,"devices":[
+        {"type":"Connector","init":"5;0"},
+        {"type":"TcpClient","init":"127.0.0.1;%1;5;19200,0,8,1,0,0;1;0;"}]})")
+                          .arg(adapter.port())
+                          .toUtf8());
+
+    VirtualDisplay display;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("VSP_PORT_DIR", folder.path("ports"));
+    if (display.name().isEmpty())
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+    else {
+        env.remove("QT_QPA_PLATFORM");
+        env.insert("DISPLAY", display.name());
+    }
+    QProcess program;
+    program.setProcessEnvironment(env);
+    program.start(install + "/quorlinvcp", {"\"" + config + "\""});
+    ASSERT_TRUE(program.waitForStarted(10000));
+
+    const QString port = folder.path("ports/COM5");
+    ASSERT_TRUE(waitFor([&] { return QFileInfo(port).isSymLink(); })) << "the virtual port did not appear";
+    const int fd = ::open(QFile::encodeName(port).constData(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(fd, 0);
+    termios t{};
+    ::tcgetattr(fd, &t);
+    ::cfmakeraw(&t);
+    ::tcsetattr(fd, TCSANOW, &t);
+    ASSERT_TRUE(waitFor([&] { return adapter.connections() > 0; }));
+    QThread::msleep(100);
+    const char ping[] = "ping\xff";
+    ASSERT_EQ(::write(fd, ping, 5), 5);
+    char echo[5] = {};
+    std::size_t got = 0;
+    waitFor([&] {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 0) > 0) {
+            const ssize_t n = ::read(fd, echo + got, sizeof echo - got);
+            got += n > 0 ? static_cast<std::size_t>(n) : 0;
+        }
+        return got == sizeof echo;
+    });
+    ::close(fd);
+    EXPECT_EQ(QByteArray(echo, static_cast<int>(got)), QByteArray(ping, 5));
+
+    if (display.name().isEmpty()) {
+        std::cout << "[  NOTE    ] Xvfb is not available: the window title was not checked\n";
+    } else {
+        EXPECT_TRUE(waitFor([&] { return display.windowNames().contains("QuorlinVCP v2.0.0 [bench lab.qlc] Emulation: Running"); }))
+            << display.windowNames().toStdString();
+    }
+    program.kill();
+    program.waitForFinished(5000);
+    EXPECT_FALSE(QFile::exists(install + "/ErrorLog.txt")) << readFile(install + "/ErrorLog.txt").toStdString();
+}
+
+}  // namespace
