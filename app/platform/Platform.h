@@ -4,6 +4,7 @@
 
 #include "app/platform/BusyCursor.h"
 #include "app/platform/FileDialogs.h"
+#include "app/platform/MenuPopup.h"
 #include "app/platform/MessageBoxes.h"
 #include "app/platform/TrayIcon.h"
 
@@ -12,4 +13,5 @@ struct Platform {
     TrayIconPort* tray = nullptr;
     BusyCursor* cursor = nullptr;
     FileDialogs* dialogs = nullptr;
+    MenuPopup* popups = nullptr;
 };

@@ -81,4 +81,5 @@ QtPlatform::QtPlatform() : tray_(appIcon())
     platform_.tray = &tray_;
     platform_.cursor = &cursor_;
     platform_.dialogs = &dialogs_;
+    platform_.popups = &popups_;
 }

@@ -43,5 +43,6 @@ private:
     QtTrayIcon tray_;
     QtBusyCursor cursor_;
     QtFileDialogs dialogs_;
+    QtMenuPopup popups_;
     Platform platform_;
 };

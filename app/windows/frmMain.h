@@ -5,9 +5,11 @@
 #pragma once
 
 #include "app/platform/Platform.h"
+#include "redirect/PortScanner.h"
 
 #include <QMainWindow>
 #include <array>
+#include <cstdint>
 
 class QAction;
 class QComboBox;
@@ -38,6 +40,22 @@ public:
     bool ProcessScriptLoad();
     bool mnuSave_Click();
     bool mnuSaveAs_Click();
+
+    // The redirect editor, laid over the list.
+    void loadPairPropertiesFrame();
+    void showPairProperties(const QString& devicePair, const QString& combinedText);
+    void mnuCreate_Click();
+    void txtHostPort_Validate(bool& cancel);
+    void txtRIT_Validate(bool& cancel);
+    void cmdNewRedirect_Click(std::int16_t index);
+    bool isUnique(const QString& comPort, const QString& hostAddress, const QString& hostPort);
+
+    // Commands on listed redirects.
+    void lstPairs_MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y);
+    void mnuProperties_Click();
+    void mnuReinitialize_Click();
+    void mnuRemove_Click();
+    void mnuRemoveAll_Click();
 
     // Status line and notification area.
     void UpdateTitle();
@@ -76,6 +94,7 @@ public:
     QLineEdit* txtHostPort;
     std::array<QPushButton*, 2> cmdNewRedirect;
     QLabel* lblDevices;
+    ::PortScanner PortScanner;
 
     // Menus; mnuDevices is only ever the list's pop-up.
     QMenu* mnuFile;
@@ -110,6 +129,7 @@ public:
     void showUpperFramePosition();
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     Platform& platform_;
 
 private:
@@ -118,4 +138,16 @@ private:
     void buildMenus();
     void connectHandlers();
     void showMessage(const QString& text);
+    // While the editor is being prepared (its port scan lets events through), the
+    // commands that could change devices or files are switched off.
+    void setCommandsEnabled(bool enabled);
+    bool restoreOldPair();
+    void validateNumber(QLineEdit* box);
+
+    bool m_PreparingEditor = false;
+    QList<bool> m_CommandStates;
+    // What the editor was filled from in update mode, to bring the redirect back
+    // when its update is refused.
+    QString m_EditedCombinedText;
+    bool m_UpdateInProgress = false;
 };

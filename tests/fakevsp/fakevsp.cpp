@@ -27,6 +27,7 @@ struct State {
     std::vector<Device> devices;
     int nextId = 0;
     int refusedCreates = 0;
+    std::map<std::string, int> refusedTypes;
     bool emulation = false;
     std::map<std::string, int> results;
     std::string calls;
@@ -62,6 +63,7 @@ Device* find(int id)
 FAKE_EXPORT void fakevsp_reset(void) { state = State{}; }
 FAKE_EXPORT void fakevsp_setResult(const char* operation, int result) { state.results[operation] = result; }
 FAKE_EXPORT void fakevsp_refuseCreates(int count) { state.refusedCreates = count; }
+FAKE_EXPORT void fakevsp_refuseType(const char* type, int count) { state.refusedTypes[type] = count; }
 FAKE_EXPORT int fakevsp_addDevice(const char* type, const char* init, int ready, int ok)
 {
     state.devices.push_back({state.nextId, type, init, ready, ok});
@@ -103,6 +105,10 @@ int vsp_createDevice(const char* type, const char* init)
     record(std::string("vsp_createDevice ") + type + " " + init);
     if (state.refusedCreates > 0) {
         --state.refusedCreates;
+        return -1;
+    }
+    if (int& refused = state.refusedTypes[type]; refused > 0) {
+        --refused;
         return -1;
     }
     return fakevsp_addDevice(type, init, 0, 0);

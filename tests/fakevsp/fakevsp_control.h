@@ -13,6 +13,8 @@ void fakevsp_reset(void);
 void fakevsp_setResult(const char* operation, int result);
 /* The next vsp_createDevice calls are refused (-1), `count` of them. */
 void fakevsp_refuseCreates(int count);
+/* The next vsp_createDevice calls for this type are refused (-1), `count` of them. */
+void fakevsp_refuseType(const char* type, int count);
 /* Adds a device as if created, with given status flags; its id. */
 int fakevsp_addDevice(const char* type, const char* init, int ready, int ok);
 /* Sets the status flags of a device. */

@@ -4,6 +4,7 @@
 
 #include "app/platform/Platform.h"
 
+#include <QAction>
 #include <QList>
 #include <deque>
 
@@ -84,10 +85,26 @@ public:
     std::deque<FileDialogResult> answers;
 };
 
+class FakeMenuPopup : public MenuPopup {
+public:
+    void popup(QMenu* menu, const QPoint& globalPosition) override
+    {
+        QStringList enabled;
+        for (QAction* a : menu->actions())
+            if (!a->isSeparator() && a->isEnabled())
+                enabled << a->text();
+        shown.append(enabled);
+        positions.append(globalPosition);
+    }
+    QList<QStringList> shown;  // the enabled entries, per pop-up
+    QList<QPoint> positions;
+};
+
 struct FakePlatform {
     FakeMessageBoxes messages;
     FakeTrayIcon tray;
     FakeCursor cursor;
     FakeFileDialogs dialogs;
-    Platform platform{&messages, &tray, &cursor, &dialogs};
+    FakeMenuPopup popups;
+    Platform platform{&messages, &tray, &cursor, &dialogs, &popups};
 };

@@ -35,6 +35,10 @@ void FakeVsp::setResult(const char* operation, int result)
     control<decltype(fakevsp_setResult)>("fakevsp_setResult")(operation, result);
 }
 void FakeVsp::refuseCreates(int count) { control<decltype(fakevsp_refuseCreates)>("fakevsp_refuseCreates")(count); }
+void FakeVsp::refuseType(const char* type, int count)
+{
+    control<decltype(fakevsp_refuseType)>("fakevsp_refuseType")(type, count);
+}
 int FakeVsp::addDevice(const char* type, const char* init, int ready, int ok)
 {
     return control<decltype(fakevsp_addDevice)>("fakevsp_addDevice")(type, init, ready, ok);

@@ -14,6 +14,7 @@ public:
     void reset();
     void setResult(const char* operation, int result);
     void refuseCreates(int count);
+    void refuseType(const char* type, int count = 1);
     int addDevice(const char* type, const char* init, int ready = 0, int ok = 0);
     void setFlags(int id, int ready, int ok);
     void setVersion(const char* text);
