@@ -4,11 +4,13 @@
 #include "app/ProgramFiles.h"
 #include "app/Settings.h"
 #include "app/SingleInstance.h"
+#include "app/TerminationSignal.h"
 #include "app/platform/QtPlatform.h"
 #include "app/windows/frmMain.h"
 #include "Version.h"
 
 #include <QApplication>
+#include <QSessionManager>
 #include <cstdio>
 #include <cstdlib>
 
@@ -41,7 +43,11 @@ int Main(int argc, char** argv)
 
     g_SettingsFile = programFilesDir() + QStringLiteral("/Settings.ini");
 
+    blockTerminationSignal();  // before Qt or the device library start threads
     QApplication application(argc, argv);
+    // The program lives on in the notification area with no window shown; it ends
+    // only when the main window accepts a close.
+    QApplication::setQuitOnLastWindowClosed(false);
     application.setApplicationName(QString::fromUtf8(version::productName));
     application.setApplicationVersion(
         QStringLiteral("%1.%2.%3").arg(version::major).arg(version::minor).arg(version::revision));
@@ -54,6 +60,12 @@ int Main(int argc, char** argv)
     frmMain window(platform.platform());
     window.Form_Load();
     window.show();
+
+    TerminationSignal termination;
+    QObject::connect(&termination, &TerminationSignal::received, &window,
+                     [&window] { window.requestClose(closeReason::terminate); });
+    QObject::connect(&application, &QGuiApplication::commitDataRequest, &window,
+                     [&window](QSessionManager& manager) { window.sessionEnding(manager); });
 
     if (ReadIniNumber(QString::fromLatin1(settingsSection), QString::fromLatin1(settingsKey::LoadInSysTray)) == 1) {
         bool doShow = false;

@@ -31,6 +31,7 @@ void frmMain::connectHandlers()
     connect(cmdHide, &QPushButton::clicked, this, &frmMain::cmdHide_Click);
     connect(mnuEmulation, &QAction::triggered, this, &frmMain::mnuEmulation_Click);
     connect(mnuLoad, &QAction::triggered, this, &frmMain::mnuLoad_Click);
+    connect(mnuExit, &QAction::triggered, this, &frmMain::mnuExit_Click);
     connect(mnuSave, &QAction::triggered, this, [this] { mnuSave_Click(); });
     connect(mnuSaveAs, &QAction::triggered, this, [this] { mnuSaveAs_Click(); });
     connect(TrayPic, &TrayIconPort::activated, this, &frmMain::TrayPic_MouseMove);

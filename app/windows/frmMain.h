@@ -21,6 +21,15 @@ class QPushButton;
 class QTreeWidget;
 class QWidget;
 
+// Why the main window is asked to close.
+namespace closeReason {
+inline constexpr int windowClose = 0;  // the window manager's close (title bar, window menu)
+inline constexpr int exitCommand = 1;  // File > Exit
+inline constexpr int sessionEnd = 2;   // the desktop session ends
+inline constexpr int terminate = 3;    // the system asks the program to end (SIGTERM)
+inline constexpr int other = 4;
+}  // namespace closeReason
+
 // The emulation switch as the library last accepted it.
 extern bool g_EmulationRunning;
 // The window's title, also the notification icon's tooltip.
@@ -56,6 +65,14 @@ public:
     void mnuReinitialize_Click();
     void mnuRemove_Click();
     void mnuRemoveAll_Click();
+
+    // Shutdown.
+    void Form_QueryUnload(std::int16_t& cancel, int reason);
+    void mnuExit_Click();
+    // Closes the window for a reason other than its own close control.
+    void requestClose(int reason);
+    void sessionEnding(class QSessionManager& manager);
+    bool hasClosed() const { return m_Closed; }
 
     // Status line and notification area.
     void UpdateTitle();
@@ -130,6 +147,7 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
     Platform& platform_;
 
 private:
@@ -150,4 +168,6 @@ private:
     // when its update is refused.
     QString m_EditedCombinedText;
     bool m_UpdateInProgress = false;
+    int m_PendingCloseReason = -1;
+    bool m_Closed = false;
 };

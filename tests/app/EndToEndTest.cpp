@@ -132,8 +132,13 @@ TEST(EndToEnd, AConfigurationOnTheCommandLineComesUpLive)
         EXPECT_TRUE(waitFor([&] { return display.windowNames().contains("QuorlinVCP v2.0.0 [bench lab.qlc] Emulation: Running"); }))
             << display.windowNames().toStdString();
     }
-    program.kill();
-    program.waitForFinished(5000);
+    // The system asks the program to end: it records the file, releases the ports and exits.
+    program.terminate();
+    ASSERT_TRUE(program.waitForFinished(10000));
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program.exitCode(), 0);
+    EXPECT_TRUE(readFile(install + "/Settings.ini").contains(("ScriptLoadLASTFILE=" + config).toUtf8()));
+    EXPECT_FALSE(QFileInfo(port).isSymLink());
     EXPECT_FALSE(QFile::exists(install + "/ErrorLog.txt")) << readFile(install + "/ErrorLog.txt").toStdString();
 }
 
