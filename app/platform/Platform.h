@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/platform/BusyCursor.h"
+#include "app/platform/DocumentOpener.h"
 #include "app/platform/FileDialogs.h"
 #include "app/platform/MenuPopup.h"
 #include "app/platform/MessageBoxes.h"
@@ -14,4 +15,5 @@ struct Platform {
     BusyCursor* cursor = nullptr;
     FileDialogs* dialogs = nullptr;
     MenuPopup* popups = nullptr;
+    DocumentOpener* opener = nullptr;
 };

@@ -82,4 +82,5 @@ QtPlatform::QtPlatform() : tray_(appIcon())
     platform_.cursor = &cursor_;
     platform_.dialogs = &dialogs_;
     platform_.popups = &popups_;
+    platform_.opener = &opener_;
 }

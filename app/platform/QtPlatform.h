@@ -44,5 +44,6 @@ private:
     QtBusyCursor cursor_;
     QtFileDialogs dialogs_;
     QtMenuPopup popups_;
+    QtDocumentOpener opener_;
     Platform platform_;
 };

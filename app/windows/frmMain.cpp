@@ -32,6 +32,9 @@ void frmMain::connectHandlers()
     connect(mnuEmulation, &QAction::triggered, this, &frmMain::mnuEmulation_Click);
     connect(mnuLoad, &QAction::triggered, this, &frmMain::mnuLoad_Click);
     connect(mnuExit, &QAction::triggered, this, &frmMain::mnuExit_Click);
+    connect(mnuOptions, &QAction::triggered, this, &frmMain::mnuOptions_Click);
+    connect(mnuViewHelp, &QAction::triggered, this, &frmMain::mnuViewHelp_Click);
+    connect(mnuAbout, &QAction::triggered, this, &frmMain::mnuAbout_Click);
     connect(mnuSave, &QAction::triggered, this, [this] { mnuSave_Click(); });
     connect(mnuSaveAs, &QAction::triggered, this, [this] { mnuSaveAs_Click(); });
     connect(TrayPic, &TrayIconPort::activated, this, &frmMain::TrayPic_MouseMove);

@@ -74,6 +74,11 @@ public:
     void sessionEnding(class QSessionManager& manager);
     bool hasClosed() const { return m_Closed; }
 
+    // Help, about and options.
+    void mnuViewHelp_Click();
+    void mnuAbout_Click();
+    void mnuOptions_Click();
+
     // Status line and notification area.
     void UpdateTitle();
     void DisplayStatus(bool& doShow);

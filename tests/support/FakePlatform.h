@@ -100,11 +100,18 @@ public:
     QList<QPoint> positions;
 };
 
+class FakeDocumentOpener : public DocumentOpener {
+public:
+    void open(const QString& path) override { opened << path; }
+    QStringList opened;
+};
+
 struct FakePlatform {
     FakeMessageBoxes messages;
     FakeTrayIcon tray;
     FakeCursor cursor;
     FakeFileDialogs dialogs;
     FakeMenuPopup popups;
-    Platform platform{&messages, &tray, &cursor, &dialogs, &popups};
+    FakeDocumentOpener opener;
+    Platform platform{&messages, &tray, &cursor, &dialogs, &popups, &opener};
 };

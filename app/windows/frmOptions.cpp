@@ -1,0 +1,206 @@
+#include "app/windows/frmOptions.h"
+
+#include "app/NumericText.h"
+#include "app/ProgramFiles.h"
+#include "app/RuntimeError.h"
+#include "app/Settings.h"
+#include "app/Trap.h"
+#include "app/windows/frmMain.h"
+#include "config/modDLG.h"
+#include "config/modReg.h"
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+
+namespace {
+
+const QString runValueName = QStringLiteral("QuorlinVCP");
+
+template <class W>
+W* place(W* widget, const char* name, int x, int y, int w, int h)
+{
+    widget->setObjectName(QString::fromLatin1(name));
+    widget->setGeometry(x, y, w, h);
+    return widget;
+}
+
+QString setting(const char* key)
+{
+    return ReadIni(QString::fromLatin1(settingsSection), QString::fromLatin1(key));
+}
+
+void store(const char* key, const QString& value)
+{
+    WriteIni(QString::fromLatin1(settingsSection), QString::fromLatin1(key), value);
+}
+
+// A check box's stored value: 0 unticked, 1 ticked, 2 greyed; anything else is refused.
+void setCheckValue(QCheckBox* box, double value)
+{
+    if (value == 0)
+        box->setCheckState(Qt::Unchecked);
+    else if (value == 1)
+        box->setCheckState(Qt::Checked);
+    else if (value == 2)
+        box->setCheckState(Qt::PartiallyChecked);
+    else
+        throw RuntimeError(ErrorCode::InvalidPropertyValue);
+}
+
+QString checkValue(const QCheckBox* box)
+{
+    return QString::number(box->checkState() == Qt::Checked ? 1 : box->checkState() == Qt::PartiallyChecked ? 2 : 0);
+}
+
+Trap optionsTrap(const char* procedure)
+{
+    return Trap(QString::fromLatin1(procedure), Trap::UnitKind::Form, QStringLiteral("frmOptions"));
+}
+
+}  // namespace
+
+frmOptions::frmOptions(Platform& platform, QWidget* parent) : QDialog(parent), platform_(platform)
+{
+    buildLayout();
+}
+
+QString frmOptions::programPath()
+{
+    return executableDir() + QLatin1Char('/') + QFileInfo(QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget()).fileName();
+}
+
+void frmOptions::buildLayout()
+{
+    setWindowTitle(QStringLiteral("Options"));
+    setWindowFlags(Qt::Dialog | Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    QFont font(QStringLiteral("DejaVu Sans Condensed"));
+    font.setPixelSize(11);
+    setFont(font);
+    setFixedSize(312, 243);
+
+    fraOptions = place(new QGroupBox(QStringLiteral("Main Options"), this), "fraOptions", 8, 8, 297, 81);
+    chkWindowsStart = place(new QCheckBox(QStringLiteral("Start with Windows"), fraOptions), "chkWindowsStart", 12, 20, 157, 13);
+    chkLoadInSysTray =
+        place(new QCheckBox(QStringLiteral("Hide in system tray when loaded"), fraOptions), "chkLoadInSysTray", 12, 36, 201, 13);
+    chkWarnInSysTray = place(new QCheckBox(QStringLiteral("Show system tray notification messages"), fraOptions),
+                             "chkWarnInSysTray", 12, 52, 249, 13);
+    fraLastScript = place(new QGroupBox(QStringLiteral("Auto-Load Options"), this), "fraLastScript", 8, 96, 297, 109);
+    XPHolder = place(new QWidget(fraLastScript), "XPHolder", 12, 20, 277, 85);
+    const char* captions[] = {"Do not auto-load a script file", "Auto-load last script file", "Auto-load following script file:"};
+    auto* group = new QButtonGroup(this);
+    for (int i = 0; i < 3; ++i) {
+        optScriptOpt[i] = place(new QRadioButton(QString::fromLatin1(captions[i]), XPHolder),
+                                QStringLiteral("optScriptOpt(%1)").arg(i).toLatin1().constData(), 0, 20 * i, 201, 13);
+        group->addButton(optScriptOpt[i], i);
+        connect(optScriptOpt[i], &QRadioButton::clicked, this, [this, i] { optScriptOpt_Click(i); });
+    }
+    optScriptOpt[0]->setChecked(true);
+    txtConstScript = place(new QLineEdit(XPHolder), "txtConstScript", 16, 60, 221, 19);
+    txtConstScript->setEnabled(false);
+    cmdBrowse = place(new QPushButton(QStringLiteral("..."), XPHolder), "cmdBrowse", 244, 60, 33, 21);
+    cmdBrowse->setToolTip(QStringLiteral("Browse for script file."));
+    cmdBrowse->setEnabled(false);
+    cmdClose = place(new QPushButton(QStringLiteral("Close"), this), "cmdClose", 236, 212, 69, 25);
+    connect(cmdBrowse, &QPushButton::clicked, this, &frmOptions::cmdBrowse_Click);
+    connect(cmdClose, &QPushButton::clicked, this, &frmOptions::cmdClose_Click);
+
+    QWidget* order[] = {optScriptOpt[0], optScriptOpt[1], optScriptOpt[2], txtConstScript, cmdBrowse,
+                        chkWindowsStart,  cmdClose,        chkLoadInSysTray, chkWarnInSysTray};
+    for (std::size_t i = 0; i + 1 < std::size(order); ++i)
+        setTabOrder(order[i], order[i + 1]);
+}
+
+void frmOptions::Form_Load()
+{
+    Trap trap = optionsTrap("Form_Load");
+    trap(10, [&] {
+        chkWindowsStart->setToolTip(QStringLiteral("Tick here to have ") + g_TitleText + QStringLiteral(" load with Windows."));
+        chkLoadInSysTray->setToolTip(QStringLiteral("Tick here to hide ") + g_TitleText +
+                                     QStringLiteral(" and display its icon in system tray (bottom-right hand corner, next to the clock"));
+        chkWarnInSysTray->setToolTip(QStringLiteral("Tick here to display notification message about system tray presence"));
+    });
+    trap(20, [&] { chkWindowsStart->setChecked(!ReadRegValue(runKeyPath(), runValueName).isEmpty()); });
+    trap(30, [&] { setCheckValue(chkLoadInSysTray, leadingNumber(setting(settingsKey::LoadInSysTray))); });
+    trap(40, [&] { setCheckValue(chkWarnInSysTray, leadingNumber(setting(settingsKey::WarnInSysTray))); });
+    trap(50, [&] { g_ScriptLoadOpt = toByte(leadingNumber(setting(settingsKey::ScriptLoadOPT))); });
+    trap(60, [&] {
+        const QString fixed = setting(settingsKey::ScriptLoadCONSTFILE);
+        txtConstScript->setText(fixed.isEmpty() ? programFilesDir() + QStringLiteral("/Untitled.qlc") : fixed);
+    });
+    trap(70, [&] {
+        if (g_ScriptLoadOpt >= optScriptOpt.size())
+            throw RuntimeError(ErrorCode::SubscriptOutOfRange);
+        optScriptOpt[g_ScriptLoadOpt]->setChecked(true);
+        optScriptOpt_Click(g_ScriptLoadOpt);
+    });
+}
+
+void frmOptions::optScriptOpt_Click(int index)
+{
+    g_ScriptLoadOpt = static_cast<std::uint8_t>(index);
+    txtConstScript->setEnabled(index == 2);
+    cmdBrowse->setEnabled(index == 2);
+}
+
+void frmOptions::cmdBrowse_Click()
+{
+    Trap trap = optionsTrap("cmdBrowse_Click");
+    QString initialDir;
+    QString fileName;
+    QString fileTitle;
+    QString filter = QStringLiteral("QuorlinVCP Config File (*.qlc)|*.qlc|All files (*.*)|*.*");
+    std::int32_t filterIndex = 1;
+    std::int32_t flags = dlgFlag::explorer | dlgFlag::hideReadOnly;
+    bool readOnly = false;
+    bool picked = false;
+    trap(10, [&] {
+        const QString text = txtConstScript->text();
+        initialDir = text.isEmpty() ? programFilesDir() : text.left(text.lastIndexOf(QLatin1Char('/')) + 1);
+    });
+    trap(20, [&] {
+        picked = OpenDialog(*platform_.dialogs, fileName, fileTitle, true, false, readOnly, false, filter, filterIndex,
+                            initialDir, QStringLiteral("Load Configuration File"), QString(), -1, flags);
+    });
+    trap(30, [&] {
+        if (picked && !fileName.isEmpty() && FileExists(fileName))
+            txtConstScript->setText(fileName);
+    });
+}
+
+void frmOptions::cmdClose_Click()
+{
+    close();
+}
+
+void frmOptions::reject()
+{
+    close();
+}
+
+void frmOptions::closeEvent(QCloseEvent* event)
+{
+    Form_QueryUnload();
+    event->accept();
+    done(QDialog::Accepted);
+}
+
+void frmOptions::Form_QueryUnload()
+{
+    Trap trap = optionsTrap("Form_QueryUnload");
+    trap(10, [&] {
+        if (chkWindowsStart->isChecked())
+            WriteRegValue(runKeyPath(), runValueName, programPath(), regType::sz);
+        else
+            DeleteRegValue(runKeyPath(), runValueName);
+    });
+    trap(20, [&] { store(settingsKey::LoadInSysTray, checkValue(chkLoadInSysTray)); });
+    trap(30, [&] { store(settingsKey::WarnInSysTray, checkValue(chkWarnInSysTray)); });
+    trap(40, [&] { store(settingsKey::ScriptLoadOPT, QString::number(g_ScriptLoadOpt)); });
+    trap(50, [&] { store(settingsKey::ScriptLoadCONSTFILE, txtConstScript->text()); });
+}

@@ -1,0 +1,110 @@
+#include "app/windows/frmOptions.h"
+#include "config/modReg.h"
+#include "support/MainWindowFixture.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+
+namespace {
+
+class Options : public MainWindowFixture {
+protected:
+    void SetUp() override
+    {
+        MainWindowFixture::SetUp();
+        savedDirs = qgetenv("XDG_CONFIG_DIRS");
+        qputenv("XDG_CONFIG_DIRS", folder.path("xdg").toUtf8());
+        QDir().mkpath(folder.path("xdg/autostart"));
+        g_ScriptLoadOpt = 0;
+        g_TitleText = "QuorlinVCP v2.0.0 [Untitled.qlc] Emulation: Stopped";
+    }
+    void TearDown() override
+    {
+        qputenv("XDG_CONFIG_DIRS", savedDirs);
+        MainWindowFixture::TearDown();
+    }
+    std::unique_ptr<frmOptions> open()
+    {
+        auto dialog = std::make_unique<frmOptions>(fake.platform);
+        dialog->Form_Load();
+        return dialog;
+    }
+    QString stored(const char* key) { return ReadIni("QuorlinVCP", key); }
+    QString entry() const { return folder.path("xdg/autostart/QuorlinVCP.desktop"); }
+    QByteArray savedDirs;
+};
+
+TEST_F(Options, OpeningAndClosingWithoutChangesRewritesEverySetting)
+{
+    auto dialog = open();
+    EXPECT_EQ(dialog->chkWindowsStart->toolTip(),
+              "Tick here to have QuorlinVCP v2.0.0 [Untitled.qlc] Emulation: Stopped load with Windows.");
+    EXPECT_TRUE(dialog->optScriptOpt[0]->isChecked());
+    EXPECT_FALSE(dialog->txtConstScript->isEnabled());
+    EXPECT_FALSE(dialog->cmdBrowse->isEnabled());
+    dialog->cmdClose_Click();
+    EXPECT_EQ(stored("LoadInSysTray"), "0");
+    EXPECT_EQ(stored("WarnInSysTray"), "0");
+    EXPECT_EQ(stored("ScriptLoadOPT"), "0");
+    EXPECT_EQ(stored("ScriptLoadCONSTFILE"), folder.path("Untitled.qlc"));  // the proposal is stored
+    EXPECT_FALSE(QFile::exists(entry()));
+    EXPECT_TRUE(folder.log().isEmpty());
+}
+
+TEST_F(Options, ChoicesRoundTripThroughTheSettingsAndTheStartUpEntry)
+{
+    writeFile(folder.path("fixed.qlc"), "x");
+    auto dialog = open();
+    dialog->chkWindowsStart->setChecked(true);
+    dialog->chkLoadInSysTray->setChecked(true);
+    dialog->chkWarnInSysTray->setChecked(true);
+    dialog->optScriptOpt[2]->click();
+    EXPECT_TRUE(dialog->txtConstScript->isEnabled());
+    EXPECT_TRUE(dialog->cmdBrowse->isEnabled());
+    fake.dialogs.pick(folder.path("fixed.qlc"));
+    dialog->cmdBrowse_Click();
+    EXPECT_EQ(fake.dialogs.requests.at(0).title, "Load Configuration File");
+    EXPECT_EQ(fake.dialogs.requests.at(0).initialDir, folder.path(""));
+    dialog->cmdClose_Click();
+
+    EXPECT_EQ(stored("LoadInSysTray"), "1");
+    EXPECT_EQ(stored("WarnInSysTray"), "1");
+    EXPECT_EQ(stored("ScriptLoadOPT"), "2");
+    EXPECT_EQ(stored("ScriptLoadCONSTFILE"), folder.path("fixed.qlc"));
+    EXPECT_EQ(ReadRegValue(runKeyPath(), "QuorlinVCP"), frmOptions::programPath());
+
+    auto again = open();
+    EXPECT_TRUE(again->chkWindowsStart->isChecked());
+    EXPECT_TRUE(again->chkLoadInSysTray->isChecked());
+    EXPECT_TRUE(again->optScriptOpt[2]->isChecked());
+    EXPECT_EQ(again->txtConstScript->text(), folder.path("fixed.qlc"));
+    again->chkWindowsStart->setChecked(false);
+    again->cmdClose_Click();
+    EXPECT_FALSE(QFile::exists(entry()));
+}
+
+TEST_F(Options, StoredValuesOutOfRangeAreLoggedAndLeaveTheirWidgetsAlone)
+{
+    WriteIni("QuorlinVCP", "ScriptLoadOPT", "7");
+    WriteIni("QuorlinVCP", "LoadInSysTray", "5");
+    auto dialog = open();
+    EXPECT_TRUE(dialog->optScriptOpt[0]->isChecked());
+    EXPECT_FALSE(dialog->txtConstScript->isEnabled());
+    EXPECT_FALSE(dialog->chkLoadInSysTray->isChecked());
+    EXPECT_EQ(g_ScriptLoadOpt, 7);
+    EXPECT_TRUE(folder.log().contains("Error 380 (Invalid property value) in procedure Form_Load of Form frmOptions on line 30"));
+    EXPECT_TRUE(folder.log().contains("Error 9 (Subscript out of range) in procedure Form_Load of Form frmOptions on line 70"));
+    dialog->cmdClose_Click();
+    EXPECT_EQ(stored("ScriptLoadOPT"), "7");  // written back as it was
+
+    WriteIni("QuorlinVCP", "ScriptLoadOPT", "256");
+    g_ScriptLoadOpt = 1;
+    open();
+    EXPECT_EQ(g_ScriptLoadOpt, 1);
+    EXPECT_TRUE(folder.log().contains("Error 6 (Overflow) in procedure Form_Load of Form frmOptions on line 50"));
+}
+
+}  // namespace
