@@ -21,3 +21,13 @@ double ReadIniNumber(const QString& section, const QString& key, const QString& 
 {
     return leadingNumber(ReadIni(section, key, file));
 }
+
+QString ReadSetting(const char* key)
+{
+    return ReadIni(QString::fromLatin1(settingsSection), QString::fromLatin1(key));
+}
+
+void WriteSetting(const char* key, const QString& value)
+{
+    WriteIni(QString::fromLatin1(settingsSection), QString::fromLatin1(key), value);
+}

@@ -29,5 +29,9 @@ QString ReadIni(const QString& section, const QString& key, const QString& file 
 std::int16_t WriteIni(const QString& section, const QString& key, const QString& value,
                       const QString& file = {});
 
+// A key of the program's own section in g_SettingsFile.
+QString ReadSetting(const char* key);
+void WriteSetting(const char* key, const QString& value);
+
 // A stored number: the leading-number parse of the key's text ("" reads as 0).
 double ReadIniNumber(const QString& section, const QString& key, const QString& file = {});

@@ -53,7 +53,7 @@ void frmMain::Form_QueryUnload(std::int16_t& cancel, int reason)
         }
     });
     trap(60, [&] {
-        WriteIni(QString::fromLatin1(settingsSection), QString::fromLatin1(settingsKey::ScriptLoadLASTFILE), g_ScriptFile);
+        WriteSetting(settingsKey::ScriptLoadLASTFILE, g_ScriptFile);
     });
     trap(70, [&] {
         if (vsp_stopEmulation() == 0)

@@ -15,13 +15,17 @@
 using namespace modVSP_APIs;
 
 namespace {
-const QString configFilter = QStringLiteral("QuorlinVCP Config File (*.qlc)|*.qlc|All files (*.*)|*.*");
 
 QString untitledFile()
 {
     return programFilesDir() + QStringLiteral("/Untitled.qlc");
 }
 }  // namespace
+
+QString configFileFilter()
+{
+    return QStringLiteral("QuorlinVCP Config File (*.qlc)|*.qlc|All files (*.*)|*.*");
+}
 
 void CreateEmptyFile(const QString& path)
 {
@@ -37,7 +41,7 @@ void frmMain::mnuLoad_Click()
     QString initialDir;
     QString fileName;
     QString fileTitle;
-    QString filter = configFilter;
+    QString filter = configFileFilter();
     std::int32_t filterIndex = 1;
     std::int32_t flags = dlgFlag::explorer | dlgFlag::hideReadOnly;
     bool readOnly = false;
@@ -109,7 +113,7 @@ bool frmMain::mnuSaveAs_Click()
     Trap trap(QStringLiteral("mnuSaveAs_Click"));
     QString fileName;
     QString fileTitle;
-    QString filter = configFilter;
+    QString filter = configFileFilter();
     std::int32_t filterIndex = 1;
     std::int32_t flags = dlgFlag::explorer | dlgFlag::overwritePrompt | dlgFlag::hideReadOnly;
     trap(10, [&] { fileName = g_ScriptFile.isEmpty() ? untitledFile() : g_ScriptFile; });

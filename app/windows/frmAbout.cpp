@@ -1,4 +1,5 @@
 #include "app/windows/frmAbout.h"
+#include "app/windows/Placement.h"
 
 #include "Version.h"
 #include "app/AboutArt.h"
@@ -7,13 +8,6 @@
 #include <QPushButton>
 
 namespace {
-template <class W>
-W* place(W* widget, const char* name, int x, int y, int w, int h)
-{
-    widget->setObjectName(QString::fromLatin1(name));
-    widget->setGeometry(x, y, w, h);
-    return widget;
-}
 }  // namespace
 
 frmAbout::frmAbout(QWidget* parent) : QDialog(parent)

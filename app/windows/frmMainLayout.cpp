@@ -1,5 +1,6 @@
 // The main window's widgets, texts, tooltips, first states and places (pixels at
 // 96 dpi, absolute within their containers), and its menu tree.
+#include "app/windows/Placement.h"
 #include "app/windows/frmMain.h"
 
 #include "app/AppIcon.h"
@@ -22,14 +23,6 @@ namespace {
 
 // The address an adapter answers on out of the box, proposed for a new redirect.
 constexpr const char* defaultHostAddress = "192.168.0.100";
-
-template <class W>
-W* place(W* widget, const char* name, int x, int y, int w, int h)
-{
-    widget->setObjectName(QString::fromLatin1(name));
-    widget->setGeometry(x, y, w, h);
-    return widget;
-}
 
 QLabel* label(QWidget* parent, const QString& name, const QString& text, int x, int y)
 {

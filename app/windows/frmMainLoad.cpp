@@ -27,11 +27,6 @@ void fill(QComboBox* box, const char* literal)
     for (const QString& item : QString::fromLatin1(literal).split(QLatin1Char(',')))
         box->addItem(item);
 }
-
-QString setting(const char* key)
-{
-    return ReadIni(QString::fromLatin1(settingsSection), QString::fromLatin1(key));
-}
 }  // namespace
 
 void frmMain::Form_Load()
@@ -64,14 +59,14 @@ void frmMain::Form_Load()
     trap(70, [&] { vsp_destroyAllDevices(); });
     trap(80, [&] { load = FileExists(g_ScriptFile); });
     if (!load) {
-        trap(90, [&] { g_ScriptLoadOpt = toByte(leadingNumber(setting(settingsKey::ScriptLoadOPT))); });
+        trap(90, [&] { g_ScriptLoadOpt = toByte(leadingNumber(ReadSetting(settingsKey::ScriptLoadOPT))); });
         trap(100, [&] {
             if (g_ScriptLoadOpt == 0)
                 return;
             if (g_ScriptLoadOpt == 1)
-                g_ScriptFile = setting(settingsKey::ScriptLoadLASTFILE);
+                g_ScriptFile = ReadSetting(settingsKey::ScriptLoadLASTFILE);
             else if (g_ScriptLoadOpt == 2)
-                g_ScriptFile = setting(settingsKey::ScriptLoadCONSTFILE);
+                g_ScriptFile = ReadSetting(settingsKey::ScriptLoadCONSTFILE);
             load = FileExists(g_ScriptFile);
         });
     }

@@ -1,4 +1,5 @@
 #include "app/windows/frmOptions.h"
+#include "app/windows/Placement.h"
 
 #include "app/NumericText.h"
 #include "app/ProgramFiles.h"
@@ -6,6 +7,7 @@
 #include "app/Settings.h"
 #include "app/Trap.h"
 #include "app/windows/frmMain.h"
+#include "config/ConfigurationFiles.h"
 #include "config/modDLG.h"
 #include "config/modReg.h"
 
@@ -21,24 +23,6 @@
 namespace {
 
 const QString runValueName = QStringLiteral("QuorlinVCP");
-
-template <class W>
-W* place(W* widget, const char* name, int x, int y, int w, int h)
-{
-    widget->setObjectName(QString::fromLatin1(name));
-    widget->setGeometry(x, y, w, h);
-    return widget;
-}
-
-QString setting(const char* key)
-{
-    return ReadIni(QString::fromLatin1(settingsSection), QString::fromLatin1(key));
-}
-
-void store(const char* key, const QString& value)
-{
-    WriteIni(QString::fromLatin1(settingsSection), QString::fromLatin1(key), value);
-}
 
 // A check box's stored value: 0 unticked, 1 ticked, 2 greyed; anything else is refused.
 void setCheckValue(QCheckBox* box, double value)
@@ -126,11 +110,11 @@ void frmOptions::Form_Load()
         chkWarnInSysTray->setToolTip(QStringLiteral("Tick here to display notification message about system tray presence"));
     });
     trap(20, [&] { chkWindowsStart->setChecked(!ReadRegValue(runKeyPath(), runValueName).isEmpty()); });
-    trap(30, [&] { setCheckValue(chkLoadInSysTray, leadingNumber(setting(settingsKey::LoadInSysTray))); });
-    trap(40, [&] { setCheckValue(chkWarnInSysTray, leadingNumber(setting(settingsKey::WarnInSysTray))); });
-    trap(50, [&] { g_ScriptLoadOpt = toByte(leadingNumber(setting(settingsKey::ScriptLoadOPT))); });
+    trap(30, [&] { setCheckValue(chkLoadInSysTray, leadingNumber(ReadSetting(settingsKey::LoadInSysTray))); });
+    trap(40, [&] { setCheckValue(chkWarnInSysTray, leadingNumber(ReadSetting(settingsKey::WarnInSysTray))); });
+    trap(50, [&] { g_ScriptLoadOpt = toByte(leadingNumber(ReadSetting(settingsKey::ScriptLoadOPT))); });
     trap(60, [&] {
-        const QString fixed = setting(settingsKey::ScriptLoadCONSTFILE);
+        const QString fixed = ReadSetting(settingsKey::ScriptLoadCONSTFILE);
         txtConstScript->setText(fixed.isEmpty() ? programFilesDir() + QStringLiteral("/Untitled.qlc") : fixed);
     });
     trap(70, [&] {
@@ -154,7 +138,7 @@ void frmOptions::cmdBrowse_Click()
     QString initialDir;
     QString fileName;
     QString fileTitle;
-    QString filter = QStringLiteral("QuorlinVCP Config File (*.qlc)|*.qlc|All files (*.*)|*.*");
+    QString filter = configFileFilter();
     std::int32_t filterIndex = 1;
     std::int32_t flags = dlgFlag::explorer | dlgFlag::hideReadOnly;
     bool readOnly = false;
@@ -199,8 +183,8 @@ void frmOptions::Form_QueryUnload()
         else
             DeleteRegValue(runKeyPath(), runValueName);
     });
-    trap(20, [&] { store(settingsKey::LoadInSysTray, checkValue(chkLoadInSysTray)); });
-    trap(30, [&] { store(settingsKey::WarnInSysTray, checkValue(chkWarnInSysTray)); });
-    trap(40, [&] { store(settingsKey::ScriptLoadOPT, QString::number(g_ScriptLoadOpt)); });
-    trap(50, [&] { store(settingsKey::ScriptLoadCONSTFILE, txtConstScript->text()); });
+    trap(20, [&] { WriteSetting(settingsKey::LoadInSysTray, checkValue(chkLoadInSysTray)); });
+    trap(30, [&] { WriteSetting(settingsKey::WarnInSysTray, checkValue(chkWarnInSysTray)); });
+    trap(40, [&] { WriteSetting(settingsKey::ScriptLoadOPT, QString::number(g_ScriptLoadOpt)); });
+    trap(50, [&] { WriteSetting(settingsKey::ScriptLoadCONSTFILE, txtConstScript->text()); });
 }

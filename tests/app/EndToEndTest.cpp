@@ -2,6 +2,7 @@
 // its command line: the redirect comes up live on its virtual port, carries data to
 // a simulated adapter and back, and the title says so.
 #include "AdapterServer.h"
+#include "support/RawPort.h"
 #include "support/TestFolder.h"
 
 #include <QDir>
@@ -103,12 +104,8 @@ TEST(EndToEnd, AConfigurationOnTheCommandLineComesUpLive)
 
     const QString port = folder.path("ports/COM5");
     ASSERT_TRUE(waitFor([&] { return QFileInfo(port).isSymLink(); })) << "the virtual port did not appear";
-    const int fd = ::open(QFile::encodeName(port).constData(), O_RDWR | O_NOCTTY);
+    const int fd = openRawPort(port);
     ASSERT_GE(fd, 0);
-    termios t{};
-    ::tcgetattr(fd, &t);
-    ::cfmakeraw(&t);
-    ::tcsetattr(fd, TCSANOW, &t);
     ASSERT_TRUE(waitFor([&] { return adapter.connections() > 0; }));
     QThread::msleep(100);
     const char ping[] = "ping\xff";

@@ -6,6 +6,7 @@
 #include "deviceapi/VspBinding.h"
 #include "deviceapi/modVSP_APIs.h"
 #include "support/FakePlatform.h"
+#include "support/RawPort.h"
 #include "support/TestFolder.h"
 
 #include <QComboBox>
@@ -50,12 +51,8 @@ TEST(EditorEndToEnd, CreateUseUpdateAndRemoveARedirect)
         ASSERT_TRUE(QFileInfo(port).isSymLink());
         ASSERT_TRUE(adapter.waitFor([&] { return adapter.settings().baud == 19200u; }));
 
-        const int fd = ::open(QFile::encodeName(port).constData(), O_RDWR | O_NOCTTY);
+        const int fd = openRawPort(port);
         ASSERT_GE(fd, 0);
-        termios t{};
-        ::tcgetattr(fd, &t);
-        ::cfmakeraw(&t);
-        ::tcsetattr(fd, TCSANOW, &t);
         QThread::msleep(100);
         ASSERT_EQ(::write(fd, "hello", 5), 5);
         EXPECT_TRUE(adapter.waitFor([&] { return adapter.received() == std::vector<std::uint8_t>{'h', 'e', 'l', 'l', 'o'}; }));
