@@ -4,9 +4,12 @@
 //   screenshot OUTPUT.png [--rows] [--editor]
 //   --rows    list two redirects from the device library (emulation stays off)
 //   --editor  show the editor frame too, in the layout's lower position
+//   --options / --about  draw the options dialog or the about box instead
 #include "app/Settings.h"
 #include "app/platform/QtPlatform.h"
+#include "app/windows/frmAbout.h"
 #include "app/windows/frmMain.h"
+#include "app/windows/frmOptions.h"
 #include "deviceapi/modVSP_APIs.h"
 
 #include <QApplication>
@@ -40,9 +43,19 @@ int main(int argc, char** argv)
         window.fraNewRedirect->show();
         window.setFixedSize(frmMain::layoutClientSize + QSize(0, window.height() - frmMain::upperClientHeight));
     }
-    window.show();
+    frmOptions options(platform.platform());
+    frmAbout about;
+    QWidget* shown = &window;
+    if (args.contains(QStringLiteral("--options"))) {
+        options.Form_Load();
+        shown = &options;
+    } else if (args.contains(QStringLiteral("--about"))) {
+        about.Form_Load();
+        shown = &about;
+    }
+    shown->show();
     QTimer::singleShot(500, [&] {
-        const bool saved = window.grab().save(args[1]);
+        const bool saved = shown->grab().save(args[1]);
         std::printf("%s %s\n", saved ? "wrote" : "could not write", qPrintable(args[1]));
         if (args.contains(QStringLiteral("--rows")))
             modVSP_APIs::vsp_release();
