@@ -27,6 +27,25 @@ QString configFileFilter()
     return QStringLiteral("QuorlinVCP Config File (*.qlc)|*.qlc|All files (*.*)|*.*");
 }
 
+QString dialogFolderFor(const QString& path)
+{
+    return path.isEmpty() ? programFilesDir() : path.left(path.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
+QString chooseConfigurationToLoad(FileDialogs& dialogs, const QString& initialDir)
+{
+    QString fileName;
+    QString fileTitle;
+    QString filter = configFileFilter();
+    std::int32_t filterIndex = 1;
+    std::int32_t flags = dlgFlag::explorer | dlgFlag::hideReadOnly;
+    bool readOnly = false;
+    // Only a path the user chose counts: a failed dialog leaves its input behind.
+    const bool picked = OpenDialog(dialogs, fileName, fileTitle, true, false, readOnly, false, filter, filterIndex, initialDir,
+                                   QStringLiteral("Load Configuration File"), QString(), -1, flags);
+    return picked ? fileName : QString();
+}
+
 void CreateEmptyFile(const QString& path)
 {
     QFile file(path);
@@ -40,21 +59,10 @@ void frmMain::mnuLoad_Click()
     Trap trap(QStringLiteral("mnuLoad_Click"));
     QString initialDir;
     QString fileName;
-    QString fileTitle;
-    QString filter = configFileFilter();
-    std::int32_t filterIndex = 1;
-    std::int32_t flags = dlgFlag::explorer | dlgFlag::hideReadOnly;
-    bool readOnly = false;
-    trap(10, [&] {
-        initialDir = g_ScriptFile.isEmpty() ? programFilesDir() : g_ScriptFile.left(g_ScriptFile.lastIndexOf('/') + 1);
-    });
-    bool picked = false;
-    trap(20, [&] {
-        picked = OpenDialog(*platform_.dialogs, fileName, fileTitle, true, false, readOnly, false, filter, filterIndex, initialDir,
-                   QStringLiteral("Load Configuration File"), QString(), -1, flags);
-    });
+    trap(10, [&] { initialDir = dialogFolderFor(g_ScriptFile); });
+    trap(20, [&] { fileName = chooseConfigurationToLoad(*platform_.dialogs, initialDir); });
     bool chosen = false;
-    trap(30, [&] { chosen = picked && !fileName.isEmpty() && FileExists(fileName); });
+    trap(30, [&] { chosen = !fileName.isEmpty() && FileExists(fileName); });
     if (!chosen)
         return;
     trap(40, [&] {

@@ -6,5 +6,13 @@
 // The file dialogs' filter for configuration files.
 QString configFileFilter();
 
+// The folder to start a file dialog in for the current path: the path up to and
+// including its last "/", or the program's folder when the path is empty.
+QString dialogFolderFor(const QString& path);
+
+// The open dialog as the Load command shows it; the chosen path, or "" when the
+// user cancelled or the dialog failed.
+QString chooseConfigurationToLoad(class FileDialogs& dialogs, const QString& initialDir);
+
 // Creates the file, or empties an existing one; Path/File access error when it cannot.
 void CreateEmptyFile(const QString& path);

@@ -8,7 +8,6 @@
 #include "app/Trap.h"
 #include "app/windows/frmMain.h"
 #include "config/ConfigurationFiles.h"
-#include "config/modDLG.h"
 #include "config/modReg.h"
 
 #include <QButtonGroup>
@@ -137,22 +136,10 @@ void frmOptions::cmdBrowse_Click()
     Trap trap = optionsTrap("cmdBrowse_Click");
     QString initialDir;
     QString fileName;
-    QString fileTitle;
-    QString filter = configFileFilter();
-    std::int32_t filterIndex = 1;
-    std::int32_t flags = dlgFlag::explorer | dlgFlag::hideReadOnly;
-    bool readOnly = false;
-    bool picked = false;
-    trap(10, [&] {
-        const QString text = txtConstScript->text();
-        initialDir = text.isEmpty() ? programFilesDir() : text.left(text.lastIndexOf(QLatin1Char('/')) + 1);
-    });
-    trap(20, [&] {
-        picked = OpenDialog(*platform_.dialogs, fileName, fileTitle, true, false, readOnly, false, filter, filterIndex,
-                            initialDir, QStringLiteral("Load Configuration File"), QString(), -1, flags);
-    });
+    trap(10, [&] { initialDir = dialogFolderFor(txtConstScript->text()); });
+    trap(20, [&] { fileName = chooseConfigurationToLoad(*platform_.dialogs, initialDir); });
     trap(30, [&] {
-        if (picked && !fileName.isEmpty() && FileExists(fileName))
+        if (!fileName.isEmpty() && FileExists(fileName))
             txtConstScript->setText(fileName);
     });
 }
