@@ -233,3 +233,20 @@ TEST_F(Emulation, ReadTimeoutGathersBytesUntilTheApplicationPauses)
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Emulation, BytesFromAnApplicationThatClosesAtOnceStillReachTheAdapter)
+{
+    makeAdapter({});
+    startRedirect();
+    ASSERT_TRUE(waitUntil([&] { return connectedAndNegotiated(); }));
+    {
+        SerialApp echo(portPath(5));  // like: echo hi > COM5
+        echo.write({'h', 'i', '\n'});
+    }
+    EXPECT_TRUE(adapter->waitFor([&] { return adapter->receivedCount() == 3; }));
+    EXPECT_EQ(adapter->received(), (std::vector<std::uint8_t>{'h', 'i', '\n'}));
+}
+
+}  // namespace

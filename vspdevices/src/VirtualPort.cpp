@@ -64,12 +64,15 @@ void VirtualPort::setListener(std::weak_ptr<PortListener> listener)
     listener_ = std::move(listener);
 }
 
+short VirtualPort::masterEvents() const
+{
+    pollfd p{masterFd_, POLLIN, 0};
+    return ::poll(&p, 1, 0) >= 0 ? p.revents : POLLHUP;
+}
+
 bool VirtualPort::heldOpen() const
 {
-    if (closed_)
-        return false;
-    pollfd p{masterFd_, POLLIN, 0};
-    return ::poll(&p, 1, 0) >= 0 && (p.revents & POLLHUP) == 0;
+    return !closed_ && (masterEvents() & POLLHUP) == 0;
 }
 
 void VirtualPort::watch()
@@ -84,8 +87,10 @@ void VirtualPort::watch()
 void VirtualPort::onWatchTick()
 {
     if (state_ != State::Open) {
-        if (!heldOpen()) {
-            drainBriefWrites();
+        const short events = masterEvents();
+        if (events & POLLHUP) {
+            if (events & POLLIN)
+                drainBriefWrites();  // only when an application left bytes behind
             state_ = State::Closed;
         } else if (state_ == State::Closed) {
             state_ = State::Opening;

@@ -63,6 +63,7 @@ public:
 private:
     enum class State { Closed, Opening, Open };
     VirtualPort(asio::io_context& io, int master, std::string linkPath, std::string terminal);
+    short masterEvents() const;  // poll() events of the master, now
     void watch();
     void onWatchTick();
     void startReading();
