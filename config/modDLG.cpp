@@ -32,6 +32,22 @@ void checkProposedName(const QString& name)
         throw RuntimeError(ErrorCode::InvalidCall);
 }
 
+// What the chooser is asked, from the dialog's texts and the flags actually used.
+FileDialogRequest requestFor(bool save, const QString& title, const QString& initialDir, const QString& proposedName,
+                             const QString& defaultExt, std::int32_t used)
+{
+    FileDialogRequest request;
+    request.save = save;
+    request.title = title;
+    request.initialDir = initialDir;
+    request.proposedName = proposedName;
+    request.defaultExt = defaultExt;
+    request.mustExist = used & dlgFlag::fileMustExist;
+    request.multiSelect = !save && (used & dlgFlag::allowMultiSelect);  // only the open dialog selects several
+    request.overwritePrompt = used & dlgFlag::overwritePrompt;
+    return request;
+}
+
 // Shows the chooser and writes the outputs back the way both dialogs do.
 bool runDialog(FileDialogs& dialogs, FileDialogRequest request, const QString& nulList, QString& FileName,
                QString& FileTitle, QString& Filter, std::int32_t& FilterIndex, std::int32_t& Flags, std::int32_t used)
@@ -120,13 +136,7 @@ bool OpenDialog(FileDialogs& dialogs, QString& FileName, QString& FileTitle, boo
     if (!trap(10, [&] { checkProposedName(FileName); }))
         return chosen;
     trap(20, [&] {
-        FileDialogRequest request;
-        request.title = DlgTitle;
-        request.initialDir = InitDir;
-        request.proposedName = FileName;
-        request.defaultExt = DefaultExt;
-        request.mustExist = used & dlgFlag::fileMustExist;
-        request.multiSelect = used & dlgFlag::allowMultiSelect;
+        const FileDialogRequest request = requestFor(false, DlgTitle, InitDir, FileName, DefaultExt, used);
         chosen = runDialog(dialogs, request, nulSeparatedFilter(Filter), FileName, FileTitle, Filter, FilterIndex, Flags,
                            used);
         if (chosen)
@@ -145,13 +155,7 @@ bool SaveDialog(FileDialogs& dialogs, QString& FileName, QString& FileTitle, boo
     if (!trap(10, [&] { checkProposedName(FileName); }))
         return chosen;
     trap(20, [&] {
-        FileDialogRequest request;
-        request.save = true;
-        request.title = DlgTitle;
-        request.initialDir = InitDir;
-        request.proposedName = FileName;
-        request.defaultExt = DefaultExt;
-        request.overwritePrompt = used & dlgFlag::overwritePrompt;
+        const FileDialogRequest request = requestFor(true, DlgTitle, InitDir, FileName, DefaultExt, used);
         chosen = runDialog(dialogs, request, nulSeparatedFilter(Filter), FileName, FileTitle, Filter, FilterIndex, Flags,
                            used);
     });
