@@ -59,6 +59,46 @@ QString runKeyPath()
     return first + QStringLiteral("/autostart");
 }
 
+QString userRunKeyPath()
+{
+    const QString home = qEnvironmentVariable("XDG_CONFIG_HOME");
+    const QString base = home.startsWith(QLatin1Char('/')) ? home : QDir::homePath() + QStringLiteral("/.config");
+    return base + QStringLiteral("/autostart");
+}
+
+bool startUpEntryExists(const QString& valueName)
+{
+    return !ReadRegValue(userRunKeyPath(), valueName).isEmpty() || !ReadRegValue(runKeyPath(), valueName).isEmpty();
+}
+
+StartUpEntryResult writeStartUpEntry(const QString& valueName, const QString& programPath)
+{
+    const QString machine = runKeyPath();
+    const QString user = userRunKeyPath();
+    int error = WriteRegValueOfKey(machine, valueName, regType::sz, programPath);
+    if (error == 0) {
+        if (QFile::exists(entryFile(user, valueName)) && !QFile::remove(entryFile(user, valueName)))
+            return {EACCES, entryFile(user, valueName)};
+        return {};
+    }
+    if (error == EINVAL)
+        return {error, entryFile(machine, valueName)};  // no folder can take it
+    QDir().mkpath(user);
+    error = WriteRegValueOfKey(user, valueName, regType::sz, programPath);
+    return {error, error == 0 ? QString() : entryFile(user, valueName)};
+}
+
+StartUpEntryResult deleteStartUpEntry(const QString& valueName)
+{
+    StartUpEntryResult result;
+    for (const QString& file : {entryFile(userRunKeyPath(), valueName), entryFile(runKeyPath(), valueName)}) {
+        QFile entry(file);
+        if (entry.exists() && !entry.remove() && result.error == 0)
+            result = {EACCES, file};
+    }
+    return result;
+}
+
 QString desktopExecValue(const QString& programPath)
 {
     static const QString reserved = QStringLiteral(" \t\n\"'\\><~|&;$*?#()`");
@@ -74,6 +114,7 @@ QString desktopExecValue(const QString& programPath)
     }
     arg.replace(QLatin1Char('%'), QStringLiteral("%%"));  // not a field code
     arg.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));  // the file's own escape level
+    arg.replace(QLatin1Char('\t'), QStringLiteral("\\t"));      // no raw control character in a value
     return arg;
 }
 
@@ -114,8 +155,12 @@ int WriteRegValueOfKey(const QString& keyPath, const QString& valueName, int typ
     if (type != regType::sz || !std::holds_alternative<QString>(value))
         return -1;  // an autostart entry holds a command, nothing else
     const QString program = std::get<QString>(value);
-    if (program.contains(QLatin1Char('\n')) || program.contains(QLatin1Char('\r')))
-        return EINVAL;  // no desktop entry line can carry it
+    // No line of a desktop entry can carry a line break, and the file's rules have
+    // no escape for the other control characters but TAB.
+    if (std::any_of(program.begin(), program.end(), [](QChar c) {
+            return (c.unicode() < 0x20 && c != QLatin1Char('\t')) || c.unicode() == 0x7f;
+        }))
+        return EINVAL;
     QSaveFile out(entryFile(keyPath, valueName));
     if (!out.open(QIODevice::WriteOnly))
         return EACCES;

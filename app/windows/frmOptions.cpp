@@ -18,6 +18,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <cerrno>
+#include <cstring>
 
 namespace {
 
@@ -39,6 +41,14 @@ void setCheckValue(QCheckBox* box, double value)
 QString checkValue(const QCheckBox* box)
 {
     return QString::number(box->checkState() == Qt::Checked ? 1 : box->checkState() == Qt::PartiallyChecked ? 2 : 0);
+}
+
+// A start-up entry that could not be written or removed, for the log.
+RuntimeError startUpEntryError(const StartUpEntryResult& result)
+{
+    const QString why = result.error == EINVAL ? QStringLiteral("the program's path holds a control character")
+                                               : QString::fromLocal8Bit(std::strerror(result.error));
+    return RuntimeError(ErrorCode::PathFileAccess, result.file + QStringLiteral(": ") + why);
 }
 
 Trap optionsTrap(const char* procedure)
@@ -108,7 +118,7 @@ void frmOptions::Form_Load()
                                      QStringLiteral(" and display its icon in system tray (bottom-right hand corner, next to the clock"));
         chkWarnInSysTray->setToolTip(QStringLiteral("Tick here to display notification message about system tray presence"));
     });
-    trap(20, [&] { chkWindowsStart->setChecked(!ReadRegValue(runKeyPath(), runValueName).isEmpty()); });
+    trap(20, [&] { chkWindowsStart->setChecked(startUpEntryExists(runValueName)); });
     trap(30, [&] { setCheckValue(chkLoadInSysTray, leadingNumber(ReadSetting(settingsKey::LoadInSysTray))); });
     trap(40, [&] { setCheckValue(chkWarnInSysTray, leadingNumber(ReadSetting(settingsKey::WarnInSysTray))); });
     trap(50, [&] { g_ScriptLoadOpt = toByte(leadingNumber(ReadSetting(settingsKey::ScriptLoadOPT))); });
@@ -165,10 +175,10 @@ void frmOptions::Form_QueryUnload()
 {
     Trap trap = optionsTrap("Form_QueryUnload");
     trap(10, [&] {
-        if (chkWindowsStart->isChecked())
-            WriteRegValue(runKeyPath(), runValueName, programPath(), regType::sz);
-        else
-            DeleteRegValue(runKeyPath(), runValueName);
+        const StartUpEntryResult result = chkWindowsStart->isChecked() ? writeStartUpEntry(runValueName, programPath())
+                                                                       : deleteStartUpEntry(runValueName);
+        if (result.error != 0)
+            throw startUpEntryError(result);
     });
     trap(20, [&] { WriteSetting(settingsKey::LoadInSysTray, checkValue(chkLoadInSysTray)); });
     trap(30, [&] { WriteSetting(settingsKey::WarnInSysTray, checkValue(chkWarnInSysTray)); });

@@ -16,7 +16,9 @@ protected:
     {
         MainWindowFixture::SetUp();
         savedDirs = qgetenv("XDG_CONFIG_DIRS");
+        savedHome = qgetenv("XDG_CONFIG_HOME");
         qputenv("XDG_CONFIG_DIRS", folder.path("xdg").toUtf8());
+        qputenv("XDG_CONFIG_HOME", folder.path("home").toUtf8());
         QDir().mkpath(folder.path("xdg/autostart"));
         g_ScriptLoadOpt = 0;
         g_TitleText = "QuorlinVCP v2.0.0 [Untitled.qlc] Emulation: Stopped";
@@ -24,6 +26,10 @@ protected:
     void TearDown() override
     {
         qputenv("XDG_CONFIG_DIRS", savedDirs);
+        if (savedHome.isEmpty())
+            qunsetenv("XDG_CONFIG_HOME");
+        else
+            qputenv("XDG_CONFIG_HOME", savedHome);
         MainWindowFixture::TearDown();
     }
     std::unique_ptr<frmOptions> open()
@@ -34,7 +40,9 @@ protected:
     }
     QString stored(const char* key) { return ReadIni("QuorlinVCP", key); }
     QString entry() const { return folder.path("xdg/autostart/QuorlinVCP.desktop"); }
+    QString userEntry() const { return folder.path("home/autostart/QuorlinVCP.desktop"); }
     QByteArray savedDirs;
+    QByteArray savedHome;
 };
 
 TEST_F(Options, OpeningAndClosingWithoutChangesRewritesEverySetting)
@@ -84,6 +92,59 @@ TEST_F(Options, ChoicesRoundTripThroughTheSettingsAndTheStartUpEntry)
     again->chkWindowsStart->setChecked(false);
     again->cmdClose_Click();
     EXPECT_FALSE(QFile::exists(entry()));
+}
+
+TEST_F(Options, WithoutRightsToTheMachineWideFolderTheUsersOwnEntryIsKept)
+{
+    // A machine-wide folder below a plain file cannot be written, not even by root.
+    writeFile(folder.path("plain"), "");
+    qputenv("XDG_CONFIG_DIRS", folder.path("plain").toUtf8());
+    auto dialog = open();
+    EXPECT_FALSE(dialog->chkWindowsStart->isChecked());
+    dialog->chkWindowsStart->setChecked(true);
+    dialog->cmdClose_Click();
+    EXPECT_TRUE(readFile(userEntry()).contains("\nExec=" + desktopExecValue(frmOptions::programPath()).toUtf8() + "\n"));
+    EXPECT_TRUE(folder.log().isEmpty());
+
+    auto again = open();
+    EXPECT_TRUE(again->chkWindowsStart->isChecked());
+    again->chkWindowsStart->setChecked(false);
+    again->cmdClose_Click();
+    EXPECT_FALSE(QFile::exists(userEntry()));
+    EXPECT_FALSE(open()->chkWindowsStart->isChecked());
+
+    // Where neither folder takes the entry, the failure is logged, not passed over.
+    qputenv("XDG_CONFIG_HOME", folder.path("plain/home").toUtf8());
+    auto failing = open();
+    failing->chkWindowsStart->setChecked(true);
+    failing->cmdClose_Click();
+    const QByteArray log = folder.log();
+    EXPECT_TRUE(log.contains("Error 75 (Path/File access error: " + folder.path("plain/home/autostart/QuorlinVCP.desktop").toUtf8()));
+    EXPECT_TRUE(log.contains(") in procedure Form_QueryUnload of Form frmOptions on line 10")) << log.toStdString();
+}
+
+TEST_F(Options, EitherEntryWithACommandTicksTheBoxAndUntickingRemovesBoth)
+{
+    QDir().mkpath(folder.path("home/autostart"));
+    writeFile(userEntry(), "[Desktop Entry]\nType=Application\nExec=/opt/q/quorlinvcp\n");
+    EXPECT_TRUE(open()->chkWindowsStart->isChecked());
+    writeFile(userEntry(), "[Desktop Entry]\nType=Application\nExec=\n");
+    EXPECT_FALSE(open()->chkWindowsStart->isChecked());
+    writeFile(entry(), "[Desktop Entry]\nType=Application\nExec=/opt/q/quorlinvcp\n");
+    auto dialog = open();
+    EXPECT_TRUE(dialog->chkWindowsStart->isChecked());
+    dialog->chkWindowsStart->setChecked(false);
+    dialog->cmdClose_Click();
+    EXPECT_FALSE(QFile::exists(entry()));
+    EXPECT_FALSE(QFile::exists(userEntry()));
+
+    // A writable machine-wide folder takes the entry, and a user entry that would hide it goes.
+    writeFile(userEntry(), "[Desktop Entry]\nType=Application\nExec=/old/place/quorlinvcp\n");
+    auto ticking = open();
+    ticking->chkWindowsStart->setChecked(true);
+    ticking->cmdClose_Click();
+    EXPECT_EQ(ReadRegValue(runKeyPath(), "QuorlinVCP"), frmOptions::programPath());
+    EXPECT_FALSE(QFile::exists(userEntry()));
 }
 
 TEST_F(Options, StoredValuesOutOfRangeAreLoggedAndLeaveTheirWidgetsAlone)
