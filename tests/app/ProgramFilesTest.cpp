@@ -50,4 +50,20 @@ TEST(CommandLine, RemovesEveryQuoteAndKeepsOnlyAnExistingFile)
     EXPECT_EQ(scriptFileFromArguments({folder.path("none.qlc")}), "");
 }
 
+TEST(CommandLine, ARelativePathIsKeptAbsolute)
+{
+    TestFolder folder;
+    QDir().mkpath(folder.path("lab"));
+    writeFile(folder.path("lab/lab.qlc"), "x");
+    const QString saved = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(folder.path("lab")));
+    const QString plain = scriptFileFromArguments({"lab.qlc"});
+    const QString dotted = scriptFileFromArguments({"\"./../lab/lab.qlc\""});
+    const QString missing = scriptFileFromArguments({"none.qlc"});
+    QDir::setCurrent(saved);
+    EXPECT_EQ(plain, folder.path("lab/lab.qlc"));
+    EXPECT_EQ(dotted, folder.path("lab/lab.qlc"));
+    EXPECT_EQ(missing, "");
+}
+
 }  // namespace
