@@ -2,6 +2,7 @@
 
 #include <QSocketNotifier>
 #include <csignal>
+#include <pthread.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
@@ -13,10 +14,21 @@ sigset_t terminationSet()
     sigaddset(&set, SIGTERM);
     return set;
 }
+
+// In a new child process (the desktop's document viewer, any helper program): the
+// signal is blocked only for this process's signalfd, and a child that kept it
+// blocked could not be ended normally.
+void unblockInChild()
+{
+    const sigset_t set = terminationSet();
+    sigprocmask(SIG_UNBLOCK, &set, nullptr);
+}
 }  // namespace
 
 void blockTerminationSignal()
 {
+    static const bool handlerInstalled = pthread_atfork(nullptr, nullptr, unblockInChild) == 0;
+    (void)handlerInstalled;
     const sigset_t set = terminationSet();
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }

@@ -9,7 +9,7 @@
 class QSocketNotifier;
 
 // Blocks SIGTERM for this thread and the threads it will start; call it before any
-// other thread exists.
+// other thread exists. Every child process the program starts gets it unblocked again.
 void blockTerminationSignal();
 
 class TerminationSignal : public QObject {
