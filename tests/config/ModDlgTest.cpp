@@ -2,6 +2,10 @@
 #include "support/FakePlatform.h"
 #include "support/TestFolder.h"
 
+#include <QComboBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileSystemModel>
 #include <gtest/gtest.h>
 
 namespace {
@@ -53,6 +57,40 @@ TEST(ModDlg, ChosenFileComesBackWithItsPairAndFlags)
     EXPECT_EQ(shown.filters[1].second, "*.*");
     EXPECT_EQ(QtFileDialogs::qtFilter(shown.filters[0]), "QuorlinVCP Config File (*.qlc)");
     EXPECT_EQ(QtFileDialogs::qtFilter({"Logs", "*.log;*.txt"}), "Logs (*.log *.txt)");
+}
+
+TEST(ModDlg, AllFilesShowsFilesWithoutAnExtensionUnderTheTextTheUserKnows)
+{
+    TestFolder folder;
+    for (const char* name : {"lab.qlc", "README", "notes.txt"})
+        writeFile(folder.path(name), "x");
+    FileDialogRequest request;
+    request.filters = {{"QuorlinVCP Config File (*.qlc)", "*.qlc"}, {"All files (*.*)", "*.*"}, {"Logs", "*.log;*.txt"}};
+    request.filterIndex = 2;
+    request.initialDir = folder.path("");
+    QFileDialog dialog;
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    QtFileDialogs::prepare(dialog, request);
+
+    const auto* types = dialog.findChild<QComboBox*>("fileTypeCombo");
+    ASSERT_NE(types, nullptr);
+    QStringList shown;
+    for (int i = 0; i < types->count(); ++i)
+        shown << types->itemText(i);
+    EXPECT_EQ(shown, QStringList({"QuorlinVCP Config File (*.qlc)", "All files (*.*)", "Logs (*.log *.txt)"}));
+    // The chosen pair is found again among the filters Qt was given.
+    EXPECT_EQ(QtFileDialogs::chosenFilterIndex(dialog, request), 2);
+
+    // What the chooser's list holds: the patterns Qt took, matched by Qt.
+    const auto* model = dialog.findChild<QFileSystemModel*>();
+    ASSERT_NE(model, nullptr);
+    const auto listed = [&] {
+        return QDir(folder.path("")).entryList(model->nameFilters(), QDir::Files, QDir::Name);
+    };
+    EXPECT_EQ(listed(), QStringList({"README", "lab.qlc", "notes.txt"}));
+    dialog.selectNameFilter(dialog.nameFilters().at(0));
+    EXPECT_EQ(listed(), QStringList({"lab.qlc"}));
+    EXPECT_EQ(QtFileDialogs::chosenFilterIndex(dialog, request), 1);
 }
 
 TEST(ModDlg, CancelEmptiesTheOutputsAndAnOverlongNameFailsBeforeAnyDialog)
