@@ -7,15 +7,15 @@
 #include "app/Settings.h"
 #include "app/Trap.h"
 #include "app/modSysTrayIcon.h"
+#include "app/platform/SessionRequest.h"
 #include "deviceapi/modVSP_APIs.h"
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QSessionManager>
 
 using namespace modVSP_APIs;
 
-void frmMain::Form_QueryUnload(std::int16_t& cancel, int reason)
+void frmMain::Form_QueryUnload(std::int16_t& cancel, int reason, bool interactive)
 {
     Trap trap(QStringLiteral("Form_QueryUnload"));
     if (reason == closeReason::windowClose) {
@@ -23,28 +23,9 @@ void frmMain::Form_QueryUnload(std::int16_t& cancel, int reason)
         trap(10, [&] { cmdHide_Click(); });
         return;
     }
-    if (m_ConfigChanged) {
-        msgbox::Answer answer = msgbox::Answer::Cancel;
-        trap(20, [&] {
-            answer = platform_.messages->show(
-                {QStringLiteral("Changes to ") + GetFileName(g_ScriptFile) +
-                     QStringLiteral(" haven't been saved yet.  Would you like to save them now?"),
-                 msgbox::Buttons::YesNoCancel, msgbox::Icon::Question, QStringLiteral("Save changes?"), msgbox::Answer::Yes});
-        });
-        if (answer == msgbox::Answer::Cancel) {
-            cancel = 1;
-            return;
-        }
-        if (answer == msgbox::Answer::Yes) {
-            // A save that did not succeed keeps the program running: the changes are not safe.
-            bool saved = false;
-            trap(30, [&] { saved = mnuSave_Click(); });
-            trap(40, [&] { saved = saved && FileExists(g_ScriptFile); });
-            if (!saved) {
-                cancel = 1;
-                return;
-            }
-        }
+    if (interactive && !offerToSave(trap)) {
+        cancel = 1;
+        return;
     }
     trap(50, [&] {
         if (m_HiddenInTray) {
@@ -56,11 +37,34 @@ void frmMain::Form_QueryUnload(std::int16_t& cancel, int reason)
         WriteSetting(settingsKey::ScriptLoadLASTFILE, g_ScriptFile);
     });
     trap(70, [&] {
-        if (vsp_stopEmulation() == 0)
+        if (vsp_stopEmulation() == 0 && interactive)
             showMessage(QStringLiteral("Error: emulation can not be stopped: maybe one of the devices is still in use."));
     });
     trap(80, [&] { vsp_release(); });
     cancel = 0;
+}
+
+bool frmMain::offerToSave(Trap& trap)
+{
+    if (!m_ConfigChanged)
+        return true;
+    msgbox::Answer answer = msgbox::Answer::Cancel;
+    trap(20, [&] {
+        answer = platform_.messages->show(
+            {QStringLiteral("Changes to ") + GetFileName(g_ScriptFile) +
+                 QStringLiteral(" haven't been saved yet.  Would you like to save them now?"),
+             msgbox::Buttons::YesNoCancel, msgbox::Icon::Question, QStringLiteral("Save changes?"), msgbox::Answer::Yes});
+    });
+    if (answer == msgbox::Answer::Cancel)
+        return false;
+    if (answer == msgbox::Answer::Yes) {
+        // A save that did not succeed keeps the program running: the changes are not safe.
+        bool saved = false;
+        trap(30, [&] { saved = mnuSave_Click(); });
+        trap(40, [&] { saved = saved && FileExists(g_ScriptFile); });
+        return saved;
+    }
+    return true;
 }
 
 void frmMain::mnuExit_Click()
@@ -77,6 +81,10 @@ void frmMain::requestClose(int reason)
 
 void frmMain::closeEvent(QCloseEvent* event)
 {
+    if (m_Closed) {  // already closed down (the session ended)
+        event->accept();
+        return;
+    }
     int reason = m_PendingCloseReason;
     if (reason < 0)
         reason = event->spontaneous() ? closeReason::windowClose : closeReason::other;
@@ -91,14 +99,25 @@ void frmMain::closeEvent(QCloseEvent* event)
     QCoreApplication::quit();
 }
 
-void frmMain::sessionEnding(QSessionManager& manager)
+void frmMain::sessionSaveRequest(SessionRequest& request)
 {
-    std::int16_t cancel = 0;
-    Form_QueryUnload(cancel, closeReason::sessionEnd);
-    if (cancel) {
-        manager.cancel();
+    // Asking for interaction makes the session manager wait for this program; only
+    // unsaved changes are worth it.
+    if (!m_ConfigChanged || !request.allowsInteraction())
         return;
-    }
+    Trap trap(QStringLiteral("Form_QueryUnload"));
+    if (!offerToSave(trap))
+        request.cancel();
+}
+
+void frmMain::sessionEnded()
+{
+    if (m_Closed)
+        return;
+    // The session manager allows no question any more: it was put, when allowed,
+    // before the session ended.
+    std::int16_t cancel = 0;
+    Form_QueryUnload(cancel, closeReason::sessionEnd, false);
     m_Closed = true;
-    QCoreApplication::quit();
+    hide();
 }

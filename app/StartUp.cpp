@@ -2,6 +2,7 @@
 
 #include "app/CommandLine.h"
 #include "app/ProgramFiles.h"
+#include "app/SessionEnd.h"
 #include "app/Settings.h"
 #include "app/SingleInstance.h"
 #include "app/TerminationSignal.h"
@@ -10,7 +11,6 @@
 #include "Version.h"
 
 #include <QApplication>
-#include <QSessionManager>
 #include <cstdio>
 #include <cstdlib>
 
@@ -64,8 +64,7 @@ int Main(int argc, char** argv)
     TerminationSignal termination;
     QObject::connect(&termination, &TerminationSignal::received, &window,
                      [&window] { window.requestClose(closeReason::terminate); });
-    QObject::connect(&application, &QGuiApplication::commitDataRequest, &window,
-                     [&window](QSessionManager& manager) { window.sessionEnding(manager); });
+    SessionEndWatcher session(application, window);
 
     if (ReadIniNumber(QString::fromLatin1(settingsSection), QString::fromLatin1(settingsKey::LoadInSysTray)) == 1) {
         bool doShow = false;

@@ -67,11 +67,17 @@ public:
     void mnuRemoveAll_Click();
 
     // Shutdown.
-    void Form_QueryUnload(std::int16_t& cancel, int reason);
+    // interactive false (the desktop session has ended): no save question and no
+    // message box; unsaved changes stay unsaved.
+    void Form_QueryUnload(std::int16_t& cancel, int reason, bool interactive = true);
     void mnuExit_Click();
     // Closes the window for a reason other than its own close control.
     void requestClose(int reason);
-    void sessionEnding(class QSessionManager& manager);
+    // The session manager asks for unsaved work (before the session ends, or at a
+    // checkpoint): the save question, when it allows one; the program goes on.
+    void sessionSaveRequest(class SessionRequest& request);
+    // The session has ended: closes down without a question.
+    void sessionEnded();
     bool hasClosed() const { return m_Closed; }
 
     // Help, about and options.
@@ -165,6 +171,8 @@ private:
     // commands that could change devices or files are switched off.
     void setCommandsEnabled(bool enabled);
     bool restoreOldPair();
+    // The save question of a close; false when the close must not go on.
+    bool offerToSave(class Trap& trap);
     void validateNumber(QLineEdit* box);
 
     bool m_PreparingEditor = false;

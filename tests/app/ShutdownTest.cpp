@@ -1,6 +1,24 @@
+#include "app/SessionEnd.h"
+#include "app/platform/SessionRequest.h"
 #include "support/MainWindowFixture.h"
 
+#include <QApplication>
+
 namespace {
+
+// The session manager's side of a save request.
+class ScriptedSession : public SessionRequest {
+public:
+    bool allowsInteraction() override
+    {
+        ++interactionRequests;
+        return interaction;
+    }
+    void cancel() override { cancelled = true; }
+    bool interaction = true;
+    int interactionRequests = 0;
+    bool cancelled = false;
+};
 
 class Shutdown : public MainWindowFixture {
 protected:
@@ -96,6 +114,62 @@ TEST_F(Shutdown, ExitClosesTheWindowThroughTheCloseHandler)
     EXPECT_TRUE(window->hasClosed());
     EXPECT_TRUE(vsp.calls().endsWith("vsp_release\n"));
     EXPECT_EQ(lastFile(), folder.path("Untitled.qlc"));
+}
+
+TEST_F(Shutdown, ASessionSaveRequestAsksOnlyWhenAllowedAndNeverEndsTheProgram)
+{
+    ScriptedSession session;
+    window->sessionSaveRequest(session);  // nothing to save: no interaction asked for
+    EXPECT_EQ(session.interactionRequests, 0);
+    window->m_ConfigChanged = true;
+    session.interaction = false;
+    window->sessionSaveRequest(session);
+    EXPECT_TRUE(fake.messages.shown.isEmpty());
+    EXPECT_FALSE(session.cancelled);
+
+    session.interaction = true;
+    fake.messages.answers = {msgbox::Answer::Cancel};
+    window->sessionSaveRequest(session);
+    EXPECT_EQ(fake.messages.texts(), QStringList{prompt});
+    EXPECT_TRUE(session.cancelled);  // the session manager is asked to go on with the session
+
+    // A checkpoint: Yes saves, and the program goes on running.
+    ScriptedSession checkpoint;
+    fake.messages.answers = {msgbox::Answer::Yes};
+    fake.dialogs.pick(folder.path("kept.qlc"));
+    window->sessionSaveRequest(checkpoint);
+    EXPECT_FALSE(checkpoint.cancelled);
+    EXPECT_TRUE(QFile::exists(folder.path("kept.qlc")));
+    EXPECT_FALSE(window->m_ConfigChanged);
+    EXPECT_FALSE(window->hasClosed());
+    EXPECT_FALSE(vsp.calls().contains("vsp_stopEmulation"));
+    EXPECT_FALSE(vsp.calls().contains("vsp_release"));
+    EXPECT_EQ(lastFile(), "");
+}
+
+TEST_F(Shutdown, TheSessionsQuitRequestClosesDownWithoutAQuestionOrABox)
+{
+    window->m_ConfigChanged = true;  // answered "No" while the session manager allowed it
+    window->cmdHide_Click();
+    vsp.setResult("vsp_stopEmulation", 0);
+    SessionEndWatcher watcher(*qApp, *window);
+    QEvent other(QEvent::LanguageChange);
+    watcher.eventFilter(qApp, &other);
+    EXPECT_FALSE(window->hasClosed());
+
+    QEvent quit(QEvent::Quit);
+    watcher.eventFilter(qApp, &quit);
+    EXPECT_TRUE(window->hasClosed());
+    EXPECT_TRUE(fake.messages.shown.isEmpty());
+    EXPECT_FALSE(fake.tray.shown);
+    EXPECT_EQ(lastFile(), folder.path("Untitled.qlc"));
+    EXPECT_TRUE(vsp.calls().endsWith("vsp_stopEmulation\nvsp_release\n"));
+    // Closing the windows, as Qt's quit goes on to do, does not close down twice.
+    vsp.reset();
+    window->show();
+    EXPECT_TRUE(window->close());
+    watcher.eventFilter(qApp, &quit);
+    EXPECT_TRUE(vsp.calls().isEmpty());
 }
 
 }  // namespace
