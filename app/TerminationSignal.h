@@ -9,7 +9,9 @@
 class QSocketNotifier;
 
 // Blocks SIGTERM for this thread and the threads it will start; call it before any
-// other thread exists. Every child process the program starts gets it unblocked again.
+// other thread exists. A child process started with fork() (as Qt starts the
+// desktop's document opener) gets it unblocked again. QProcess::start() spawns
+// without fork handlers: a child started that way must unblock it itself.
 void blockTerminationSignal();
 
 class TerminationSignal : public QObject {

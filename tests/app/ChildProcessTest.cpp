@@ -6,13 +6,17 @@
 #include <QThread>
 #include <csignal>
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <pthread.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
-// The line of /proc/<pid>/status that lists a process's blocked signals.
-const QString reportMask = "grep SigBlk /proc/self/status";
-const QByteArray nothingBlocked = "SigBlk:\t0000000000000000\n";
+// The line of /proc/<pid>/status that lists a process's blocked signals, written
+// by the child itself (not through a shell, which may clear the mask first).
+const QStringList reportMask = {"SigBlk", "/proc/self/status"};
+const QString nothingBlocked = "SigBlk:\t0000000000000000\n";
 
 // The program's own blocked SIGTERM, for one test.
 class TerminationBlocked {
@@ -36,22 +40,29 @@ TEST(ChildProcesses, StartWithNoSignalBlockedWhileTheProgramBlocksTermination)
     pthread_sigmask(SIG_SETMASK, nullptr, &mine);
     ASSERT_TRUE(sigismember(&mine, SIGTERM));
 
-    // A child the program waits for.
-    QProcess child;
-    child.start("/bin/sh", {"-c", reportMask});
-    ASSERT_TRUE(child.waitForFinished(30000));
-    EXPECT_EQ(child.readAllStandardOutput(), nothingBlocked);
+    // A child started with fork() and exec().
+    const QByteArray forked = QFile::encodeName(folder.path("forked"));
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int out = ::open(forked.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ::dup2(out, STDOUT_FILENO);
+        ::execlp("grep", "grep", "SigBlk", "/proc/self/status", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_EQ(QString::fromLatin1(readFile(folder.path("forked"))), nothingBlocked);
 
-    // A detached child, the way the desktop's document opener is started.
+    // A detached child, the way Qt starts the desktop's document opener.
     QProcess opener;
-    opener.setProgram("/bin/sh");
-    opener.setArguments({"-c", reportMask + " > " + folder.path("mask.tmp") + " && mv " + folder.path("mask.tmp") + " " +
-                                   folder.path("mask")});
+    opener.setProgram("grep");
+    opener.setArguments(reportMask);
+    opener.setStandardOutputFile(folder.path("mask"));
     ASSERT_TRUE(opener.startDetached());
     const QDeadlineTimer deadline(30000);
-    while (!QFile::exists(folder.path("mask")) && !deadline.hasExpired())
+    while (!readFile(folder.path("mask")).endsWith('\n') && !deadline.hasExpired())
         QThread::msleep(20);
-    EXPECT_EQ(readFile(folder.path("mask")), nothingBlocked);
+    EXPECT_EQ(QString::fromLatin1(readFile(folder.path("mask"))), nothingBlocked);
 }
 
 }  // namespace
