@@ -9,6 +9,9 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
+#include <fstream>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -54,6 +57,38 @@ std::size_t floodUntilStalled(int fd, const std::vector<std::uint8_t>& bytes, st
             sent += static_cast<std::size_t>(n);
     }
     return 0;
+}
+
+// The kernel's timer on our end of the connection to remotePort, as /proc/net/tcp
+// shows it: {kind (2 is keep-alive), seconds until it fires}.
+std::optional<std::pair<int, double>> socketTimer(std::uint16_t remotePort)
+{
+    std::ifstream table("/proc/net/tcp");
+    std::string line;
+    std::getline(table, line);  // heading
+    while (std::getline(table, line)) {
+        unsigned local = 0, remote = 0, state = 0, timer = 0;
+        unsigned long when = 0;
+        if (std::sscanf(line.c_str(), " %*d: %*8X:%4X %*8X:%4X %2X %*8X:%*8X %2X:%8lX", &local, &remote, &state, &timer,
+                        &when) == 5 &&
+            remote == remotePort && state == 1)
+            return std::pair<int, double>(static_cast<int>(timer), static_cast<double>(when) / ::sysconf(_SC_CLK_TCK));
+    }
+    return std::nullopt;
+}
+
+TEST_F(HostilePeer, ASilentConnectionIsProbedAfterTenSecondsNotTwoHours)
+{
+    LoopbackPeer peer;
+    startRedirect(peer.port());
+    const int fd = peer.accept(5s);
+    ASSERT_GE(fd, 0);
+    std::vector<std::uint8_t> offer(64);
+    ASSERT_GT(::recv(fd, offer.data(), offer.size(), 0), 0);  // all sent and acknowledged: the line is idle
+    std::optional<std::pair<int, double>> timer;
+    ASSERT_TRUE(waitUntil([&] { return (timer = socketTimer(peer.port())) && timer->first == 2; }));
+    EXPECT_LE(timer->second, 10.0);
+    ::close(fd);
 }
 
 TEST_F(HostilePeer, APeerThatFloodsNegotiationsAndNeverReadsIsNoLongerRead)
