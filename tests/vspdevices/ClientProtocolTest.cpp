@@ -171,6 +171,22 @@ TEST(ClientProtocol, RawTcpPassesEveryByteUnchangedBothWays)
     EXPECT_EQ(out, bytes);
 }
 
+TEST(ClientProtocol, OnlyReadsWithoutAnyTelnetCommandCountAsPlainData)
+{
+    ClientProtocol client = connectedClient();
+    Bytes data, out;
+    EXPECT_TRUE(client.plainData(Bytes{'a', 'b', 0x00, 0xFE}));
+    EXPECT_FALSE(client.plainData(Bytes{'a', IAC, IAC}));
+    client.receive(Bytes{'a', IAC}, data, out);  // a command split across reads
+    EXPECT_FALSE(client.plainData(Bytes{DO, 24}));
+    client.receive(Bytes{DO, 24}, data, out);
+    EXPECT_TRUE(client.plainData(Bytes{'c'}));
+    client.receive(Bytes{IAC, SB, optComPort, 106}, data, out);  // inside a subnegotiation
+    EXPECT_FALSE(client.plainData(Bytes{0x60}));
+    EXPECT_EQ(data, Bytes{'a'});
+    EXPECT_TRUE(ClientProtocol(false, {}).plainData(Bytes{IAC, DO, 1}));
+}
+
 TEST(ClientProtocol, AnswersNeverOutgrowTheRequestsThatCausedThem)
 {
     ClientProtocol client = connectedClient();

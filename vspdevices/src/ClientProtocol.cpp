@@ -1,5 +1,7 @@
 #include "ClientProtocol.h"
 
+#include <algorithm>
+
 namespace vsp {
 namespace {
 telnet::Negotiator clientNegotiator()
@@ -87,6 +89,11 @@ unsigned ClientProtocol::handleEvents(std::vector<std::uint8_t>& out)
     if (!wasSettled && settled())
         seen |= PortControlSettled;
     return seen;
+}
+
+bool ClientProtocol::plainData(std::span<const std::uint8_t> input) const
+{
+    return !telnet_ || (decoder_.betweenCommands() && std::find(input.begin(), input.end(), telnet::IAC) == input.end());
 }
 
 void ClientProtocol::encodeData(std::span<const std::uint8_t> data, std::vector<std::uint8_t>& out) const

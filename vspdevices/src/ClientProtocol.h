@@ -37,6 +37,9 @@ public:
     // The adapter's bytes: serial data into `data`, answers into `out`; the events seen.
     unsigned receive(std::span<const std::uint8_t> input, std::vector<std::uint8_t>& data,
                      std::vector<std::uint8_t>& out);
+    // True when `input` is plain serial data as it stands (no Telnet command in it
+    // nor one begun before it), so the caller may pass it on without receive().
+    bool plainData(std::span<const std::uint8_t> input) const;
     // Serial data for the adapter (IAC doubled with Telnet).
     void encodeData(std::span<const std::uint8_t> data, std::vector<std::uint8_t>& out) const;
     // DTR and RTS follow whether an application holds the port; sent now when the

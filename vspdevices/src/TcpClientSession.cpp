@@ -278,7 +278,7 @@ void TcpClientSession::onReceived(std::size_t size)
 {
     const std::span<const std::uint8_t> bytes(readBuffer_.data(), size);
     const auto port = port_.lock();
-    if (!protocol_.telnet()) {
+    if (protocol_.plainData(bytes)) {  // most reads: handed on without a copy
         counters_.fromAdapter += size;
         if (port)
             port->write(bytes);  // discarded while no application holds the port

@@ -4,6 +4,7 @@
 // within what the requests could cause, and nothing may crash.
 #include "ClientProtocol.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 using namespace vsp;
@@ -53,6 +54,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     if (whole.answers.size() > input.size() + 96 || pieces.answers.size() > input.size() + 96)
         std::abort();
     if (whole.data.size() > input.size())
+        std::abort();
+
+    // What counts as plain data must decode to itself with nothing to answer.
+    ClientProtocol fresh(telnet, serial);
+    std::vector<std::uint8_t> data, answers;
+    fresh.connected(answers);
+    answers.clear();
+    if (fresh.plainData(input) &&
+        (fresh.receive(input, data, answers) != ClientProtocol::NoEvent || !answers.empty() ||
+         !std::equal(data.begin(), data.end(), input.begin(), input.end())))
         std::abort();
     return 0;
 }
