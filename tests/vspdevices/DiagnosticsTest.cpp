@@ -94,6 +94,18 @@ TEST_F(Diagnostics, TellWhyTheConnectionIsDownAndCountWhatWasDropped)
     EXPECT_TRUE(kind == VSP_ERROR_CLOSED_BY_PEER || kind == VSP_ERROR_RESET) << kind;
 }
 
+TEST_F(Diagnostics, AHostNameIsLookedUpAndReached)
+{
+    AdapterServer adapter({});
+    vsp_createDevice("Connector", "5;0");
+    const std::string init = " localhost ;" + std::to_string(adapter.port()) + ";5;19200,0,8,1,0,0;1;0;";
+    const int tcp = vsp_createDevice("TcpClient", init.c_str());
+    ASSERT_GE(tcp, 0);
+    ASSERT_EQ(vsp_startEmulation(), 1);
+    EXPECT_TRUE(waitUntil([&] { return of(tcp).state == VSP_STATE_UP; }));
+    EXPECT_EQ(adapter.connections(), 1);
+}
+
 TEST_F(Diagnostics, RefuseUnknownDevicesAndTooSmallRecords)
 {
     const int connector = vsp_createDevice("Connector", "5;0");
