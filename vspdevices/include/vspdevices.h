@@ -4,6 +4,8 @@
 #ifndef VSPDEVICES_H
 #define VSPDEVICES_H
 
+#include <stdint.h>
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -39,6 +41,62 @@ VSP_EXPORT int vsp_loadConfiguration(const char* path);
 VSP_EXPORT int vsp_saveConfiguration(const char* path);
 /* Stops everything and removes every port; later calls fail until vsp_initialize. */
 VSP_EXPORT int vsp_release(void);
+
+/* Diagnostics of one device, read-only. The caller sets `size` to
+ * sizeof(struct vsp_diagnostics) of its header; the library fills as much as both
+ * sides know and sets `size` to what it filled. Later versions only add fields at
+ * the end. */
+#define VSP_DIAGNOSTICS_TEXT 96
+
+/* state: where a TcpClient's connection is; a Connector is VSP_STATE_UP while its
+ * port exists. */
+#define VSP_STATE_STOPPED 0     /* emulation is off */
+#define VSP_STATE_IDLE 1        /* on demand, waiting for an application */
+#define VSP_STATE_RESOLVING 2   /* looking the host name up */
+#define VSP_STATE_CONNECTING 3
+#define VSP_STATE_NEGOTIATING 4 /* connected, port control not answered yet */
+#define VSP_STATE_UP 5
+#define VSP_STATE_CLOSING 6     /* on demand, sending the last bytes before closing */
+#define VSP_STATE_RETRY_WAIT 7  /* the last attempt failed; waiting to try again */
+
+/* lastErrorKind: why the connection last failed. */
+#define VSP_ERROR_NONE 0
+#define VSP_ERROR_REFUSED 1
+#define VSP_ERROR_TIMED_OUT 2
+#define VSP_ERROR_NAME_NOT_FOUND 3
+#define VSP_ERROR_RESET 4
+#define VSP_ERROR_CLOSED_BY_PEER 5
+#define VSP_ERROR_UNREACHABLE 6
+#define VSP_ERROR_OTHER 7
+
+struct vsp_diagnostics {
+    uint32_t size;
+    int32_t state;                /* VSP_STATE_* */
+    int32_t lastErrorKind;        /* VSP_ERROR_* */
+    int32_t reserved;
+    int64_t lastErrorTimeMs;      /* milliseconds since 1970-01-01 UTC; 0 when none */
+    char lastErrorText[VSP_DIAGNOSTICS_TEXT]; /* e.g. "connection: Connection refused" */
+    uint64_t bytesToAdapter;      /* serial data sent, since emulation started */
+    uint64_t bytesFromAdapter;    /* serial data received */
+    uint64_t bytesDropped;        /* written while not connected, beyond what waits */
+    uint32_t reconnects;          /* connections made after the first */
+    int32_t portHeld;             /* 1 while an application holds the COM port */
+    int64_t upTimeMs;             /* how long the current connection has lasted; 0 when down */
+    /* What the adapter confirmed on this connection (RFC 2217 answers); -1 when it
+     * has not: speed in baud, data size 5..8, parity 1 none 2 odd 3 even 4 mark
+     * 5 space, stop size 1, 2 or 3 (1.5). */
+    int64_t ackBaud;
+    int32_t ackDataSize;
+    int32_t ackParity;
+    int32_t ackStopSize;
+    int32_t lineState;            /* the adapter's last NOTIFY-LINESTATE, or -1 */
+    int32_t modemState;           /* the adapter's last NOTIFY-MODEMSTATE, or -1 */
+    int32_t reserved2;
+};
+
+/* Fills `out` for the device `id`; flag (0 for an unknown id, a null `out` or a
+ * `size` smaller than the first version's). */
+VSP_EXPORT int vsp_getDeviceDiagnostics(int id, struct vsp_diagnostics* out);
 
 #ifdef __cplusplus
 }

@@ -8,6 +8,7 @@
 #include "InitString.h"
 #include "TcpClientSession.h"
 #include "VirtualPort.h"
+#include "vspdevices.h"
 
 #include <asio.hpp>
 
@@ -47,6 +48,8 @@ public:
     bool stopEmulation();
     bool loadConfiguration(const std::string& path);
     bool saveConfiguration(const std::string& path);
+    // A device's diagnostics, every field filled; nullopt for an unknown id.
+    std::optional<vsp_diagnostics> diagnostics(int id);
 
 private:
     struct Device {

@@ -1,53 +1,87 @@
 #include "TcpClientSession.h"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
 #include <algorithm>
+#include <concepts>
 #include <string>
 
 namespace vsp {
 namespace {
-telnet::Negotiator clientNegotiator()
+TcpClientSession::FailureKind kindOf(const std::error_code& error)
 {
-    return telnet::Negotiator({telnet::optBinary, telnet::optSuppressGoAhead, telnet::optComPort},
-                              {telnet::optBinary, telnet::optSuppressGoAhead});
+    using Kind = TcpClientSession::FailureKind;
+    if (error == asio::error::connection_refused)
+        return Kind::Refused;
+    if (error == asio::error::timed_out)
+        return Kind::TimedOut;
+    if (error == asio::error::eof)
+        return Kind::ClosedByPeer;
+    if (error == asio::error::connection_reset || error == asio::error::broken_pipe ||
+        error == asio::error::connection_aborted)
+        return Kind::Reset;
+    if (error == asio::error::host_unreachable || error == asio::error::network_unreachable)
+        return Kind::Unreachable;
+    if (error == asio::error::host_not_found || error == asio::error::host_not_found_try_again ||
+        error == asio::error::no_data || error == asio::error::no_recovery)
+        return Kind::NameNotFound;
+    return Kind::Other;
 }
 }  // namespace
 
 TcpClientSession::TcpClientSession(asio::io_context& io, TcpClientSettings settings)
     : io_(io),
       settings_(std::move(settings)),
-      resolver_(io),
+      lookup_(io),
       socket_(io),
       retryTimer_(io),
+      connectTimer_(io),
       gatherTimer_(io),
       negotiationTimer_(io),
-      negotiator_(clientNegotiator())
+      protocol_(settings_.telnet, settings_.serial)
 {
+}
+
+template <class Handler>
+auto TcpClientSession::guarded(Handler handler)
+{
+    return [self = shared_from_this(), generation = generation_, handler = std::move(handler)](auto&&... args)
+               requires std::invocable<const Handler&, decltype(args)...>
+    {
+        if (generation == self->generation_)
+            handler(std::forward<decltype(args)>(args)...);
+    };
 }
 
 void TcpClientSession::start()
 {
-    running_ = true;
-    connect();
+    if (state_ != State::Stopped)
+        return;
+    state_ = State::Idle;
+    everConnected_ = false;
+    if (wantsConnection())
+        beginAttempt();
 }
 
 void TcpClientSession::stop()
 {
-    running_ = false;
-    disconnect();
-    retryTimer_.cancel();
+    leaveConnection();
+    state_ = State::Stopped;
     gatherTimer_.cancel();
     gathered_.clear();
+    counters_.dropped += preConnect_.size();
     preConnect_.clear();
 }
 
 void TcpClientSession::reinitialize()
 {
-    if (!running_)
+    if (state_ == State::Stopped)
         return;
-    disconnect();
-    retryTimer_.cancel();
+    leaveConnection();
     retryDelay_ = firstRetry;
-    connect();
+    settleIdle();
 }
 
 void TcpClientSession::attachPort(std::shared_ptr<VirtualPort> port)
@@ -63,78 +97,93 @@ bool TcpClientSession::portHeld() const
     return port && port->isOpen();
 }
 
+bool TcpClientSession::connected() const
+{
+    return state_ == State::Negotiating || state_ == State::Up || state_ == State::Closing;
+}
+
 bool TcpClientSession::wantsConnection() const
 {
-    return running_ && (!settings_.onDemand || portHeld());
+    return state_ != State::Stopped && (!settings_.onDemand || portHeld());
 }
 
-bool TcpClientSession::portControl() const
+std::chrono::steady_clock::duration TcpClientSession::upTime() const
 {
-    return connected_ && settings_.telnet && negotiator_.local(telnet::optComPort) == telnet::Negotiator::State::Yes;
+    return connected() ? std::chrono::steady_clock::now() - connectedAt_ : std::chrono::steady_clock::duration::zero();
 }
 
-void TcpClientSession::connect()
+void TcpClientSession::beginAttempt()
 {
-    if (connecting_ || connected_ || !wantsConnection())
-        return;
-    connecting_ = true;
-    closeAfterFlush_ = false;
-    const std::uint64_t generation = ++generation_;
-    resolver_.async_resolve(
-        settings_.host, std::to_string(settings_.port),
-        [self = shared_from_this(), generation](const asio::error_code& error,
-                                                 asio::ip::tcp::resolver::results_type results) {
-            if (generation != self->generation_)
-                return;
-            if (error) {
-                self->connecting_ = false;
-                self->scheduleRetry();
-                return;
-            }
-            asio::async_connect(self->socket_, results,
-                                [self, generation](const asio::error_code& error, const asio::ip::tcp::endpoint&) {
-                                    if (generation != self->generation_)
-                                        return;
-                                    self->connecting_ = false;
-                                    if (error) {
-                                        asio::error_code ignored;
-                                        self->socket_.close(ignored);
-                                        self->scheduleRetry();
-                                        return;
-                                    }
-                                    self->onConnected();
-                                });
-        });
+    state_ = State::Resolving;
+    attemptStarted_ = std::chrono::steady_clock::now();
+    lookup_.start(settings_.host, settings_.port,
+                  guarded([this](const std::error_code& error, const NameLookup::Endpoints& endpoints) {
+                      if (error == asio::error::timed_out)
+                          fail(FailureKind::TimedOut, "no answer to the name look-up of " + settings_.host + " within " +
+                                                          std::to_string(NameLookup::timeLimit.count()) + " s");
+                      else if (error)
+                          fail(error, "name look-up of " + settings_.host);
+                      else
+                          connectTo(endpoints);
+                  }));
+}
+
+void TcpClientSession::connectTo(const NameLookup::Endpoints& endpoints)
+{
+    state_ = State::Connecting;
+    connectTimer_.expires_after(connectTimeout);
+    connectTimer_.async_wait(guarded([this](const asio::error_code& error) {
+        if (!error)
+            fail(FailureKind::TimedOut, "no answer to the connection within " +
+                                            std::to_string(connectTimeout.count() / 1000) + " s");
+    }));
+    asio::async_connect(socket_, endpoints,
+                        guarded([this](const asio::error_code& error, const asio::ip::tcp::endpoint&) {
+                            connectTimer_.cancel();
+                            if (error)
+                                fail(error, "connection");
+                            else
+                                onConnected();
+                        }));
+}
+
+void TcpClientSession::setKeepAlive()
+{
+    asio::error_code ignored;
+    socket_.set_option(asio::socket_base::keep_alive(true), ignored);
+    socket_.set_option(asio::ip::tcp::no_delay(true), ignored);
+    const int fd = socket_.native_handle();
+    const int idle = keepAliveIdleSeconds;
+    const int interval = keepAliveIntervalSeconds;
+    const int count = keepAliveCount;
+    const unsigned userTimeoutMs = (keepAliveIdleSeconds + keepAliveIntervalSeconds * keepAliveCount) * 1000;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeoutMs, sizeof userTimeoutMs);
 }
 
 void TcpClientSession::onConnected()
 {
-    connected_ = true;
-    retryDelay_ = firstRetry;
-    asio::error_code ignored;
-    socket_.set_option(asio::socket_base::keep_alive(true), ignored);
-    socket_.set_option(asio::ip::tcp::no_delay(true), ignored);
+    state_ = settings_.telnet ? State::Negotiating : State::Up;
+    connectedAt_ = std::chrono::steady_clock::now();
+    if (everConnected_)
+        ++counters_.reconnects;
+    everConnected_ = true;
+    setKeepAlive();
 
-    decoder_ = telnet::Decoder();
-    negotiator_ = clientNegotiator();
-    server_ = rfc2217::ServerState();
-    settingsSent_ = false;
-    negotiated_ = !settings_.telnet;
-    if (settings_.telnet) {
-        std::vector<std::uint8_t> offer;
-        negotiator_.requestLocal(telnet::optBinary, offer);
-        negotiator_.requestRemote(telnet::optBinary, offer);
-        negotiator_.requestLocal(telnet::optSuppressGoAhead, offer);
-        negotiator_.requestRemote(telnet::optSuppressGoAhead, offer);
-        negotiator_.requestLocal(telnet::optComPort, offer);
-        sendRaw(offer);
+    std::vector<std::uint8_t> offer;
+    protocol_.connected(offer);
+    protocol_.setModemLines(portHeld(), offer);
+    sendRaw(offer);
+    if (state_ == State::Negotiating) {
         // An adapter that never answers port control still carries data; after a
         // while the connection counts as negotiated anyway.
         negotiationTimer_.expires_after(negotiationWait);
-        negotiationTimer_.async_wait([self = shared_from_this(), generation = generation_](const asio::error_code& error) {
-            if (!error && generation == self->generation_)
-                self->negotiated_ = true;
-        });
+        negotiationTimer_.async_wait(guarded([this](const asio::error_code& error) {
+            if (!error && state_ == State::Negotiating)
+                state_ = State::Up;
+        }));
     }
     if (!preConnect_.empty()) {
         std::vector<std::uint8_t> waiting;
@@ -142,120 +191,140 @@ void TcpClientSession::onConnected()
         sendData(waiting);
     }
     startReading();
+    if (!wantsConnection())
+        hangUp();  // on demand, the application left while connecting: send what it wrote, then close
 }
 
-void TcpClientSession::disconnect()
+void TcpClientSession::fail(const std::error_code& error, const std::string& during)
+{
+    fail(kindOf(error), during + ": " + error.message());
+}
+
+void TcpClientSession::fail(FailureKind kind, std::string text)
+{
+    const bool wasConnected = connected();
+    const auto now = std::chrono::steady_clock::now();
+    lastFailure_ = {kind, std::move(text), std::chrono::system_clock::now()};
+    if (wasConnected && now - connectedAt_ >= stableAfter)
+        retryDelay_ = firstRetry;
+    leaveConnection();
+    if (!wantsConnection()) {
+        settleIdle();
+        return;
+    }
+    state_ = State::RetryWait;
+    retryTimer_.expires_at((wasConnected ? now : attemptStarted_) + retryDelay_);
+    retryDelay_ = std::min(retryDelay_ * 2, lastRetry);
+    retryTimer_.async_wait(guarded([this](const asio::error_code& error) {
+        if (!error)
+            beginAttempt();
+    }));
+}
+
+void TcpClientSession::hangUp()
+{
+    if (!outgoing_.empty()) {
+        state_ = State::Closing;
+        return;
+    }
+    leaveConnection();
+    settleIdle();
+}
+
+void TcpClientSession::settleIdle()
+{
+    state_ = State::Idle;
+    if (wantsConnection()) {
+        beginAttempt();
+        return;
+    }
+    counters_.dropped += preConnect_.size();
+    preConnect_.clear();
+}
+
+void TcpClientSession::leaveConnection()
 {
     ++generation_;
-    connected_ = connecting_ = negotiated_ = reading_ = false;
-    closeAfterFlush_ = false;
-    resolver_.cancel();
+    lookup_.cancel();
     asio::error_code ignored;
     socket_.close(ignored);
+    retryTimer_.cancel();
+    connectTimer_.cancel();
     negotiationTimer_.cancel();
+    flow_.reading = false;
     outgoing_ = WriteQueue();  // the closed socket's write in flight keeps its own buffer
     updatePortPause();
 }
 
-void TcpClientSession::scheduleRetry()
-{
-    if (!wantsConnection())
-        return;
-    retryTimer_.expires_after(retryDelay_);
-    retryDelay_ = std::min(retryDelay_ * 2, lastRetry);
-    retryTimer_.async_wait([self = shared_from_this(), generation = generation_](const asio::error_code& error) {
-        if (!error && generation == self->generation_)
-            self->connect();
-    });
-}
-
 void TcpClientSession::startReading()
 {
-    if (reading_ || !connected_)
+    if (flow_.reading || !connected())
         return;
+    if (outgoing_.size() > socketHighWater)
+        return;  // the peer is not taking what we send: read no more of it until it does
     if (const auto port = port_.lock(); port && port->isOpen() && port->pendingOutput() > VirtualPort::highWater)
         return;  // the application is not reading: leave the bytes in the socket
-    reading_ = true;
-    socket_.async_read_some(asio::buffer(readBuffer_), [self = shared_from_this(), generation = generation_](
-                                                           const asio::error_code& error, std::size_t size) {
-        if (generation != self->generation_)
-            return;
-        self->reading_ = false;
-        if (error) {
-            self->disconnect();
-            self->scheduleRetry();
-            return;
-        }
-        self->onReceived(size);
-    });
+    flow_.reading = true;
+    socket_.async_read_some(asio::buffer(readBuffer_), guarded([this](const asio::error_code& error, std::size_t size) {
+                                flow_.reading = false;
+                                if (error)
+                                    fail(error, "connection");
+                                else
+                                    onReceived(size);
+                            }));
 }
 
 void TcpClientSession::onReceived(std::size_t size)
 {
     const std::span<const std::uint8_t> bytes(readBuffer_.data(), size);
+    const auto port = port_.lock();
+    if (protocol_.plainData(bytes)) {  // most reads: handed on without a copy
+        counters_.fromAdapter += size;
+        if (port)
+            port->write(bytes);  // discarded while no application holds the port
+        startReading();
+        return;
+    }
     received_.clear();
-    if (settings_.telnet) {
-        events_.clear();
-        decoder_.decode(bytes, received_, events_);
-        handleEvents();
-    } else {
-        received_.assign(bytes.begin(), bytes.end());
-    }
-    if (const auto port = port_.lock(); port && !received_.empty())
-        port->write(received_);  // discarded while no application holds the port
-    startReading();
-}
-
-void TcpClientSession::handleEvents()
-{
-    std::vector<std::uint8_t> reply;
-    for (const telnet::Event& event : events_) {
-        if (event.kind == telnet::Event::Kind::Negotiation)
-            negotiator_.receive(event.command, event.option, reply);
-        else if (event.kind == telnet::Event::Kind::Subnegotiation && event.option == telnet::optComPort)
-            server_.apply(event.payload);
-    }
-    if (!settingsSent_ && portControl()) {
-        settingsSent_ = true;
-        rfc2217::appendSerialSettings(settings_.serial, reply);
-        if (settings_.serial.dtrRts)
-            rfc2217::appendModemLines(portHeld(), reply);
-    }
-    if (!negotiated_ && negotiator_.local(telnet::optComPort) != telnet::Negotiator::State::WantYes) {
-        negotiated_ = true;
+    std::vector<std::uint8_t> answer;
+    const unsigned events = protocol_.receive(bytes, received_, answer);
+    if ((events & ClientProtocol::PortControlSettled) && state_ == State::Negotiating) {
+        state_ = State::Up;
         negotiationTimer_.cancel();
     }
-    if (!reply.empty())
-        sendRaw(reply);
-}
-
-void TcpClientSession::sendModemLines(bool raised)
-{
-    if (!portControl() || !settings_.serial.dtrRts)
-        return;
-    std::vector<std::uint8_t> bytes;
-    rfc2217::appendModemLines(raised, bytes);
-    sendRaw(bytes);
+    sendRaw(answer);
+    counters_.fromAdapter += received_.size();
+    if (port && !received_.empty())
+        port->write(received_);
+    startReading();
 }
 
 void TcpClientSession::portOpened()
 {
-    closeAfterFlush_ = false;
-    if (settings_.onDemand)
-        connect();
-    sendModemLines(true);
+    if (state_ == State::Closing)
+        state_ = State::Up;
+    else if (state_ == State::Idle && wantsConnection())
+        beginAttempt();
+    std::vector<std::uint8_t> lines;
+    protocol_.setModemLines(true, lines);
+    sendRaw(lines);
 }
 
 void TcpClientSession::portClosed()
 {
     flushGathered();
-    sendModemLines(false);
+    std::vector<std::uint8_t> lines;
+    protocol_.setModemLines(false, lines);
+    sendRaw(lines);
     startReading();  // bytes from the adapter are discarded now, so keep taking them
-    if (settings_.onDemand) {
-        if (outgoing_.empty())
-            disconnect();
-        else
-            closeAfterFlush_ = true;
+    if (!settings_.onDemand || state_ == State::Stopped)
+        return;
+    if (connected())
+        hangUp();
+    else if (state_ == State::RetryWait || (preConnect_.empty() && state_ != State::Idle)) {
+        // Nothing waits to be sent: stop trying until an application comes back.
+        leaveConnection();
+        settleIdle();
     }
 }
 
@@ -290,10 +359,8 @@ void TcpClientSession::flushGathered()
 void TcpClientSession::portSpeedChanged(std::uint32_t baud)
 {
     settings_.serial.baud = baud;
-    if (!portControl())
-        return;
     std::vector<std::uint8_t> bytes;
-    rfc2217::appendBaudRate(baud, bytes);
+    protocol_.setBaudRate(baud, bytes);
     sendRaw(bytes);
 }
 
@@ -304,26 +371,24 @@ void TcpClientSession::portDrained()
 
 void TcpClientSession::sendData(std::span<const std::uint8_t> data)
 {
-    if (!running_)
+    if (state_ == State::Stopped)
         return;
-    if (!connected_) {
+    if (!connected()) {
         const std::size_t room = preConnectLimit - std::min(preConnectLimit, preConnect_.size());
         const std::size_t kept = std::min(room, data.size());
         preConnect_.insert(preConnect_.end(), data.begin(), data.begin() + static_cast<std::ptrdiff_t>(kept));
-        dropped_ += data.size() - kept;
+        counters_.dropped += data.size() - kept;
         return;
     }
-    if (settings_.telnet)
-        telnet::escape(data, outgoing_.waiting());
-    else
-        outgoing_.append(data);
+    counters_.toAdapter += data.size();
+    protocol_.encodeData(data, outgoing_.waiting());
     updatePortPause();
     startWriting();
 }
 
 void TcpClientSession::sendRaw(std::span<const std::uint8_t> bytes)
 {
-    if (!connected_ || bytes.empty())
+    if (!connected() || bytes.empty())
         return;
     outgoing_.append(bytes);
     updatePortPause();
@@ -332,28 +397,25 @@ void TcpClientSession::sendRaw(std::span<const std::uint8_t> bytes)
 
 void TcpClientSession::startWriting()
 {
-    if (!connected_)
+    if (!connected())
         return;
     const WriteQueue::Buffer buffer = outgoing_.takeNext();
     if (!buffer)
         return;
-    asio::async_write(socket_, asio::buffer(*buffer),
-                      [self = shared_from_this(), buffer, generation = generation_](const asio::error_code& error,
-                                                                                     std::size_t) {
-                          if (generation != self->generation_)
-                              return;
-                          self->outgoing_.written();
+    asio::async_write(socket_, asio::buffer(*buffer), guarded([this, buffer](const asio::error_code& error, std::size_t) {
+                          outgoing_.written();
                           if (error) {
-                              self->disconnect();
-                              self->scheduleRetry();
+                              fail(error, "connection");
                               return;
                           }
-                          self->updatePortPause();
-                          if (self->outgoing_.empty() && self->closeAfterFlush_)
-                              self->disconnect();
+                          updatePortPause();
+                          if (outgoing_.size() < socketLowWater)
+                              startReading();
+                          if (outgoing_.empty() && state_ == State::Closing)
+                              hangUp();
                           else
-                              self->startWriting();
-                      });
+                              startWriting();
+                      }));
 }
 
 void TcpClientSession::updatePortPause()
@@ -361,11 +423,11 @@ void TcpClientSession::updatePortPause()
     const auto port = port_.lock();
     if (!port)
         return;
-    if (!portPaused_ && outgoing_.size() > socketHighWater) {
-        portPaused_ = true;
+    if (!flow_.portPaused && outgoing_.size() > socketHighWater) {
+        flow_.portPaused = true;
         port->setReadPaused(true);
-    } else if (portPaused_ && outgoing_.size() < socketLowWater) {
-        portPaused_ = false;
+    } else if (flow_.portPaused && outgoing_.size() < socketLowWater) {
+        flow_.portPaused = false;
         port->setReadPaused(false);
     }
 }

@@ -1,23 +1,55 @@
 // A TcpClient while emulation runs: the TCP connection to the adapter that carries
-// its port's bytes, with Telnet and RFC 2217 port control when asked for.
-//  - Connects to host:port (names and IPv6 too), keepalive and no-delay on; when the
-//    connection fails or drops it retries after 0.25 s, doubling to 5 s, for as long
-//    as emulation runs (or, on demand, as long as an application holds the port).
-//  - After each connect it offers BINARY, SUPPRESS-GO-AHEAD and COM-PORT-OPTION and,
-//    once the adapter agrees to COM-PORT-OPTION, sends the baud rate, data size,
-//    parity and stop size, and the modem lines when DTR/RTS is on. Data never waits
-//    for the adapter's answers; an adapter that refuses port control still carries data.
-//  - Bytes from the port are gathered until the application pauses for the read
-//    timeout (or 4 KiB are gathered) and sent together.
-//  - Memory is bounded: while the adapter is slower than the application the port is
-//    no longer read; while the application does not read, the socket is not read.
-//    Up to 64 KiB written before the connection is up wait for it; beyond that bytes
-//    are dropped and counted.
+// its port's bytes, with Telnet and RFC 2217 port control (ClientProtocol) when
+// asked for.
+//
+// The connection is in exactly one of these states:
+//
+//   Stopped      emulation is off. start() -> Resolving, or Idle on demand.
+//   Idle         on demand and no application holds the port. An application
+//                opens it -> Resolving.
+//   Resolving    looking the host up (an IP address skips the look-up; a name has
+//                at most NameLookup::timeLimit). Found -> Connecting.
+//   Connecting   TCP connect, at most connectTimeout. Connected -> Negotiating
+//                (Telnet) or Up (raw TCP).
+//   Negotiating  connected; waiting for the adapter to answer the COM-PORT-OPTION
+//                offer, at most negotiationWait. Data already flows. -> Up.
+//   Up           connected and negotiated.
+//   Closing      on demand, the application closed the port: the last bytes go
+//                out, then -> Idle (the application opens it again -> Up).
+//   RetryWait    an attempt or connection failed; the next attempt starts
+//                after the pause -> Resolving.
+//
+// Every failure (look-up, connect, read, write, time limits) goes through fail(),
+// which records its kind, text and time, closes the socket and moves to RetryWait
+// (or Idle/Stopped when no connection is wanted any more). stop() moves to Stopped
+// from anywhere; reinitialize() closes and starts a fresh attempt at once.
+//
+// Retry pause: 0.25 s, doubling to 5 s. It counts from the start of the failed
+// attempt, so an attempt that used its whole connect timeout is followed by the
+// next at once; after a drop it counts from the drop. The pause goes back to
+// 0.25 s only when a connection has stayed up for stableAfter, so an adapter that
+// accepts and closes at once is tried every 5 s, not four times a second.
+//
+// Keep-alive: first probe after keepAliveIdle of silence, then every
+// keepAliveInterval; keepAliveCount unanswered probes, or data unacknowledged for
+// as long (TCP_USER_TIMEOUT), end the connection: a dead adapter is noticed within
+// about 25 s, idle line or not.
+//
+// Flow, kept apart from the state (all queues bounded):
+//  - bytes from the port are gathered until the application pauses for the read
+//    timeout (or 4 KiB are gathered) and sent together;
+//  - more than socketHighWater waiting for the socket: the port is not read, and
+//    neither is the socket (so a peer that floods negotiations and never reads
+//    cannot make answers pile up), until it drains below socketLowWater;
+//  - the application does not read (VirtualPort::highWater waiting): the socket
+//    is not read and TCP slows the adapter down;
+//  - up to preConnectLimit written before the connection is up wait for it; beyond
+//    that bytes are dropped and counted.
 #pragma once
 
+#include "ClientProtocol.h"
 #include "InitString.h"
-#include "Rfc2217.h"
-#include "Telnet.h"
+#include "NameLookup.h"
 #include "VirtualPort.h"
 #include "WriteQueue.h"
 
@@ -26,6 +58,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace vsp {
@@ -38,7 +71,26 @@ public:
     static constexpr std::size_t socketLowWater = 16 * 1024;
     static constexpr auto firstRetry = std::chrono::milliseconds(250);
     static constexpr auto lastRetry = std::chrono::milliseconds(5000);
+    static constexpr auto connectTimeout = std::chrono::milliseconds(5000);
+    static constexpr auto stableAfter = std::chrono::seconds(10);
     static constexpr auto negotiationWait = std::chrono::milliseconds(2000);
+    static constexpr int keepAliveIdleSeconds = 10;
+    static constexpr int keepAliveIntervalSeconds = 5;
+    static constexpr int keepAliveCount = 3;
+
+    enum class State { Stopped, Idle, Resolving, Connecting, Negotiating, Up, Closing, RetryWait };
+    enum class FailureKind { None, Refused, TimedOut, NameNotFound, Reset, ClosedByPeer, Unreachable, Other };
+    struct Failure {
+        FailureKind kind = FailureKind::None;
+        std::string text;
+        std::chrono::system_clock::time_point when;
+    };
+    struct Counters {
+        std::uint64_t toAdapter = 0;    // serial data bytes handed to the socket
+        std::uint64_t fromAdapter = 0;  // serial data bytes received
+        std::uint64_t dropped = 0;      // bytes from the port lost while not connected
+        std::uint32_t reconnects = 0;   // connections made after the first
+    };
 
     TcpClientSession(asio::io_context& io, TcpClientSettings settings);
 
@@ -48,10 +100,15 @@ public:
     void reinitialize();
     void attachPort(std::shared_ptr<VirtualPort> port);
 
-    bool ready() const { return running_; }
-    bool ok() const { return connected_ && negotiated_; }
-    std::uint64_t droppedBytes() const { return dropped_; }
-    const rfc2217::ServerState& serverState() const { return server_; }
+    State state() const { return state_; }
+    bool ready() const { return state_ != State::Stopped; }
+    bool ok() const { return state_ == State::Up || state_ == State::Closing; }
+    const Failure& lastFailure() const { return lastFailure_; }
+    const Counters& counters() const { return counters_; }
+    // How long the current connection has been up; zero when not connected.
+    std::chrono::steady_clock::duration upTime() const;
+    const rfc2217::ServerState& serverState() const { return protocol_.server(); }
+    bool portHeld() const;
 
     void portOpened() override;
     void portClosed() override;
@@ -60,54 +117,57 @@ public:
     void portDrained() override;
 
 private:
+    bool connected() const;
     bool wantsConnection() const;
-    void connect();
+    void beginAttempt();
+    void connectTo(const NameLookup::Endpoints& endpoints);
     void onConnected();
-    void disconnect();
-    void scheduleRetry();
+    void fail(FailureKind kind, std::string text);
+    void fail(const std::error_code& error, const std::string& during);
+    void hangUp();
+    void leaveConnection();
+    void settleIdle();
+    void setKeepAlive();
     void startReading();
     void onReceived(std::size_t size);
-    void handleEvents();
-    void sendModemLines(bool raised);
     void flushGathered();
     void sendData(std::span<const std::uint8_t> data);
     void sendRaw(std::span<const std::uint8_t> bytes);
     void startWriting();
     void updatePortPause();
-    bool portControl() const;
-    bool portHeld() const;
+    template <class Handler>
+    auto guarded(Handler handler);
 
     asio::io_context& io_;
     TcpClientSettings settings_;
-    asio::ip::tcp::resolver resolver_;
+    NameLookup lookup_;
     asio::ip::tcp::socket socket_;
     asio::steady_timer retryTimer_;
+    asio::steady_timer connectTimer_;
     asio::steady_timer gatherTimer_;
     asio::steady_timer negotiationTimer_;
     std::weak_ptr<VirtualPort> port_;
 
-    bool running_ = false;
-    bool connecting_ = false;
-    bool connected_ = false;
-    bool negotiated_ = false;
-    bool settingsSent_ = false;
-    bool reading_ = false;
-    bool closeAfterFlush_ = false;  // on demand: hang up once the last bytes are out
-    bool portPaused_ = false;
-    std::uint64_t generation_ = 0;  // tells handlers of an old connection from the current one
+    State state_ = State::Stopped;
+    std::uint64_t generation_ = 0;  // tells handlers of an old attempt from the current one
     std::chrono::milliseconds retryDelay_ = firstRetry;
+    std::chrono::steady_clock::time_point attemptStarted_;
+    std::chrono::steady_clock::time_point connectedAt_;
+    bool everConnected_ = false;
+    Failure lastFailure_;
+    Counters counters_;
 
-    telnet::Decoder decoder_;
-    telnet::Negotiator negotiator_;
-    rfc2217::ServerState server_;
-    std::vector<telnet::Event> events_;
+    struct Flow {
+        bool reading = false;     // a socket read is in flight
+        bool portPaused = false;  // the port is not read: the socket is behind
+    } flow_;
+
+    ClientProtocol protocol_;
     std::vector<std::uint8_t> received_;
     std::array<std::uint8_t, 65536> readBuffer_{};
-
     std::vector<std::uint8_t> gathered_;
     std::vector<std::uint8_t> preConnect_;
     WriteQueue outgoing_;
-    std::uint64_t dropped_ = 0;
 };
 
 }  // namespace vsp

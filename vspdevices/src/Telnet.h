@@ -39,6 +39,8 @@ public:
 
     // Appends the data bytes of `input` to `data` and its telnet events to `events`.
     void decode(std::span<const std::uint8_t> input, std::vector<std::uint8_t>& data, std::vector<Event>& events);
+    // Between commands: the next byte other than IAC is plain data.
+    bool betweenCommands() const { return state_ == State::Data; }
 
 private:
     enum class State { Data, Iac, Option, SubOption, Sub, SubIac };

@@ -92,3 +92,18 @@ int vsp_release(void)
     library().release();
     return 1;
 }
+
+int vsp_getDeviceDiagnostics(int id, struct vsp_diagnostics* out)
+{
+    // The first version's size: older callers of later versions still get their part.
+    constexpr std::uint32_t firstVersionSize = sizeof(vsp_diagnostics);
+    if (!out || out->size < firstVersionSize)
+        return 0;
+    const auto diagnostics = library().diagnostics(id);
+    if (!diagnostics)
+        return 0;
+    const std::uint32_t filled = std::min<std::uint32_t>(out->size, sizeof *diagnostics);
+    std::memcpy(out, &*diagnostics, filled);
+    out->size = filled;
+    return 1;
+}
