@@ -1,9 +1,12 @@
-// port_bench: latency and throughput through a virtual port to a loopback peer, for
-// libvspdevices (Telnet with RFC 2217, IAC escaping on) and for socat
-// (pty,raw,echo=0 to tcp), measured in one run and printed side by side.
-//   port_bench [--pings N] [--megabytes M]
-#include "AdapterServer.h"
-#include "vspdevices.h"
+// port_bench: the device library's virtual port against socat's pty-to-tcp bridge,
+// on loopback, in one run. Each round runs every test on every bridge in turn (the
+// order rotating from round to round), so a busy machine slows all of them alike;
+// the figures are medians over the rounds. Every byte that crosses a bridge is
+// checked; a wrong, lost or extra byte ends the run with exit status 1.
+//   port_bench [--quick] [--rounds N] [--megabytes M] [--pings N] [--no-socat] [--corrupt-at N]
+// --quick: a smoke run (few rounds, 1 MiB). --corrupt-at N: the peer sends a wrong
+// byte at offset N of each download stream; the run must then fail.
+#include "Setup.h"
 
 #include <algorithm>
 #include <chrono>
@@ -11,211 +14,222 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <filesystem>
-#include <poll.h>
-#include <spawn.h>
+#include <functional>
+#include <memory>
 #include <string>
-#include <sys/wait.h>
-#include <termios.h>
-#include <thread>
-#include <unistd.h>
 #include <vector>
 
-extern char** environ;
 using Clock = std::chrono::steady_clock;
 
 namespace {
 
-struct Result {
-    double p50Us = 0;
-    double p99Us = 0;
-    double toPeerMBs = 0;
-    double fromPeerMBs = 0;
+enum Test { Upload, Download, Duplex, transferTests };
+const char* const testNames[transferTests] = {"upload", "download", "duplex"};
+
+struct Options {
+    int rounds = 7;
+    std::uint64_t megabytes = 10;
+    int pings = 500;
+    bool socat = true;
+    std::uint64_t corruptAt = 0;
+    bool corrupt = false;
 };
 
-int openPort(const std::string& path)
+struct Figures {
+    std::vector<double> latencyUs;
+    std::vector<double> megabytesPerSecond[transferTests];
+    std::vector<double> cpuMsPerMegabyte[transferTests];
+};
+
+double median(std::vector<double> values)
 {
-    for (int i = 0; i < 200; ++i) {
-        const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        if (fd >= 0) {
-            termios t{};
-            ::tcgetattr(fd, &t);
-            ::cfmakeraw(&t);
-            ::tcsetattr(fd, TCSANOW, &t);
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));  // let the port see the open
-            return fd;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    std::fprintf(stderr, "port_bench: cannot open %s\n", path.c_str());
-    std::exit(1);
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const std::size_t mid = values.size() / 2;
+    return values.size() % 2 ? values[mid] : (values[mid - 1] + values[mid]) / 2;
 }
 
-bool readExactly(int fd, std::uint8_t* buffer, std::size_t count, std::chrono::milliseconds timeout)
+double percentile(std::vector<double> values, int p)
 {
-    const auto deadline = Clock::now() + timeout;
-    std::size_t got = 0;
-    while (got < count) {
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, 100) > 0) {
-            const ssize_t n = ::read(fd, buffer + got, count - got);
-            if (n > 0)
-                got += static_cast<std::size_t>(n);
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    return values[std::min(values.size() - 1, values.size() * static_cast<std::size_t>(p) / 100)];
+}
+
+void ping(bench::Bridge& bridge, int count, Figures& figures)
+{
+    for (int i = 0; i < count; ++i) {
+        const auto start = Clock::now();
+        bridge.transfer(1, 0);  // the peer answers each byte with one of its own
+        bridge.transfer(0, 1);
+        figures.latencyUs.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+    }
+}
+
+void measure(bench::Bridge& bridge, Test test, std::uint64_t bytes, Figures& figures)
+{
+    const std::uint64_t cpuBefore = bridge.cpuNanoseconds();
+    const auto start = Clock::now();
+    bridge.transfer(test == Download ? 0 : bytes, test == Upload ? 0 : bytes);
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    const double cpuMs = static_cast<double>(bridge.cpuNanoseconds() - cpuBefore) / 1e6;
+    const double megabytes = static_cast<double>(test == Duplex ? 2 * bytes : bytes) / 1e6;
+    figures.megabytesPerSecond[test].push_back(megabytes / seconds);
+    figures.cpuMsPerMegabyte[test].push_back(cpuMs / megabytes);
+}
+
+// Ours against socat, round by round: the median of the per-round ratios and their range.
+struct Ratio {
+    double median = 0, low = 0, high = 0;
+};
+
+Ratio pairedRatio(const std::vector<double>& ours, const std::vector<double>& theirs)
+{
+    std::vector<double> ratios;
+    for (std::size_t i = 0; i < std::min(ours.size(), theirs.size()); ++i)
+        if (theirs[i] > 0)
+            ratios.push_back(ours[i] / theirs[i]);
+    if (ratios.empty())
+        return {};
+    const auto [low, high] = std::minmax_element(ratios.begin(), ratios.end());
+    return {median(ratios), *low, *high};
+}
+
+void printRow(const char* label, const std::vector<Figures*>& all, bool withSocat,
+              const std::function<double(const Figures&)>& value, const std::function<std::vector<double>(const Figures&)>& perRound)
+{
+    std::printf("%-22s", label);
+    for (const Figures* f : all)
+        std::printf(" %12.2f", value(*f));
+    if (withSocat) {
+        const Figures& socat = *all.back();
+        for (std::size_t i = 0; i + 1 < all.size(); ++i) {
+            if (perRound) {
+                const Ratio r = pairedRatio(perRound(*all[i]), perRound(socat));
+                std::printf("   %5.2f [%4.2f-%4.2f]", r.median, r.low, r.high);
+            } else {
+                std::printf("   %5.2f%12s", value(*all[i]) / value(socat), "");
+            }
         }
-        if (Clock::now() > deadline)
+    }
+    std::printf("\n");
+}
+
+void report(const Options& options, const std::vector<bench::Bridge*>& bridges, const std::vector<Figures*>& all,
+            std::uint64_t checkedBytes)
+{
+    std::printf("\n%d rounds, %llu MiB per transfer, %d pings per round, bridges interleaved; %.1f MB checked, all correct\n\n",
+                options.rounds, static_cast<unsigned long long>(options.megabytes), options.pings,
+                static_cast<double>(checkedBytes) / 1e6);
+    std::printf("%-22s", "");
+    for (const bench::Bridge* b : bridges)
+        std::printf(" %12s", b->name().c_str());
+    if (options.socat)
+        for (std::size_t i = 0; i + 1 < bridges.size(); ++i)
+            std::printf("   %-17s", (bridges[i]->name() + "/socat").c_str());
+    std::printf("\n");
+    printRow("latency p50 (us)", all, options.socat, [](const Figures& f) { return percentile(f.latencyUs, 50); }, nullptr);
+    printRow("latency p99 (us)", all, options.socat, [](const Figures& f) { return percentile(f.latencyUs, 99); }, nullptr);
+    for (int t = 0; t < transferTests; ++t) {
+        const std::string label = std::string(testNames[t]) + " (MB/s)";
+        printRow(label.c_str(), all, options.socat, [t](const Figures& f) { return median(f.megabytesPerSecond[t]); },
+                 [t](const Figures& f) { return f.megabytesPerSecond[t]; });
+    }
+    for (int t = 0; t < transferTests; ++t) {
+        const std::string label = std::string(testNames[t]) + " CPU (ms/MB)";
+        printRow(label.c_str(), all, options.socat, [t](const Figures& f) { return median(f.cpuMsPerMegabyte[t]); },
+                 [t](const Figures& f) { return f.cpuMsPerMegabyte[t]; });
+    }
+    std::printf("\nMB/s: medians over the rounds; duplex moves both ways at once and counts both.\n"
+                "CPU: the bridge's own time (the library's threads; socat's process) per MB moved.\n"
+                "Ratios: ours/socat, the median of the per-round ratios [lowest-highest round];\n"
+                "better is higher for MB/s, lower for latency and CPU.\n");
+}
+
+bool parse(int argc, char** argv, Options& options)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (arg == "--quick") {
+            options.rounds = 3;
+            options.megabytes = 1;
+            options.pings = 50;
+        } else if (arg == "--no-socat") {
+            options.socat = false;
+        } else if (arg == "--rounds" && hasValue) {
+            options.rounds = std::max(1, std::atoi(argv[++i]));
+        } else if (arg == "--megabytes" && hasValue) {
+            options.megabytes = std::max(1ull, std::strtoull(argv[++i], nullptr, 10));
+        } else if (arg == "--pings" && hasValue) {
+            options.pings = std::max(1, std::atoi(argv[++i]));
+        } else if (arg == "--corrupt-at" && hasValue) {
+            options.corrupt = true;
+            options.corruptAt = std::strtoull(argv[++i], nullptr, 10);
+        } else {
             return false;
+        }
     }
     return true;
-}
-
-void writeAll(int fd, const std::uint8_t* data, std::size_t size)
-{
-    for (std::size_t done = 0; done < size;) {
-        const ssize_t n = ::write(fd, data + done, size - done);
-        if (n > 0) {
-            done += static_cast<std::size_t>(n);
-        } else {
-            pollfd p{fd, POLLOUT, 0};
-            ::poll(&p, 1, 100);
-        }
-    }
-}
-
-Result measure(const std::string& portPath, vsp::AdapterServer& echo, vsp::AdapterServer& sink, int pings,
-               std::size_t bytes, const std::function<void(const std::string&)>& retarget)
-{
-    Result r;
-    retarget("echo");
-    const int fd = openPort(portPath);
-    std::vector<double> samples;
-    std::uint8_t byte = 0;
-    for (int i = 0; i < pings; ++i) {
-        const std::uint8_t ping = static_cast<std::uint8_t>(i);  // 0xFF included: escaping is on the path
-        const auto start = Clock::now();
-        writeAll(fd, &ping, 1);
-        if (!readExactly(fd, &byte, 1, std::chrono::seconds(5))) {
-            std::fprintf(stderr, "port_bench: ping %d lost\n", i);
-            std::exit(1);
-        }
-        samples.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
-    }
-    ::close(fd);
-    std::sort(samples.begin(), samples.end());
-    r.p50Us = samples[samples.size() / 2];
-    r.p99Us = samples[samples.size() * 99 / 100];
-    (void)echo;
-
-    retarget("sink");
-    const int out = openPort(portPath);
-    std::vector<std::uint8_t> data(bytes);
-    for (std::size_t i = 0; i < bytes; ++i)
-        data[i] = static_cast<std::uint8_t>(i * 7);
-    std::vector<std::uint8_t> back(bytes);
-    auto rate = [&](Clock::time_point start) {
-        return static_cast<double>(bytes) / 1e6 / std::chrono::duration<double>(Clock::now() - start).count();
-    };
-    for (int round = 0; round < 3; ++round) {  // the best of three: the machine's noise only slows
-        const std::size_t before = sink.receivedCount();
-        auto start = Clock::now();
-        writeAll(out, data.data(), data.size());
-        sink.waitFor([&] { return sink.receivedCount() >= before + bytes; }, std::chrono::seconds(60));
-        r.toPeerMBs = std::max(r.toPeerMBs, rate(start));
-
-        start = Clock::now();
-        sink.send(data);
-        readExactly(out, back.data(), bytes, std::chrono::seconds(60));
-        r.fromPeerMBs = std::max(r.fromPeerMBs, rate(start));
-    }
-    ::close(out);
-    return r;
-}
-
-pid_t spawn(const std::vector<std::string>& args)
-{
-    std::vector<char*> argv;
-    for (const auto& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) {
-        std::fprintf(stderr, "port_bench: cannot start %s\n", argv[0]);
-        std::exit(1);
-    }
-    return pid;
-}
-
-void stop(pid_t& pid)
-{
-    if (pid > 0) {
-        ::kill(pid, SIGTERM);
-        ::waitpid(pid, nullptr, 0);
-    }
-    pid = -1;
 }
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    int pings = 2000;
-    std::size_t megabytes = 8;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        if (!std::strcmp(argv[i], "--pings"))
-            pings = std::atoi(argv[i + 1]);
-        else if (!std::strcmp(argv[i], "--megabytes"))
-            megabytes = static_cast<std::size_t>(std::atoi(argv[i + 1]));
+    Options options;
+    if (!parse(argc, argv, options)) {
+        std::fprintf(stderr,
+                     "usage: %s [--quick] [--rounds N] [--megabytes M] [--pings N] [--no-socat] [--corrupt-at N]\n", argv[0]);
+        return 2;
     }
-    const std::size_t bytes = megabytes << 20;
+    if (options.socat && !bench::socatInstalled()) {
+        std::fprintf(stderr, "port_bench: socat is not installed; measuring the library alone\n");
+        options.socat = false;
+    }
+    std::signal(SIGPIPE, SIG_IGN);  // a bridge that hangs up shows as a write error
     char pattern[] = "/tmp/port-bench-XXXXXX";
     const std::string dir = ::mkdtemp(pattern);
-    ::setenv("VSP_PORT_DIR", (dir + "/ports").c_str(), 1);
+    int status = 0;
+    try {
+        bench::LibraryBridges library(dir + "/ports");
+        std::unique_ptr<bench::SocatBridge> socat;
+        if (options.socat)
+            socat = std::make_unique<bench::SocatBridge>(dir + "/socat-port");
+        std::vector<bench::Bridge*> bridges = {library.telnet.get(), library.raw.get()};
+        if (socat)
+            bridges.push_back(socat->bridge.get());
+        std::vector<Figures> figures(bridges.size());
+        for (auto* b : bridges)
+            if (options.corrupt)
+                b->corruptDownAt(options.corruptAt);
 
-    // The same peers for both: Telnet ones for the library, raw ones for socat.
-    vsp::AdapterServer telnetEcho({.echo = true});
-    vsp::AdapterServer telnetSink({});
-    vsp::AdapterServer rawEcho({.telnet = false, .echo = true});
-    vsp::AdapterServer rawSink({.telnet = false});
-
-    vsp_initialize();
-    int connector = -1;
-    int client = -1;
-    auto libraryTarget = [&](const std::string& which) {
-        if (client >= 0)
-            vsp_destroyDevice(client);
-        if (connector < 0)
-            connector = vsp_createDevice("Connector", "5;0");
-        const auto port = which == "echo" ? telnetEcho.port() : telnetSink.port();
-        client = vsp_createDevice("TcpClient", ("127.0.0.1;" + std::to_string(port) + ";5;115200,0,8,1,0,0;1;0;").c_str());
-        vsp_startEmulation();
-        int ready = 0;
-        int ok = 0;
-        char type[16];
-        char init[64];
-        for (int i = 0; i < 500 && !ok; ++i) {
-            vsp_getDeviceInfo(client, type, init, &ready, &ok);
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        const std::uint64_t bytes = options.megabytes << 20;
+        for (int round = 0; round < options.rounds; ++round) {
+            std::fprintf(stderr, "round %d/%d\r", round + 1, options.rounds);
+            auto inTurn = [&](const std::function<void(bench::Bridge&, Figures&)>& run) {
+                for (std::size_t k = 0; k < bridges.size(); ++k) {
+                    const std::size_t i = (k + static_cast<std::size_t>(round)) % bridges.size();
+                    run(*bridges[i], figures[i]);
+                }
+            };
+            inTurn([&](bench::Bridge& b, Figures& f) { ping(b, options.pings, f); });
+            for (int t = 0; t < transferTests; ++t)
+                inTurn([&](bench::Bridge& b, Figures& f) { measure(b, static_cast<Test>(t), bytes, f); });
         }
-    };
-    const Result library = measure(dir + "/ports/COM5", telnetEcho, telnetSink, pings, bytes, libraryTarget);
-    vsp_release();
-
-    pid_t socat = -1;
-    auto socatTarget = [&](const std::string& which) {
-        stop(socat);
-        const auto port = which == "echo" ? rawEcho.port() : rawSink.port();
-        socat = spawn({"socat", "pty,raw,echo=0,link=" + dir + "/socat-port", "tcp:127.0.0.1:" + std::to_string(port)});
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    };
-    const Result socatResult = measure(dir + "/socat-port", rawEcho, rawSink, pings, bytes, socatTarget);
-    stop(socat);
-    std::filesystem::remove_all(dir);
-
-    std::printf("%-22s %14s %14s %10s\n", "", "libvspdevices", "socat", "ratio");
-    std::printf("%-22s %14.1f %14.1f %10.2f\n", "latency p50 (us)", library.p50Us, socatResult.p50Us, socatResult.p50Us / library.p50Us);
-    std::printf("%-22s %14.1f %14.1f %10.2f\n", "latency p99 (us)", library.p99Us, socatResult.p99Us, socatResult.p99Us / library.p99Us);
-    std::printf("%-22s %14.1f %14.1f %10.2f\n", "to peer (MB/s)", library.toPeerMBs, socatResult.toPeerMBs, library.toPeerMBs / socatResult.toPeerMBs);
-    std::printf("%-22s %14.1f %14.1f %10.2f\n", "from peer (MB/s)", library.fromPeerMBs, socatResult.fromPeerMBs, library.fromPeerMBs / socatResult.fromPeerMBs);
-    std::printf("ratio > 1: libvspdevices is better (latency: socat/ours; throughput: ours/socat)\n");
-    return 0;
+        std::vector<Figures*> all;
+        for (auto& f : figures)
+            all.push_back(&f);
+        const std::uint64_t perBridge = static_cast<std::uint64_t>(options.rounds) * (4 * bytes + 2 * static_cast<std::uint64_t>(options.pings));
+        report(options, bridges, all, perBridge * bridges.size());
+    } catch (const bench::BridgeFault& fault) {
+        std::fprintf(stderr, "\nport_bench: FAILED: %s\n", fault.what());
+        status = 1;
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
+    return status;
 }

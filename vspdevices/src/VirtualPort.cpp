@@ -164,30 +164,61 @@ void VirtualPort::write(std::span<const std::uint8_t> data)
 {
     if (closed_ || state_ != State::Open || data.empty())
         return;
+    // Bytes already queued go first; otherwise the terminal takes what it has room
+    // for at once, without a copy, and only the rest waits.
+    if (output_.empty() && !writeNow(data))
+        return;
+    if (data.empty())
+        return;
     output_.append(data);
     startWriting();
 }
 
+// Writes what the terminal has room for now and drops that from data; false when
+// the application can no longer take bytes (the caller drops the rest).
+bool VirtualPort::writeNow(std::span<const std::uint8_t>& data)
+{
+    const ssize_t n = ::write(masterFd_, data.data(), data.size());
+    if (n > 0) {
+        data = data.subspan(static_cast<std::size_t>(n));
+        return true;
+    }
+    if (n < 0 && errno != EAGAIN && errno != EINTR)
+        return false;
+    // No room: a terminal nobody holds open never makes room again.
+    return (masterEvents() & POLLHUP) == 0;
+}
+
 void VirtualPort::startWriting()
 {
-    if (closed_)
+    if (waitingToWrite_ || closed_ || output_.empty())
         return;
-    const WriteQueue::Buffer buffer = output_.takeNext();
-    if (!buffer)
+    waitingToWrite_ = true;
+    master_.async_wait(asio::posix::descriptor_base::wait_write,
+                       [self = shared_from_this()](const asio::error_code& error) { self->onWritable(error); });
+}
+
+void VirtualPort::onWritable(const asio::error_code& error)
+{
+    waitingToWrite_ = false;
+    if (closed_ || error || state_ != State::Open) {
+        output_.dropWaiting();  // the application went away
         return;
-    asio::async_write(master_, asio::buffer(*buffer),
-                      [self = shared_from_this(), buffer](const asio::error_code& error, std::size_t) {
-                          const bool wasHigh = self->output_.size() >= lowWater;
-                          self->output_.written();
-                          if (self->closed_ || error || self->state_ != State::Open) {
-                              self->output_.dropWaiting();  // the application went away
-                              return;
-                          }
-                          if (wasHigh && self->output_.size() < lowWater)
-                              if (auto l = self->listener())
-                                  l->portDrained();
-                          self->startWriting();
-                      });
+    }
+    if (output_.empty())
+        return;
+    const bool wasHigh = output_.size() >= lowWater;
+    std::span<const std::uint8_t> pending = output_.pending();
+    const std::size_t before = pending.size();
+    if (!writeNow(pending)) {
+        output_.dropWaiting();
+        return;
+    }
+    output_.consume(before - pending.size());
+    if (wasHigh && output_.size() < lowWater)
+        if (auto l = listener())
+            l->portDrained();
+    startWriting();
 }
 
 void VirtualPort::setReadPaused(bool paused)

@@ -50,7 +50,9 @@ public:
     // True while an open has been confirmed and not yet closed.
     bool isOpen() const { return state_ == State::Open; }
 
-    // Queues bytes for the application; discarded while no application holds the port.
+    // Passes bytes to the application: straight into the terminal while it has room,
+    // queued (in order) for when it has room again otherwise. Discarded while no
+    // application holds the port.
     void write(std::span<const std::uint8_t> data);
     std::size_t pendingOutput() const { return output_.size(); }
     // Stops or resumes taking bytes from the application (back-pressure).
@@ -70,7 +72,9 @@ private:
     void onRead(const asio::error_code& error, std::size_t size);
     void becomeClosed();
     void drainBriefWrites();
+    bool writeNow(std::span<const std::uint8_t>& data);
     void startWriting();
+    void onWritable(const asio::error_code& error);
     std::shared_ptr<PortListener> listener() const { return listener_.lock(); }
 
     asio::posix::stream_descriptor master_;
@@ -83,6 +87,7 @@ private:
     bool closed_ = false;
     bool reading_ = false;
     bool readPaused_ = false;
+    bool waitingToWrite_ = false;
     std::uint32_t lastSpeed_ = 0;
     std::array<std::uint8_t, 65536> readBuffer_{};
     WriteQueue output_;
