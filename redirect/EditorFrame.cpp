@@ -79,6 +79,9 @@ void frmMain::loadPairPropertiesFrame()
     });
     trap(50, [&] {
         cmbComPort->setStyleSheet(QString());
+        // Clearing a style sheet leaves the application's font set on the box; it
+        // takes the window's again.
+        cmbComPort->setFont(QFont());
         cmbComPort->setEnabled(true);
     });
     trap(60, [&] {

@@ -97,6 +97,7 @@ void frmOptions::buildLayout()
                         chkWindowsStart,  cmdClose,        chkLoadInSysTray, chkWarnInSysTray};
     for (std::size_t i = 0; i + 1 < std::size(order); ++i)
         setTabOrder(order[i], order[i + 1]);
+    order[0]->setFocus();  // the dialog opens on the first control of that order
 }
 
 void frmOptions::Form_Load()
