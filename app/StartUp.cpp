@@ -1,6 +1,7 @@
 #include "app/StartUp.h"
 
 #include "app/CommandLine.h"
+#include "app/HandlerBoundary.h"
 #include "app/ProgramFiles.h"
 #include "app/Settings.h"
 #include "app/SingleInstance.h"
@@ -67,9 +68,16 @@ int Main(int argc, char** argv)
     QObject::connect(&application, &QGuiApplication::commitDataRequest, &window,
                      [&window](QSessionManager& manager) { window.sessionEnding(manager); });
 
-    if (ReadIniNumber(QString::fromLatin1(settingsSection), QString::fromLatin1(settingsKey::LoadInSysTray)) == 1) {
-        bool doShow = false;
-        window.DisplayStatus(doShow);
-    }
+    hideWhenAskedAtStart(window);
     return QApplication::exec();
+}
+
+void hideWhenAskedAtStart(frmMain& window)
+{
+    runHandler(Trap(QStringLiteral("Main"), Trap::UnitKind::Module, QStringLiteral("modMain")), [&] {
+        if (ReadIniNumber(QString::fromLatin1(settingsSection), QString::fromLatin1(settingsKey::LoadInSysTray)) == 1) {
+            bool doShow = false;
+            window.DisplayStatus(doShow);
+        }
+    });
 }
