@@ -23,8 +23,13 @@ void frmMain::DisplayStatus(bool& doShow)
             TrayIcon(*TrayPic, g_TitleText, trayAction::remove);
             m_HiddenInTray = false;
         }
-        if (isMinimized())
-            showNormal();
+        if (isHidden()) {
+            // A window the desktop once minimized can keep "minimized" as the state it
+            // asks for when shown, although it was restored since; passing through the
+            // minimized state renews that request as normal.
+            setWindowState(windowState() | Qt::WindowMinimized);
+        }
+        setWindowState(windowState() & ~Qt::WindowMinimized);
         show();
         raise();
         activateWindow();
