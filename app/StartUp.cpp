@@ -1,6 +1,7 @@
 #include "app/StartUp.h"
 
 #include "app/CommandLine.h"
+#include "app/HandlerBoundary.h"
 #include "app/ProgramFiles.h"
 #include "app/SessionEnd.h"
 #include "app/Settings.h"
@@ -66,9 +67,16 @@ int Main(int argc, char** argv)
                      [&window] { window.requestClose(closeReason::terminate); });
     SessionEndWatcher session(application, window);
 
-    if (ReadIniNumber(QString::fromLatin1(settingsSection), QString::fromLatin1(settingsKey::LoadInSysTray)) == 1) {
-        bool doShow = false;
-        window.DisplayStatus(doShow);
-    }
+    hideWhenAskedAtStart(window);
     return QApplication::exec();
+}
+
+void hideWhenAskedAtStart(frmMain& window)
+{
+    runHandler(Trap(QStringLiteral("Main"), Trap::UnitKind::Module, QStringLiteral("modMain")), [&] {
+        if (ReadIniNumber(QString::fromLatin1(settingsSection), QString::fromLatin1(settingsKey::LoadInSysTray)) == 1) {
+            bool doShow = false;
+            window.DisplayStatus(doShow);
+        }
+    });
 }

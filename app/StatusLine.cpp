@@ -23,8 +23,13 @@ void frmMain::DisplayStatus(bool& doShow)
             TrayIcon(*TrayPic, g_TitleText, trayAction::remove);
             m_HiddenInTray = false;
         }
-        if (isMinimized())
-            showNormal();
+        if (isHidden()) {
+            // A window the desktop once minimized can keep "minimized" as the state it
+            // asks for when shown, although it was restored since; passing through the
+            // minimized state renews that request as normal.
+            setWindowState(windowState() | Qt::WindowMinimized);
+        }
+        setWindowState(windowState() & ~Qt::WindowMinimized);
         show();
         raise();
         activateWindow();
@@ -36,18 +41,22 @@ void frmMain::DisplayStatus(bool& doShow)
         showMinimized();
         return;
     }
-    if (!m_HiddenInTray) {
-        TrayIcon(*TrayPic, g_TitleText, trayAction::add);
-        m_HiddenInTray = true;
-        if (ReadIniNumber(QString::fromLatin1(settingsSection), QString::fromLatin1(settingsKey::WarnInSysTray)) == 1) {
-            const QString title = QString::fromUtf8(version::title);
-            ShowBalloon(*TrayPic, title + QStringLiteral(" notification"),
-                        title + QStringLiteral(" is hidden in the system tray. Left-click on the icon to display again.  "
-                                               "You may disable this warning in the options."),
-                        1);
-        }
+    if (m_HiddenInTray) {
+        hide();
+        return;
     }
+    TrayIcon(*TrayPic, g_TitleText, trayAction::add);
+    m_HiddenInTray = true;
+    // Hidden before the setting is read: a value that cannot be read (it fails at the
+    // handler's boundary) costs the balloon, never the hiding.
     hide();
+    if (ReadIniNumber(QString::fromLatin1(settingsSection), QString::fromLatin1(settingsKey::WarnInSysTray)) == 1) {
+        const QString title = QString::fromUtf8(version::title);
+        ShowBalloon(*TrayPic, title + QStringLiteral(" notification"),
+                    title + QStringLiteral(" is hidden in the system tray. Left-click on the icon to display again.  "
+                                           "You may disable this warning in the options."),
+                    1);
+    }
 }
 
 void frmMain::cmdHide_Click()

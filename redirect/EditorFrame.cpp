@@ -15,6 +15,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <exception>
 
 using namespace redirect;
 
@@ -79,6 +80,9 @@ void frmMain::loadPairPropertiesFrame()
     });
     trap(50, [&] {
         cmbComPort->setStyleSheet(QString());
+        // Clearing a style sheet leaves the application's font set on the box; it
+        // takes the window's again.
+        cmbComPort->setFont(QFont());
         cmbComPort->setEnabled(true);
     });
     trap(60, [&] {
@@ -143,10 +147,22 @@ void frmMain::mnuCreate_Click()
 
 void frmMain::validateNumber(QLineEdit* box)
 {
-    if (isNumberText(box->text()))
+    // A value no number can hold ("1e999", "1e999x") leaves "0"; its failure still
+    // goes on to the handler's boundary, which logs it.
+    const QString typed = box->text();
+    double value = 0;
+    std::exception_ptr failure;
+    try {
+        value = numericValue(typed);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (!failure && isNumberText(typed))
         return;
-    box->setText(numericText(numericValue(box->text())));
+    box->setText(numericText(value));
     platform_.messages->show({QStringLiteral("Only number are allowed."), msgbox::Buttons::Ok, msgbox::Icon::None});
+    if (failure)
+        std::rethrow_exception(failure);
 }
 
 void frmMain::txtHostPort_Validate(bool& /*cancel: never set, the focus always moves on*/)

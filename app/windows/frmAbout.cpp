@@ -3,6 +3,7 @@
 
 #include "Version.h"
 #include "app/AboutArt.h"
+#include "app/HandlerBoundary.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -30,7 +31,9 @@ frmAbout::frmAbout(QWidget* parent) : QDialog(parent)
     lblDescription->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     cmdOK = place(new QPushButton(QStringLiteral("OK"), this), "cmdOK", 308, 208, 84, 31);
     cmdOK->setDefault(true);  // Enter; Esc closes the box as well (the dialog's reject)
-    connect(cmdOK, &QPushButton::clicked, this, &frmAbout::cmdOK_Click);
+    connect(cmdOK, &QPushButton::clicked, this,
+            handler(this, Trap(QStringLiteral("cmdOK_Click"), Trap::UnitKind::Form, QStringLiteral("frmAbout")),
+                    &frmAbout::cmdOK_Click));
 }
 
 void frmAbout::Form_Load()

@@ -1,5 +1,7 @@
 #include "app/windows/frmMain.h"
 
+#include "app/HandlerBoundary.h"
+
 #include <QAction>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -28,23 +30,28 @@ void frmMain::showMessage(const QString& text)
 
 void frmMain::connectHandlers()
 {
-    connect(cmdHide, &QPushButton::clicked, this, &frmMain::cmdHide_Click);
-    connect(mnuEmulation, &QAction::triggered, this, &frmMain::mnuEmulation_Click);
-    connect(mnuLoad, &QAction::triggered, this, &frmMain::mnuLoad_Click);
-    connect(mnuExit, &QAction::triggered, this, &frmMain::mnuExit_Click);
-    connect(mnuOptions, &QAction::triggered, this, &frmMain::mnuOptions_Click);
-    connect(mnuViewHelp, &QAction::triggered, this, &frmMain::mnuViewHelp_Click);
-    connect(mnuAbout, &QAction::triggered, this, &frmMain::mnuAbout_Click);
-    connect(mnuSave, &QAction::triggered, this, [this] { mnuSave_Click(); });
-    connect(mnuSaveAs, &QAction::triggered, this, [this] { mnuSaveAs_Click(); });
-    connect(TrayPic, &TrayIconPort::activated, this, &frmMain::TrayPic_MouseMove);
-    connect(mnuCreate, &QAction::triggered, this, &frmMain::mnuCreate_Click);
-    connect(mnuProperties, &QAction::triggered, this, &frmMain::mnuProperties_Click);
-    connect(mnuReinitialize, &QAction::triggered, this, &frmMain::mnuReinitialize_Click);
-    connect(mnuRemove, &QAction::triggered, this, &frmMain::mnuRemove_Click);
-    connect(mnuRemoveAll, &QAction::triggered, this, &frmMain::mnuRemoveAll_Click);
+    // Every handler runs through the boundary that keeps a failure out of the event loop.
+    auto on = [this](const char* procedure, auto method) {
+        return handler(this, Trap(QString::fromLatin1(procedure)), method);
+    };
+    connect(cmdHide, &QPushButton::clicked, this, on("cmdHide_Click", &frmMain::cmdHide_Click));
+    connect(mnuEmulation, &QAction::triggered, this, on("mnuEmulation_Click", &frmMain::mnuEmulation_Click));
+    connect(mnuLoad, &QAction::triggered, this, on("mnuLoad_Click", &frmMain::mnuLoad_Click));
+    connect(mnuExit, &QAction::triggered, this, on("mnuExit_Click", &frmMain::mnuExit_Click));
+    connect(mnuOptions, &QAction::triggered, this, on("mnuOptions_Click", &frmMain::mnuOptions_Click));
+    connect(mnuViewHelp, &QAction::triggered, this, on("mnuViewHelp_Click", &frmMain::mnuViewHelp_Click));
+    connect(mnuAbout, &QAction::triggered, this, on("mnuAbout_Click", &frmMain::mnuAbout_Click));
+    connect(mnuSave, &QAction::triggered, this, on("mnuSave_Click", &frmMain::mnuSave_Click));
+    connect(mnuSaveAs, &QAction::triggered, this, on("mnuSaveAs_Click", &frmMain::mnuSaveAs_Click));
+    connect(TrayPic, &TrayIconPort::activated, this, on("TrayPic_MouseMove", &frmMain::TrayPic_MouseMove));
+    connect(mnuCreate, &QAction::triggered, this, on("mnuCreate_Click", &frmMain::mnuCreate_Click));
+    connect(mnuProperties, &QAction::triggered, this, on("mnuProperties_Click", &frmMain::mnuProperties_Click));
+    connect(mnuReinitialize, &QAction::triggered, this, on("mnuReinitialize_Click", &frmMain::mnuReinitialize_Click));
+    connect(mnuRemove, &QAction::triggered, this, on("mnuRemove_Click", &frmMain::mnuRemove_Click));
+    connect(mnuRemoveAll, &QAction::triggered, this, on("mnuRemoveAll_Click", &frmMain::mnuRemoveAll_Click));
     for (std::int16_t i = 0; i < 2; ++i)
-        connect(cmdNewRedirect[i], &QPushButton::clicked, this, [this, i] { cmdNewRedirect_Click(i); });
+        connect(cmdNewRedirect[i], &QPushButton::clicked, this,
+                handler(Trap(QStringLiteral("cmdNewRedirect_Click")), [this, i] { cmdNewRedirect_Click(i); }));
     lstPairs->viewport()->installEventFilter(this);
     txtHostPort->installEventFilter(this);
     txtRIT->installEventFilter(this);
@@ -54,8 +61,10 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == lstPairs->viewport() && event->type() == QEvent::MouseButtonPress) {
         const auto* press = static_cast<QMouseEvent*>(event);
-        lstPairs_MouseDown(press->button(), press->modifiers(), press->position().toPoint().x(),
-                           press->position().toPoint().y());
+        runHandler(Trap(QStringLiteral("lstPairs_MouseDown")), [&] {
+            lstPairs_MouseDown(press->button(), press->modifiers(), press->position().toPoint().x(),
+                               press->position().toPoint().y());
+        });
         // The list's own handling of a right press would clear the selection on
         // empty space; the handler has already selected what it should.
         return press->button() == Qt::RightButton;
@@ -67,9 +76,9 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event)
         if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason) {
             bool cancel = false;
             if (watched == txtHostPort)
-                txtHostPort_Validate(cancel);
+                runHandler(Trap(QStringLiteral("txtHostPort_Validate")), [&] { txtHostPort_Validate(cancel); });
             else if (watched == txtRIT)
-                txtRIT_Validate(cancel);
+                runHandler(Trap(QStringLiteral("txtRIT_Validate")), [&] { txtRIT_Validate(cancel); });
         }
     }
     return QMainWindow::eventFilter(watched, event);

@@ -103,6 +103,9 @@ void frmMain::buildEditorFrame(QWidget* client)
     fraNewRedirect = place(new QGroupBox(QStringLiteral("Create COM <-> TCP redirect"), client), "fraNewRedirect", 8, 200,
                            545, 191);
     fraNewRedirect->hide();
+    // Laid over the list frame, it must cover it: a group box draws no background of
+    // its own, so the list's captions and rows would show through between its labels.
+    fraNewRedirect->setAutoFillBackground(true);
     QWidget* f = fraNewRedirect;
     auto info = [f](int index, const char* text, int x, int y) {
         return label(f, QStringLiteral("lblInfo(%1)").arg(index), QString::fromLatin1(text), x, y);

@@ -1,6 +1,7 @@
 #include "app/windows/frmOptions.h"
 #include "app/windows/Placement.h"
 
+#include "app/HandlerBoundary.h"
 #include "app/NumericText.h"
 #include "app/ProgramFiles.h"
 #include "app/RuntimeError.h"
@@ -91,7 +92,8 @@ void frmOptions::buildLayout()
         optScriptOpt[i] = place(new QRadioButton(QString::fromLatin1(captions[i]), XPHolder),
                                 QStringLiteral("optScriptOpt(%1)").arg(i).toLatin1().constData(), 0, 20 * i, 201, 13);
         group->addButton(optScriptOpt[i], i);
-        connect(optScriptOpt[i], &QRadioButton::clicked, this, [this, i] { optScriptOpt_Click(i); });
+        connect(optScriptOpt[i], &QRadioButton::clicked, this,
+                handler(optionsTrap("optScriptOpt_Click"), [this, i] { optScriptOpt_Click(i); }));
     }
     optScriptOpt[0]->setChecked(true);
     txtConstScript = place(new QLineEdit(XPHolder), "txtConstScript", 16, 60, 221, 19);
@@ -100,13 +102,14 @@ void frmOptions::buildLayout()
     cmdBrowse->setToolTip(QStringLiteral("Browse for script file."));
     cmdBrowse->setEnabled(false);
     cmdClose = place(new QPushButton(QStringLiteral("Close"), this), "cmdClose", 236, 212, 69, 25);
-    connect(cmdBrowse, &QPushButton::clicked, this, &frmOptions::cmdBrowse_Click);
-    connect(cmdClose, &QPushButton::clicked, this, &frmOptions::cmdClose_Click);
+    connect(cmdBrowse, &QPushButton::clicked, this, handler(this, optionsTrap("cmdBrowse_Click"), &frmOptions::cmdBrowse_Click));
+    connect(cmdClose, &QPushButton::clicked, this, handler(this, optionsTrap("cmdClose_Click"), &frmOptions::cmdClose_Click));
 
     QWidget* order[] = {optScriptOpt[0], optScriptOpt[1], optScriptOpt[2], txtConstScript, cmdBrowse,
                         chkWindowsStart,  cmdClose,        chkLoadInSysTray, chkWarnInSysTray};
     for (std::size_t i = 0; i + 1 < std::size(order); ++i)
         setTabOrder(order[i], order[i + 1]);
+    order[0]->setFocus();  // the dialog opens on the first control of that order
 }
 
 void frmOptions::Form_Load()
@@ -166,7 +169,7 @@ void frmOptions::reject()
 
 void frmOptions::closeEvent(QCloseEvent* event)
 {
-    Form_QueryUnload();
+    runHandler(optionsTrap("Form_QueryUnload"), [this] { Form_QueryUnload(); });
     event->accept();
     done(QDialog::Accepted);
 }

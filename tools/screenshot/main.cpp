@@ -3,7 +3,7 @@
 // caption fits and the fonts read well.
 //   screenshot OUTPUT.png [--rows] [--editor]
 //   --rows    list two redirects from the device library (emulation stays off)
-//   --editor  show the editor frame too, in the layout's lower position
+//   --editor  open the editor as the Create command does, over the list
 //   --options / --about  draw the options dialog or the about box instead
 #include "app/Settings.h"
 #include "app/platform/QtPlatform.h"
@@ -26,13 +26,12 @@ int main(int argc, char** argv)
         return 2;
     }
     g_ScriptFile = QStringLiteral("/home/user/Untitled.qlc");
+    qputenv("VSP_PORT_DIR", QByteArray("/tmp/screenshot-ports"));
     QtPlatform platform;
     frmMain window(platform.platform());
-    window.UpdateTitle();
+    window.Form_Load();  // the editor's choices, the library's version
     if (args.contains(QStringLiteral("--rows"))) {
         using namespace modVSP_APIs;
-        qputenv("VSP_PORT_DIR", QByteArray("/tmp/screenshot-ports"));
-        vsp_initialize();
         vsp_createDevice(QStringLiteral("Connector"), QStringLiteral("5;0"));
         vsp_createDevice(QStringLiteral("TcpClient"), QStringLiteral("192.168.0.100;3001;5;19200,0,8,1,0,0;1;0;"));
         vsp_createDevice(QStringLiteral("Connector"), QStringLiteral("12;0"));
@@ -40,8 +39,8 @@ int main(int argc, char** argv)
         window.ScanAvailPairs();
     }
     if (args.contains(QStringLiteral("--editor"))) {
-        window.fraNewRedirect->show();
-        window.setFixedSize(frmMain::layoutClientSize + QSize(0, window.height() - frmMain::upperClientHeight));
+        // Opened the way the Create command opens it: over the list, which it covers.
+        window.mnuCreate_Click();
     }
     frmOptions options(platform.platform());
     frmAbout about;
@@ -57,8 +56,7 @@ int main(int argc, char** argv)
     QTimer::singleShot(500, [&] {
         const bool saved = shown->grab().save(args[1]);
         std::printf("%s %s\n", saved ? "wrote" : "could not write", qPrintable(args[1]));
-        if (args.contains(QStringLiteral("--rows")))
-            modVSP_APIs::vsp_release();
+        modVSP_APIs::vsp_release();
         QApplication::exit(saved ? 0 : 1);
     });
     return QApplication::exec();
