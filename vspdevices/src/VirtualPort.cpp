@@ -154,10 +154,27 @@ void VirtualPort::onRead(const asio::error_code& error, std::size_t size)
 void VirtualPort::becomeClosed()
 {
     state_ = State::Closed;
+    // A write still in flight would keep retrying against the hung-up terminal and
+    // refill its input queue: stop it first, then drop everything on its way.
+    asio::error_code ignored;
+    master_.cancel(ignored);
     output_.dropWaiting();
-    ::tcflush(master_.native_handle(), TCIOFLUSH);  // nothing stale for the next application
+    discardTerminalInput();
+    ::tcflush(master_.native_handle(), TCIFLUSH);
     if (auto l = listener())
         l->portClosed();
+}
+
+void VirtualPort::discardTerminalInput()
+{
+    // What the master wrote waits in the slave's input queue, which only a flush on
+    // the slave side empties; the slave is opened for that alone. Nothing else runs
+    // on this thread meanwhile, so the port's watch never sees this open.
+    const int slave = ::open(terminal_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    if (slave < 0)
+        return;
+    ::tcflush(slave, TCIFLUSH);
+    ::close(slave);
 }
 
 void VirtualPort::write(std::span<const std::uint8_t> data)
@@ -181,6 +198,8 @@ void VirtualPort::startWriting()
                           self->output_.written();
                           if (self->closed_ || error || self->state_ != State::Open) {
                               self->output_.dropWaiting();  // the application went away
+                              if (!self->closed_ && self->state_ != State::Open)
+                                  self->discardTerminalInput();  // what this write still put there
                               return;
                           }
                           if (wasHigh && self->output_.size() < lowWater)

@@ -69,6 +69,7 @@ private:
     void startReading();
     void onRead(const asio::error_code& error, std::size_t size);
     void becomeClosed();
+    void discardTerminalInput();
     void drainBriefWrites();
     void startWriting();
     std::shared_ptr<PortListener> listener() const { return listener_.lock(); }
