@@ -1,8 +1,14 @@
 #include "ConfigFile.h"
 
+#include <algorithm>
+#include <chrono>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace vsp;
@@ -42,6 +48,102 @@ TEST(ConfigFile, RefusesAnythingButAWholeValidFile)
          })
         EXPECT_FALSE(parseConfiguration(bad)) << bad;
     EXPECT_FALSE(parseConfiguration(std::string(maxConfigurationSize + 1, ' ')));
+}
+
+// A valid file with an extra value nested `depth` levels below the top.
+std::string nestedExtra(std::size_t depth)
+{
+    return R"({"format":"vspdevices-configuration","version":1,"devices":[],"extra":)" + std::string(depth, '[') +
+           std::string(depth, ']') + "}";
+}
+
+TEST(ConfigFile, NestingAndSizeAreLimitedBeforeADocumentIsBuilt)
+{
+    EXPECT_TRUE(parseConfiguration(nestedExtra(maxConfigurationDepth - 1)));
+    EXPECT_FALSE(parseConfiguration(nestedExtra(maxConfigurationDepth)));
+    EXPECT_FALSE(parseConfiguration(std::string(maxConfigurationSize / 2, '[') + std::string(maxConfigurationSize / 2, ']')));
+    // Far more than any configuration needs, even when well formed.
+    std::string padded = serializeConfiguration(sample);
+    padded.insert(1, std::size_t(2) << 20, ' ');
+    EXPECT_FALSE(parseConfiguration(padded));
+}
+
+class ConfigFolder : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/vsp-config-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        dir = pattern;
+    }
+    void TearDown() override { std::filesystem::remove_all(dir); }
+    std::string file(const std::string& name) const { return (dir / name).string(); }
+    std::vector<std::string> names() const
+    {
+        std::vector<std::string> list;
+        for (const auto& entry : std::filesystem::directory_iterator(dir))
+            list.push_back(entry.path().filename().string());
+        std::sort(list.begin(), list.end());
+        return list;
+    }
+
+    std::filesystem::path dir;
+};
+
+TEST_F(ConfigFolder, SavingThroughALinkWritesTheFileItPointsToAndKeepsTheLink)
+{
+    std::filesystem::create_directory(dir / "real");
+    ASSERT_TRUE(writeFileAtomically(file("real/a.qlc"), "old"));
+    std::filesystem::create_symlink("real/a.qlc", dir / "relative.qlc");
+    std::filesystem::create_symlink(dir / "relative.qlc", dir / "chain.qlc");
+    std::filesystem::create_symlink(dir / "real" / "new.qlc", dir / "dangling.qlc");
+
+    ASSERT_TRUE(writeFileAtomically(file("chain.qlc"), "through two links"));
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / "chain.qlc"));
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / "relative.qlc"));
+    EXPECT_EQ(readFileLimited(file("real/a.qlc"), 100), "through two links");
+
+    ASSERT_TRUE(writeFileAtomically(file("dangling.qlc"), "new file"));
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / "dangling.qlc"));
+    EXPECT_EQ(readFileLimited(file("real/new.qlc"), 100), "new file");
+
+    std::filesystem::create_symlink("loop.qlc", dir / "loop.qlc");
+    EXPECT_FALSE(writeFileAtomically(file("loop.qlc"), "x"));
+}
+
+TEST_F(ConfigFolder, ASaveRemovesTheTemporariesOfCrashedSavesAndNothingElse)
+{
+    const auto make = [&](const std::string& name) { std::ofstream(dir / name) << R"({"format": "vspdev)"; };
+    make(".a.qlc.vspsave-Crash1");   // left by a save that was killed
+    make(".a.qlc.vspsave-Saving");   // a save running in another process
+    make("a.qlc.Xy12ab");            // not ours: any name a user chose
+    make(".a.qlc.vspsave-toolong");  // not ours either
+    make(".b.qlc.vspsave-Crash2");   // another file's: left to that file's saves
+    const int running = ::open(file(".a.qlc.vspsave-Saving").c_str(), O_RDONLY);
+    ASSERT_EQ(::flock(running, LOCK_EX), 0);
+
+    ASSERT_TRUE(writeFileAtomically(file("a.qlc"), "saved"));
+    EXPECT_EQ(names(), (std::vector<std::string>{".a.qlc.vspsave-Saving", ".a.qlc.vspsave-toolong",
+                                                 ".b.qlc.vspsave-Crash2", "a.qlc", "a.qlc.Xy12ab"}));
+    ::close(running);
+    ASSERT_TRUE(writeFileAtomically(file("a.qlc"), "saved again"));
+    EXPECT_EQ(names(), (std::vector<std::string>{".a.qlc.vspsave-toolong", ".b.qlc.vspsave-Crash2", "a.qlc", "a.qlc.Xy12ab"}));
+}
+
+TEST_F(ConfigFolder, ReadingRefusesWhatIsNotARegularFileWithoutWaiting)
+{
+    const std::string fifo = file("pipe.qlc");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    auto read = std::async(std::launch::async, [&] { return readFileLimited(fifo, maxConfigurationSize); });
+    if (read.wait_for(std::chrono::seconds(2)) != std::future_status::ready) {
+        ADD_FAILURE() << "reading a FIFO waits for a writer";
+        ::close(::open(fifo.c_str(), O_WRONLY | O_NONBLOCK));  // lets the reader go
+    }
+    EXPECT_FALSE(read.get());
+    EXPECT_FALSE(readFileLimited(dir.string(), maxConfigurationSize));
+
+    std::ofstream(file("big.qlc")) << std::string(maxConfigurationSize + 1, ' ');
+    EXPECT_FALSE(readFileLimited(file("big.qlc"), maxConfigurationSize));
 }
 
 TEST(ConfigFile, AtomicWriteReplacesTheFileAndLeavesNoTemporary)

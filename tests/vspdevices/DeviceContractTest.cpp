@@ -126,6 +126,38 @@ TEST_F(DeviceContract, UnusablePortDirectoryFailsInitialize)
     EXPECT_EQ(vsp_initialize(), 1);
 }
 
+TEST_F(DeviceContract, AnExistingPortDirectoryKeepsItsModeAndOneOthersCanWriteIsRefused)
+{
+    vsp_release();
+    const auto mode = [&] { return std::filesystem::status(portDir).permissions(); };
+    using std::filesystem::perms;
+    const perms shared = perms::owner_all | perms::group_read | perms::group_exec | perms::set_gid;
+    std::filesystem::permissions(portDir, shared);
+    ASSERT_EQ(vsp_initialize(), 1);
+    EXPECT_EQ(mode(), shared) << "a folder the library did not create was changed";
+    vsp_release();
+
+    for (const perms open : {perms::all | perms::sticky_bit, perms::owner_all | perms::group_all}) {
+        std::filesystem::permissions(portDir, open);
+        EXPECT_EQ(vsp_initialize(), 0) << "others could write in the port directory";
+        EXPECT_EQ(mode(), open);
+    }
+    std::filesystem::permissions(portDir, perms::owner_all);
+    ASSERT_EQ(vsp_initialize(), 1);
+}
+
+TEST_F(DeviceContract, DestroyingAllDevicesAlsoStopsEmulation)
+{
+    vsp_createDevice("Connector", "5;0");
+    ASSERT_EQ(vsp_startEmulation(), 1);
+    vsp_destroyAllDevices();
+    const int later = vsp_createDevice("Connector", "6;0");
+    EXPECT_EQ(state(later).ready, 0);
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(portPath(6))));
+    ASSERT_EQ(vsp_startEmulation(), 1);
+    EXPECT_EQ(state(later).ready, 1);
+}
+
 TEST_F(DeviceContract, CallsAfterReleaseFailCleanly)
 {
     vsp_createDevice("Connector", "5;0");

@@ -1,12 +1,13 @@
 #include "AdapterServer.h"
 
+#include <algorithm>
 #include <future>
 
 namespace vsp {
 
 struct AdapterServer::Connection : std::enable_shared_from_this<Connection> {
-    Connection(AdapterServer& server, asio::ip::tcp::socket socket)
-        : server(server), socket(std::move(socket)), protocol(server.options_.refuseComPort)
+    Connection(AdapterServer& server, asio::ip::tcp::socket socket, int line)
+        : server(server), socket(std::move(socket)), protocol(server.options_.refuseComPort), line(line)
     {
     }
 
@@ -15,6 +16,7 @@ struct AdapterServer::Connection : std::enable_shared_from_this<Connection> {
         socket.async_read_some(asio::buffer(buffer), [self = shared_from_this()](const asio::error_code& error, std::size_t n) {
             if (error) {
                 self->close();
+                self->server.forget(self.get());
                 return;
             }
             self->onBytes(n);
@@ -34,6 +36,9 @@ struct AdapterServer::Connection : std::enable_shared_from_this<Connection> {
             std::lock_guard lock(server.mutex_);
             server.received_.insert(server.received_.end(), data.begin(), data.end());
             server.settings_ = protocol.settings();
+            Line& record = server.lines_[line];
+            record.received.insert(record.received.end(), data.begin(), data.end());
+            record.settings = protocol.settings();
             server.comPortEnabled_ = protocol.comPortEnabled();
         }
         server.changed_.notify_all();
@@ -42,7 +47,7 @@ struct AdapterServer::Connection : std::enable_shared_from_this<Connection> {
         if (protocol.settingsCount() != settingsSeen) {
             settingsSeen = protocol.settingsCount();
             if (server.options_.onSettings)
-                server.options_.onSettings(protocol.settings());
+                server.options_.onSettings(line, protocol.settings());
         }
         if (server.options_.echo && !data.empty())
             sendData(data);
@@ -76,15 +81,24 @@ struct AdapterServer::Connection : std::enable_shared_from_this<Connection> {
     AdapterServer& server;
     asio::ip::tcp::socket socket;
     AdapterProtocol protocol;
+    int line;
     std::uint64_t settingsSeen = 0;
     std::array<std::uint8_t, 16384> buffer{};
 };
 
 AdapterServer::AdapterServer(Options options) : options_(std::move(options))
 {
+    options_.lines = std::max<std::size_t>(options_.lines, 1);
     work_.emplace(io_.get_executor());
     thread_ = std::thread([this] { io_.run(); });
-    start();
+    try {
+        start();
+    } catch (...) {
+        work_.reset();  // no destructor runs for a server that failed to start
+        io_.stop();
+        thread_.join();
+        throw;
+    }
 }
 
 AdapterServer::~AdapterServer()
@@ -125,17 +139,22 @@ void AdapterServer::accept()
     acceptor_->async_accept([this](const asio::error_code& error, asio::ip::tcp::socket socket) {
         if (error)
             return;
-        if (client_)
-            client_->close();  // one client at a time, like a single-port adapter
-        client_ = std::make_shared<Connection>(*this, std::move(socket));
+        if (clients_.size() >= options_.lines) {
+            clients_.front()->close();  // all lines busy: the oldest client makes room
+            if (options_.onEvent)
+                options_.onEvent(clients_.front()->line, "client replaced");
+            clients_.erase(clients_.begin());
+        }
+        int line = 0;
         {
             std::lock_guard lock(mutex_);
-            ++connections_;
+            line = ++connections_;
         }
-        changed_.notify_all();
+        clients_.push_back(std::make_shared<Connection>(*this, std::move(socket), line));
+        countClients();
         if (options_.onEvent)
-            options_.onEvent("client connected");
-        client_->read();
+            options_.onEvent(line, "client connected");
+        clients_.back()->read();
         accept();
     });
 }
@@ -148,26 +167,48 @@ void AdapterServer::stop()
             acceptor_->close(ignored);
             acceptor_.reset();
         }
-        if (client_)
-            client_->close();
-        client_.reset();
+        closeAll();
     });
+}
+
+void AdapterServer::closeAll()
+{
+    for (const auto& client : clients_)
+        client->close();
+    clients_.clear();
+    countClients();
+}
+
+void AdapterServer::forget(const Connection* connection)
+{
+    const auto it = std::find_if(clients_.begin(), clients_.end(), [connection](const auto& c) { return c.get() == connection; });
+    if (it == clients_.end())
+        return;
+    if (options_.onEvent)
+        options_.onEvent(connection->line, "client gone");
+    clients_.erase(it);
+    countClients();
 }
 
 void AdapterServer::dropClient()
 {
-    runOnThread([this] {
-        if (client_)
-            client_->close();
-        client_.reset();
-    });
+    runOnThread([this] { closeAll(); });
 }
 
 void AdapterServer::send(std::vector<std::uint8_t> data)
 {
     runOnThread([this, &data] {
-        if (client_)
-            client_->sendData(data);
+        if (!clients_.empty())
+            clients_.back()->sendData(data);
+    });
+}
+
+void AdapterServer::send(int line, std::vector<std::uint8_t> data)
+{
+    runOnThread([this, line, &data] {
+        for (const auto& client : clients_)
+            if (client->line == line)
+                client->sendData(data);
     });
 }
 
@@ -187,6 +228,35 @@ AdapterProtocol::Settings AdapterServer::settings() const
 {
     std::lock_guard lock(mutex_);
     return settings_;
+}
+
+std::vector<std::uint8_t> AdapterServer::received(int line) const
+{
+    std::lock_guard lock(mutex_);
+    const auto it = lines_.find(line);
+    return it == lines_.end() ? std::vector<std::uint8_t>() : it->second.received;
+}
+
+AdapterProtocol::Settings AdapterServer::settings(int line) const
+{
+    std::lock_guard lock(mutex_);
+    const auto it = lines_.find(line);
+    return it == lines_.end() ? AdapterProtocol::Settings() : it->second.settings;
+}
+
+int AdapterServer::clients() const
+{
+    std::lock_guard lock(mutex_);
+    return clientsNow_;
+}
+
+void AdapterServer::countClients()
+{
+    {
+        std::lock_guard lock(mutex_);
+        clientsNow_ = static_cast<int>(clients_.size());
+    }
+    changed_.notify_all();
 }
 
 int AdapterServer::connections() const

@@ -1,6 +1,8 @@
-// A simulated Telnet-to-serial adapter: an RFC 2217 server on a loopback port, one
-// client at a time, running on its own thread. It records the port settings and the
-// serial data it receives and can echo the data back, like a loop-back plug.
+// A simulated Telnet-to-serial adapter: an RFC 2217 server on a loopback port,
+// running on its own thread. Each client it serves is a serial line of its own,
+// numbered from 1 in the order the clients connected, so one server can stand for a
+// multi-port adapter. It records the port settings and the serial data of each line
+// and can echo the data back, like a loop-back plug on every line.
 #pragma once
 
 #include "AdapterProtocol.h"
@@ -11,8 +13,10 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -25,28 +29,40 @@ public:
         bool telnet = true;      // false: plain TCP
         bool echo = false;
         bool refuseComPort = false;
-        // Called on the server's thread for every setting, e.g. to print it.
-        std::function<void(const AdapterProtocol::Settings&)> onSettings;
-        std::function<void(const std::string&)> onEvent;
+        // Clients served at once; a client beyond them takes the oldest one's place
+        // (with 1, like a single-port adapter that serves the latest client).
+        std::size_t lines = 1;
+        // Called on the server's thread for every setting of a line, e.g. to print it.
+        std::function<void(int line, const AdapterProtocol::Settings&)> onSettings;
+        std::function<void(int line, const std::string&)> onEvent;
     };
 
+    // Throws std::system_error when the port cannot be listened on (e.g. it is taken).
     explicit AdapterServer(Options options);
     ~AdapterServer();
 
     std::uint16_t port() const { return port_; }
 
-    // Sends serial data to the connected client (escaped for Telnet).
+    // Sends serial data to the newest client, or to one line (escaped for Telnet).
     void send(std::vector<std::uint8_t> data);
-    // Closes the listening socket and any connection; start() opens them again on
+    void send(int line, std::vector<std::uint8_t> data);
+    // Closes the listening socket and every connection; start() opens them again on
     // the same port.
     void stop();
     void start();
+    // Closes every connection.
     void dropClient();
 
+    // What every line received, in arrival order, and the settings last received.
     std::vector<std::uint8_t> received() const;
     std::size_t receivedCount() const;
     AdapterProtocol::Settings settings() const;
+    // The same for one line.
+    std::vector<std::uint8_t> received(int line) const;
+    AdapterProtocol::Settings settings(int line) const;
+    // Clients accepted so far, and clients connected now.
     int connections() const;
+    int clients() const;
     bool comPortEnabled() const;
 
     // Waits until pred() holds (checked whenever something arrives) or the time is up.
@@ -57,20 +73,29 @@ private:
     void listen();
     void accept();
     void runOnThread(std::function<void()> f);
+    void forget(const Connection* connection);
+    void closeAll();
+    void countClients();
 
     Options options_;
     asio::io_context io_;
     std::optional<asio::executor_work_guard<asio::io_context::executor_type>> work_;
     std::optional<asio::ip::tcp::acceptor> acceptor_;
-    std::shared_ptr<Connection> client_;
+    std::vector<std::shared_ptr<Connection>> clients_;  // oldest first
     std::thread thread_;
     std::uint16_t port_ = 0;
 
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
+    struct Line {
+        std::vector<std::uint8_t> received;
+        AdapterProtocol::Settings settings;
+    };
     std::vector<std::uint8_t> received_;
     AdapterProtocol::Settings settings_;
+    std::map<int, Line> lines_;
     int connections_ = 0;
+    int clientsNow_ = 0;
     bool comPortEnabled_ = false;
 };
 

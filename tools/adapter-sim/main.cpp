@@ -1,7 +1,8 @@
 // adapter-sim: a Telnet-to-serial adapter on a loopback port for a first try of the
 // redirects without hardware. It prints the port settings it receives and echoes
-// every byte back.
-//   adapter-sim [--port N] [--raw] [--no-echo]
+// every byte back. With --lines N it serves N clients at once, each its own serial
+// line, like a multi-port adapter.
+//   adapter-sim [--port N] [--lines N] [--raw] [--no-echo]
 #include "AdapterServer.h"
 
 #include <csignal>
@@ -18,10 +19,10 @@ const char* parityName(std::uint8_t code)
     return code < 6 ? names[code] : "?";
 }
 
-void printSettings(const vsp::AdapterProtocol::Settings& s)
+void printSettings(int line, const vsp::AdapterProtocol::Settings& s)
 {
-    std::printf("settings: baud %u, data bits %u, parity %s, stop bits %u",
-                s.baud.value_or(0), s.dataSize.value_or(0), parityName(s.parity.value_or(0)), s.stopSize.value_or(0));
+    std::printf("line %d: settings: baud %u, data bits %u, parity %s, stop bits %u",
+                line, s.baud.value_or(0), s.dataSize.value_or(0), parityName(s.parity.value_or(0)), s.stopSize.value_or(0));
     if (!s.controls.empty()) {
         const std::uint8_t c = s.controls.back();
         std::printf(", last control %u (%s)", c,
@@ -40,18 +41,20 @@ int main(int argc, char** argv)
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--port") && i + 1 < argc) {
             options.port = static_cast<std::uint16_t>(std::atoi(argv[++i]));
+        } else if (!std::strcmp(argv[i], "--lines") && i + 1 < argc && std::atoi(argv[i + 1]) > 0) {
+            options.lines = static_cast<std::size_t>(std::atoi(argv[++i]));
         } else if (!std::strcmp(argv[i], "--raw")) {
             options.telnet = false;
         } else if (!std::strcmp(argv[i], "--no-echo")) {
             options.echo = false;
         } else {
-            std::fprintf(stderr, "usage: %s [--port N] [--raw] [--no-echo]\n", argv[0]);
+            std::fprintf(stderr, "usage: %s [--port N] [--lines N] [--raw] [--no-echo]\n", argv[0]);
             return 2;
         }
     }
     options.onSettings = printSettings;
-    options.onEvent = [](const std::string& event) {
-        std::printf("%s\n", event.c_str());
+    options.onEvent = [](int line, const std::string& event) {
+        std::printf("line %d: %s\n", line, event.c_str());
         std::fflush(stdout);
     };
     sigset_t signals;
@@ -61,13 +64,14 @@ int main(int argc, char** argv)
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);  // the server's thread inherits the mask
     try {
         vsp::AdapterServer server(options);
-        std::printf("adapter-sim listening on 127.0.0.1:%u (%s%s)\n", server.port(), options.telnet ? "Telnet RFC 2217" : "raw TCP",
-                    options.echo ? ", echo" : "");
+        std::printf("adapter-sim listening on 127.0.0.1:%u (%s%s, %zu line%s)\n", server.port(),
+                    options.telnet ? "Telnet RFC 2217" : "raw TCP", options.echo ? ", echo" : "", options.lines,
+                    options.lines == 1 ? "" : "s");
         std::fflush(stdout);
         int signal = 0;
         sigwait(&signals, &signal);
     } catch (const std::exception& error) {
-        std::fprintf(stderr, "adapter-sim: %s\n", error.what());
+        std::fprintf(stderr, "adapter-sim: cannot listen on 127.0.0.1:%u: %s\n", options.port, error.what());
         return 1;
     }
     return 0;

@@ -19,9 +19,10 @@ extern "C" {
 
 /* Writes the library's version text (at most 63 bytes and a NUL) into buffer. */
 VSP_EXPORT int vsp_getVersionInformation(char* buffer);
-/* Prepares the library; flag (0 when the port directory cannot be used). */
+/* Prepares the library; flag (0 when the port directory cannot be used or another
+ * instance, in any process, uses it). */
 VSP_EXPORT int vsp_initialize(void);
-/* Destroys every device; applications holding a port get a hang-up. */
+/* Destroys every device and stops emulation; applications holding a port get a hang-up. */
 VSP_EXPORT int vsp_destroyAllDevices(void);
 /* Creates a "Connector" or "TcpClient" from its initialization string; its id, or -1. */
 VSP_EXPORT int vsp_createDevice(const char* type, const char* init);

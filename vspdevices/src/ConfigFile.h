@@ -23,16 +23,26 @@ struct DeviceEntry {
 
 inline constexpr std::string_view configurationFormat = "vspdevices-configuration";
 inline constexpr int configurationVersion = 1;
-// Room for the most devices the library holds (ids fit 16 bits), at ~130 bytes each.
-inline constexpr std::size_t maxConfigurationSize = 8u << 20;
+// A configuration holds at most 255 Connectors and 255 TcpClients (one of each per
+// COM number), under 100 KiB as the library writes them; 1 MiB leaves room for
+// hand-edited files and refuses anything far larger before it is read.
+inline constexpr std::size_t maxConfigurationSize = 1u << 20;
 inline constexpr std::size_t maxConfigurationDevices = 32768;
+// The format nests three levels deep; a file nested deeper than this is refused
+// before a document is built from it, so nesting cannot cost memory or time.
+inline constexpr std::size_t maxConfigurationDepth = 16;
 
 std::string serializeConfiguration(const std::vector<DeviceEntry>& devices);
 std::optional<std::vector<DeviceEntry>> parseConfiguration(std::string_view text);
 
-// Reads a whole file of at most maxSize bytes; nullopt when it cannot or is larger.
+// Reads a whole regular file of at most maxSize bytes; nullopt when it cannot, when
+// it is larger, or when it is not a regular file (a FIFO or device never blocks it).
 std::optional<std::string> readFileLimited(const std::string& path, std::size_t maxSize);
-// Writes a temporary file beside path, flushes it to disk and renames it over path.
+// Writes a temporary file beside the file and renames it over it, so a crash never
+// leaves half a file. When path is a symbolic link the file it points to is written
+// and the link stays. Each temporary (.<name>.vspsave-XXXXXX) is locked while its
+// save runs; one whose lock is free was left by a save that crashed, and the next
+// save of the same file removes it.
 bool writeFileAtomically(const std::string& path, std::string_view content);
 
 }  // namespace vsp

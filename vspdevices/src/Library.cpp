@@ -4,6 +4,8 @@
 #include "vspdevices_ports.h"
 
 #include <algorithm>
+#include <pthread.h>
+#include <unistd.h>
 
 namespace vsp {
 
@@ -25,6 +27,17 @@ R Library::onIoThread(F&& f, R failed)
     return result.get();
 }
 
+Library::~Library()
+{
+    if (!thread_.joinable())
+        return;
+    if (owner_ != ::getpid()) {
+        thread_.detach();  // a forked child: the thread and the ports belong to its parent
+        return;
+    }
+    release();
+}
+
 bool Library::initialize()
 {
     std::lock_guard lock(callMutex_);
@@ -33,10 +46,15 @@ bool Library::initialize()
     portDirectory_ = vspdevices::portDirectory();
     if (!preparePortDirectory(portDirectory_))
         return false;
+    portLock_ = lockPortDirectory(portDirectory_);
+    if (portLock_ < 0)
+        return false;  // another instance serves this directory's ports
     removeStaleLinks(portDirectory_);
+    owner_ = ::getpid();
     io_ = std::make_unique<asio::io_context>();
     work_.emplace(io_->get_executor());
     thread_ = std::thread([io = io_.get()] { io->run(); });
+    ::pthread_setname_np(thread_.native_handle(), "vspdevices-io");  // shown by top -H and in /proc
     return true;
 }
 
@@ -53,6 +71,8 @@ void Library::release()
     io_->stop();
     thread_.join();
     io_.reset();  // drops what is left of closed ports and connections
+    unlockPortDirectory(portLock_);
+    portLock_ = -1;
     nextId_ = 0;  // a new session of the library counts from 0 again
 }
 

@@ -21,6 +21,8 @@
 #include <thread>
 #include <vector>
 
+#include <sys/types.h>
+
 namespace vsp {
 
 struct DeviceInfo {
@@ -34,6 +36,8 @@ class Library {
 public:
     static constexpr int maxId = 32767;
     static Library& instance();
+    // A process that exits without release still ends the thread and removes its ports.
+    ~Library();
 
     bool initialize();
     void release();
@@ -83,6 +87,8 @@ private:
     std::optional<asio::executor_work_guard<asio::io_context::executor_type>> work_;
     std::thread thread_;
     std::string portDirectory_;
+    int portLock_ = -1;       // held from initialize to release
+    pid_t owner_ = 0;         // the process that started the thread
 
     std::vector<Device> devices_;
     ComClaims claims_;

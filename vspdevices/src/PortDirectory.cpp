@@ -3,7 +3,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <dirent.h>
+#include <fcntl.h>
 #include <optional>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -55,14 +57,38 @@ bool preparePortDirectory(const std::string& dir)
 {
     if (dir.empty())
         return false;
-    if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)
+    const bool created = ::mkdir(dir.c_str(), 0700) == 0;
+    if (!created && errno != EEXIST)
         return false;
     struct stat st {};
     if (::lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid())
         return false;
-    if ((st.st_mode & 077) != 0 && ::chmod(dir.c_str(), 0700) != 0)
-        return false;
+    if (created) {
+        if ((st.st_mode & 07777) != 0700 && ::chmod(dir.c_str(), 0700) != 0)  // whatever the umask took away
+            return false;
+    } else if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        return false;  // others could put their own links under the ports' names; never changed, only refused
+    }
     return ::access(dir.c_str(), W_OK | X_OK) == 0;
+}
+
+int lockPortDirectory(const std::string& dir)
+{
+    const std::string path = dir + "/" + portDirectoryLockName;
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return -1;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+void unlockPortDirectory(int lock)
+{
+    if (lock >= 0)
+        ::close(lock);  // the file stays: removing it could let two instances lock different files
 }
 
 void removeStaleLinks(const std::string& dir)

@@ -154,10 +154,27 @@ void VirtualPort::onRead(const asio::error_code& error, std::size_t size)
 void VirtualPort::becomeClosed()
 {
     state_ = State::Closed;
+    // A write still in flight would keep retrying against the hung-up terminal and
+    // refill its input queue: stop it first, then drop everything on its way.
+    asio::error_code ignored;
+    master_.cancel(ignored);
     output_.dropWaiting();
-    ::tcflush(master_.native_handle(), TCIOFLUSH);  // nothing stale for the next application
+    discardTerminalInput();
+    ::tcflush(master_.native_handle(), TCIFLUSH);
     if (auto l = listener())
         l->portClosed();
+}
+
+void VirtualPort::discardTerminalInput()
+{
+    // What the master wrote waits in the slave's input queue, which only a flush on
+    // the slave side empties; the slave is opened for that alone. Nothing else runs
+    // on this thread meanwhile, so the port's watch never sees this open.
+    const int slave = ::open(terminal_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    if (slave < 0)
+        return;
+    ::tcflush(slave, TCIFLUSH);
+    ::close(slave);
 }
 
 void VirtualPort::write(std::span<const std::uint8_t> data)
@@ -203,6 +220,8 @@ void VirtualPort::onWritable(const asio::error_code& error)
     waitingToWrite_ = false;
     if (closed_ || error || state_ != State::Open) {
         output_.dropWaiting();  // the application went away
+        if (!closed_ && state_ != State::Open)
+            discardTerminalInput();  // what the last write still put there
         return;
     }
     if (output_.empty())

@@ -71,6 +71,7 @@ private:
     void startReading();
     void onRead(const asio::error_code& error, std::size_t size);
     void becomeClosed();
+    void discardTerminalInput();
     void drainBriefWrites();
     bool writeNow(std::span<const std::uint8_t>& data);
     void startWriting();

@@ -41,6 +41,15 @@ bool ChildProcess::running() const
     return pid_ > 0 && ::waitpid(pid_, &status, WNOHANG) == 0;
 }
 
+int ChildProcess::wait()
+{
+    int status = 0;
+    if (pid_ <= 0 || ::waitpid(pid_, &status, 0) != pid_)
+        return -1;
+    pid_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
 bool ChildProcess::onPath(const std::string& program)
 {
     const char* path = std::getenv("PATH");

@@ -1,4 +1,5 @@
-// A helper program started for a test (socat, ser2net), ended with the test.
+// A helper program started for a test (socat, ser2net, a second library user),
+// ended with the test unless it ends by itself.
 #pragma once
 
 #include <string>
@@ -13,6 +14,8 @@ public:
     ChildProcess& operator=(const ChildProcess&) = delete;
 
     bool running() const;
+    // Waits for the program to end: its exit status, or 128 + the signal that ended it.
+    int wait();
     static bool onPath(const std::string& program);
 
 private:

@@ -1,0 +1,65 @@
+// The adapter simulator as users and tests start it: a taken port is an error, not
+// a crash, and one simulator serves several redirects at once, each on its own line.
+#include "AdapterServer.h"
+#include "support/ChildProcess.h"
+#include "support/LibraryFixture.h"
+#include "support/SerialApp.h"
+
+#include <fstream>
+#include <iterator>
+#include <system_error>
+#include <thread>
+
+using vsp::AdapterServer;
+
+namespace {
+
+class AdapterSim : public LibraryFixture {};
+
+TEST_F(AdapterSim, ATakenPortIsReportedAndEndsTheSimulatorWithStatus1)
+{
+    asio::io_context io;
+    asio::ip::tcp::acceptor taken(io, {asio::ip::make_address("127.0.0.1"), 0});
+    const std::uint16_t port = taken.local_endpoint().port();
+
+    EXPECT_THROW(AdapterServer({.port = port}), std::system_error);
+
+    const std::string log = portDir + "/../adapter-sim.log";
+    ChildProcess sim({VSP_ADAPTER_SIM, "--port", std::to_string(port)}, log);
+    EXPECT_EQ(sim.wait(), 1);
+    std::ifstream in(log);
+    const std::string output((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(output.find("cannot listen on 127.0.0.1:" + std::to_string(port)), std::string::npos) << output;
+}
+
+TEST_F(AdapterSim, SeveralRedirectsToOneSimulatorEachGetALineOfTheirOwn)
+{
+    AdapterServer adapter({.echo = true, .lines = 2});
+    vsp_createDevice("Connector", "5;0");
+    vsp_createDevice("Connector", "6;0");
+    const int five = vsp_createDevice("TcpClient", client(adapter.port(), 5, "9600,0,8,1,0,0").c_str());
+    const int six = vsp_createDevice("TcpClient", client(adapter.port(), 6, "38400,0,8,1,0,0").c_str());
+    ASSERT_EQ(vsp_startEmulation(), 1);
+    ASSERT_TRUE(waitUntil([&] { return state(five).ok == 1 && state(six).ok == 1; }));
+    ASSERT_TRUE(adapter.waitFor([&] { return adapter.settings(1).baud && adapter.settings(2).baud; }));
+    const int lineOfFive = adapter.settings(1).baud == 9600u ? 1 : 2;
+    EXPECT_EQ(adapter.settings(3 - lineOfFive).baud, 38400u);
+
+    SerialApp appFive(portPath(5));
+    SerialApp appSix(portPath(6));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // both counted as opened
+    appFive.write({'f', 'i', 'v', 'e'});
+    appSix.write({'s', 'i', 'x'});
+    EXPECT_EQ(appFive.read(4), (std::vector<std::uint8_t>{'f', 'i', 'v', 'e'}));
+    EXPECT_EQ(appSix.read(3), (std::vector<std::uint8_t>{'s', 'i', 'x'}));
+    EXPECT_EQ(adapter.received(lineOfFive), (std::vector<std::uint8_t>{'f', 'i', 'v', 'e'}));
+    EXPECT_EQ(adapter.received(3 - lineOfFive), (std::vector<std::uint8_t>{'s', 'i', 'x'}));
+
+    adapter.send(3 - lineOfFive, {'!'});
+    EXPECT_EQ(appSix.read(1), std::vector<std::uint8_t>{'!'});
+    EXPECT_TRUE(appFive.read(1, std::chrono::milliseconds(200)).empty());
+    EXPECT_EQ(adapter.connections(), 2);  // neither line pushed the other out
+    EXPECT_EQ(adapter.clients(), 2);
+}
+
+}  // namespace
