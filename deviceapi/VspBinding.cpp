@@ -53,6 +53,6 @@ void* VspBinding::lookUp(const char* name, bool required)
                            RuntimeError::catalogueText(ErrorCode::EntryPointNotFound) + QLatin1Char(' ') +
                                QString::fromLatin1(name) + QStringLiteral(" in ") + libraryFile_);
     }
-    entries_.emplace(name, address);
+    entries_[name] = address;
     return address;
 }
