@@ -12,8 +12,8 @@ namespace modVSP_APIs {
 inline constexpr int versionBufferLength = 64;
 inline constexpr int typeBufferLength = 16;
 inline constexpr int initBufferLength = 64;
-// The sized call's first buffer, enough for any host name DNS allows, and the
-// largest it grows to when the library asks for more.
+// The sized call's first buffer, enough for any ASCII host name DNS allows (a
+// longer string costs a second call), and the largest it grows to.
 inline constexpr int wholeInitBufferLength = 1024;
 inline constexpr int maxInitBufferLength = 65536;
 
