@@ -26,9 +26,9 @@ void VspBinding::unbind()
     handle_ = nullptr;
 }
 
-void* VspBinding::lookUp(const char* name)
+void* VspBinding::lookUp(const char* name, bool required)
 {
-    if (const auto found = entries_.find(name); found != entries_.end())
+    if (const auto found = entries_.find(name); found != entries_.end() && (found->second || !required))
         return found->second;
     if (!handle_) {
         // A bare name is looked for beside the program first, then on the usual
@@ -44,11 +44,15 @@ void* VspBinding::lookUp(const char* name)
             throw RuntimeError(ErrorCode::FileNotFound, libraryFile_);
     }
     void* address = ::dlsym(handle_, name);
+    if (!address && !required) {
+        entries_.emplace(name, nullptr);
+        return nullptr;
+    }
     if (!address) {
         throw RuntimeError(static_cast<int>(ErrorCode::EntryPointNotFound),
                            RuntimeError::catalogueText(ErrorCode::EntryPointNotFound) + QLatin1Char(' ') +
                                QString::fromLatin1(name) + QStringLiteral(" in ") + libraryFile_);
     }
-    entries_.emplace(name, address);
+    entries_[name] = address;
     return address;
 }

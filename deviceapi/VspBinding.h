@@ -25,12 +25,20 @@ public:
     template <class Function>
     Function* entry(const char* name)
     {
-        return reinterpret_cast<Function*>(lookUp(name));
+        return reinterpret_cast<Function*>(lookUp(name, true));
+    }
+
+    // An entry point that older libraries lack: null when absent (a missing library
+    // still throws), so the caller can fall back on an older operation.
+    template <class Function>
+    Function* optionalEntry(const char* name)
+    {
+        return reinterpret_cast<Function*>(lookUp(name, false));
     }
 
 private:
     VspBinding() = default;
-    void* lookUp(const char* name);
+    void* lookUp(const char* name, bool required);
 
     QString libraryFile_ = QString::fromLatin1(defaultLibraryFile);
     void* handle_ = nullptr;

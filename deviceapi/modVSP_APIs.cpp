@@ -5,6 +5,7 @@
 #include "vspdevices.h"
 
 #include <QByteArray>
+#include <algorithm>
 
 namespace modVSP_APIs {
 namespace {
@@ -61,6 +62,33 @@ std::int16_t vsp_getDeviceInfo(std::int32_t id, QString& typeBuffer, QString& in
     ready = readyOut;
     ok = okOut;
     return flag16(result);
+}
+
+std::int16_t vsp_getDeviceInfoEx(std::int32_t id, QString& typeBuffer, QString& initBuffer, std::int32_t& ready,
+                                 std::int32_t& ok)
+{
+    auto* sized = VspBinding::instance().optionalEntry<decltype(::vsp_getDeviceInfoEx)>("vsp_getDeviceInfoEx");
+    if (!sized)
+        return vsp_getDeviceInfo(id, typeBuffer, initBuffer, ready, ok);
+    int length = wholeInitBufferLength;
+    for (;;) {
+        QByteArray type = blankBuffer(typeBufferLength);
+        QByteArray init = blankBuffer(length);
+        int readyOut = ready;
+        int okOut = ok;
+        const int needed = sized(id, type.data(), static_cast<int>(type.size()), init.data(),
+                                 static_cast<int>(init.size()), &readyOut, &okOut);
+        // A longer string than the buffer holds: once more with the size it needs.
+        if (needed > init.size() && length < maxInitBufferLength) {
+            length = std::min(needed - 1, maxInitBufferLength);
+            continue;
+        }
+        typeBuffer = fromBuffer(type);
+        initBuffer = fromBuffer(init);
+        ready = readyOut;
+        ok = okOut;
+        return needed > 0 ? 1 : 0;
+    }
 }
 
 std::int16_t vsp_startEmulation() { return flag16(VSP_CALL(vsp_startEmulation)); }

@@ -12,6 +12,10 @@ namespace modVSP_APIs {
 inline constexpr int versionBufferLength = 64;
 inline constexpr int typeBufferLength = 16;
 inline constexpr int initBufferLength = 64;
+// The sized call's first buffer, enough for any ASCII host name DNS allows (a
+// longer string costs a second call), and the largest it grows to.
+inline constexpr int wholeInitBufferLength = 1024;
+inline constexpr int maxInitBufferLength = 65536;
 
 std::int16_t vsp_getVersionInformation(QString& versionBuffer);
 std::int16_t vsp_initialize();
@@ -23,6 +27,11 @@ std::int32_t vsp_getDevicesCount();
 std::int32_t vsp_getDeviceIdByIdx(std::int32_t index);
 std::int16_t vsp_getDeviceInfo(std::int32_t id, QString& typeBuffer, QString& initBuffer, std::int32_t& ready,
                                std::int32_t& ok);
+// The same, with the initialization string whole however long it is (a host name
+// may have up to 253 characters): through the library's sized call, or through
+// vsp_getDeviceInfo where the library lacks it. Buffers come back as from that call.
+std::int16_t vsp_getDeviceInfoEx(std::int32_t id, QString& typeBuffer, QString& initBuffer, std::int32_t& ready,
+                                 std::int32_t& ok);
 std::int16_t vsp_startEmulation();
 std::int16_t vsp_stopEmulation();
 std::int16_t vsp_loadConfiguration(const QString& path);

@@ -81,7 +81,7 @@ void frmMain::ScanAvailPairs()
         std::int16_t found = 0;
         QStringList fields;
         const bool read = trap(40, [&] { id = vsp_getDeviceIdByIdx(index); }) &&
-                          trap(50, [&] { found = vsp_getDeviceInfo(id, type, init, ready, ok); }) && found != 0 &&
+                          trap(50, [&] { found = vsp_getDeviceInfoEx(id, type, init, ready, ok); }) && found != 0 &&
                           trap(60, [&] {
                               type = cleanOutBuffer(type);
                               init = cleanOutBuffer(init);

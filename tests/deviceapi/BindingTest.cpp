@@ -48,10 +48,47 @@ TEST(Binding, DeviceInfoIsBlankFilledAndCleanedByTheCaller)
     EXPECT_EQ(type.size(), typeBufferLength);
     EXPECT_EQ(type.left(10), QString("TcpClient") + QChar(0));
     EXPECT_EQ(cleanOutBuffer(type), "TcpClient");
-    EXPECT_EQ(cleanOutBuffer(init), longInit.left(63));  // cut, never overflowing
+    EXPECT_EQ(cleanOutBuffer(init), longInit.left(initBufferLength));  // cut, never overflowing
     EXPECT_EQ(ready, 1);
     EXPECT_EQ(ok, 0);
     EXPECT_EQ(vsp_getDeviceInfo(id + 100, type, init, ready, ok), 0);
+}
+
+TEST(Binding, InitStringsComeBackWholeThroughTheSizedCallOrUpTo64CharactersWithout)
+{
+    const QString tail = ";3001;5;19200,0,8,1,0,0;1;0;";
+    const QString exact = QString(initBufferLength - tail.size(), QLatin1Char('h')) + tail;
+    const QString longest = QString(253, QLatin1Char('h')) + tail;
+    const QString huge = QString(3000, QLatin1Char('h')) + tail;
+    QString type;
+    QString init;
+    std::int32_t ready = 0;
+    std::int32_t ok = 0;
+    {
+        FakeVsp fake;
+        const int exactId = fake.addDevice("TcpClient", exact.toUtf8().constData());
+        const int longestId = fake.addDevice("TcpClient", longest.toUtf8().constData(), 1, 1);
+        const int hugeId = fake.addDevice("TcpClient", huge.toUtf8().constData());
+        ASSERT_EQ(vsp_getDeviceInfo(exactId, type, init, ready, ok), 1);
+        EXPECT_EQ(cleanOutBuffer(init), exact);  // fills the 64 characters, no NUL of its own
+
+        ASSERT_EQ(vsp_getDeviceInfoEx(longestId, type, init, ready, ok), 1);
+        EXPECT_EQ(cleanOutBuffer(type), "TcpClient");
+        EXPECT_EQ(cleanOutBuffer(init), longest);
+        EXPECT_EQ(ready, 1);
+        EXPECT_EQ(ok, 1);
+        ASSERT_EQ(vsp_getDeviceInfoEx(hugeId, type, init, ready, ok), 1);  // asked again with the size it needs
+        EXPECT_EQ(cleanOutBuffer(init), huge);
+        EXPECT_TRUE(fake.calls().contains(QString("vsp_getDeviceInfoEx %1 %2\n").arg(hugeId).arg(huge.size() + 1)));
+        EXPECT_EQ(vsp_getDeviceInfoEx(hugeId + 1, type, init, ready, ok), 0);
+    }
+    {
+        FakeVsp older(FAKEVSP_PARTIAL_FILE);  // a library without the sized call
+        const int id = older.addDevice("TcpClient", longest.toUtf8().constData());
+        ASSERT_EQ(vsp_getDeviceInfoEx(id, type, init, ready, ok), 1);
+        EXPECT_EQ(cleanOutBuffer(init), longest.left(initBufferLength));
+        EXPECT_TRUE(older.calls().contains(QString("vsp_getDeviceInfo %1\n").arg(id)));
+    }
 }
 
 TEST(Binding, MissingLibraryFailsInTheCallersTrapAndTheCallerGoesOn)

@@ -45,11 +45,21 @@ void record(const std::string& call)
     state.calls += call + "\n";
 }
 
+// Byte cuts are enough here: the tests give the fake ASCII texts to cut.
 void copyCut(char* buffer, const std::string& text, size_t size)
 {
     const size_t length = std::min(text.size(), size - 1);
     std::memcpy(buffer, text.data(), length);
     buffer[length] = '\0';
+}
+
+// A text of exactly `characters` bytes fills the buffer without a NUL: the caller keeps its own.
+void copyFitting(char* buffer, const std::string& text, size_t characters)
+{
+    const size_t length = std::min(text.size(), characters);
+    std::memcpy(buffer, text.data(), length);
+    if (length < characters)
+        buffer[length] = '\0';
 }
 
 Device* find(int id)
@@ -149,12 +159,27 @@ int vsp_getDeviceInfo(int id, char* type, char* init, int* ready, int* ok)
     const Device* d = find(id);
     if (!d)
         return 0;
-    copyCut(type, d->type, VSP_TYPE_BUFFER);
-    copyCut(init, d->init, VSP_INIT_BUFFER);
+    copyFitting(type, d->type, VSP_TYPE_BUFFER);
+    copyFitting(init, d->init, VSP_INIT_BUFFER);
     *ready = d->ready;
     *ok = d->ok;
     return resultOf("vsp_getDeviceInfo");
 }
+
+#ifndef FAKEVSP_WITHOUT_INFO_EX
+int vsp_getDeviceInfoEx(int id, char* type, int typeSize, char* init, int initSize, int* ready, int* ok)
+{
+    record("vsp_getDeviceInfoEx " + std::to_string(id) + " " + std::to_string(initSize));
+    const Device* d = find(id);
+    if (!d || typeSize < 1 || initSize < 1 || resultOf("vsp_getDeviceInfo") == 0)
+        return 0;
+    copyCut(type, d->type, static_cast<size_t>(typeSize));
+    copyCut(init, d->init, static_cast<size_t>(initSize));
+    *ready = d->ready;
+    *ok = d->ok;
+    return static_cast<int>(d->init.size() + 1);
+}
+#endif
 
 int vsp_startEmulation(void)
 {

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -48,12 +49,83 @@ TEST_F(DeviceContract, InfoNeverWritesBeyondTheCallersBuffers)
     int ready = 7;
     int ok = 7;
     ASSERT_EQ(vsp_getDeviceInfo(id, type, init, &ready, &ok), 1);
-    EXPECT_EQ(std::string(init), longInit.substr(0, VSP_INIT_BUFFER - 1));
+    EXPECT_EQ(std::string(init, VSP_INIT_BUFFER), longInit.substr(0, VSP_INIT_BUFFER));
     EXPECT_EQ(std::string(init + VSP_INIT_BUFFER, 8), std::string(8, 'Z'));
+    EXPECT_EQ(std::string(type), "TcpClient");
     EXPECT_EQ(std::string(type + VSP_TYPE_BUFFER, 8), std::string(8, 'Z'));
     EXPECT_EQ(ready, 0);
     EXPECT_EQ(ok, 0);
     EXPECT_EQ(vsp_getDeviceInfo(id, nullptr, init, &ready, &ok), 0);
+}
+
+// A host name of `length` bytes in a TcpClient string on COM `com`.
+std::string clientWithHost(std::size_t length, int com = 5, const std::string& unit = "h")
+{
+    std::string host;
+    while (host.size() + unit.size() <= length)
+        host += unit;
+    host += std::string(length - host.size(), 'h');
+    return host + ";3001;" + std::to_string(com) + ";19200,0,8,1,0,0;1;0;";
+}
+
+TEST_F(DeviceContract, AnInitStringThatFillsTheBufferComesBackWholeAndALongerOneIsCutBetweenCharacters)
+{
+    int ready = 0;
+    int ok = 0;
+    for (const std::size_t length : {VSP_INIT_BUFFER - 1, VSP_INIT_BUFFER}) {
+        const std::string whole = clientWithHost(length - clientWithHost(0).size());
+        ASSERT_EQ(whole.size(), length);
+        const int id = vsp_createDevice("TcpClient", whole.c_str());
+        ASSERT_GE(id, 0);
+        char init[VSP_INIT_BUFFER + 1];
+        std::memset(init, ' ', sizeof init);
+        init[VSP_INIT_BUFFER] = '\0';  // the caller's own terminator
+        char type[VSP_TYPE_BUFFER + 1] = {};
+        ASSERT_EQ(vsp_getDeviceInfo(id, type, init, &ready, &ok), 1);
+        EXPECT_EQ(std::string(init), whole) << length;
+        vsp_destroyDevice(id);
+    }
+
+    // "ü" is two bytes: the 64th byte would be the first half of one.
+    const std::string umlauts = "a" + clientWithHost(80, 5, "\xC3\xBC");
+    const int id = vsp_createDevice("TcpClient", umlauts.c_str());
+    ASSERT_GE(id, 0);
+    char init[VSP_INIT_BUFFER + 1];
+    std::memset(init, 'Z', sizeof init);
+    char type[VSP_TYPE_BUFFER + 1] = {};
+    ASSERT_EQ(vsp_getDeviceInfo(id, type, init, &ready, &ok), 1);
+    EXPECT_EQ(std::string(init), umlauts.substr(0, VSP_INIT_BUFFER - 1));
+}
+
+TEST_F(DeviceContract, SizedInfoGivesLongHostNamesWholeAndTellsWhatACutStringNeeds)
+{
+    int ready = 7;
+    int ok = 7;
+    for (const std::size_t hostLength : {35u, 36u, 64u, 253u}) {
+        const std::string whole = clientWithHost(hostLength);
+        const int id = vsp_createDevice("TcpClient", whole.c_str());
+        ASSERT_GE(id, 0) << hostLength;
+        char type[VSP_TYPE_BUFFER];
+        std::vector<char> init(512, 'Z');
+        ASSERT_EQ(vsp_getDeviceInfoEx(id, type, sizeof type, init.data(), static_cast<int>(init.size()), &ready, &ok),
+                  static_cast<int>(whole.size() + 1));
+        EXPECT_EQ(std::string(init.data()), whole);
+        EXPECT_EQ(std::string(type), "TcpClient");
+        EXPECT_EQ(ready, 0);
+        vsp_destroyDevice(id);
+    }
+
+    const std::string umlauts = clientWithHost(100, 5, "\xC3\xBC");
+    const int id = vsp_createDevice("TcpClient", umlauts.c_str());
+    char type[4];
+    char init[12];
+    std::memset(init, 'Z', sizeof init);
+    EXPECT_EQ(vsp_getDeviceInfoEx(id, type, sizeof type, init, 12, &ready, &ok), static_cast<int>(umlauts.size() + 1));
+    EXPECT_EQ(std::string(init), umlauts.substr(0, 10));  // 5 whole characters, not 5 and a half
+    EXPECT_EQ(std::string(type), "Tcp");
+    EXPECT_EQ(vsp_getDeviceInfoEx(id + 1, type, sizeof type, init, 12, &ready, &ok), 0);
+    EXPECT_EQ(vsp_getDeviceInfoEx(id, type, sizeof type, init, 0, &ready, &ok), 0);
+    EXPECT_EQ(vsp_getDeviceInfoEx(id, type, sizeof type, nullptr, 12, &ready, &ok), 0);
 }
 
 TEST_F(DeviceContract, IdsWrapToTheLowestFreeIdAfter32767)

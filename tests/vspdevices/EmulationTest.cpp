@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <termios.h>
 #include <thread>
 
 using vsp::AdapterServer;
@@ -91,6 +92,21 @@ TEST_F(Emulation, AdapterGetsTheSerialSettingsAndModemLinesFollowTheApplication)
     app->close();
     ASSERT_TRUE(adapter->waitFor([&] { return adapter->settings().controls.size() >= 6; }));
     EXPECT_EQ(adapter->settings().controls, (std::vector<std::uint8_t>{9, 12, 8, 11, 9, 12}));
+}
+
+TEST_F(Emulation, APortShowsAStandardSpeedToApplicationsAndCarriesAnyOtherToTheAdapter)
+{
+    makeAdapter({});
+    startRedirect("9600,0,8,1,0,0");
+    ASSERT_TRUE(adapter->waitFor([&] { return adapter->settings().baud == 9600u; }));
+    auto app = openApp();
+    EXPECT_EQ(app->speedConstant(), static_cast<unsigned>(B9600));
+
+    ASSERT_TRUE(app->setAnySpeed(31250));
+    EXPECT_TRUE(adapter->waitFor([&] { return adapter->settings().baud == 31250u; }));
+    ASSERT_TRUE(app->setSpeed(57600));
+    EXPECT_TRUE(adapter->waitFor([&] { return adapter->settings().baud == 57600u; }));
+    EXPECT_EQ(app->speedConstant(), static_cast<unsigned>(B57600));
 }
 
 TEST_F(Emulation, APortProbeThatOpensAndClosesAtOnceSendsNoDtrPulse)

@@ -31,6 +31,20 @@ TEST(InitString, AcceptsWhatTheProgramWrites)
     EXPECT_TRUE(u->onDemand);
 }
 
+TEST(InitString, NonAsciiHostNamesAreAcceptedAndResolvedInTheirDnsForm)
+{
+    const auto host = [](const std::string& text) {
+        const auto t = parseTcpClient(text + ";3001;5;19200,0,8,1,0,0;1;0;");
+        return t ? t->host : std::string("refused");
+    };
+    EXPECT_EQ(host(" B\xC3\x9C" "cher.example "), "xn--bcher-kva.example");  // capitals fold
+    EXPECT_EQ(host("\xE4\xBE\x8B\xE3\x81\x88.\xE3\x83\x86\xE3\x82\xB9\xE3\x83\x88"), "xn--r8jz45g.xn--zckzah");
+    EXPECT_EQ(host("stra\xC3\x9F" "e.de"), "xn--strae-oqa.de");  // not mapped to "ss"
+    EXPECT_EQ(host("Adapter.LAN"), "Adapter.LAN");
+    EXPECT_EQ(host("fe80::1%eth0"), "fe80::1%eth0");
+    EXPECT_EQ(host("bad\xC3"), "bad\xC3");  // no name: left for the resolver to refuse
+}
+
 TEST(InitString, RefusesMalformedAndOutOfRangeStrings)
 {
     for (const char* bad : {"", "5", "5;0;", "0;0", "256;0", "x;0", "-1;0", "5;x", " ;0"})

@@ -12,7 +12,10 @@ extern "C" {
 
 #define VSP_EXPORT __attribute__((visibility("default")))
 
-/* Sizes of the caller's out-buffers, NUL included. */
+/* Lengths of the caller's out-texts. The version buffer holds its NUL; the type and
+ * init buffers are texts of that many bytes after which the caller keeps a NUL of
+ * its own (declare them one byte longer): a text that fills one exactly comes back
+ * whole, without a NUL written by the library. */
 #define VSP_VERSION_BUFFER 64
 #define VSP_TYPE_BUFFER 16
 #define VSP_INIT_BUFFER 64
@@ -31,9 +34,15 @@ VSP_EXPORT int vsp_reinitializeDevice(int id);
 VSP_EXPORT int vsp_getDevicesCount(void);
 /* The id of the device at index (creation order), or -1. */
 VSP_EXPORT int vsp_getDeviceIdByIdx(int index);
-/* Writes the type name (at most 15 bytes and a NUL) and the initialization string
- * (at most 63 bytes and a NUL, cut when longer) and the status flags; flag. */
+/* Writes the type name and the initialization string (each NUL-ended when shorter
+ * than its buffer, cut at a character boundary when longer) and the status flags; flag. */
 VSP_EXPORT int vsp_getDeviceInfo(int id, char* type, char* init, int* ready, int* ok);
+/* The same for buffers of any size, NUL included; texts are always NUL-ended and cut
+ * at a character boundary when they do not fit. 0 for an unknown device, otherwise
+ * the size the whole initialization string needs, NUL included: when that exceeds
+ * initSize, the string was cut and a call with a buffer of that size gets it whole. */
+VSP_EXPORT int vsp_getDeviceInfoEx(int id, char* type, int typeSize, char* init, int initSize, int* ready,
+                                   int* ok);
 VSP_EXPORT int vsp_startEmulation(void);
 /* 0, changing nothing, while an application holds one of the ports open. */
 VSP_EXPORT int vsp_stopEmulation(void);

@@ -1,5 +1,7 @@
 #include "InitString.h"
 
+#include "HostName.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -83,7 +85,7 @@ std::optional<TcpClientSettings> parseTcpClient(std::string_view init)
     if (fields.size() != 7)
         return std::nullopt;
     TcpClientSettings s;
-    s.host = std::string(trimBlanks(fields[0]));
+    s.host = dnsName(trimBlanks(fields[0]));
     const auto port = inRange(fields[1], 1, 65535);
     const auto com = inRange(fields[2], minComNumber, maxComNumber);
     const auto telnet = inRange(fields[4], 0, 1);

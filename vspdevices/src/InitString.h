@@ -31,7 +31,7 @@ struct SerialSettings {
 };
 
 struct TcpClientSettings {
-    std::string host;  // blanks around it removed
+    std::string host;  // blanks around it removed, a non-ASCII name in its DNS form
     std::uint16_t port = 0;
     int com = 0;
     SerialSettings serial;

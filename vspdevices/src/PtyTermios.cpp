@@ -7,6 +7,32 @@
 extern "C" int ioctl(int fd, unsigned long request, ...);
 
 namespace vsp {
+namespace {
+
+// The speeds that have a constant of their own. Applications, stty and Wine read
+// only these from the flags; BOTHER (any speed in c_ospeed) they report as 0.
+struct StandardSpeed {
+    std::uint32_t baud;
+    tcflag_t constant;
+};
+constexpr StandardSpeed standardSpeeds[] = {
+    {50, B50},           {75, B75},           {110, B110},         {134, B134},         {150, B150},
+    {200, B200},         {300, B300},         {600, B600},         {1200, B1200},       {1800, B1800},
+    {2400, B2400},       {4800, B4800},       {9600, B9600},       {19200, B19200},     {38400, B38400},
+    {57600, B57600},     {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
+    {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000}, {1500000, B1500000},
+    {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000}, {3500000, B3500000}, {4000000, B4000000},
+};
+
+tcflag_t speedConstant(std::uint32_t baud)
+{
+    for (const StandardSpeed& speed : standardSpeeds)
+        if (speed.baud == baud)
+            return speed.constant;
+    return BOTHER;
+}
+
+}  // namespace
 
 bool makeRawWithSpeed(int fd, std::uint32_t baud)
 {
@@ -17,7 +43,8 @@ bool makeRawWithSpeed(int fd, std::uint32_t baud)
     t.c_oflag &= ~static_cast<tcflag_t>(OPOST);
     t.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
     t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CBAUD | (CBAUD << IBSHIFT));
-    t.c_cflag |= CS8 | CREAD | CLOCAL | BOTHER | (BOTHER << IBSHIFT);
+    const tcflag_t speed = speedConstant(baud);
+    t.c_cflag |= CS8 | CREAD | CLOCAL | speed | (speed << IBSHIFT);
     t.c_ispeed = baud;
     t.c_ospeed = baud;
     t.c_cc[VMIN] = 1;

@@ -7,7 +7,8 @@
 
 namespace vsp {
 
-// Raw mode (no echo, no line editing, 8 bits) at the given speed.
+// Raw mode (no echo, no line editing, 8 bits) at the given speed: a standard rate
+// by its own constant, any other by BOTHER.
 bool makeRawWithSpeed(int fd, std::uint32_t baud);
 // The output speed an application set on the terminal; on a pty master this reads
 // the slave side's settings.

@@ -3,6 +3,7 @@
 #include "vspdevices.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <string>
 
@@ -12,10 +13,33 @@
 
 namespace {
 
-// Writes text into a caller's buffer of `size` bytes: cut to size - 1, always NUL-ended.
+// How many bytes of text fit in `limit` without ending inside a UTF-8 character.
+std::size_t wholeCharacters(const std::string& text, std::size_t limit)
+{
+    if (text.size() <= limit)
+        return text.size();
+    std::size_t length = limit;
+    while (length > 0 && (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80)
+        --length;
+    return length;
+}
+
+// Writes text into a caller's text of `characters` bytes, after which the caller
+// keeps its own terminator: a text of exactly that length fills it whole, a shorter
+// one is NUL-ended, a longer one is cut at a character boundary.
+void copyFitting(char* buffer, std::size_t characters, const std::string& text)
+{
+    const std::size_t length = wholeCharacters(text, characters);
+    std::memcpy(buffer, text.data(), length);
+    if (length < characters)
+        buffer[length] = '\0';
+}
+
+// Writes text into a caller's buffer of `size` bytes: cut to size - 1 at a
+// character boundary, always NUL-ended.
 void copyCut(char* buffer, std::size_t size, const std::string& text)
 {
-    const std::size_t length = std::min(text.size(), size - 1);
+    const std::size_t length = wholeCharacters(text, size - 1);
     std::memcpy(buffer, text.data(), length);
     buffer[length] = '\0';
 }
@@ -67,11 +91,25 @@ int vsp_getDeviceInfo(int id, char* type, char* init, int* ready, int* ok)
     const auto info = library().info(id);
     if (!info)
         return 0;
-    copyCut(type, VSP_TYPE_BUFFER, info->type);
-    copyCut(init, VSP_INIT_BUFFER, info->init);
+    copyFitting(type, VSP_TYPE_BUFFER, info->type);
+    copyFitting(init, VSP_INIT_BUFFER, info->init);
     *ready = info->ready;
     *ok = info->ok;
     return 1;
+}
+
+int vsp_getDeviceInfoEx(int id, char* type, int typeSize, char* init, int initSize, int* ready, int* ok)
+{
+    if (!type || !init || !ready || !ok || typeSize < 1 || initSize < 1)
+        return 0;
+    const auto info = library().info(id);
+    if (!info)
+        return 0;
+    copyCut(type, static_cast<std::size_t>(typeSize), info->type);
+    copyCut(init, static_cast<std::size_t>(initSize), info->init);
+    *ready = info->ready;
+    *ok = info->ok;
+    return static_cast<int>(std::min<std::size_t>(info->init.size() + 1, INT_MAX));
 }
 
 int vsp_startEmulation(void) { return library().startEmulation() ? 1 : 0; }

@@ -22,8 +22,8 @@ void LibraryFixture::TearDown()
 
 DeviceState LibraryFixture::state(int id)
 {
-    char type[VSP_TYPE_BUFFER];
-    char init[VSP_INIT_BUFFER];
+    char type[VSP_TYPE_BUFFER + 1] = {};  // a text that fills the buffer has no NUL of its own
+    char init[VSP_INIT_BUFFER + 1] = {};
     DeviceState s;
     s.found = vsp_getDeviceInfo(id, type, init, &s.ready, &s.ok) == 1;
     if (s.found) {

@@ -1,5 +1,7 @@
 #include "support/SerialApp.h"
 
+#include "PtyTermios.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
@@ -77,6 +79,16 @@ bool SerialApp::setSpeed(unsigned baud)
     const speed_t speed = baud == 115200 ? B115200 : baud == 9600 ? B9600 : baud == 57600 ? B57600 : B38400;
     ::cfsetspeed(&t, speed);
     return ::tcsetattr(fd_, TCSANOW, &t) == 0;
+}
+
+bool SerialApp::setAnySpeed(unsigned baud) { return vsp::makeRawWithSpeed(fd_, baud); }
+
+unsigned SerialApp::speedConstant() const
+{
+    termios t{};
+    if (::tcgetattr(fd_, &t) != 0)
+        return 0;
+    return ::cfgetospeed(&t);
 }
 
 std::vector<std::uint8_t> everyByte(int rounds)

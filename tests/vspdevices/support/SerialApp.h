@@ -22,6 +22,10 @@ public:
     // True when the port was hung up (the device went away).
     bool hungUp(std::chrono::milliseconds timeout = std::chrono::seconds(2));
     bool setSpeed(unsigned baud);
+    // Any rate, through termios2, as programs that set non-standard speeds do.
+    bool setAnySpeed(unsigned baud);
+    // The speed constant (B9600 ...) that tcgetattr gives, as stty and Wine read it.
+    unsigned speedConstant() const;
 
 private:
     int fd_ = -1;
