@@ -15,10 +15,10 @@ std::optional<QString>& cachedDir()
 }
 }  // namespace
 
-QString chooseProgramFilesDir(const QString& executableDir, bool executableDirWritable,
+QString chooseProgramFilesDir(const QString& executableDir, bool executableDirWritable, bool installedByPackage,
                               const QString& xdgConfigHome, const QString& home)
 {
-    if (executableDirWritable)
+    if (executableDirWritable && !installedByPackage)
         return executableDir;
     // The XDG rules say a relative $XDG_CONFIG_HOME is invalid and must be ignored.
     const QString base = xdgConfigHome.startsWith(QLatin1Char('/')) ? xdgConfigHome
@@ -38,9 +38,10 @@ QString programFilesDir()
     if (!dir) {
         const QString exeDir = executableDir();
         const bool writable = ::access(QFile::encodeName(exeDir).constData(), W_OK) == 0;
-        dir = chooseProgramFilesDir(exeDir, writable, qEnvironmentVariable("XDG_CONFIG_HOME"),
+        const bool packaged = QFileInfo::exists(exeDir + QLatin1Char('/') + QLatin1String(packageMarkerName));
+        dir = chooseProgramFilesDir(exeDir, writable, packaged, qEnvironmentVariable("XDG_CONFIG_HOME"),
                                     QDir::homePath());
-        if (!writable)
+        if (*dir != exeDir)
             QDir().mkpath(*dir);
     }
     return *dir;

@@ -1,28 +1,52 @@
 #include "app/SingleInstance.h"
 
-#include <algorithm>
+#include <QFile>
+
 #include <cerrno>
-#include <cstddef>
-#include <cstring>
-#include <sys/socket.h>
-#include <sys/un.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
-SingleInstance::SingleInstance(const QString& name)
-{
-    const QByteArray id = (name + QStringLiteral("-") + QString::number(::getuid())).toUtf8();
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    // sun_path[0] stays NUL: the name lives in the abstract namespace, not on disk.
-    const size_t length = std::min<size_t>(static_cast<size_t>(id.size()), sizeof address.sun_path - 1);
-    std::memcpy(address.sun_path + 1, id.constData(), length);
+namespace {
 
-    fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+// A real folder, owned by this user, that no group member or other user may enter.
+bool isPrivateFolder(const QString& path)
+{
+    struct stat st {};
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
+        return false;
+    return S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 077) == 0;
+}
+
+}  // namespace
+
+QString privateInstanceFolder(const QString& runtimeDir, const QString& fallbackBase, const QString& name)
+{
+    if (runtimeDir.startsWith(QLatin1Char('/')) && isPrivateFolder(runtimeDir))
+        return runtimeDir;
+    const QString own = fallbackBase + QLatin1Char('/') + name + QLatin1Char('-') + QString::number(::geteuid());
+    // mkdir never follows a link and fails on anything already there; the check
+    // below then decides whether what is there is ours.
+    ::mkdir(QFile::encodeName(own).constData(), 0700);
+    return isPrivateFolder(own) ? own : QString();
+}
+
+SingleInstance::SingleInstance(const QString& name)
+    : SingleInstance(name, privateInstanceFolder(qEnvironmentVariable("XDG_RUNTIME_DIR"), QStringLiteral("/tmp"), name))
+{
+}
+
+SingleInstance::SingleInstance(const QString& name, const QString& folder)
+{
+    if (folder.isEmpty())
+        return;
+    const QByteArray path = QFile::encodeName(folder + QLatin1Char('/') + name + QStringLiteral(".lock"));
+    fd_ = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd_ < 0)
-        return;  // without a socket the test cannot be made; run rather than refuse
-    const auto size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + length);
-    if (::bind(fd_, reinterpret_cast<const sockaddr*>(&address), size) != 0) {
-        first_ = errno != EADDRINUSE;  // only a live holder of the name means "second"
+        return;  // without the file the test cannot be made; run rather than refuse
+    if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+        first_ = errno != EWOULDBLOCK;  // only a live holder of the lock means "second"
         ::close(fd_);
         fd_ = -1;
     }

@@ -1,7 +1,9 @@
 # Installation: a portable folder holding the program, its device library, the
 # manual and the icon, that runs from wherever it is copied (the program finds the
 # library beside itself). The Debian package puts that folder at /opt/quorlinvcp
-# and adds a desktop menu entry whose working folder is the program's folder.
+# with a marker that keeps the program from writing there (each user's files go to
+# ~/.config/QuorlinVCP), and adds a desktop menu entry whose working folder is the
+# program's folder.
 install(TARGETS quorlinvcp RUNTIME DESTINATION .)
 install(TARGETS vspdevices LIBRARY DESTINATION . NAMELINK_COMPONENT Unspecified)
 install(FILES ${QVCP_MANUAL} ${QVCP_ICON} DESTINATION .)
@@ -9,6 +11,7 @@ install(CODE "
   if(CMAKE_INSTALL_PREFIX STREQUAL \"/opt/quorlinvcp\")
     file(INSTALL \"${CMAKE_SOURCE_DIR}/packaging/quorlinvcp.desktop\"
          DESTINATION \"/usr/share/applications\")  # DESTDIR is added by file(INSTALL)
+    file(INSTALL \"${CMAKE_SOURCE_DIR}/packaging/quorlinvcp.package\" DESTINATION \"/opt/quorlinvcp\")
   endif()")
 
 set(CPACK_GENERATOR DEB)
@@ -25,8 +28,12 @@ set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE amd64)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "The QuorlinVCP developers <dev@quorlinvcp.invalid>")
 set(CPACK_DEBIAN_PACKAGE_SECTION comm)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# The window system plugins are loaded at run time, so no library dependency names them.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
+# The window system plugins are loaded at run time, so no library dependency names them;
+# the windows' fonts (DejaVu Sans and its condensed face) are asked for by name.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, fonts-dejavu-core, fonts-dejavu-extra")
+# postrm: on purge, the machine-wide autostart entry the program made goes too.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA "${CMAKE_SOURCE_DIR}/packaging/postrm")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
   "QuorlinVCP turns each channel of a network Telnet-to-serial adapter into a local\n serial port: picocom, minicom, pyserial or a Wine program open it like a real\n one, and the adapter's line follows its settings over RFC 2217.")
 include(CPack)

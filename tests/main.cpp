@@ -1,10 +1,17 @@
 // Test entry: one QApplication for the whole run, on the headless platform.
 #include <QApplication>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 int main(int argc, char** argv)
 {
     qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
+    // A runtime folder of this run's own (0700): the programs the tests start keep their
+    // one-instance lock there, so neither a running QuorlinVCP nor another test run
+    // stands in their way.
+    QTemporaryDir runtime;
+    if (runtime.isValid())
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
     testing::InitGoogleTest(&argc, argv);
     QApplication application(argc, argv);
     return RUN_ALL_TESTS();

@@ -26,12 +26,15 @@ TEST(FileExists, IsTrueOnlyForAFileWhoseLengthCanBeRead)
     EXPECT_FALSE(FileExists(folder.path("")));
 }
 
-TEST(ProgramFilesDir, UsesTheProgramFolderWhenWritableElseTheUsersConfigFolder)
+TEST(ProgramFilesDir, UsesAWritablePortableFolderElseTheUsersConfigFolder)
 {
-    EXPECT_EQ(chooseProgramFilesDir("/opt/q", true, "", "/home/u"), "/opt/q");
-    EXPECT_EQ(chooseProgramFilesDir("/usr/bin", false, "", "/home/u"), "/home/u/.config/QuorlinVCP");
-    EXPECT_EQ(chooseProgramFilesDir("/usr/bin", false, "/xdg", "/home/u"), "/xdg/QuorlinVCP");
-    EXPECT_EQ(chooseProgramFilesDir("/usr/bin", false, "relative", "/home/u"), "/home/u/.config/QuorlinVCP");
+    EXPECT_EQ(chooseProgramFilesDir("/home/u/q", true, false, "", "/home/u"), "/home/u/q");
+    EXPECT_EQ(chooseProgramFilesDir("/usr/bin", false, false, "", "/home/u"), "/home/u/.config/QuorlinVCP");
+    EXPECT_EQ(chooseProgramFilesDir("/usr/bin", false, false, "/xdg", "/home/u"), "/xdg/QuorlinVCP");
+    EXPECT_EQ(chooseProgramFilesDir("/usr/bin", false, false, "relative", "/home/u"), "/home/u/.config/QuorlinVCP");
+    // The package's folder is writable for root, and still never written.
+    EXPECT_EQ(chooseProgramFilesDir("/opt/quorlinvcp", true, true, "", "/root"), "/root/.config/QuorlinVCP");
+    EXPECT_EQ(chooseProgramFilesDir("/opt/quorlinvcp", false, true, "/xdg", "/home/u"), "/xdg/QuorlinVCP");
 }
 
 TEST(CommandLine, RemovesEveryQuoteAndKeepsOnlyAnExistingFile)

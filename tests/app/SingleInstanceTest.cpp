@@ -1,65 +1,208 @@
 #include "app/SingleInstance.h"
+#include "support/TestFolder.h"
 
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QThread>
-#include <QUuid>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-// Looks for the name among the bound sockets without taking it.
-bool nameHeld(const QString& name)
+// True when some process holds a lock on the file (read from /proc/locks).
+bool fileLocked(const QString& path)
 {
-    QFile sockets("/proc/net/unix");
-    if (!sockets.open(QIODevice::ReadOnly))
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
         return false;
-    const QByteArray wanted = " @" + (name + "-" + QString::number(::getuid())).toUtf8() + "\n";
-    return sockets.readAll().contains(wanted);
+    QFile locks("/proc/locks");
+    if (!locks.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray inode = ":" + QByteArray::number(static_cast<qulonglong>(st.st_ino)) + " ";
+    for (const QByteArray& line : locks.readAll().split('\n'))
+        if (line.contains("FLOCK") && line.contains(inode))
+            return true;
+    return false;
 }
 
-QString startProbe(QProcess& probe, const QString& name)
+// Starts the probe with its own runtime folder; returns what it says ("first"/"second").
+QString startProbe(QProcess& probe, const QString& runtime, const QString& name = "QuorlinVCP")
 {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_RUNTIME_DIR", runtime);
+    probe.setProcessEnvironment(env);
     probe.start(SINGLE_INSTANCE_PROBE, {name});
     if (!probe.waitForReadyRead(10000))
         return "no answer";
     return QString::fromUtf8(probe.readLine()).trimmed();
 }
 
-TEST(SingleInstance, SecondProcessIsRefusedWhileTheFirstLivesEvenAfterACrash)
+void endProbe(QProcess& probe)
 {
-    const QString name = "qvcp-test-" + QUuid::createUuid().toString(QUuid::WithoutBraces);
+    probe.closeWriteChannel();
+    probe.waitForFinished(10000);
+}
+
+QString makeFolder(const TestFolder& folder, const QString& name, mode_t mode)
+{
+    const QString path = folder.path(name);
+    QDir().mkpath(path);
+    ::chmod(QFile::encodeName(path).constData(), mode);
+    return path;
+}
+
+mode_t modeOf(const QString& path)
+{
+    struct stat st {};
+    ::lstat(QFile::encodeName(path).constData(), &st);
+    return st.st_mode & 07777;
+}
+
+TEST(SingleInstance, SecondProcessOfTheUserIsRefusedWhileTheFirstLivesEvenAfterACrash)
+{
+    TestFolder folder;
+    const QString runtime = makeFolder(folder, "runtime", 0700);
     QProcess first;
     QProcess second;
-    ASSERT_EQ(startProbe(first, name), "first");
-    EXPECT_EQ(startProbe(second, name), "second");
-    second.closeWriteChannel();
-    ASSERT_TRUE(second.waitForFinished(10000));
+    ASSERT_EQ(startProbe(first, runtime), "first");
+    EXPECT_EQ(startProbe(second, runtime), "second");
+    endProbe(second);
 
-    first.kill();  // a crash: nothing is cleaned up by the process itself
+    first.kill();  // a crash: nothing is cleaned up by the process itself, the file stays
     ASSERT_TRUE(first.waitForFinished(10000));
+    ASSERT_TRUE(QFile::exists(runtime + "/QuorlinVCP.lock"));
     QProcess third;
-    EXPECT_EQ(startProbe(third, name), "first");
-    third.closeWriteChannel();
-    third.waitForFinished(10000);
+    EXPECT_EQ(startProbe(third, runtime), "first");
+    endProbe(third);
+}
+
+TEST(SingleInstance, EachRuntimeFolderIsItsOwnNamespace)
+{
+    // Two sessions (or two test runs) with runtime folders of their own never meet.
+    TestFolder folder;
+    QProcess a;
+    QProcess b;
+    EXPECT_EQ(startProbe(a, makeFolder(folder, "a", 0700)), "first");
+    EXPECT_EQ(startProbe(b, makeFolder(folder, "b", 0700)), "first");
+    endProbe(a);
+    endProbe(b);
+}
+
+TEST(SingleInstance, LockFolderIsTheRuntimeFolderOnlyWhenItIsPrivate)
+{
+    TestFolder folder;
+    const QString base = makeFolder(folder, "tmp", 01777);
+    const QString own = base + "/QuorlinVCP-" + QString::number(::geteuid());
+
+    const QString runtime = makeFolder(folder, "runtime", 0700);
+    EXPECT_EQ(privateInstanceFolder(runtime, base, "QuorlinVCP"), runtime);
+    EXPECT_FALSE(QFile::exists(own));
+
+    // Unset, relative, missing or open to others: the program's own folder, made private.
+    EXPECT_EQ(privateInstanceFolder("", base, "QuorlinVCP"), own);
+    EXPECT_EQ(modeOf(own), 0700u);
+    EXPECT_EQ(privateInstanceFolder("runtime", base, "QuorlinVCP"), own);
+    EXPECT_EQ(privateInstanceFolder(folder.path("none"), base, "QuorlinVCP"), own);
+    EXPECT_EQ(privateInstanceFolder(makeFolder(folder, "shared", 0777), base, "QuorlinVCP"), own);
+    EXPECT_EQ(privateInstanceFolder(makeFolder(folder, "group", 0750), base, "QuorlinVCP"), own);
+    const QString link = folder.path("link");
+    ASSERT_TRUE(QFile::link(runtime, link));
+    EXPECT_EQ(privateInstanceFolder(link, base, "QuorlinVCP"), own);
+}
+
+TEST(SingleInstance, AFallbackFolderSomeoneElseMadeIsNotUsedAndBlocksNothing)
+{
+    const QString name = "QuorlinVCP-" + QString::number(::geteuid());
+    const QString runtime = "";  // no runtime folder: the fallback decides
+    {
+        TestFolder folder;  // opened to everyone, e.g. made by another user for us
+        makeFolder(folder, name, 0777);
+        EXPECT_EQ(privateInstanceFolder(runtime, folder.path(""), "QuorlinVCP"), "");
+        EXPECT_EQ(modeOf(folder.path(name)), 0777u);  // left alone, not "repaired"
+    }
+    {
+        TestFolder folder;  // a link to a folder that would pass
+        makeFolder(folder, "elsewhere", 0700);
+        ASSERT_TRUE(QFile::link(folder.path("elsewhere"), folder.path(name)));
+        EXPECT_EQ(privateInstanceFolder(runtime, folder.path(""), "QuorlinVCP"), "");
+    }
+    {
+        TestFolder folder;  // a plain file in the way
+        writeFile(folder.path(name), "");
+        EXPECT_EQ(privateInstanceFolder(runtime, folder.path(""), "QuorlinVCP"), "");
+    }
+    if (::geteuid() == 0) {
+        TestFolder folder;  // private, but owned by another user
+        const QString other = makeFolder(folder, name, 0700);
+        ASSERT_EQ(::chown(QFile::encodeName(other).constData(), 65534, 65534), 0);
+        EXPECT_EQ(privateInstanceFolder(runtime, folder.path(""), "QuorlinVCP"), "");
+    }
+    // Without a private folder the program starts, every time.
+    SingleInstance unguarded("QuorlinVCP", "");
+    SingleInstance alsoUnguarded("QuorlinVCP", "");
+    EXPECT_TRUE(unguarded.isFirst());
+    EXPECT_TRUE(alsoUnguarded.isFirst());
+}
+
+TEST(SingleInstance, AnotherUserHoldingAnyNameCannotStopTheStart)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to act as another user";
+    // Another local user binds the abstract socket name an instance used to hold (or
+    // finds it held already, by an older QuorlinVCP: just as good for the test).
+    QProcess other;
+    other.start("setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups", "/usr/bin/python3", "-c",
+                            "import errno, socket, sys\n"
+                            "s = socket.socket(socket.AF_UNIX)\n"
+                            "try:\n"
+                            "    s.bind(b'\\0QuorlinVCP-' + sys.argv[1].encode())\n"
+                            "except OSError as e:\n"
+                            "    if e.errno != errno.EADDRINUSE: raise\n"
+                            "print('held', flush=True)\n"
+                            "sys.stdin.read()\n",
+                            QString::number(::geteuid())});
+    ASSERT_TRUE(other.waitForReadyRead(10000)) << other.readAllStandardError().toStdString();
+    ASSERT_EQ(other.readLine().trimmed(), "held");
+
+    TestFolder folder;
+    QProcess probe;
+    EXPECT_EQ(startProbe(probe, makeFolder(folder, "runtime", 0700)), "first");
+    endProbe(probe);
+    endProbe(other);
+}
+
+TEST(SingleInstance, ALockFileThatIsALinkIsNotFollowed)
+{
+    TestFolder folder;
+    const QString runtime = makeFolder(folder, "runtime", 0700);
+    writeFile(folder.path("target"), "keep");
+    ASSERT_TRUE(QFile::link(folder.path("target"), runtime + "/QuorlinVCP.lock"));
+    SingleInstance instance("QuorlinVCP", runtime);
+    EXPECT_TRUE(instance.isFirst());
+    EXPECT_FALSE(fileLocked(folder.path("target")));
+    EXPECT_EQ(readFile(folder.path("target")), "keep");
 }
 
 TEST(SingleInstance, SecondStartOfTheProgramEndsAtOnceAndSilently)
 {
-    if (nameHeld("QuorlinVCP"))
-        GTEST_SKIP() << "QuorlinVCP already runs for this user; the test needs the name free";
-    QProcess first;
+    TestFolder folder;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("XDG_RUNTIME_DIR", makeFolder(folder, "runtime", 0700));
+    env.insert("HOME", folder.path("home"));
+    env.insert("XDG_CONFIG_HOME", folder.path("home/.config"));
+    env.insert("VSP_PORT_DIR", folder.path("ports"));
+    const QString lock = folder.path("runtime/QuorlinVCP.lock");
+    QProcess first;
     first.setProcessEnvironment(env);
     first.start(QUORLINVCP_PROGRAM, {});
     ASSERT_TRUE(first.waitForStarted(10000));
-    // Wait until the first instance holds the name.
-    for (int i = 0; i < 400 && !nameHeld("QuorlinVCP"); ++i)
+    for (int i = 0; i < 400 && !fileLocked(lock); ++i)
         QThread::msleep(25);
 
-    ASSERT_TRUE(nameHeld("QuorlinVCP"));
+    ASSERT_TRUE(fileLocked(lock));
     QProcess second;
     second.setProcessEnvironment(env);
     second.start(QUORLINVCP_PROGRAM, {});
