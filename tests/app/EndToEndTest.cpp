@@ -4,6 +4,7 @@
 #include "AdapterServer.h"
 #include "support/RawPort.h"
 #include "support/TestFolder.h"
+#include "support/WaitFor.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -19,16 +20,6 @@
 #include <unistd.h>
 
 namespace {
-
-bool waitFor(const std::function<bool()>& condition, int milliseconds = 10000)
-{
-    for (int waited = 0; !condition(); waited += 20) {
-        if (waited > milliseconds)
-            return false;
-        QThread::msleep(20);
-    }
-    return true;
-}
 
 // A private X display for the program, so its window title can be read back.
 class VirtualDisplay {

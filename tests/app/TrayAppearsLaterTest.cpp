@@ -4,6 +4,7 @@
 // the icon must bring the window back normal and active, every time.
 #include "support/MainWindowFixture.h"
 #include "support/TestFolder.h"
+#include "support/WaitFor.h"
 
 #include <QDir>
 #include <QFile>
@@ -18,16 +19,6 @@
 #include <unistd.h>
 
 namespace {
-
-bool waitFor(const std::function<bool()>& condition, int milliseconds = 10000)
-{
-    for (int waited = 0; !condition(); waited += 50) {
-        if (waited > milliseconds)
-            return false;
-        QThread::msleep(50);
-    }
-    return true;
-}
 
 // An X server of the test's own with a window manager, and the X tools to look at
 // and click on it the way a user would.

@@ -8,6 +8,7 @@
 #include "support/FakePlatform.h"
 #include "support/RawPort.h"
 #include "support/TestFolder.h"
+#include "support/WaitFor.h"
 
 #include <QComboBox>
 #include <QFileInfo>
@@ -20,13 +21,6 @@
 #include <unistd.h>
 
 namespace {
-
-bool waitFor(const std::function<bool()>& condition)
-{
-    for (int i = 0; i < 500 && !condition(); ++i)
-        QThread::msleep(10);
-    return condition();
-}
 
 TEST(EditorEndToEnd, CreateUseUpdateAndRemoveARedirect)
 {
