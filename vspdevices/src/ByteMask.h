@@ -27,6 +27,16 @@ inline unsigned byteMask16(const std::uint8_t* p, std::uint8_t value)
 #endif
 }
 
+// The number of bits set in a 16-byte mask, without the library call std::popcount
+// becomes on CPUs the build does not assume to have a popcount instruction.
+inline unsigned maskCount(unsigned mask)
+{
+    mask = mask - ((mask >> 1) & 0x5555u);
+    mask = (mask & 0x3333u) + ((mask >> 2) & 0x3333u);
+    mask = (mask + (mask >> 4)) & 0x0F0Fu;
+    return (mask + (mask >> 8)) & 0x1Fu;
+}
+
 // Copies 16 bytes from src to dst, which may overlap when dst is before src.
 inline void copy16(std::uint8_t* dst, const std::uint8_t* src)
 {

@@ -128,7 +128,7 @@ void escape(std::span<const std::uint8_t> data, std::vector<std::uint8_t>& out)
     std::size_t iacs = 0;
     std::size_t i = 0;
     for (; i + byteMaskWidth <= size; i += byteMaskWidth)
-        iacs += static_cast<std::size_t>(std::popcount(byteMask16(src + i, IAC)));
+        iacs += maskCount(byteMask16(src + i, IAC));
     for (; i < size; ++i)
         iacs += src[i] == IAC;
     const std::size_t at = out.size();
