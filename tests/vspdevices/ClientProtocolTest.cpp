@@ -55,15 +55,26 @@ struct Outcome {
     unsigned events = 0;
 };
 
-Outcome feed(ClientProtocol& protocol, const Bytes& stream, std::initializer_list<std::size_t> cuts)
+// The stream cut into reads; `inPlace` decodes each read in its own buffer, as the
+// connection does with its socket reads.
+Outcome feed(ClientProtocol& protocol, const Bytes& stream, std::initializer_list<std::size_t> cuts, bool inPlace)
 {
     Outcome o;
+    std::vector<std::size_t> ends(cuts);
+    ends.push_back(stream.size());
     std::size_t from = 0;
-    for (std::size_t cut : cuts) {
-        o.events |= protocol.receive({stream.data() + from, cut - from}, o.data, o.answers);
-        from = cut;
+    for (std::size_t to : ends) {
+        if (inPlace) {
+            Bytes read(stream.begin() + static_cast<std::ptrdiff_t>(from), stream.begin() + static_cast<std::ptrdiff_t>(to));
+            std::size_t dataSize = 0;
+            o.events |= protocol.receiveInPlace(read, dataSize, o.answers);
+            EXPECT_LE(dataSize, read.size());
+            o.data.insert(o.data.end(), read.begin(), read.begin() + static_cast<std::ptrdiff_t>(dataSize));
+        } else {
+            o.events |= protocol.receive({stream.data() + from, to - from}, o.data, o.answers);
+        }
+        from = to;
     }
-    o.events |= protocol.receive({stream.data() + from, stream.size() - from}, o.data, o.answers);
     return o;
 }
 
@@ -81,18 +92,20 @@ TEST(ClientProtocol, GivesTheSameDataAnswersAndEventsWhereverTheAdapterIsSplit)
     const Bytes stream = adapterStream();
     for (std::size_t a = 0; a <= stream.size(); ++a) {
         for (std::size_t b = a; b <= stream.size(); ++b) {
-            SCOPED_TRACE(testing::Message() << "split at " << a << " and " << b);
-            ClientProtocol protocol = connectedClient();
-            const Outcome o = feed(protocol, stream, {a, b});
-            ASSERT_EQ(o.data, (Bytes{'a', 0xFF, 'b', 0xFF, 'z'}));
-            ASSERT_EQ(o.answers, expectedAnswers());
-            ASSERT_EQ(o.events, ClientProtocol::PortControlSettled | ClientProtocol::SettingsAcknowledged |
-                                    ClientProtocol::Notified);
-            ASSERT_TRUE(protocol.portControl());
-            ASSERT_EQ(protocol.server().baud, 9600u);
-            ASSERT_EQ(protocol.server().parity, 3);
-            ASSERT_EQ(protocol.server().stopSize, 2);
-            ASSERT_EQ(protocol.server().lineState, 0x60);
+            for (const bool inPlace : {false, true}) {
+                SCOPED_TRACE(testing::Message() << "split at " << a << " and " << b << (inPlace ? " in place" : ""));
+                ClientProtocol protocol = connectedClient();
+                const Outcome o = feed(protocol, stream, {a, b}, inPlace);
+                ASSERT_EQ(o.data, (Bytes{'a', 0xFF, 'b', 0xFF, 'z'}));
+                ASSERT_EQ(o.answers, expectedAnswers());
+                ASSERT_EQ(o.events, ClientProtocol::PortControlSettled | ClientProtocol::SettingsAcknowledged |
+                                        ClientProtocol::Notified);
+                ASSERT_TRUE(protocol.portControl());
+                ASSERT_EQ(protocol.server().baud, 9600u);
+                ASSERT_EQ(protocol.server().parity, 3);
+                ASSERT_EQ(protocol.server().stopSize, 2);
+                ASSERT_EQ(protocol.server().lineState, 0x60);
+            }
         }
     }
 }
@@ -167,6 +180,11 @@ TEST(ClientProtocol, RawTcpPassesEveryByteUnchangedBothWays)
     EXPECT_EQ(raw.receive(bytes, data, out), ClientProtocol::NoEvent);
     EXPECT_EQ(data, bytes);
     EXPECT_TRUE(out.empty());
+    Bytes read = bytes;
+    std::size_t dataSize = 0;
+    EXPECT_EQ(raw.receiveInPlace(read, dataSize, out), ClientProtocol::NoEvent);
+    EXPECT_EQ(dataSize, bytes.size());
+    EXPECT_EQ(read, bytes);
     raw.encodeData(bytes, out);
     EXPECT_EQ(out, bytes);
 }

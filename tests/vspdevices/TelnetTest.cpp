@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
+#include <utility>
+
 using namespace vsp;
 using namespace vsp::telnet;
 
@@ -49,6 +53,55 @@ TEST(TelnetDecoder, GivesTheSameResultWhereverTheStreamIsSplit)
             expectSampleDecoded(data, events);
         }
     }
+}
+
+TEST(TelnetDecoder, DecodesInPlaceWhereverTheReadsAreSplit)
+{
+    const Bytes stream = sampleStream();
+    for (std::size_t a = 0; a <= stream.size(); ++a) {
+        for (std::size_t b = a; b <= stream.size(); ++b) {
+            Decoder decoder;
+            Bytes data;
+            std::vector<Event> events;
+            // Each read in its own buffer, as a socket read leaves it; only the
+            // front the decoder reports may count.
+            for (auto [from, to] : {std::pair{std::size_t{0}, a}, {a, b}, {b, stream.size()}}) {
+                Bytes read(stream.begin() + static_cast<std::ptrdiff_t>(from), stream.begin() + static_cast<std::ptrdiff_t>(to));
+                const std::size_t kept = decoder.decodeInPlace(read, events);
+                ASSERT_LE(kept, read.size());
+                data.insert(data.end(), read.begin(), read.begin() + static_cast<std::ptrdiff_t>(kept));
+            }
+            SCOPED_TRACE(testing::Message() << "split at " << a << " and " << b);
+            expectSampleDecoded(data, events);
+        }
+    }
+}
+
+TEST(TelnetDecoder, LongStreamsDenseWithIacSurviveEscapingAndDecodingInPlace)
+{
+    // Runs of every length between 0xFF bytes, doubled 0xFF at read ends, reads of
+    // odd sizes: what one side escapes the other gets back byte for byte.
+    std::mt19937 random(12);
+    Bytes sent(200000);
+    for (std::uint8_t& byte : sent)
+        byte = random() % 8 == 0 ? IAC : static_cast<std::uint8_t>(random());
+    Bytes wire;
+    for (std::size_t at = 0; at < sent.size(); at += 1000)  // escaped piece by piece, as writes go
+        escape({sent.data() + at, std::min<std::size_t>(1000, sent.size() - at)}, wire);
+    EXPECT_EQ(wire.size(), sent.size() + static_cast<std::size_t>(std::count(sent.begin(), sent.end(), IAC)));
+
+    Decoder decoder;
+    Bytes got;
+    std::vector<Event> events;
+    for (std::size_t at = 0; at < wire.size();) {
+        const std::size_t size = std::min<std::size_t>(1 + random() % 4099, wire.size() - at);
+        Bytes read(wire.begin() + static_cast<std::ptrdiff_t>(at), wire.begin() + static_cast<std::ptrdiff_t>(at + size));
+        got.insert(got.end(), read.begin(), read.begin() + static_cast<std::ptrdiff_t>(decoder.decodeInPlace(read, events)));
+        at += size;
+    }
+    EXPECT_TRUE(events.empty());
+    ASSERT_EQ(got.size(), sent.size());
+    EXPECT_TRUE(got == sent);
 }
 
 TEST(TelnetDecoder, EscapeRoundTripsEveryByteAndLongSubnegotiationsAreCut)

@@ -1,6 +1,6 @@
 #include "ClientProtocol.h"
 
-#include <algorithm>
+#include <cstring>
 
 namespace vsp {
 namespace {
@@ -59,12 +59,23 @@ bool ClientProtocol::settled() const
 unsigned ClientProtocol::receive(std::span<const std::uint8_t> input, std::vector<std::uint8_t>& data,
                                  std::vector<std::uint8_t>& out)
 {
+    const std::size_t before = data.size();
+    data.insert(data.end(), input.begin(), input.end());
+    std::size_t dataSize = 0;
+    const unsigned events = receiveInPlace({data.data() + before, input.size()}, dataSize, out);
+    data.resize(before + dataSize);
+    return events;
+}
+
+unsigned ClientProtocol::receiveInPlace(std::span<std::uint8_t> bytes, std::size_t& dataSize,
+                                        std::vector<std::uint8_t>& out)
+{
     if (!telnet_) {
-        data.insert(data.end(), input.begin(), input.end());
+        dataSize = bytes.size();
         return NoEvent;
     }
     events_.clear();
-    decoder_.decode(input, data, events_);
+    dataSize = decoder_.decodeInPlace(bytes, events_);
     return handleEvents(out);
 }
 
@@ -93,7 +104,8 @@ unsigned ClientProtocol::handleEvents(std::vector<std::uint8_t>& out)
 
 bool ClientProtocol::plainData(std::span<const std::uint8_t> input) const
 {
-    return !telnet_ || (decoder_.betweenCommands() && std::find(input.begin(), input.end(), telnet::IAC) == input.end());
+    return !telnet_ || input.empty() ||
+           (decoder_.betweenCommands() && std::memchr(input.data(), telnet::IAC, input.size()) == nullptr);
 }
 
 void ClientProtocol::encodeData(std::span<const std::uint8_t> data, std::vector<std::uint8_t>& out) const

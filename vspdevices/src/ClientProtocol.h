@@ -37,6 +37,9 @@ public:
     // The adapter's bytes: serial data into `data`, answers into `out`; the events seen.
     unsigned receive(std::span<const std::uint8_t> input, std::vector<std::uint8_t>& data,
                      std::vector<std::uint8_t>& out);
+    // The same in the read buffer itself: the serial data is moved to the front of
+    // `bytes` and its length stored in `dataSize`.
+    unsigned receiveInPlace(std::span<std::uint8_t> bytes, std::size_t& dataSize, std::vector<std::uint8_t>& out);
     // True when `input` is plain serial data as it stands (no Telnet command in it
     // nor one begun before it), so the caller may pass it on without receive().
     bool plainData(std::span<const std::uint8_t> input) const;

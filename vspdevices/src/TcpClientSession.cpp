@@ -276,26 +276,22 @@ void TcpClientSession::startReading()
 
 void TcpClientSession::onReceived(std::size_t size)
 {
-    const std::span<const std::uint8_t> bytes(readBuffer_.data(), size);
+    const std::span<std::uint8_t> bytes(readBuffer_.data(), size);
     const auto port = port_.lock();
-    if (protocol_.plainData(bytes)) {  // most reads: handed on without a copy
-        counters_.fromAdapter += size;
-        if (port)
-            port->write(bytes);  // discarded while no application holds the port
-        startReading();
-        return;
+    std::size_t dataSize = size;
+    if (!protocol_.plainData(bytes)) {
+        // Decoded in the read buffer itself: the serial data ends up at its front.
+        answer_.clear();
+        const unsigned events = protocol_.receiveInPlace(bytes, dataSize, answer_);
+        if ((events & ClientProtocol::PortControlSettled) && state_ == State::Negotiating) {
+            state_ = State::Up;
+            negotiationTimer_.cancel();
+        }
+        sendRaw(answer_);
     }
-    received_.clear();
-    std::vector<std::uint8_t> answer;
-    const unsigned events = protocol_.receive(bytes, received_, answer);
-    if ((events & ClientProtocol::PortControlSettled) && state_ == State::Negotiating) {
-        state_ = State::Up;
-        negotiationTimer_.cancel();
-    }
-    sendRaw(answer);
-    counters_.fromAdapter += received_.size();
-    if (port && !received_.empty())
-        port->write(received_);
+    counters_.fromAdapter += dataSize;
+    if (port && dataSize > 0)
+        port->write(bytes.first(dataSize));  // discarded while no application holds the port
     startReading();
 }
 
@@ -351,9 +347,8 @@ void TcpClientSession::flushGathered()
     gatherTimer_.cancel();
     if (gathered_.empty())
         return;
-    std::vector<std::uint8_t> bytes;
-    bytes.swap(gathered_);
-    sendData(bytes);
+    sendData(gathered_);  // encoded into the socket's queue, so the buffer is free again
+    gathered_.clear();
 }
 
 void TcpClientSession::portSpeedChanged(std::uint32_t baud)

@@ -163,7 +163,7 @@ private:
     } flow_;
 
     ClientProtocol protocol_;
-    std::vector<std::uint8_t> received_;
+    std::vector<std::uint8_t> answer_;  // answers to one read's Telnet commands
     std::array<std::uint8_t, 65536> readBuffer_{};
     std::vector<std::uint8_t> gathered_;
     std::vector<std::uint8_t> preConnect_;

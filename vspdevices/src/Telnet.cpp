@@ -1,28 +1,77 @@
 #include "Telnet.h"
 
+#include "ByteMask.h"
+
 #include <algorithm>
+#include <bit>
+#include <cstring>
 #include <utility>
 
 namespace vsp::telnet {
 
 void Decoder::decode(std::span<const std::uint8_t> input, std::vector<std::uint8_t>& data, std::vector<Event>& events)
 {
-    for (std::size_t i = 0; i < input.size(); ++i) {
-        const std::uint8_t byte = input[i];
-        switch (state_) {
-        case State::Data: {
-            // Copy the run of plain data up to the next IAC in one go.
-            const auto* begin = input.data() + i;
-            const auto* end = std::find(begin, input.data() + input.size(), IAC);
-            data.insert(data.end(), begin, end);
-            i += static_cast<std::size_t>(end - begin);
-            if (end != input.data() + input.size())
+    const std::size_t before = data.size();
+    data.insert(data.end(), input.begin(), input.end());
+    data.resize(before + decodeInPlace({data.data() + before, input.size()}, events));
+}
+
+std::size_t Decoder::decodeInPlace(std::span<std::uint8_t> bytes, std::vector<Event>& events)
+{
+    std::uint8_t* const base = bytes.data();
+    const std::size_t size = bytes.size();
+    std::size_t kept = 0;  // data bytes so far, at the front; never ahead of i
+    std::size_t i = 0;
+    while (i < size) {
+        if (state_ == State::Data) {
+            // Plain data 16 bytes at a time: a chunk without IAC moves down whole (not
+            // at all before the first command), and IAC IAC becomes one data byte
+            // without leaving the loop. Only a command stops it.
+            while (i + byteMaskWidth <= size) {
+                const unsigned mask = byteMask16(base + i, IAC);
+                if (mask == 0) {
+                    if (kept != i)
+                        copy16(base + kept, base + i);
+                    kept += byteMaskWidth;
+                    i += byteMaskWidth;
+                    continue;
+                }
+                const std::size_t run = static_cast<std::size_t>(std::countr_zero(mask));
+                if (kept + byteMaskWidth <= i)
+                    copy16(base + kept, base + i);  // what lies past the run is written over later
+                else if (kept != i)
+                    std::memmove(base + kept, base + i, run);
+                kept += run;
+                i += run + 1;  // past the IAC
+                if (i < size && base[i] == IAC) {
+                    base[kept++] = IAC;
+                    ++i;
+                    continue;
+                }
                 state_ = State::Iac;
-            break;
+                break;
+            }
+            if (state_ != State::Data || i == size)
+                continue;
+            // The last few bytes: the run up to the next IAC, moved down in one go.
+            const auto* iac = static_cast<const std::uint8_t*>(std::memchr(base + i, IAC, size - i));
+            const std::size_t runEnd = iac ? static_cast<std::size_t>(iac - base) : size;
+            if (kept != i)
+                std::memmove(base + kept, base + i, runEnd - i);
+            kept += runEnd - i;
+            i = runEnd;
+            if (iac) {
+                state_ = State::Iac;
+                ++i;
+            }
+            continue;
         }
+        const std::uint8_t byte = base[i++];
+        switch (state_) {
+        case State::Data: break;  // handled above
         case State::Iac:
             if (byte == IAC) {
-                data.push_back(IAC);
+                base[kept++] = IAC;  // IAC IAC: one data byte
                 state_ = State::Data;
             } else if (byte >= WILL) {
                 command_ = byte;
@@ -67,19 +116,44 @@ void Decoder::decode(std::span<const std::uint8_t> input, std::vector<std::uint8
             break;
         }
     }
+    return kept;
 }
 
 void escape(std::span<const std::uint8_t> data, std::vector<std::uint8_t>& out)
 {
-    // Copies runs between IACs in bulk: data from serial devices rarely holds 0xFF.
-    auto begin = data.begin();
-    while (begin != data.end()) {
-        const auto iac = std::find(begin, data.end(), IAC);
-        out.insert(out.end(), begin, iac);
-        if (iac == data.end())
-            break;
-        out.insert(out.end(), {IAC, IAC});
-        begin = iac + 1;
+    // Counts the IACs first, so out grows once, then copies 16 bytes at a time: data
+    // from serial devices rarely holds 0xFF.
+    const std::uint8_t* const src = data.data();
+    const std::size_t size = data.size();
+    std::size_t iacs = 0;
+    std::size_t i = 0;
+    for (; i + byteMaskWidth <= size; i += byteMaskWidth)
+        iacs += maskCount(byteMask16(src + i, IAC));
+    for (; i < size; ++i)
+        iacs += src[i] == IAC;
+    const std::size_t at = out.size();
+    out.resize(at + size + iacs);
+    std::uint8_t* dst = out.data() + at;
+    // At least size - i bytes of room remain at dst, so a whole chunk always fits.
+    i = 0;
+    while (i + byteMaskWidth <= size) {
+        const unsigned mask = byteMask16(src + i, IAC);
+        std::memcpy(dst, src + i, byteMaskWidth);
+        if (mask == 0) {
+            dst += byteMaskWidth;
+            i += byteMaskWidth;
+            continue;
+        }
+        const std::size_t run = static_cast<std::size_t>(std::countr_zero(mask));
+        dst += run;
+        *dst++ = IAC;
+        *dst++ = IAC;
+        i += run + 1;
+    }
+    for (; i < size; ++i) {
+        *dst++ = src[i];
+        if (src[i] == IAC)
+            *dst++ = IAC;
     }
 }
 

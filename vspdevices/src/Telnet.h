@@ -39,6 +39,9 @@ public:
 
     // Appends the data bytes of `input` to `data` and its telnet events to `events`.
     void decode(std::span<const std::uint8_t> input, std::vector<std::uint8_t>& data, std::vector<Event>& events);
+    // The same without a copy: moves the data bytes of `bytes` to its front and
+    // returns how many there are (never more than bytes.size()).
+    std::size_t decodeInPlace(std::span<std::uint8_t> bytes, std::vector<Event>& events);
     // Between commands: the next byte other than IAC is plain data.
     bool betweenCommands() const { return state_ == State::Data; }
 

@@ -1,7 +1,8 @@
 // Hostile adapter bytes into the TcpClient's side of the protocol. The first byte
 // picks where the stream is split and how the client is set up; whatever follows,
-// one read or two must give the same data, answers and state, the answers must stay
-// within what the requests could cause, and nothing may crash.
+// one read or two (each decoded in place) must give the same data, answers and
+// state, the answers must stay within what the requests could cause, and nothing
+// may crash.
 #include "ClientProtocol.h"
 
 #include <algorithm>
@@ -18,14 +19,26 @@ struct Run {
     bool settled = false;
 };
 
-Run run(bool telnet, const SerialSettings& serial, std::span<const std::uint8_t> input, std::size_t split)
+// Two reads, decoded into a buffer or, like the connection's socket reads, each in
+// its own buffer in place.
+Run run(bool telnet, const SerialSettings& serial, std::span<const std::uint8_t> input, std::size_t split, bool inPlace)
 {
     ClientProtocol protocol(telnet, serial);
     Run r;
     protocol.connected(r.answers);
     protocol.setModemLines(true, r.answers);
-    r.events |= protocol.receive(input.first(split), r.data, r.answers);
-    r.events |= protocol.receive(input.subspan(split), r.data, r.answers);
+    for (const std::span<const std::uint8_t> piece : {input.first(split), input.subspan(split)}) {
+        if (!inPlace) {
+            r.events |= protocol.receive(piece, r.data, r.answers);
+            continue;
+        }
+        std::vector<std::uint8_t> read(piece.begin(), piece.end());
+        std::size_t dataSize = 0;
+        r.events |= protocol.receiveInPlace(read, dataSize, r.answers);
+        if (dataSize > read.size())
+            std::abort();
+        r.data.insert(r.data.end(), read.begin(), read.begin() + static_cast<std::ptrdiff_t>(dataSize));
+    }
     protocol.setBaudRate(115200, r.answers);
     r.portControl = protocol.portControl();
     r.settled = protocol.settled();
@@ -44,8 +57,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     const std::span<const std::uint8_t> input(bytes + 2, size - 2);
     const std::size_t split = bytes[1] % (input.size() + 1);
 
-    const Run whole = run(telnet, serial, input, 0);
-    const Run pieces = run(telnet, serial, input, split);
+    const Run whole = run(telnet, serial, input, 0, false);
+    const Run pieces = run(telnet, serial, input, split, true);
     if (whole.data != pieces.data || whole.portControl != pieces.portControl || whole.settled != pieces.settled ||
         whole.events != pieces.events)
         std::abort();
