@@ -28,9 +28,9 @@ void printSettings(int line, const vsp::AdapterProtocol::Settings& s)
     std::printf("line %d: settings: baud %u, data bits %u, parity %s, stop bits %u",
                 line, s.baud.value_or(0), s.dataSize.value_or(0), parityName(s.parity.value_or(0)), s.stopSize.value_or(0));
     if (!s.controls.empty()) {
-        const std::uint8_t c = s.controls.back();
-        std::printf(", last control %u (%s)", c,
-                    c == 8 ? "DTR on" : c == 9 ? "DTR off" : c == 11 ? "RTS on" : c == 12 ? "RTS off" : "other");
+        // "SET-CONTROL 8 (DTR on)" without its name: "8 (DTR on)".
+        const std::string control = vsp::rfc2217::describe({vsp::rfc2217::SetControl, s.controls.back(), {}});
+        std::printf(", last control %s", control.substr(control.find(' ') + 1).c_str());
     }
     std::printf("\n");
     std::fflush(stdout);
