@@ -7,7 +7,7 @@ namespace vsp {
 
 struct AdapterServer::Connection : std::enable_shared_from_this<Connection> {
     Connection(AdapterServer& server, asio::ip::tcp::socket socket, int line)
-        : server(server), socket(std::move(socket)), protocol(server.options_.refuseComPort), line(line)
+        : server(server), socket(std::move(socket)), protocol(server.options_.refuseComPort, server.options_.modemLines), line(line)
     {
     }
 
@@ -39,11 +39,24 @@ struct AdapterServer::Connection : std::enable_shared_from_this<Connection> {
             Line& record = server.lines_[line];
             record.received.insert(record.received.end(), data.begin(), data.end());
             record.settings = protocol.settings();
+            record.commands.insert(record.commands.end(), protocol.commands().begin(), protocol.commands().end());
             server.comPortEnabled_ = protocol.comPortEnabled();
         }
         server.changed_.notify_all();
         if (!reply.empty())
             write(std::move(reply));
+        for (const rfc2217::Message& command : protocol.commands()) {
+            if (server.options_.onCommand)
+                server.options_.onCommand(line, command);
+            if (command.code == rfc2217::PurgeData &&
+                (command.value == rfc2217::purgeReceive || command.value == rfc2217::purgeBoth))
+                held.clear();  // what the line received and the client has not got yet
+        }
+        if (!protocol.flowSuspended() && !held.empty()) {
+            const std::vector<std::uint8_t> released = std::move(held);
+            held.clear();
+            sendData(released);
+        }
         if (protocol.settingsCount() != settingsSeen) {
             settingsSeen = protocol.settingsCount();
             if (server.options_.onSettings)
@@ -55,6 +68,13 @@ struct AdapterServer::Connection : std::enable_shared_from_this<Connection> {
 
     void sendData(const std::vector<std::uint8_t>& data)
     {
+        if (protocol.flowSuspended()) {
+            // Held for the client, up to a bound; beyond it the line loses data as
+            // an overflowing adapter buffer would.
+            const std::size_t take = std::min(maxHeld - std::min(maxHeld, held.size()), data.size());
+            held.insert(held.end(), data.begin(), data.begin() + static_cast<std::ptrdiff_t>(take));
+            return;
+        }
         std::vector<std::uint8_t> bytes;
         if (server.options_.telnet)
             telnet::escape(data, bytes);
@@ -83,6 +103,8 @@ struct AdapterServer::Connection : std::enable_shared_from_this<Connection> {
     AdapterProtocol protocol;
     int line;
     std::uint64_t settingsSeen = 0;
+    static constexpr std::size_t maxHeld = 1 << 20;
+    std::vector<std::uint8_t> held;  // serial data for the client while it suspends the flow
     std::array<std::uint8_t, 16384> buffer{};
 };
 
@@ -244,6 +266,13 @@ AdapterProtocol::Settings AdapterServer::settings(int line) const
     return it == lines_.end() ? AdapterProtocol::Settings() : it->second.settings;
 }
 
+std::vector<rfc2217::Message> AdapterServer::commands(int line) const
+{
+    std::lock_guard lock(mutex_);
+    const auto it = lines_.find(line);
+    return it == lines_.end() ? std::vector<rfc2217::Message>() : it->second.commands;
+}
+
 int AdapterServer::clients() const
 {
     std::lock_guard lock(mutex_);
@@ -275,11 +304,10 @@ bool AdapterServer::waitFor(const std::function<bool()>& pred, std::chrono::mill
 {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (!pred()) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return pred();  // without the lock: pred() takes it through the accessors
         std::unique_lock lock(mutex_);
-        if (changed_.wait_until(lock, std::min(deadline, std::chrono::steady_clock::now() + std::chrono::milliseconds(20))) ==
-                std::cv_status::timeout &&
-            std::chrono::steady_clock::now() >= deadline)
-            return pred();
+        changed_.wait_until(lock, std::min(deadline, std::chrono::steady_clock::now() + std::chrono::milliseconds(20)));
     }
     return true;
 }

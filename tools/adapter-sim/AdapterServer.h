@@ -2,7 +2,10 @@
 // running on its own thread. Each client it serves is a serial line of its own,
 // numbered from 1 in the order the clients connected, so one server can stand for a
 // multi-port adapter. It records the port settings and the serial data of each line
-// and can echo the data back, like a loop-back plug on every line.
+// and can echo the data back, like a loop-back plug on every line. Each line holds
+// its modem lines (looped back or fixed) and notifies the client of their changes,
+// takes break on/off, and holds the data for its client while the client suspends
+// the flow, which PURGE-DATA discards.
 #pragma once
 
 #include "AdapterProtocol.h"
@@ -32,9 +35,13 @@ public:
         // Clients served at once; a client beyond them takes the oldest one's place
         // (with 1, like a single-port adapter that serves the latest client).
         std::size_t lines = 1;
+        // Modem lines held at a fixed level on every line; the others loop back.
+        AdapterProtocol::ModemLines modemLines;
         // Called on the server's thread for every setting of a line, e.g. to print it.
         std::function<void(int line, const AdapterProtocol::Settings&)> onSettings;
         std::function<void(int line, const std::string&)> onEvent;
+        // Called on the server's thread for every COM-PORT-OPTION command a line receives.
+        std::function<void(int line, const rfc2217::Message&)> onCommand;
     };
 
     // Throws std::system_error when the port cannot be listened on (e.g. it is taken).
@@ -65,6 +72,9 @@ public:
     int clients() const;
     bool comPortEnabled() const;
 
+    // Every COM-PORT-OPTION command a line received, in order.
+    std::vector<rfc2217::Message> commands(int line) const;
+
     // Waits until pred() holds (checked whenever something arrives) or the time is up.
     bool waitFor(const std::function<bool()>& pred, std::chrono::milliseconds timeout = std::chrono::seconds(5)) const;
 
@@ -90,6 +100,7 @@ private:
     struct Line {
         std::vector<std::uint8_t> received;
         AdapterProtocol::Settings settings;
+        std::vector<rfc2217::Message> commands;
     };
     std::vector<std::uint8_t> received_;
     AdapterProtocol::Settings settings_;

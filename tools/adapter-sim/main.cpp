@@ -1,11 +1,15 @@
 // adapter-sim: a Telnet-to-serial adapter on a loopback port for a first try of the
 // redirects without hardware. It prints the port settings it receives and echoes
 // every byte back. With --lines N it serves N clients at once, each its own serial
-// line, like a multi-port adapter.
-//   adapter-sim [--port N] [--lines N] [--raw] [--no-echo]
+// line, like a multi-port adapter. Every port command a line receives is logged with
+// its time. DTR loops back to DSR and DCD, RTS to CTS, RI stays low, unless a line
+// is held fixed with --cts/--dsr/--dcd/--ri on|off.
+//   adapter-sim [--port N] [--lines N] [--raw] [--no-echo] [--cts|--dsr|--dcd|--ri on|off]
 #include "AdapterServer.h"
 
+#include <chrono>
 #include <csignal>
+#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -24,12 +28,39 @@ void printSettings(int line, const vsp::AdapterProtocol::Settings& s)
     std::printf("line %d: settings: baud %u, data bits %u, parity %s, stop bits %u",
                 line, s.baud.value_or(0), s.dataSize.value_or(0), parityName(s.parity.value_or(0)), s.stopSize.value_or(0));
     if (!s.controls.empty()) {
-        const std::uint8_t c = s.controls.back();
-        std::printf(", last control %u (%s)", c,
-                    c == 8 ? "DTR on" : c == 9 ? "DTR off" : c == 11 ? "RTS on" : c == 12 ? "RTS off" : "other");
+        // "SET-CONTROL 8 (DTR on)" without its name: "8 (DTR on)".
+        const std::string control = vsp::rfc2217::describe({vsp::rfc2217::SetControl, s.controls.back(), {}});
+        std::printf(", last control %s", control.substr(control.find(' ') + 1).c_str());
     }
     std::printf("\n");
     std::fflush(stdout);
+}
+
+// "12:34:56.789" in UTC, for the command log.
+std::string timeStamp()
+{
+    const auto now = std::chrono::system_clock::now();
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
+    std::tm utc{};
+    gmtime_r(&seconds, &utc);
+    char text[32];
+    std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03d", utc.tm_hour, utc.tm_min, utc.tm_sec, static_cast<int>(ms));
+    return text;
+}
+
+// --cts on / --dsr off ...: the line the option names, or nullptr.
+std::optional<bool>* fixedLine(vsp::AdapterProtocol::ModemLines& lines, const char* option)
+{
+    if (!std::strcmp(option, "--cts"))
+        return &lines.cts;
+    if (!std::strcmp(option, "--dsr"))
+        return &lines.dsr;
+    if (!std::strcmp(option, "--dcd"))
+        return &lines.dcd;
+    if (!std::strcmp(option, "--ri"))
+        return &lines.ri;
+    return nullptr;
 }
 }  // namespace
 
@@ -47,12 +78,20 @@ int main(int argc, char** argv)
             options.telnet = false;
         } else if (!std::strcmp(argv[i], "--no-echo")) {
             options.echo = false;
+        } else if (auto* line = fixedLine(options.modemLines, argv[i]);
+                   line && i + 1 < argc && (!std::strcmp(argv[i + 1], "on") || !std::strcmp(argv[i + 1], "off"))) {
+            *line = !std::strcmp(argv[++i], "on");
         } else {
-            std::fprintf(stderr, "usage: %s [--port N] [--lines N] [--raw] [--no-echo]\n", argv[0]);
+            std::fprintf(stderr, "usage: %s [--port N] [--lines N] [--raw] [--no-echo] [--cts|--dsr|--dcd|--ri on|off]\n",
+                         argv[0]);
             return 2;
         }
     }
     options.onSettings = printSettings;
+    options.onCommand = [](int line, const vsp::rfc2217::Message& command) {
+        std::printf("%s line %d: %s\n", timeStamp().c_str(), line, vsp::rfc2217::describe(command).c_str());
+        std::fflush(stdout);
+    };
     options.onEvent = [](int line, const std::string& event) {
         std::printf("line %d: %s\n", line, event.c_str());
         std::fflush(stdout);
