@@ -3,6 +3,7 @@
 // a simulated adapter and back, and the title says so.
 #include "AdapterServer.h"
 #include "support/RawPort.h"
+#include "support/PortableInstall.h"
 #include "support/TestFolder.h"
 #include "support/WaitFor.h"
 
@@ -64,12 +65,8 @@ TEST(EndToEnd, AConfigurationOnTheCommandLineComesUpLive)
 {
     TestFolder folder;
     // A portable install of its own: the program and its device library in one folder.
-    const QString bin = QFileInfo(QUORLINVCP_PROGRAM).absolutePath();
-    const QString install = folder.path("install");
-    QDir().mkpath(install);
-    for (const QString& name : QDir(bin).entryList({"quorlinvcp", "libvspdevices.so*"}, QDir::Files | QDir::System))
-        ASSERT_TRUE(QFile::copy(bin + "/" + name, install + "/" + name)) << name.toStdString();
-    QFile::setPermissions(install + "/quorlinvcp", QFile::permissions(bin + "/quorlinvcp"));
+    const QString install = makePortableInstall(folder.path("install"));
+    ASSERT_FALSE(install.isEmpty()) << "the program could not be copied";
 
     vsp::AdapterServer adapter({.echo = true});
     const QString config = folder.path("bench lab.qlc");  // a space in the name, quoted on the command line

@@ -3,6 +3,7 @@
 // the panel is there, Hide puts it into the notification area and a left click on
 // the icon must bring the window back normal and active, every time.
 #include "support/MainWindowFixture.h"
+#include "support/PortableInstall.h"
 #include "support/TestFolder.h"
 #include "support/WaitFor.h"
 
@@ -175,12 +176,8 @@ TEST(TrayAppearsLater, AfterTheMinimizedFallbackTheIconStillBringsTheWindowBackN
 
     // A portable install of its own, set to start hidden.
     TestFolder folder;
-    const QString bin = QFileInfo(QUORLINVCP_PROGRAM).absolutePath();
-    const QString install = folder.path("install");
-    QDir().mkpath(install);
-    for (const QString& name : QDir(bin).entryList({"quorlinvcp", "libvspdevices.so*"}, QDir::Files | QDir::System))
-        ASSERT_TRUE(QFile::copy(bin + "/" + name, install + "/" + name)) << name.toStdString();
-    QFile::setPermissions(install + "/quorlinvcp", QFile::permissions(bin + "/quorlinvcp"));
+    const QString install = makePortableInstall(folder.path("install"));
+    ASSERT_FALSE(install.isEmpty()) << "the program could not be copied";
     writeFile(install + "/Settings.ini", "[QuorlinVCP]\r\nLoadInSysTray=1\r\n");
 
     QProcessEnvironment env = desktop.environment();
