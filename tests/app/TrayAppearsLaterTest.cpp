@@ -5,6 +5,7 @@
 #include "support/MainWindowFixture.h"
 #include "support/PortableInstall.h"
 #include "support/TestFolder.h"
+#include "support/VirtualDisplay.h"
 #include "support/WaitFor.h"
 
 #include <QDir>
@@ -36,33 +37,33 @@ public:
 
     Desktop()
     {
-        for (int n = 300 + static_cast<int>(::getpid() % 200); n < 700 && display_.isEmpty(); n += 11) {
-            if (QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n)) || QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(n)))
-                continue;
-            start(server_, "Xvfb", {QStringLiteral(":%1").arg(n), "-nolisten", "tcp", "-screen", "0", "1024x768x24"});
-            if (waitFor([n] { return QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n)); }, 5000))
-                display_ = QStringLiteral(":%1").arg(n);
-        }
-        // The server takes connections a little after its socket appears.
-        if (display_.isEmpty() || !waitFor([this] { return run("xprop", {"-root", "_NET_SUPPORTING_WM_CHECK"}).contains("_NET"); }))
+        if (display_.name().isEmpty())
             return;
+        // The server takes connections once it has announced its number.
         start(windowManager_, "openbox", {});
-        managed_ = waitFor([this] { return run("xprop", {"-root", "_NET_SUPPORTING_WM_CHECK"}).contains("window id"); }, 30000);
+        waitFor([this] { return windowManager_.state() != QProcess::Running || isManaged(); }, 30000);
+        managed_ = isManaged();
     }
     ~Desktop()
     {
-        for (QProcess* p : {&panel_, &windowManager_, &server_}) {
+        for (QProcess* p : {&panel_, &windowManager_}) {
             p->terminate();
             p->waitForFinished(3000);
         }
     }
     bool ready() const { return managed_; }
+    bool isManaged() const { return run("xprop", {"-root", "_NET_SUPPORTING_WM_CHECK"}).contains("window id"); }
+    // Why the desktop did not come up: what the server and the window manager said.
+    std::string failure()
+    {
+        return QStringLiteral("display \"%1\": %2; window manager: %3")
+            .arg(display_.name(), display_.errors(), QString::fromLocal8Bit(windowManager_.readAllStandardError()))
+            .toStdString();
+    }
     QProcessEnvironment environment() const
     {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.remove("QT_QPA_PLATFORM");
+        QProcessEnvironment env = display_.environment();
         env.remove("DBUS_SESSION_BUS_ADDRESS");  // the notification area is the panel's, not a session bus's
-        env.insert("DISPLAY", display_);
         return env;
     }
 
@@ -128,15 +129,13 @@ public:
 private:
     void start(QProcess& process, const char* program, const QStringList& arguments)
     {
-        if (!display_.isEmpty())
-            process.setProcessEnvironment(environment());
+        process.setProcessEnvironment(environment());
         process.start(QString::fromLatin1(program), arguments);
         process.waitForStarted(5000);
     }
 
-    QString display_;
+    VirtualDisplay display_;
     bool managed_ = false;
-    QProcess server_;
     QProcess windowManager_;
     QProcess panel_;
 };
@@ -172,7 +171,7 @@ TEST(TrayAppearsLater, AfterTheMinimizedFallbackTheIconStillBringsTheWindowBackN
     if (const QStringList missing = Desktop::missingTools(); !missing.isEmpty())
         GTEST_SKIP() << "not installed (scripts/setup installs them): " << missing.join(' ').toStdString();
     Desktop desktop;
-    ASSERT_TRUE(desktop.ready()) << "no virtual display with a window manager";
+    ASSERT_TRUE(desktop.ready()) << "no virtual display with a window manager: " << desktop.failure();
 
     // A portable install of its own, set to start hidden.
     TestFolder folder;
