@@ -70,6 +70,7 @@ void Library::release()
     work_.reset();
     io_->stop();
     thread_.join();
+    openWatch_.reset();
     io_.reset();  // drops what is left of closed ports and connections
     unlockPortDirectory(portLock_);
     portLock_ = -1;
@@ -115,9 +116,12 @@ void Library::bringUp(Device& device)
         }
         device.session->start();
     } else {
-        // The terminal starts at the redirect's baud rate, as the adapter will.
-        const std::uint32_t baud = partner ? partner->client->serial.baud : SerialSettings().baud;
-        device.port = VirtualPort::create(*io_, portDirectory_ + "/" + vspdevices::portLinkName(device.com), baud);
+        // The terminal starts at the redirect's baud rate and stop bits, as the adapter will.
+        const SerialSettings serial = partner ? partner->client->serial : SerialSettings();
+        if (!openWatch_)
+            openWatch_ = PortOpenWatch::create(*io_);
+        device.port = VirtualPort::create(*io_, openWatch_, portDirectory_ + "/" + vspdevices::portLinkName(device.com),
+                                          serial.baud, serial.stopBits);
         if (device.port && partner && partner->session) {
             device.port->setListener(partner->session);
             partner->session->attachPort(device.port);
