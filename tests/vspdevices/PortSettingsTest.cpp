@@ -179,7 +179,7 @@ TEST_F(PortSettings, AnInputFlushDiscardsWhatTheProgramHadNotReadAndPurgesTheAda
     EXPECT_EQ(changes(), (std::vector<std::string>{"PURGE-DATA 1 (receive buffer)", "PURGE-DATA 3 (both buffers)"}));
 }
 
-TEST_F(PortSettings, TheFirstByteAfterOpeningRaisesTheLinesWithItAndAProbeRaisesNone)
+TEST_F(PortSettings, BytesFlowBothWaysFromTheMomentOfOpeningAndAProbeRaisesNoLine)
 {
     startRedirect("19200,1,8,1,0,0", {.echo = true});
     ASSERT_TRUE(logged(6));  // the settings, DTR and RTS off
@@ -187,8 +187,11 @@ TEST_F(PortSettings, TheFirstByteAfterOpeningRaisesTheLinesWithItAndAProbeRaises
         SerialApp probe(portPath(5));
         setTermios(probe, [](termios&) {});  // reads and sets the settings unchanged
     }
-    // The byte confirms the open: DTR and RTS go up with it, not a timer later.
+    // What the adapter sends right after the open reaches the application.
     SerialApp app(portPath(5));
+    adapter->send({'h', 'i'});
+    EXPECT_EQ(app.read(2), (Bytes{'h', 'i'}));
+    // The first byte confirms the open: DTR and RTS go up with it, not a timer later.
     app.write({'x'});
     EXPECT_EQ(app.read(1), Bytes{'x'});
     EXPECT_EQ(changes(), (std::vector<std::string>{"SET-CONTROL 9 (DTR off)", "SET-CONTROL 12 (RTS off)",

@@ -271,6 +271,8 @@ void VirtualPort::discardTerminalInput()
 
 void VirtualPort::write(std::span<const std::uint8_t> data)
 {
+    if (state_ == State::Closed && !closed_ && !data.empty())
+        onOpenOrClose();  // an application that just opened the port, its notice still on its way, gets these
     if (closed_ || state_ == State::Closed || data.empty())
         return;
     // Bytes already queued go first; otherwise the terminal takes what it has room

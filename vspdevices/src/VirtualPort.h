@@ -8,11 +8,12 @@
 //    reports every tcsetattr and every tcflush of the application as a status byte
 //    among the data, ahead of bytes still queued. Data packets start with a 0 byte,
 //    skipped in place. A change of speed, stop bits or flow control goes to the
-//    listener as it happens: bytes read after it were written after it. An
+//    listener as it happens, so every byte written after it comes after it (bytes
+//    written before it and still queued come after it too, as on a UART). An
 //    application that clears EXTPROC (setting c_lflag wholesale) is still seen that
 //    once; the port then sets EXTPROC again from the master so later changes keep
 //    being reported.
-//  - Bytes the application writes are passed on as soon as it opens the port. The
+//  - Bytes pass both ways as soon as the application opens the port. The
 //    open itself (portOpened, which raises DTR/RTS) is confirmed only when the
 //    application writes, changes a setting or flushes, or once it has held the port
 //    for openConfirmDelay, whichever comes first: a probe that opens and closes the
@@ -52,8 +53,8 @@ public:
     virtual void portOpened() = 0;
     virtual void portClosed() = 0;
     virtual void portData(std::span<const std::uint8_t> data) = 0;
-    // The application changed the settings; bytes it wrote before come before this
-    // call, bytes written after come after it.
+    // The application changed the settings; every byte it wrote after the change
+    // comes after this call.
     virtual void portSettingsChanged(const PortSettings& now, const PortSettings& before) = 0;
     // The application flushed: input, what it had not read yet (already discarded by
     // the port); output, what it wrote and was not sent yet.
