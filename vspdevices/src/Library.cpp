@@ -32,7 +32,19 @@ Library::~Library()
     if (!thread_.joinable())
         return;
     if (owner_ != ::getpid()) {
-        thread_.detach();  // a forked child: the thread and the ports belong to its parent
+        // A forked child: the thread and the ports belong to its parent. Destroying
+        // them here would remove the parent's links and its ports' open watches
+        // (shared with the parent), so the child, which is ending, leaves them be.
+        thread_.detach();
+        struct LeftToTheParent {
+            std::vector<Device> devices;
+            std::shared_ptr<PortOpenWatch> openWatch;
+            std::optional<asio::executor_work_guard<asio::io_context::executor_type>> work;
+            asio::io_context* io;
+        };
+        static const LeftToTheParent* const left =  // reachable, never destroyed
+            new LeftToTheParent{std::move(devices_), std::move(openWatch_), std::move(work_), io_.release()};
+        static_cast<void>(left);
         return;
     }
     release();
