@@ -124,7 +124,9 @@ void VirtualPort::onOpenOrClose()
     state_ = State::Opening;
     confirmTimer_.expires_after(openConfirmDelay);
     confirmTimer_.async_wait([weak = weak_from_this()](const asio::error_code& error) {
-        if (auto self = weak.lock(); self && !error)
+        // Still held: a probe that has left is not confirmed, however late its
+        // close is read.
+        if (auto self = weak.lock(); self && !error && self->heldOpen())
             self->confirmOpen();
     });
     startReading();
