@@ -3,6 +3,13 @@
 #include "support/ChildProcess.h"
 #include "support/LibraryFixture.h"
 
+#include "AdapterServer.h"
+#include "support/SerialApp.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
 #include <filesystem>
 
 namespace {
@@ -38,6 +45,31 @@ TEST_F(LibraryProcess, AProcessThatExitsWithoutReleaseEndsCleanlyAndRemovesItsPo
     EXPECT_EQ(runChild("exit-without-release"), 0);
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(portPath(5))));
     EXPECT_EQ(vsp_initialize(), 1);
+}
+
+// A forked child that exits normally runs the library's static destructor; the
+// ports, their links and their watches are the parent's and must stay as they are.
+TEST_F(LibraryProcess, AForkedChildThatExitsLeavesTheParentsPortsWorking)
+{
+    vsp::AdapterServer adapter({});
+    ASSERT_GE(vsp_createDevice("Connector", "5;0"), 0);
+    ASSERT_GE(vsp_createDevice("TcpClient", client(adapter.port(), 5).c_str()), 0);
+    ASSERT_EQ(vsp_startEmulation(), 1);
+    ASSERT_TRUE(adapter.waitFor([&] { return adapter.clients() == 1; }));
+
+    const pid_t child = ::fork();
+    if (child == 0)
+        std::exit(0);
+    int status = -1;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status));  // not its status: a leak checker counts what the child inherited
+
+    EXPECT_TRUE(std::filesystem::is_symlink(portPath(5)));
+    SerialApp app(portPath(5));
+    app.write({'x'});
+    EXPECT_TRUE(adapter.waitFor([&] { return adapter.receivedCount() == 1; }));
+    adapter.send({'y'});
+    EXPECT_EQ(app.read(1), std::vector<std::uint8_t>{'y'});
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 #include "PtyTermios.h"
 
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <termios.h>
@@ -59,6 +60,55 @@ TEST(PtyTermios, AnyOtherRateStillRoundTripsAndAnApplicationsChangeIsSeen)
     ASSERT_EQ(::tcsetattr(pty.slave, TCSANOW, &t), 0);
     EXPECT_EQ(terminalSpeed(pty.master), 57600u);
     EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));  // still raw
+}
+
+// What the port relies on from the kernel: with packet mode and EXTPROC, every
+// tcsetattr and tcflush of the slave is reported to the master, ahead of the bytes
+// still queued, and a master can put EXTPROC back after a program cleared it.
+TEST(PtyTermios, TheMasterHearsOfEverySettingAndFlushOfTheSlave)
+{
+    Pty pty;
+    ASSERT_GE(pty.slave, 0);
+    ASSERT_TRUE(reportSettingChanges(pty.master));
+    auto readMaster = [&] {
+        std::vector<unsigned char> packet(64);
+        const ssize_t n = ::read(pty.master, packet.data(), packet.size());
+        packet.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+        return packet;
+    };
+    using Packet = std::vector<unsigned char>;
+    EXPECT_EQ(readMaster(), Packet{TIOCPKT_IOCTL});  // our own setting
+
+    termios t{};
+    ASSERT_EQ(::tcgetattr(pty.slave, &t), 0);
+    ASSERT_EQ(::write(pty.slave, "a", 1), 1);
+    ::cfsetspeed(&t, B9600);
+    t.c_cflag |= CSTOPB | CRTSCTS;
+    ASSERT_EQ(::tcsetattr(pty.slave, TCSANOW, &t), 0);
+    EXPECT_EQ(readMaster(), Packet{TIOCPKT_IOCTL});  // before the byte written ahead of it
+    EXPECT_EQ(readMaster(), (Packet{TIOCPKT_DATA, 'a'}));
+    const auto settings = terminalSettings(pty.master);
+    ASSERT_TRUE(settings);
+    EXPECT_EQ(settings->baud, 9600u);
+    EXPECT_TRUE(settings->twoStopBits);
+    EXPECT_TRUE(settings->rtsCts);
+
+    ASSERT_EQ(::tcflush(pty.slave, TCIFLUSH), 0);
+    EXPECT_EQ(readMaster(), Packet{TIOCPKT_FLUSHREAD});
+    ASSERT_EQ(::tcflush(pty.slave, TCOFLUSH), 0);
+    EXPECT_EQ(readMaster(), Packet{TIOCPKT_FLUSHWRITE});
+
+    t.c_lflag = 0;  // EXTPROC cleared: this change is the last one reported
+    ASSERT_EQ(::tcsetattr(pty.slave, TCSANOW, &t), 0);
+    EXPECT_EQ(readMaster(), Packet{TIOCPKT_IOCTL});
+    EXPECT_FALSE(terminalSettings(pty.master)->reported);
+    ASSERT_TRUE(reportSettingChanges(pty.master));
+    EXPECT_EQ(readMaster(), Packet{TIOCPKT_IOCTL});
+    ::cfsetspeed(&t, B4800);
+    t.c_lflag = 0;
+    ASSERT_EQ(::tcsetattr(pty.slave, TCSANOW, &t), 0);
+    EXPECT_EQ(readMaster(), Packet{TIOCPKT_IOCTL});
+    EXPECT_EQ(terminalSettings(pty.master)->baud, 4800u);
 }
 
 }  // namespace

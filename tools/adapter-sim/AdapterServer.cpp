@@ -28,24 +28,44 @@ struct AdapterServer::Connection : std::enable_shared_from_this<Connection> {
     {
         std::vector<std::uint8_t> data;
         std::vector<std::uint8_t> reply;
-        if (server.options_.telnet)
-            protocol.receive({buffer.data(), n}, data, reply);
-        else
+        std::vector<rfc2217::Message> commands;
+        std::vector<std::size_t> dataBefore;  // each command's place among the data
+        if (server.options_.telnet) {
+            // Decoded in pieces that end after each IAC SE, so that every command
+            // of a piece follows its data. (An IAC SE inside data only makes one
+            // more piece.)
+            std::span<const std::uint8_t> input(buffer.data(), n);
+            while (!input.empty()) {
+                std::size_t cut = input.size();
+                for (std::size_t i = 0; i + 1 < input.size(); ++i)
+                    if (input[i] == telnet::IAC && input[i + 1] == telnet::SE) {
+                        cut = i + 2;
+                        break;
+                    }
+                protocol.receive(input.first(cut), data, reply);
+                commands.insert(commands.end(), protocol.commands().begin(), protocol.commands().end());
+                dataBefore.resize(commands.size(), data.size());
+                input = input.subspan(cut);
+            }
+        } else {
             data.assign(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(n));
+        }
         {
             std::lock_guard lock(server.mutex_);
             server.received_.insert(server.received_.end(), data.begin(), data.end());
             server.settings_ = protocol.settings();
             Line& record = server.lines_[line];
+            for (const std::size_t before : dataBefore)
+                record.dataBeforeCommands.push_back(record.received.size() + before);
             record.received.insert(record.received.end(), data.begin(), data.end());
             record.settings = protocol.settings();
-            record.commands.insert(record.commands.end(), protocol.commands().begin(), protocol.commands().end());
+            record.commands.insert(record.commands.end(), commands.begin(), commands.end());
             server.comPortEnabled_ = protocol.comPortEnabled();
         }
         server.changed_.notify_all();
         if (!reply.empty())
             write(std::move(reply));
-        for (const rfc2217::Message& command : protocol.commands()) {
+        for (const rfc2217::Message& command : commands) {
             if (server.options_.onCommand)
                 server.options_.onCommand(line, command);
             if (command.code == rfc2217::PurgeData &&
@@ -271,6 +291,13 @@ std::vector<rfc2217::Message> AdapterServer::commands(int line) const
     std::lock_guard lock(mutex_);
     const auto it = lines_.find(line);
     return it == lines_.end() ? std::vector<rfc2217::Message>() : it->second.commands;
+}
+
+std::vector<std::size_t> AdapterServer::dataBeforeCommands(int line) const
+{
+    std::lock_guard lock(mutex_);
+    const auto it = lines_.find(line);
+    return it == lines_.end() ? std::vector<std::size_t>() : it->second.dataBeforeCommands;
 }
 
 int AdapterServer::clients() const

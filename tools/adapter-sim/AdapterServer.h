@@ -74,6 +74,8 @@ public:
 
     // Every COM-PORT-OPTION command a line received, in order.
     std::vector<rfc2217::Message> commands(int line) const;
+    // For each of those commands, how many data bytes the line had received before it.
+    std::vector<std::size_t> dataBeforeCommands(int line) const;
 
     // Waits until pred() holds (checked whenever something arrives) or the time is up.
     bool waitFor(const std::function<bool()>& pred, std::chrono::milliseconds timeout = std::chrono::seconds(5)) const;
@@ -101,6 +103,7 @@ private:
         std::vector<std::uint8_t> received;
         AdapterProtocol::Settings settings;
         std::vector<rfc2217::Message> commands;
+        std::vector<std::size_t> dataBeforeCommands;
     };
     std::vector<std::uint8_t> received_;
     AdapterProtocol::Settings settings_;

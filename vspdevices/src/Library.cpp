@@ -32,7 +32,19 @@ Library::~Library()
     if (!thread_.joinable())
         return;
     if (owner_ != ::getpid()) {
-        thread_.detach();  // a forked child: the thread and the ports belong to its parent
+        // A forked child: the thread and the ports belong to its parent. Destroying
+        // them here would remove the parent's links and its ports' open watches
+        // (shared with the parent), so the child, which is ending, leaves them be.
+        thread_.detach();
+        struct LeftToTheParent {
+            std::vector<Device> devices;
+            std::shared_ptr<PortOpenWatch> openWatch;
+            std::optional<asio::executor_work_guard<asio::io_context::executor_type>> work;
+            asio::io_context* io;
+        };
+        static const LeftToTheParent* const left =  // reachable, never destroyed
+            new LeftToTheParent{std::move(devices_), std::move(openWatch_), std::move(work_), io_.release()};
+        static_cast<void>(left);
         return;
     }
     release();
@@ -70,6 +82,7 @@ void Library::release()
     work_.reset();
     io_->stop();
     thread_.join();
+    openWatch_.reset();
     io_.reset();  // drops what is left of closed ports and connections
     unlockPortDirectory(portLock_);
     portLock_ = -1;
@@ -115,9 +128,12 @@ void Library::bringUp(Device& device)
         }
         device.session->start();
     } else {
-        // The terminal starts at the redirect's baud rate, as the adapter will.
-        const std::uint32_t baud = partner ? partner->client->serial.baud : SerialSettings().baud;
-        device.port = VirtualPort::create(*io_, portDirectory_ + "/" + vspdevices::portLinkName(device.com), baud);
+        // The terminal starts at the redirect's baud rate and stop bits, as the adapter will.
+        const SerialSettings serial = partner ? partner->client->serial : SerialSettings();
+        if (!openWatch_)
+            openWatch_ = PortOpenWatch::create(*io_);
+        device.port = VirtualPort::create(*io_, openWatch_, portDirectory_ + "/" + vspdevices::portLinkName(device.com),
+                                          serial.baud, serial.stopBits);
         if (device.port && partner && partner->session) {
             device.port->setListener(partner->session);
             partner->session->attachPort(device.port);

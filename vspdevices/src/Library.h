@@ -84,6 +84,7 @@ private:
 
     std::mutex callMutex_;  // one operation at a time, whichever thread calls
     std::unique_ptr<asio::io_context> io_;
+    std::shared_ptr<PortOpenWatch> openWatch_;  // shared by every port, made with the first
     std::optional<asio::executor_work_guard<asio::io_context::executor_type>> work_;
     std::thread thread_;
     std::string portDirectory_;

@@ -34,7 +34,7 @@ tcflag_t speedConstant(std::uint32_t baud)
 
 }  // namespace
 
-bool makeRawWithSpeed(int fd, std::uint32_t baud)
+bool makeRawWithSpeed(int fd, std::uint32_t baud, bool twoStopBits)
 {
     termios2 t{};
     if (ioctl(fd, TCGETS2, &t) != 0)
@@ -45,6 +45,10 @@ bool makeRawWithSpeed(int fd, std::uint32_t baud)
     t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CBAUD | (CBAUD << IBSHIFT));
     const tcflag_t speed = speedConstant(baud);
     t.c_cflag |= CS8 | CREAD | CLOCAL | speed | (speed << IBSHIFT);
+    if (twoStopBits)
+        t.c_cflag |= CSTOPB;
+    else
+        t.c_cflag &= ~static_cast<tcflag_t>(CSTOPB);
     t.c_ispeed = baud;
     t.c_ospeed = baud;
     t.c_cc[VMIN] = 1;
@@ -58,6 +62,33 @@ std::optional<std::uint32_t> terminalSpeed(int fd)
     if (ioctl(fd, TCGETS2, &t) != 0)
         return std::nullopt;
     return t.c_ospeed;
+}
+
+std::optional<TerminalSettings> terminalSettings(int fd)
+{
+    termios2 t{};
+    if (ioctl(fd, TCGETS2, &t) != 0)
+        return std::nullopt;
+    return TerminalSettings{.baud = t.c_ospeed,
+                            .twoStopBits = (t.c_cflag & CSTOPB) != 0,
+                            .rtsCts = (t.c_cflag & CRTSCTS) != 0,
+                            .xonOutput = (t.c_iflag & IXON) != 0,
+                            .xonInput = (t.c_iflag & IXOFF) != 0,
+                            .reported = (t.c_lflag & EXTPROC) != 0};
+}
+
+bool reportSettingChanges(int master)
+{
+    int on = 1;
+    if (ioctl(master, TIOCPKT, &on) != 0)
+        return false;
+    termios2 t{};
+    if (ioctl(master, TCGETS2, &t) != 0)
+        return false;
+    if (t.c_lflag & EXTPROC)
+        return true;
+    t.c_lflag |= EXTPROC;
+    return ioctl(master, TCSETS2, &t) == 0;
 }
 
 }  // namespace vsp

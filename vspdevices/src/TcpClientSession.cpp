@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <concepts>
 #include <string>
+#include <utility>
 
 namespace vsp {
 namespace {
@@ -182,17 +183,28 @@ void TcpClientSession::onConnected()
         negotiationTimer_.expires_after(negotiationWait);
         negotiationTimer_.async_wait(guarded([this](const asio::error_code& error) {
             if (!error && state_ == State::Negotiating)
-                state_ = State::Up;
+                becomeUp();
         }));
+    } else {
+        becomeUp();
     }
+    startReading();
+    if (!wantsConnection())
+        hangUp();  // on demand, the application left while connecting: send what it wrote, then close
+}
+
+// Negotiated: the port's settings went out first, now the bytes that waited for them.
+void TcpClientSession::becomeUp()
+{
+    state_ = State::Up;
+    negotiationTimer_.cancel();
     if (!preConnect_.empty()) {
         std::vector<std::uint8_t> waiting;
         waiting.swap(preConnect_);
         sendData(waiting);
     }
-    startReading();
-    if (!wantsConnection())
-        hangUp();  // on demand, the application left while connecting: send what it wrote, then close
+    if (std::exchange(hangUpWhenUp_, false) && !wantsConnection())
+        hangUp();
 }
 
 void TcpClientSession::fail(const std::error_code& error, const std::string& during)
@@ -223,6 +235,10 @@ void TcpClientSession::fail(FailureKind kind, std::string text)
 
 void TcpClientSession::hangUp()
 {
+    if (state_ == State::Negotiating && !preConnect_.empty()) {
+        hangUpWhenUp_ = true;  // the bytes wait for the settings, then the connection ends
+        return;
+    }
     if (!outgoing_.empty()) {
         state_ = State::Closing;
         return;
@@ -252,6 +268,7 @@ void TcpClientSession::leaveConnection()
     connectTimer_.cancel();
     negotiationTimer_.cancel();
     flow_.reading = false;
+    hangUpWhenUp_ = false;
     outgoing_ = WriteQueue();  // the closed socket's write in flight keeps its own buffer
     updatePortPause();
 }
@@ -283,11 +300,9 @@ void TcpClientSession::onReceived(std::size_t size)
         // Decoded in the read buffer itself: the serial data ends up at its front.
         answer_.clear();
         const unsigned events = protocol_.receiveInPlace(bytes, dataSize, answer_);
-        if ((events & ClientProtocol::PortControlSettled) && state_ == State::Negotiating) {
-            state_ = State::Up;
-            negotiationTimer_.cancel();
-        }
-        sendRaw(answer_);
+        sendRaw(answer_);  // the settings, once the adapter agrees to port control
+        if ((events & ClientProtocol::PortControlSettled) && state_ == State::Negotiating)
+            becomeUp();
     }
     counters_.fromAdapter += dataSize;
     if (port && dataSize > 0)
@@ -297,6 +312,7 @@ void TcpClientSession::onReceived(std::size_t size)
 
 void TcpClientSession::portOpened()
 {
+    hangUpWhenUp_ = false;
     if (state_ == State::Closing)
         state_ = State::Up;
     else if (state_ == State::Idle && wantsConnection())
@@ -351,12 +367,52 @@ void TcpClientSession::flushGathered()
     gathered_.clear();
 }
 
-void TcpClientSession::portSpeedChanged(std::uint32_t baud)
+namespace {
+std::uint8_t outboundFlowCode(PortSettings::Flow flow)
 {
-    settings_.serial.baud = baud;
-    std::vector<std::uint8_t> bytes;
-    protocol_.setBaudRate(baud, bytes);
-    sendRaw(bytes);
+    using Flow = PortSettings::Flow;
+    return flow == Flow::Hardware ? rfc2217::flowHardware : flow == Flow::XonXoff ? rfc2217::flowXonXoff : rfc2217::flowNone;
+}
+
+std::uint8_t inboundFlowCode(PortSettings::Flow flow)
+{
+    using Flow = PortSettings::Flow;
+    return flow == Flow::Hardware ? rfc2217::inboundFlowHardware
+           : flow == Flow::XonXoff ? rfc2217::inboundFlowXonXoff
+                                   : rfc2217::inboundFlowNone;
+}
+}  // namespace
+
+void TcpClientSession::portSettingsChanged(const PortSettings& now, const PortSettings& before)
+{
+    flushGathered();  // bytes written before the change go at the old settings
+    std::vector<std::uint8_t> commands;
+    if (now.baud != before.baud) {
+        settings_.serial.baud = now.baud;
+        protocol_.setBaudRate(now.baud, commands);
+    }
+    if (now.stopBits != before.stopBits) {
+        settings_.serial.stopBits = now.stopBits;
+        protocol_.setStopSize(now.stopBits, commands);
+    }
+    if (now.outbound != before.outbound)
+        protocol_.setFlowControl(outboundFlowCode(now.outbound), commands);
+    if (now.inbound != before.inbound)
+        protocol_.setFlowControl(inboundFlowCode(now.inbound), commands);
+    sendRaw(commands);
+}
+
+void TcpClientSession::portFlushed(bool input, bool output)
+{
+    if (output) {
+        // Not sent yet, so not sent at all; what the socket already took is on its way.
+        gatherTimer_.cancel();
+        gathered_.clear();
+        preConnect_.clear();
+    }
+    std::vector<std::uint8_t> command;
+    protocol_.purge(input && output ? rfc2217::purgeBoth : input ? rfc2217::purgeReceive : rfc2217::purgeTransmit, command);
+    sendRaw(command);
 }
 
 void TcpClientSession::portDrained()
@@ -368,7 +424,8 @@ void TcpClientSession::sendData(std::span<const std::uint8_t> data)
 {
     if (state_ == State::Stopped)
         return;
-    if (!connected()) {
+    if (state_ != State::Up && state_ != State::Closing) {
+        // Not connected, or the adapter has not had the port's settings yet.
         const std::size_t room = preConnectLimit - std::min(preConnectLimit, preConnect_.size());
         const std::size_t kept = std::min(room, data.size());
         preConnect_.insert(preConnect_.end(), data.begin(), data.begin() + static_cast<std::ptrdiff_t>(kept));

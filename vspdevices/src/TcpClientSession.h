@@ -43,8 +43,14 @@
 //    cannot make answers pile up), until it drains below socketLowWater;
 //  - the application does not read (VirtualPort::highWater waiting): the socket
 //    is not read and TCP slows the adapter down;
-//  - up to preConnectLimit written before the connection is up wait for it; beyond
+//  - up to preConnectLimit written before the connection is up and negotiated wait
+//    for it (so the adapter has the port's settings before its first byte); beyond
 //    that bytes are dropped and counted.
+//
+// The application's settings (speed, stop bits, flow control) and flushes go out
+// as commands in the order they came among its bytes: bytes gathered before a change
+// are sent before its command. A flush of the output discards what is gathered and
+// not sent yet.
 #pragma once
 
 #include "ClientProtocol.h"
@@ -113,7 +119,8 @@ public:
     void portOpened() override;
     void portClosed() override;
     void portData(std::span<const std::uint8_t> data) override;
-    void portSpeedChanged(std::uint32_t baud) override;
+    void portSettingsChanged(const PortSettings& now, const PortSettings& before) override;
+    void portFlushed(bool input, bool output) override;
     void portDrained() override;
 
 private:
@@ -132,6 +139,7 @@ private:
     void onReceived(std::size_t size);
     void flushGathered();
     void sendData(std::span<const std::uint8_t> data);
+    void becomeUp();
     void sendRaw(std::span<const std::uint8_t> bytes);
     void startWriting();
     void updatePortPause();
@@ -154,6 +162,7 @@ private:
     std::chrono::steady_clock::time_point attemptStarted_;
     std::chrono::steady_clock::time_point connectedAt_;
     bool everConnected_ = false;
+    bool hangUpWhenUp_ = false;  // on demand, the application left during negotiation
     Failure lastFailure_;
     Counters counters_;
 

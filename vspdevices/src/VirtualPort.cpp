@@ -6,13 +6,29 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
 namespace vsp {
+namespace {
 
-std::shared_ptr<VirtualPort> VirtualPort::create(asio::io_context& io, const std::string& linkPath, std::uint32_t baud)
+PortSettings portSettings(const TerminalSettings& t)
 {
+    using Flow = PortSettings::Flow;
+    return {.baud = t.baud,
+            .stopBits = static_cast<std::uint8_t>(t.twoStopBits ? 2 : 1),
+            .outbound = t.rtsCts ? Flow::Hardware : t.xonOutput ? Flow::XonXoff : Flow::None,
+            .inbound = t.rtsCts ? Flow::Hardware : t.xonInput ? Flow::XonXoff : Flow::None};
+}
+
+}  // namespace
+
+std::shared_ptr<VirtualPort> VirtualPort::create(asio::io_context& io, std::shared_ptr<PortOpenWatch> watch,
+                                                 const std::string& linkPath, std::uint32_t baud, std::uint8_t stopBits)
+{
+    if (!watch)
+        return nullptr;
     const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     if (master < 0)
         return nullptr;
@@ -24,21 +40,38 @@ std::shared_ptr<VirtualPort> VirtualPort::create(asio::io_context& io, const std
     // Opening and closing the slave once sets the settings and puts the master in
     // its hang-up state, which is how the port tells that no application holds it.
     const int slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
-    const bool configured = slave >= 0 && makeRawWithSpeed(slave, baud);
+    const bool configured = slave >= 0 && makeRawWithSpeed(slave, baud, stopBits == 2);
     if (slave >= 0)
         ::close(slave);
-    if (!configured || !createPortLink(linkPath, name)) {
+    if (!configured || !reportSettingChanges(master)) {
         ::close(master);
         return nullptr;
     }
-    std::shared_ptr<VirtualPort> port(new VirtualPort(io, master, linkPath, name));
-    port->lastSpeed_ = baud;
-    port->watch();
+    std::shared_ptr<VirtualPort> port(new VirtualPort(io, std::move(watch), master, linkPath, name));
+    port->drainBriefUse();  // the status of our own EXTPROC setting
+    if (const auto settings = terminalSettings(master))
+        port->settings_ = portSettings(*settings);
+    // Watched before the link exists, so no open through it goes unseen.
+    port->watchId_ = port->watch_->add(name, [weak = port->weak_from_this()] {
+        if (const auto self = weak.lock())
+            self->onOpenOrClose();
+    });
+    if (port->watchId_ < 0 || !createPortLink(linkPath, name)) {
+        port->closed_ = true;  // the link is not ours to remove
+        port->watch_->remove(port->watchId_);
+        return nullptr;
+    }
     return port;
 }
 
-VirtualPort::VirtualPort(asio::io_context& io, int master, std::string linkPath, std::string terminal)
-    : master_(io, master), masterFd_(master), timer_(io), linkPath_(std::move(linkPath)), terminal_(std::move(terminal))
+VirtualPort::VirtualPort(asio::io_context& io, std::shared_ptr<PortOpenWatch> watch, int master, std::string linkPath,
+                         std::string terminal)
+    : master_(io, master),
+      masterFd_(master),
+      watch_(std::move(watch)),
+      confirmTimer_(io),
+      linkPath_(std::move(linkPath)),
+      terminal_(std::move(terminal))
 {
 }
 
@@ -52,8 +85,9 @@ void VirtualPort::close()
     if (closed_)
         return;
     closed_ = true;
+    watch_->remove(watchId_);
     removePortLink(linkPath_, terminal_);
-    timer_.cancel();
+    confirmTimer_.cancel();
     asio::error_code ignored;
     master_.close(ignored);  // the application's side hangs up
     output_.dropWaiting();
@@ -75,60 +109,42 @@ bool VirtualPort::heldOpen() const
     return !closed_ && (masterEvents() & POLLHUP) == 0;
 }
 
-void VirtualPort::watch()
+// Someone opened or closed the slave. A port in use learns of the last close from
+// its read (EIO, once every byte before it was read), so only a closed port looks.
+void VirtualPort::onOpenOrClose()
 {
-    timer_.expires_after(watchInterval);
-    timer_.async_wait([weak = weak_from_this()](const asio::error_code& error) {
-        if (auto self = weak.lock(); self && !error && !self->closed_)
-            self->onWatchTick();
+    if (closed_ || state_ != State::Closed)
+        return;
+    const short events = masterEvents();
+    if (events & POLLHUP) {
+        if (events & POLLIN)
+            drainBriefUse();  // an application came and went, leaving bytes or settings
+        return;
+    }
+    state_ = State::Opening;
+    confirmTimer_.expires_after(openConfirmDelay);
+    confirmTimer_.async_wait([weak = weak_from_this()](const asio::error_code& error) {
+        // Still held: a probe that has left is not confirmed, however late its
+        // close is read.
+        if (auto self = weak.lock(); self && !error && self->heldOpen())
+            self->confirmOpen();
     });
+    startReading();
 }
 
-void VirtualPort::onWatchTick()
+void VirtualPort::confirmOpen()
 {
-    if (state_ != State::Open) {
-        const short events = masterEvents();
-        if (events & POLLHUP) {
-            if (events & POLLIN)
-                drainBriefWrites();  // only when an application left bytes behind
-            state_ = State::Closed;
-        } else if (state_ == State::Closed) {
-            state_ = State::Opening;
-        } else {
-            state_ = State::Open;
-            if (auto l = listener())
-                l->portOpened();
-            if (closed_)
-                return;
-            startReading();
-        }
-    } else if (const auto speed = terminalSpeed(master_.native_handle()); speed && *speed != lastSpeed_) {
-        lastSpeed_ = *speed;
-        if (auto l = listener())
-            l->portSpeedChanged(*speed);
-    }
-    if (!closed_)
-        watch();
-}
-
-void VirtualPort::drainBriefWrites()
-{
-    // Bytes left by an application that opened, wrote and closed between two checks.
-    for (;;) {
-        const ssize_t n = ::read(master_.native_handle(), readBuffer_.data(), readBuffer_.size());
-        if (n <= 0)
-            break;
-        if (auto l = listener())
-            l->portData({readBuffer_.data(), static_cast<std::size_t>(n)});
-        if (closed_)
-            return;
-    }
-    ::tcflush(master_.native_handle(), TCOFLUSH);
+    if (closed_ || state_ != State::Opening)
+        return;
+    state_ = State::Open;
+    confirmTimer_.cancel();
+    if (auto l = listener())
+        l->portOpened();
 }
 
 void VirtualPort::startReading()
 {
-    if (reading_ || readPaused_ || closed_ || state_ != State::Open)
+    if (reading_ || readPaused_ || closed_ || state_ == State::Closed)
         return;
     reading_ = true;
     master_.async_read_some(asio::buffer(readBuffer_),
@@ -140,46 +156,126 @@ void VirtualPort::startReading()
 void VirtualPort::onRead(const asio::error_code& error, std::size_t size)
 {
     reading_ = false;
-    if (closed_)
+    if (closed_ || error == asio::error::operation_aborted)
         return;
     if (error) {
         becomeClosed();  // EIO: the last application closed the port
         return;
     }
-    if (auto l = listener())
-        l->portData({readBuffer_.data(), size});
-    startReading();
+    if (onPacket({readBuffer_.data(), size}, true))
+        startReading();
+}
+
+// One read of the master: a data packet (a 0 byte, then the bytes) or one status
+// byte. held: an application holds the port (rather than having come and gone).
+// False when the port was closed meanwhile.
+bool VirtualPort::onPacket(std::span<const std::uint8_t> packet, bool held)
+{
+    if (packet.empty())
+        return true;
+    if (packet[0] != TIOCPKT_DATA) {
+        onStatus(packet[0], held);
+        return !closed_;
+    }
+    const auto data = packet.subspan(1);
+    if (data.empty())
+        return true;
+    if (held)
+        confirmOpen();
+    if (auto l = listener(); l && !closed_)
+        l->portData(data);
+    return !closed_;
+}
+
+void VirtualPort::onStatus(std::uint8_t status, bool held)
+{
+    const bool input = status & TIOCPKT_FLUSHREAD;
+    const bool output = status & TIOCPKT_FLUSHWRITE;
+    // Flushes of an application that is gone no longer matter (and the port's own
+    // flush of the terminal's input, after a close, comes this way).
+    if (held && (input || output)) {
+        confirmOpen();
+        if (input)
+            output_.dropWaiting();  // the kernel already emptied the terminal's input
+        if (auto l = listener(); l && !closed_)
+            l->portFlushed(input, output);
+        if (closed_)
+            return;
+    }
+    if (status & TIOCPKT_IOCTL)
+        readSettings(held);
+}
+
+void VirtualPort::readSettings(bool held)
+{
+    const auto terminal = terminalSettings(masterFd_);
+    if (!terminal)
+        return;
+    // An application that set c_lflag wholesale cleared EXTPROC: this change was
+    // still reported, the next would not be.
+    if (!terminal->reported)
+        reportSettingChanges(masterFd_);
+    const PortSettings now = portSettings(*terminal);
+    if (now == settings_)
+        return;  // a tcsetattr that changed nothing the adapter needs to know
+    if (held)
+        confirmOpen();
+    const PortSettings before = settings_;
+    settings_ = now;
+    if (auto l = listener(); l && !closed_)
+        l->portSettingsChanged(now, before);
+}
+
+// Reads what an application that has left the port put there: its bytes and its
+// settings go on; then the master is empty again, so it cannot wake anyone.
+void VirtualPort::drainBriefUse()
+{
+    for (;;) {
+        const ssize_t n = ::read(masterFd_, readBuffer_.data(), readBuffer_.size());
+        if (n <= 0)
+            break;  // EIO: nobody holds the port; EAGAIN: somebody does, its open is on its way
+        if (!onPacket({readBuffer_.data(), static_cast<std::size_t>(n)}, false))
+            return;
+    }
+    ::tcflush(masterFd_, TCOFLUSH);
 }
 
 void VirtualPort::becomeClosed()
 {
+    const bool wasOpen = state_ == State::Open;
     state_ = State::Closed;
+    confirmTimer_.cancel();
     // A write still in flight would keep retrying against the hung-up terminal and
     // refill its input queue: stop it first, then drop everything on its way.
     asio::error_code ignored;
     master_.cancel(ignored);
     output_.dropWaiting();
-    discardTerminalInput();
-    ::tcflush(master_.native_handle(), TCIFLUSH);
-    if (auto l = listener())
-        l->portClosed();
+    if (wasOpen)
+        if (auto l = listener())
+            l->portClosed();
+    if (!closed_)
+        discardTerminalInput();
 }
 
 void VirtualPort::discardTerminalInput()
 {
     // What the master wrote waits in the slave's input queue, which only a flush on
-    // the slave side empties; the slave is opened for that alone. Nothing else runs
-    // on this thread meanwhile, so the port's watch never sees this open.
+    // the slave side empties; the slave is opened for that alone. Its open and close
+    // reach onOpenOrClose later, which then finds nobody holding the port, and the
+    // flush's own status is read here.
     const int slave = ::open(terminal_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     if (slave < 0)
         return;
     ::tcflush(slave, TCIFLUSH);
     ::close(slave);
+    drainBriefUse();
 }
 
 void VirtualPort::write(std::span<const std::uint8_t> data)
 {
-    if (closed_ || state_ != State::Open || data.empty())
+    if (state_ == State::Closed && !closed_ && !data.empty())
+        onOpenOrClose();  // an application that just opened the port, its notice still on its way, gets these
+    if (closed_ || state_ == State::Closed || data.empty())
         return;
     // Bytes already queued go first; otherwise the terminal takes what it has room
     // for at once, without a copy, and only the rest waits.
@@ -218,9 +314,9 @@ void VirtualPort::startWriting()
 void VirtualPort::onWritable(const asio::error_code& error)
 {
     waitingToWrite_ = false;
-    if (closed_ || error || state_ != State::Open) {
+    if (closed_ || error || state_ == State::Closed) {
         output_.dropWaiting();  // the application went away
-        if (!closed_ && state_ != State::Open)
+        if (!closed_ && state_ == State::Closed)
             discardTerminalInput();  // what the last write still put there
         return;
     }

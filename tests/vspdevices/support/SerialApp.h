@@ -15,6 +15,7 @@ public:
     SerialApp& operator=(const SerialApp&) = delete;
 
     bool isOpen() const { return fd_ >= 0; }
+    int fd() const { return fd_; }
     void close();
     void write(const std::vector<std::uint8_t>& bytes);
     // Reads until `count` bytes came or the time is up.

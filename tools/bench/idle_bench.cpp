@@ -1,0 +1,155 @@
+// idle_bench: what idle redirects cost the device library. 255 redirects to a
+// simulated adapter on loopback, some of their ports held open by an application
+// that does nothing, the others closed; then, over a few seconds, the wake-ups
+// (context switches) and CPU time of the library's I/O thread. A last figure is how
+// long the first byte written right after opening a port takes to come back from
+// the adapter's echo.
+//   idle_bench [--seconds N] [--open N]
+#include "AdapterServer.h"
+#include "vspdevices.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+struct ThreadUse {
+    unsigned long long switches = 0;  // voluntary + involuntary: each is a wake-up or more
+    unsigned long long ticks = 0;     // user + system CPU time
+};
+
+// The library's I/O thread, read from /proc.
+ThreadUse ioThreadUse()
+{
+    ThreadUse use;
+    DIR* tasks = ::opendir("/proc/self/task");
+    while (const dirent* entry = tasks ? ::readdir(tasks) : nullptr) {
+        const std::string task = std::string("/proc/self/task/") + entry->d_name;
+        std::string name;
+        std::getline(std::ifstream(task + "/comm"), name);
+        if (name != "vspdevices-io")
+            continue;
+        std::ifstream status(task + "/status");
+        for (std::string line; std::getline(status, line);) {
+            if (line.rfind("voluntary_ctxt_switches:", 0) == 0 || line.rfind("nonvoluntary_ctxt_switches:", 0) == 0)
+                use.switches += std::stoull(line.substr(line.find(':') + 1));
+        }
+        std::string stat;
+        std::getline(std::ifstream(task + "/stat"), stat);
+        std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+        std::string skip;
+        for (int i = 3; i < 14; ++i)
+            fields >> skip;
+        unsigned long long user = 0, system = 0;
+        fields >> user >> system;
+        use.ticks = user + system;
+    }
+    if (tasks)
+        ::closedir(tasks);
+    return use;
+}
+
+int openPort(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0) {
+        termios t{};
+        ::tcgetattr(fd, &t);
+        ::cfmakeraw(&t);
+        ::tcsetattr(fd, TCSANOW, &t);
+    }
+    return fd;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    int seconds = 10;
+    int held = 128;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (!std::strcmp(argv[i], "--seconds"))
+            seconds = std::atoi(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--open"))
+            held = std::atoi(argv[i + 1]);
+    }
+    constexpr int ports = 255;
+    char pattern[] = "/tmp/idle-bench-XXXXXX";
+    if (!::mkdtemp(pattern))
+        return 1;
+    const std::string dir = std::string(pattern) + "/ports";
+    ::setenv("VSP_PORT_DIR", dir.c_str(), 1);
+    if (vsp_initialize() != 1)
+        return 1;
+    vsp::AdapterServer::Options options;
+    options.echo = true;
+    options.lines = ports;
+    vsp::AdapterServer adapter(options);
+    for (int com = 1; com <= ports; ++com) {
+        vsp_createDevice("Connector", (std::to_string(com) + ";0").c_str());
+        const std::string init = "127.0.0.1;" + std::to_string(adapter.port()) + ";" + std::to_string(com) + ";19200,1,8,1,0,0;1;0;";
+        vsp_createDevice("TcpClient", init.c_str());
+    }
+    if (vsp_startEmulation() != 1 || !adapter.waitFor([&] { return adapter.clients() == ports; }, std::chrono::seconds(20))) {
+        std::fprintf(stderr, "idle_bench: the redirects did not come up\n");
+        return 1;
+    }
+    std::vector<int> open;
+    for (int com = 1; com <= held && com <= ports; ++com)
+        open.push_back(openPort(dir + "/COM" + std::to_string(com)));
+    std::this_thread::sleep_for(std::chrono::seconds(1));  // opens confirmed, settings sent
+
+    const ThreadUse before = ioThreadUse();
+    std::this_thread::sleep_for(std::chrono::seconds(seconds));
+    const ThreadUse after = ioThreadUse();
+    const double ticks = static_cast<double>(::sysconf(_SC_CLK_TCK));
+    std::printf("%d redirects, %zu ports open, %d s idle: %llu wake-ups of the I/O thread (%.1f/s), %.0f ms CPU\n", ports,
+                open.size(), seconds, after.switches - before.switches,
+                static_cast<double>(after.switches - before.switches) / seconds,
+                1000.0 * static_cast<double>(after.ticks - before.ticks) / ticks);
+
+    // First byte after opening a closed port, to its echo (median of 21).
+    std::vector<double> echoMs;
+    const int com = ports;
+    for (int round = 0; round < 21; ++round) {
+        const auto start = Clock::now();
+        const int fd = openPort(dir + "/COM" + std::to_string(com));
+        const char byte = 'x';
+        if (fd < 0 || ::write(fd, &byte, 1) != 1)
+            return 1;
+        pollfd p{fd, POLLIN, 0};
+        char echo = 0;
+        const bool got = ::poll(&p, 1, 2000) == 1 && ::read(fd, &echo, 1) == 1;
+        echoMs.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+        ::close(fd);
+        if (!got)
+            return 1;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));  // closed again before the next round
+    }
+    std::sort(echoMs.begin(), echoMs.end());
+    std::printf("first byte after opening, back from the echo: %.2f ms (median of %zu)\n", echoMs[echoMs.size() / 2],
+                echoMs.size());
+
+    for (const int fd : open)
+        ::close(fd);
+    vsp_release();
+    std::filesystem::remove_all(pattern);
+    return 0;
+}
