@@ -180,6 +180,13 @@ bool VirtualPort::onPacket(std::span<const std::uint8_t> packet, bool held)
     const auto data = packet.subspan(1);
     if (data.empty())
         return true;
+    // The kernel reports a change of settings ahead of the bytes written after it,
+    // except when a program reopens the port just after another closed it: then
+    // the report can lag behind its bytes. So every read of data also looks at the
+    // settings (one ioctl a read), and a change goes out before the bytes.
+    readSettings(held, false);
+    if (closed_)
+        return false;
     if (held)
         confirmOpen();
     if (auto l = listener(); l && !closed_)
@@ -203,17 +210,17 @@ void VirtualPort::onStatus(std::uint8_t status, bool held)
             return;
     }
     if (status & TIOCPKT_IOCTL)
-        readSettings(held);
+        readSettings(held, true);
 }
 
-void VirtualPort::readSettings(bool held)
+void VirtualPort::readSettings(bool held, bool reported)
 {
     const auto terminal = terminalSettings(masterFd_);
     if (!terminal)
         return;
     // An application that set c_lflag wholesale cleared EXTPROC: this change was
     // still reported, the next would not be.
-    if (!terminal->reported)
+    if (reported && !terminal->reported)
         reportSettingChanges(masterFd_);
     const PortSettings now = portSettings(*terminal);
     if (now == settings_)

@@ -110,7 +110,8 @@ private:
     void onRead(const asio::error_code& error, std::size_t size);
     bool onPacket(std::span<const std::uint8_t> packet, bool held);
     void onStatus(std::uint8_t status, bool held);
-    void readSettings(bool held);
+    // reported: the kernel reported a change (rather than a read of data looking).
+    void readSettings(bool held, bool reported);
     void becomeClosed();
     void discardTerminalInput();
     void drainBriefUse();
