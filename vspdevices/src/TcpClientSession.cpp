@@ -175,7 +175,8 @@ void TcpClientSession::onConnected()
 
     std::vector<std::uint8_t> offer;
     protocol_.connected(offer);
-    protocol_.setModemLines(portHeld() || control_.raisedEarly, offer);
+    if (!control_.linesSetByProgram)  // otherwise they stay as the program set them
+        protocol_.setModemLines(portHeld() || control_.raisedEarly, offer);
     sendRaw(offer);
     updateInputLines();
     if (state_ == State::Negotiating) {
@@ -316,7 +317,7 @@ void TcpClientSession::portOpened()
 void TcpClientSession::portClosed()
 {
     flushGathered();
-    control_.raisedEarly = false;
+    control_.raisedEarly = control_.linesSetByProgram = false;
     std::vector<std::uint8_t> lines;
     protocol_.setModemLines(false, lines);
     sendRaw(lines);

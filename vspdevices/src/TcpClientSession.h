@@ -193,6 +193,7 @@ private:
         std::uint32_t inputs = 0;  // CTS, DSR, DCD, RI as the program reads them
         control::Counters counters;
         bool raisedEarly = false;  // a program's control came before the port's open was confirmed
+        bool linesSetByProgram = false;  // DTR/RTS as a program set them, until it closes the port
         std::function<void(std::uint32_t)> observer;
     } control_;
 };

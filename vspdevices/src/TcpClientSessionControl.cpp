@@ -124,6 +124,7 @@ PortControl::Status TcpClientSession::controlStatus() const
 void TcpClientSession::controlSetLines(std::uint32_t mask, std::uint32_t levels)
 {
     raiseLinesForEarlyControl();
+    control_.linesSetByProgram = true;
     std::vector<std::uint8_t> out;  // both lines of one call in one write
     if (mask & control::lineDtr)
         protocol_.setDtr((levels & control::lineDtr) != 0, out);
