@@ -73,7 +73,9 @@ TEST_F(Launcher, ACProgramSetsAndReadsTheLinesSendsBreaksAndSetsDataSizeAndParit
               "both off\n"
               "counted cts 3 dsr 1 dcd 1\n"
               "framing 7E\n"
-              "framing 8M\n");
+              "framing 8M\n"
+              "child DTR RTS CTS DSR CD\n"
+              "parent DTR RTS CTS DSR CD\n");
     ASSERT_TRUE(adapter->waitFor([&] { return log.texts().back() == "SET-CONTROL 12 (RTS off)" && log.texts().size() >= 27; }));
     // In the order the program made them; the reset's two lines together.
     EXPECT_EQ(log.from("SET-CONTROL 8 (DTR on)"),
@@ -123,6 +125,29 @@ TEST_F(Launcher, PyserialReadsTheLinesSendsABreakAndSetsSevenBitsEvenParity)
                                  "SET-CONTROL 9 (DTR off)", "SET-CONTROL 12 (RTS off)"}));             // the close
     EXPECT_GE(breakLength(0).count(), 90);  // pyserial asks tcsendbreak for 0.3 / 0.25 = 1, a tenth of a second
     EXPECT_EQ(adapter->received(), (std::vector<std::uint8_t>{'h', 'e', 'l', 'l', 'o'}));
+}
+
+TEST_F(Launcher, PicocomPulsesDtrAndShowsTheModemLines)
+{
+    if (!ChildProcess::onPath("picocom"))
+        GTEST_SKIP() << "picocom is not installed (scripts/setup)";
+    // C-a C-p pulses DTR, C-a C-v shows the lines, C-a C-x ends picocom.
+    const std::string keys = "(sleep 0.5; printf '\\001\\020'; sleep 1.5; printf '\\001\\026'; sleep 0.3; printf '\\001\\030')";
+    const std::string output = run({"sh", "-c", keys + " | " + VSP_LAUNCHER + " picocom -b 19200 " + portPath(5)});
+    EXPECT_NE(output.find("mctl: DTR:1 DSR:1 DCD:1 RTS:1 CTS:1 RI:0"), std::string::npos) << output;
+    ASSERT_TRUE(adapter->waitFor([&] { return log.texts().back() == "SET-CONTROL 12 (RTS off)"; }));
+    const auto entries = log.entries();
+    auto at = [&](const std::string& text, std::size_t from) {
+        for (std::size_t i = from; i < entries.size(); ++i)
+            if (entries[i].text == text)
+                return i;
+        return entries.size();
+    };
+    const std::size_t opened = at("SET-CONTROL 8 (DTR on)", 0);
+    const std::size_t lowered = at("SET-CONTROL 9 (DTR off)", opened);
+    const std::size_t raised = at("SET-CONTROL 8 (DTR on)", lowered);
+    ASSERT_LT(raised, entries.size()) << testing::PrintToString(log.texts());
+    EXPECT_GE(entries[raised].when - entries[lowered].when, std::chrono::milliseconds(900));  // a one-second pulse
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <stdio.h>
 #include <string.h>
 #include <sys/ioctl.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -106,6 +107,16 @@ int main(int argc, char** argv)
     t.c_cflag = (t.c_cflag & ~CSIZE) | CS8 | PARENB | PARODD | CMSPAR;
     check("8M1", ioctl(fd, TCSETS, &t));
     print_framing("framing");
+
+    /* A child of a program that already talks to the port asks on its own. */
+    fflush(stdout);
+    const pid_t child = fork();
+    if (child == 0) {
+        print_lines("child");
+        _exit(0);
+    }
+    waitpid(child, NULL, 0);
+    print_lines("parent");
     close(fd);
     return 0;
 }
