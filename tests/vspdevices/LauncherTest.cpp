@@ -7,6 +7,7 @@
 #include "support/CommandLog.h"
 #include "support/LibraryFixture.h"
 
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -102,6 +103,36 @@ TEST_F(Launcher, WithoutTheLauncherAProgramSeesThePlainPseudoTerminal)
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     for (const std::string& command : log.texts())
         EXPECT_TRUE(command.rfind("SET-CONTROL 5", 0) != 0 && command.rfind("SET-DATASIZE 7", 0) != 0) << command;
+}
+
+// A port whose channel does not answer (a stale socket left by a crashed run, or a
+// library without one): the program gets what the plain pseudo-terminal gives, at once.
+TEST(LauncherFallback, AStaleControlSocketLeavesTheProgramAsWithoutTheLauncher)
+{
+    char pattern[] = "/tmp/vsp-stale-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    const std::string dir = pattern;
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(::grantpt(master), 0);
+    ASSERT_EQ(::unlockpt(master), 0);
+    ASSERT_EQ(::symlink(::ptsname(master), (dir + "/COM7").c_str()), 0);
+    {
+        asio::io_context io;
+        asio::local::stream_protocol::acceptor stale(io, asio::local::stream_protocol::endpoint(dir + "/COM7.control"));
+    }
+    ::setenv("VSP_PORT_DIR", dir.c_str(), 1);
+    const auto started = std::chrono::steady_clock::now();
+    ChildProcess program({VSP_LAUNCHER, VSP_PORT_LINES_APP, dir + "/COM7"}, dir + "/program.log");
+    EXPECT_EQ(program.wait(), 0);
+    ::unsetenv("VSP_PORT_DIR");
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+    std::ifstream in(dir + "/program.log");
+    const std::string output((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(output.rfind("opened error 25\n", 0), 0u) << output;
+    EXPECT_NE(output.find("7E1 error 22\n"), std::string::npos) << output;  // the C library's own answer on a pty
+    ::close(master);
+    std::filesystem::remove_all(dir);
 }
 
 TEST_F(Launcher, PyserialReadsTheLinesSendsABreakAndSetsSevenBitsEvenParity)
