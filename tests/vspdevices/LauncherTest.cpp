@@ -105,6 +105,19 @@ TEST_F(Launcher, WithoutTheLauncherAProgramSeesThePlainPseudoTerminal)
         EXPECT_TRUE(command.rfind("SET-CONTROL 5", 0) != 0 && command.rfind("SET-DATASIZE 7", 0) != 0) << command;
 }
 
+// stty opens, sets and closes faster than the port confirms an open: the adapter
+// still gets the framing, between the lines' rise and fall as on a real port.
+TEST_F(Launcher, SttySetsSevenBitsEvenParityAndLeavesTheLinesDown)
+{
+    const std::size_t before = log.texts().size();
+    run({VSP_LAUNCHER, "stty", "-F", portPath(5), "cs7", "parenb", "-parodd"});
+    ASSERT_TRUE(adapter->waitFor([&] { return log.texts().size() >= before + 6; }));
+    const Strings all = log.texts();
+    EXPECT_EQ(Strings(all.begin() + static_cast<std::ptrdiff_t>(before), all.end()),
+              (Strings{"SET-CONTROL 8 (DTR on)", "SET-CONTROL 11 (RTS on)", "SET-DATASIZE 7", "SET-PARITY 3",
+                       "SET-CONTROL 9 (DTR off)", "SET-CONTROL 12 (RTS off)"}));
+}
+
 // A port whose channel does not answer (a stale socket left by a crashed run, or a
 // library without one): the program gets what the plain pseudo-terminal gives, at once.
 TEST(LauncherFallback, AStaleControlSocketLeavesTheProgramAsWithoutTheLauncher)
