@@ -270,13 +270,15 @@ EXPORT int ioctl(int fd, unsigned long request, ...)
     void* arg = va_arg(args, void*);
     va_end(args);
     ensureRealCalls();
-    if (!handledRequest(request))
+    // The kernel reads the request as 32 bits: a caller's sign-extended int is the same request.
+    const unsigned int command = static_cast<unsigned int>(request);
+    if (!handledRequest(command))
         return realIoctl(fd, request, arg);
     const int saved = errno;
     const int com = portOf(fd);
     errno = saved;
     int result = 0;
-    if (com == 0 || !portIoctl(fd, com, request, arg, &result)) {
+    if (com == 0 || !portIoctl(fd, com, command, arg, &result)) {
         errno = saved;
         return realIoctl(fd, request, arg);
     }
