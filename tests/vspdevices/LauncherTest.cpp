@@ -75,6 +75,7 @@ TEST_F(Launcher, ACProgramSetsAndReadsTheLinesSendsBreaksAndSetsDataSizeAndParit
               "counted cts 3 dsr 1 dcd 1\n"
               "framing 7E\n"
               "framing 8M\n"
+              "kernel framing 8M\n"
               "child DTR RTS CTS DSR CD\n"
               "parent DTR RTS CTS DSR CD\n");
     ASSERT_TRUE(adapter->waitFor([&] { return log.texts().back() == "SET-CONTROL 12 (RTS off)" && log.texts().size() >= 27; }));
