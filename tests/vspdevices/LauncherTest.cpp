@@ -177,7 +177,7 @@ TEST_F(Launcher, PicocomPulsesDtrAndShowsTheModemLines)
     if (!ChildProcess::onPath("picocom"))
         GTEST_SKIP() << "picocom is not installed (scripts/setup)";
     // C-a C-p pulses DTR, C-a C-v shows the lines, C-a C-x ends picocom.
-    const std::string keys = "(sleep 0.5; printf '\\001\\020'; sleep 1.5; printf '\\001\\026'; sleep 0.3; printf '\\001\\030')";
+    const std::string keys = "(sleep 0.5; printf '\\001\\020'; sleep 2; printf '\\001\\026'; sleep 0.3; printf '\\001\\030')";
     const std::string output = run({"sh", "-c", keys + " | " + VSP_LAUNCHER + " picocom -b 19200 " + portPath(5)});
     EXPECT_NE(output.find("mctl: DTR:1 DSR:1 DCD:1 RTS:1 CTS:1 RI:0"), std::string::npos) << output;
     ASSERT_TRUE(adapter->waitFor([&] { return log.texts().back() == "SET-CONTROL 12 (RTS off)"; }));

@@ -34,6 +34,18 @@ static void print_lines(const char* step)
            bits & TIOCM_RNG ? " RI" : "");
 }
 
+/* The adapter's answer to a change takes a round trip: waits up to 3 s for the
+ * input lines to read `want`. */
+static void settle(int want)
+{
+    for (int i = 0; i < 300; ++i) {
+        int bits = 0;
+        if (ioctl(fd, TIOCMGET, &bits) == 0 && (bits & (TIOCM_CTS | TIOCM_DSR | TIOCM_CAR | TIOCM_RNG)) == want)
+            return;
+        pause_ms(10);
+    }
+}
+
 static void check(const char* step, int result)
 {
     if (result != 0)
@@ -71,7 +83,7 @@ int main(int argc, char** argv)
         printf("open error %d\n", errno);
         return 1;
     }
-    pause_ms(300);  /* the adapter answers the raised lines */
+    settle(TIOCM_CTS | TIOCM_DSR | TIOCM_CAR); /* the adapter answers the raised lines */
     print_lines("opened");
 
     struct serial_icounter_struct before, after;
@@ -87,7 +99,7 @@ int main(int argc, char** argv)
 
     const int none = 0;
     check("both off", ioctl(fd, TIOCMSET, &none)); /* a reset: both lines in one call */
-    pause_ms(300);
+    settle(0);
     print_lines("both off");
     check("icount", ioctl(fd, TIOCGICOUNT, &after));
     printf("counted cts %d dsr %d dcd %d\n", after.cts - before.cts, after.dsr - before.dsr, after.dcd - before.dcd);

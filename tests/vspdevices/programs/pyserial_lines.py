@@ -7,14 +7,23 @@ import time
 
 import serial
 
+
+def settle(condition):
+    """The adapter answers a change after a round trip: waits up to 3 s for it."""
+    for _ in range(300):
+        if condition():
+            return
+        time.sleep(0.01)
+
+
 port = serial.Serial(sys.argv[1], 19200, bytesize=7, parity='E', timeout=2)
-time.sleep(0.3)
+settle(lambda: port.cts and port.dsr and port.cd)
 print(f"opened cts={port.cts} dsr={port.dsr} cd={port.cd} ri={port.ri}", flush=True)
 port.dtr = False
-time.sleep(0.3)
+settle(lambda: not port.dsr and not port.cd)
 print(f"dtr off dsr={port.dsr} cd={port.cd}", flush=True)
 port.rts = False
-time.sleep(0.3)
+settle(lambda: not port.cts)
 print(f"rts off cts={port.cts}", flush=True)
 port.send_break(0.3)
 cflag = termios.tcgetattr(port.fd)[2]
