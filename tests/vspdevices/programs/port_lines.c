@@ -40,8 +40,8 @@ static void settle(int want)
 {
     for (int i = 0; i < 300; ++i) {
         int bits = 0;
-        if (ioctl(fd, TIOCMGET, &bits) == 0 && (bits & (TIOCM_CTS | TIOCM_DSR | TIOCM_CAR | TIOCM_RNG)) == want)
-            return;
+        if (ioctl(fd, TIOCMGET, &bits) != 0 || (bits & (TIOCM_CTS | TIOCM_DSR | TIOCM_CAR | TIOCM_RNG)) == want)
+            return; /* no lines to wait for, or there */
         pause_ms(10);
     }
 }
