@@ -41,8 +41,10 @@ TcpClientSession::TcpClientSession(asio::io_context& io, TcpClientSettings setti
       connectTimer_(io),
       gatherTimer_(io),
       negotiationTimer_(io),
-      protocol_(settings_.telnet, settings_.serial)
+      protocol_(settings_.telnet, settings_.serial),
+      earlyOpenCheck_(io)
 {
+    askForModemState();
 }
 
 template <class Handler>
@@ -175,8 +177,10 @@ void TcpClientSession::onConnected()
 
     std::vector<std::uint8_t> offer;
     protocol_.connected(offer);
-    protocol_.setModemLines(portHeld(), offer);
+    if (!control_.linesSetByProgram)  // otherwise they stay as the program set them
+        protocol_.setModemLines(portHeld() || control_.raisedEarly, offer);
     sendRaw(offer);
+    updateInputLines();
     if (state_ == State::Negotiating) {
         // An adapter that never answers port control still carries data; after a
         // while the connection counts as negotiated anyway.
@@ -271,6 +275,7 @@ void TcpClientSession::leaveConnection()
     hangUpWhenUp_ = false;
     outgoing_ = WriteQueue();  // the closed socket's write in flight keeps its own buffer
     updatePortPause();
+    updateInputLines();
 }
 
 void TcpClientSession::startReading()
@@ -300,6 +305,8 @@ void TcpClientSession::onReceived(std::size_t size)
         // Decoded in the read buffer itself: the serial data ends up at its front.
         answer_.clear();
         const unsigned events = protocol_.receiveInPlace(bytes, dataSize, answer_);
+        if (events & ClientProtocol::Notified)
+            noteModemState();
         sendRaw(answer_);  // the settings, once the adapter agrees to port control
         if ((events & ClientProtocol::PortControlSettled) && state_ == State::Negotiating)
             becomeUp();
@@ -317,6 +324,8 @@ void TcpClientSession::portOpened()
         state_ = State::Up;
     else if (state_ == State::Idle && wantsConnection())
         beginAttempt();
+    if (!openRaisesLines())
+        return;
     std::vector<std::uint8_t> lines;
     protocol_.setModemLines(true, lines);
     sendRaw(lines);
@@ -325,6 +334,7 @@ void TcpClientSession::portOpened()
 void TcpClientSession::portClosed()
 {
     flushGathered();
+    control_.raisedEarly = control_.linesSetByProgram = false;
     std::vector<std::uint8_t> lines;
     protocol_.setModemLines(false, lines);
     sendRaw(lines);
