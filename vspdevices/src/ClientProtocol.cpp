@@ -154,7 +154,7 @@ void ClientProtocol::encodeData(std::span<const std::uint8_t> data, std::vector<
 void ClientProtocol::setModemLines(bool raised, std::vector<std::uint8_t>& out)
 {
     dtr_ = rts_ = raised;
-    if (live() && serial_.dtrRts)
+    if (live() && (serial_.dtrRts || linesSetApart_))
         rfc2217::appendModemLines(raised, out);
 }
 

@@ -63,7 +63,8 @@ public:
     // Serial data for the adapter (IAC doubled with Telnet).
     void encodeData(std::span<const std::uint8_t> data, std::vector<std::uint8_t>& out) const;
     // DTR and RTS follow whether an application holds the port; sent now when the
-    // adapter does port control and DTR/RTS is on, otherwise once it agrees.
+    // adapter does port control and DTR/RTS is on (or the application set them
+    // itself), otherwise once it agrees.
     void setModemLines(bool raised, std::vector<std::uint8_t>& out);
     // The application changed the line speed; sent when the adapter does port control.
     void setBaudRate(std::uint32_t baud, std::vector<std::uint8_t>& out);
@@ -93,6 +94,10 @@ public:
     void sendSignature(std::string_view text, std::vector<std::uint8_t>& out);
 
     bool telnet() const { return telnet_; }
+    // The port's settings and output lines as the application last set them.
+    const SerialSettings& serial() const { return serial_; }
+    bool dtr() const { return dtr_; }
+    bool rts() const { return rts_; }
     // The adapter agreed to COM-PORT-OPTION on this connection.
     bool portControl() const;
     // The COM-PORT-OPTION offer is answered (always true for raw TCP).

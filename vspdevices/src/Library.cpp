@@ -113,23 +113,36 @@ void Library::bringUp(Device& device)
             partner->port->setListener(device.session);
             device.session->attachPort(partner->port);
         }
+        if (partner && partner->control)
+            partner->control->setTarget(device.session);
         device.session->start();
     } else {
         // The terminal starts at the redirect's baud rate, as the adapter will.
         const std::uint32_t baud = partner ? partner->client->serial.baud : SerialSettings().baud;
-        device.port = VirtualPort::create(*io_, portDirectory_ + "/" + vspdevices::portLinkName(device.com), baud);
+        const std::string link = portDirectory_ + "/" + vspdevices::portLinkName(device.com);
+        device.port = VirtualPort::create(*io_, link, baud);
+        if (device.port)
+            device.control = ControlChannel::create(*io_, link);  // without it the port is a plain pty
         if (device.port && partner && partner->session) {
             device.port->setListener(partner->session);
             partner->session->attachPort(device.port);
         }
+        if (device.control && partner && partner->session)
+            device.control->setTarget(partner->session);
     }
 }
 
 void Library::bringDown(Device& device)
 {
     if (device.session) {
+        if (Device* partner = partnerOf(device); partner && partner->control)
+            partner->control->setTarget(nullptr);
         device.session->stop();
         device.session.reset();
+    }
+    if (device.control) {
+        device.control->close();
+        device.control.reset();
     }
     if (device.port) {
         device.port->close();
@@ -153,7 +166,7 @@ bool Library::anyPortHeldOpen() const
 
 Library::Device Library::makeDevice(int id, std::string_view type, std::string_view init)
 {
-    Device device{id, std::string(type), std::string(init), 0, std::nullopt, nullptr, nullptr};
+    Device device{id, std::string(type), std::string(init), 0, std::nullopt, nullptr, nullptr, nullptr};
     if (type == tcpClientType) {
         device.client = parseTcpClient(init);
         device.com = device.client->com;

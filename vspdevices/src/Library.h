@@ -5,6 +5,7 @@
 #pragma once
 
 #include "ConfigFile.h"
+#include "ControlChannel.h"
 #include "InitString.h"
 #include "TcpClientSession.h"
 #include "VirtualPort.h"
@@ -64,6 +65,7 @@ private:
         std::optional<TcpClientSettings> client;  // set for a TcpClient
         std::shared_ptr<VirtualPort> port;         // a Connector's port while emulation runs
         std::shared_ptr<TcpClientSession> session;  // a TcpClient's connection while emulation runs
+        std::shared_ptr<ControlChannel> control;    // a Connector's control socket while emulation runs
     };
 
     Library() = default;

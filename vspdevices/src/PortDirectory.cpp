@@ -42,6 +42,20 @@ bool isPortName(const char* name)
     return true;
 }
 
+// "COM<n>.control": a port's control socket.
+bool isControlSocketName(const std::string& name)
+{
+    const std::string suffix = ".control";
+    return name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0 &&
+           isPortName(name.substr(0, name.size() - suffix.size()).c_str());
+}
+
+bool isSocket(const std::string& path)
+{
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode);
+}
+
 bool isOurLink(const std::string& path)
 {
     struct stat st {};
@@ -98,7 +112,7 @@ void removeStaleLinks(const std::string& dir)
         return;
     while (const dirent* entry = ::readdir(folder)) {
         const std::string path = dir + "/" + entry->d_name;
-        if (isPortName(entry->d_name) && isOurLink(path))
+        if ((isPortName(entry->d_name) && isOurLink(path)) || (isControlSocketName(entry->d_name) && isSocket(path)))
             ::unlink(path.c_str());
     }
     ::closedir(folder);

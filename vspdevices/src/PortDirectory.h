@@ -21,7 +21,8 @@ bool preparePortDirectory(const std::string& dir);
 // another instance holds it (or it cannot be made).
 int lockPortDirectory(const std::string& dir);
 void unlockPortDirectory(int lock);
-// Removes every link of ours left behind by an earlier run that did not end cleanly.
+// Removes every link and control socket (COM<n>.control) of ours left behind by an
+// earlier run that did not end cleanly.
 void removeStaleLinks(const std::string& dir);
 // Points dir/COM<n> at the terminal, replacing a stale link of ours atomically.
 bool createPortLink(const std::string& linkPath, const std::string& terminal);

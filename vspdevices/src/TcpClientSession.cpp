@@ -42,6 +42,7 @@ TcpClientSession::TcpClientSession(asio::io_context& io, TcpClientSettings setti
       negotiationTimer_(io),
       protocol_(settings_.telnet, settings_.serial)
 {
+    askForModemState();
 }
 
 template <class Handler>
@@ -174,8 +175,10 @@ void TcpClientSession::onConnected()
 
     std::vector<std::uint8_t> offer;
     protocol_.connected(offer);
-    protocol_.setModemLines(portHeld(), offer);
+    if (!control_.linesSetByProgram)  // otherwise they stay as the program set them
+        protocol_.setModemLines(portHeld() || control_.raisedEarly, offer);
     sendRaw(offer);
+    updateInputLines();
     if (state_ == State::Negotiating) {
         // An adapter that never answers port control still carries data; after a
         // while the connection counts as negotiated anyway.
@@ -254,6 +257,7 @@ void TcpClientSession::leaveConnection()
     flow_.reading = false;
     outgoing_ = WriteQueue();  // the closed socket's write in flight keeps its own buffer
     updatePortPause();
+    updateInputLines();
 }
 
 void TcpClientSession::startReading()
@@ -283,6 +287,8 @@ void TcpClientSession::onReceived(std::size_t size)
         // Decoded in the read buffer itself: the serial data ends up at its front.
         answer_.clear();
         const unsigned events = protocol_.receiveInPlace(bytes, dataSize, answer_);
+        if (events & ClientProtocol::Notified)
+            noteModemState();
         if ((events & ClientProtocol::PortControlSettled) && state_ == State::Negotiating) {
             state_ = State::Up;
             negotiationTimer_.cancel();
@@ -301,6 +307,8 @@ void TcpClientSession::portOpened()
         state_ = State::Up;
     else if (state_ == State::Idle && wantsConnection())
         beginAttempt();
+    if (!openRaisesLines())
+        return;
     std::vector<std::uint8_t> lines;
     protocol_.setModemLines(true, lines);
     sendRaw(lines);
@@ -309,6 +317,7 @@ void TcpClientSession::portOpened()
 void TcpClientSession::portClosed()
 {
     flushGathered();
+    control_.raisedEarly = control_.linesSetByProgram = false;
     std::vector<std::uint8_t> lines;
     protocol_.setModemLines(false, lines);
     sendRaw(lines);

@@ -48,6 +48,7 @@
 #pragma once
 
 #include "ClientProtocol.h"
+#include "ControlChannel.h"
 #include "InitString.h"
 #include "NameLookup.h"
 #include "VirtualPort.h"
@@ -57,13 +58,16 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 namespace vsp {
 
-class TcpClientSession : public PortListener, public std::enable_shared_from_this<TcpClientSession> {
+class TcpClientSession : public PortListener,
+                         public PortControl,
+                         public std::enable_shared_from_this<TcpClientSession> {
 public:
     static constexpr std::size_t gatherLimit = 4096;
     static constexpr std::size_t preConnectLimit = 64 * 1024;
@@ -116,7 +120,23 @@ public:
     void portSpeedChanged(std::uint32_t baud) override;
     void portDrained() override;
 
+    // The port's control channel (TcpClientSessionControl.cpp): the modem lines, break
+    // and framing a program sets through the launcher, and the input lines it reads.
+    Status controlStatus() const override;
+    void controlSetLines(std::uint32_t mask, std::uint32_t levels) override;
+    void controlSetBreak(bool on) override;
+    void controlSetFraming(std::uint8_t dataBits, std::uint8_t parity) override;
+    void controlObserve(std::function<void(std::uint32_t changed)> changed) override;
+
 private:
+    // Control channel helpers (TcpClientSessionControl.cpp).
+    void askForModemState();
+    std::uint32_t inputLinesNow() const;
+    void updateInputLines();
+    void noteModemState();
+    void raiseLinesForEarlyControl();
+    bool openRaisesLines();
+
     bool connected() const;
     bool wantsConnection() const;
     void beginAttempt();
@@ -168,6 +188,14 @@ private:
     std::vector<std::uint8_t> gathered_;
     std::vector<std::uint8_t> preConnect_;
     WriteQueue outgoing_;
+
+    struct ControlLines {
+        std::uint32_t inputs = 0;  // CTS, DSR, DCD, RI as the program reads them
+        control::Counters counters;
+        bool raisedEarly = false;  // a program's control came before the port's open was confirmed
+        bool linesSetByProgram = false;  // DTR/RTS as a program set them, until it closes the port
+        std::function<void(std::uint32_t)> observer;
+    } control_;
 };
 
 }  // namespace vsp

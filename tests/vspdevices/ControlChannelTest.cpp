@@ -1,0 +1,157 @@
+// A port's control socket as the library serves it: the lines a program reads while
+// the adapter comes and goes, the program's settings sent again to a new
+// connection, the socket's life with the port, and clients that break the rules.
+#include "AdapterServer.h"
+#include "ControlChannel.h"
+#include "support/CommandLog.h"
+#include "support/ControlSocket.h"
+#include "support/LibraryFixture.h"
+#include "support/SerialApp.h"
+
+#include <filesystem>
+#include <sys/stat.h>
+#include <thread>
+
+using namespace vsp::control;
+using vsp::AdapterServer;
+
+namespace {
+
+class ControlChannel : public LibraryFixture {
+protected:
+    void startRedirect(std::uint16_t adapterPort)
+    {
+        ASSERT_GE(vsp_createDevice("Connector", "5;0"), 0);
+        tcp = vsp_createDevice("TcpClient", client(adapterPort, 5, "19200,1,8,1,0,0").c_str());
+        ASSERT_EQ(vsp_startEmulation(), 1);
+        ASSERT_TRUE(waitUntil([&] { return state(tcp).ok == 1; }));
+    }
+    std::string socketPath() const { return portPath(5) + ".control"; }
+    // The lines once they settle on `want` (the adapter's notifications take a moment).
+    bool linesBecome(ControlSocket& c, std::uint32_t want)
+    {
+        return waitUntil([&] {
+            const auto r = c.ask({Op::Query, 0, 0});
+            return r && r->status == Status::Ok && r->lines == want;
+        });
+    }
+    int tcp = -1;
+};
+
+TEST_F(ControlChannel, InputLinesReadLowWhileTheAdapterIsAwayAndItGetsTheProgramsStateBack)
+{
+    CommandLog log;
+    AdapterServer adapter({.onCommand = [&log](int, const vsp::rfc2217::Message& m) { log.add(m); }});
+    startRedirect(adapter.port());
+    SerialApp app(portPath(5));
+    ControlSocket control(socketPath());
+    ASSERT_TRUE(control.connected());
+    ASSERT_TRUE(linesBecome(control, lineDtr | lineRts | lineCts | lineDsr | lineDcd));
+
+    ASSERT_EQ(control.ask({Op::SetLines, lineDtr, 0})->status, Status::Ok);
+    ASSERT_EQ(control.ask({Op::SetFraming, 7, parityEven})->status, Status::Ok);
+    ASSERT_TRUE(linesBecome(control, lineRts | lineCts));  // DSR and DCD follow DTR at the adapter
+    const Counters before = control.ask({Op::Query, 0, 0})->counters;
+
+    ControlSocket waiter(socketPath());
+    ASSERT_TRUE(waiter.send({Op::WaitLines, lineCts, 0}));
+    EXPECT_FALSE(waiter.reply(200).has_value());  // nothing changed yet
+    adapter.stop();
+    const auto woke = waiter.reply();
+    ASSERT_TRUE(woke.has_value());
+    EXPECT_EQ(woke->status, Status::Ok);
+    EXPECT_EQ(woke->lines, lineRts);  // a device switched off: every input low
+    EXPECT_EQ(woke->counters.cts, before.cts + 1);
+
+    const std::size_t seen = log.texts().size();
+    adapter.start();
+    ASSERT_TRUE(waitUntil([&] { return state(tcp).ok == 1; }, std::chrono::seconds(8)));
+    ASSERT_TRUE(adapter.waitFor([&] { return log.texts().size() >= seen + 7; }));
+    const auto all = log.texts();
+    const std::vector<std::string> again(all.begin() + static_cast<std::ptrdiff_t>(seen), all.begin() + static_cast<std::ptrdiff_t>(seen) + 7);
+    EXPECT_EQ(again, (std::vector<std::string>{"SET-BAUDRATE 19200", "SET-DATASIZE 7", "SET-PARITY 3", "SET-STOPSIZE 1",
+                                               "SET-CONTROL 9 (DTR off)", "SET-CONTROL 11 (RTS on)",
+                                               "SET-MODEMSTATE-MASK 255 (0xFF)"}));
+    EXPECT_TRUE(linesBecome(control, lineRts | lineCts));
+    const auto framing = control.ask({Op::Query, 0, 0});
+    EXPECT_EQ(framing->dataBits, 7);
+    EXPECT_EQ(framing->parity, parityEven);
+}
+
+TEST_F(ControlChannel, ThePortWithoutAConnectionAnswersUnavailableAndTheSocketLivesWithThePort)
+{
+    // A socket left by an earlier run is replaced; anything else under the name is not ours.
+    {
+        asio::io_context io;
+        asio::local::stream_protocol::acceptor stale(io, asio::local::stream_protocol::endpoint(socketPath()));
+    }
+    ASSERT_TRUE(std::filesystem::exists(socketPath()));
+    ASSERT_GE(vsp_createDevice("Connector", "5;0"), 0);
+    ASSERT_EQ(vsp_startEmulation(), 1);
+    struct stat st {};
+    ASSERT_EQ(::stat(socketPath().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    ControlSocket control(socketPath());
+    const auto reply = control.ask({Op::SetLines, lineDtr, lineDtr});
+    ASSERT_TRUE(reply.has_value());
+    EXPECT_EQ(reply->status, Status::Unavailable);
+
+    ASSERT_EQ(vsp_stopEmulation(), 1);
+    EXPECT_FALSE(std::filesystem::exists(socketPath()));
+    EXPECT_TRUE(control.closedByPeer());
+}
+
+TEST_F(ControlChannel, HostileClientsAreEndedAndNeitherThePortNorOtherClientsSuffer)
+{
+    AdapterServer adapter({});
+    startRedirect(adapter.port());
+    SerialApp app(portPath(5));
+
+    ControlSocket garbage(socketPath());
+    std::uint8_t noise[recordSize];
+    for (std::size_t i = 0; i < recordSize; ++i)
+        noise[i] = static_cast<std::uint8_t>(i * 37 + 11);
+    ASSERT_TRUE(garbage.sendBytes(noise, sizeof noise));
+    const auto refused = garbage.reply();
+    ASSERT_TRUE(refused.has_value());
+    EXPECT_EQ(refused->status, Status::Refused);
+    EXPECT_TRUE(garbage.closedByPeer());
+
+    ControlSocket flood(socketPath());  // a "length" of a megabyte: only one record is ever read
+    const std::vector<std::uint8_t> megabyte(1 << 20, 0xFF);
+    flood.sendBytes(megabyte.data(), 4096);
+    EXPECT_TRUE(flood.closedByPeer());
+
+    {
+        ControlSocket half(socketPath());  // hangs up mid-record
+        std::uint8_t record[recordSize];
+        encode(Request{Op::SetLines, lineDtr, 0}, record);
+        ASSERT_TRUE(half.sendBytes(record, 10));
+    }
+    {
+        ControlSocket waiting(socketPath());  // hangs up during a wait
+        ASSERT_TRUE(waiting.send({Op::WaitLines, lineRi, 0}));
+    }
+
+    std::vector<std::unique_ptr<ControlSocket>> crowd;
+    for (std::size_t i = 0; i < vsp::ControlChannel::maxClients + 8; ++i)
+        crowd.push_back(std::make_unique<ControlSocket>(socketPath()));
+    int answered = 0;
+    for (auto& c : crowd)
+        if (const auto r = c->ask({Op::Query, 0, 0}); r && r->status == Status::Ok)
+            ++answered;
+    EXPECT_LE(answered, static_cast<int>(vsp::ControlChannel::maxClients));
+    EXPECT_GE(answered, static_cast<int>(vsp::ControlChannel::maxClients) - 4);  // the hung-up ones may still count
+    crowd.clear();
+
+    // Afterwards the port works and a well-behaved client is served.
+    EXPECT_TRUE(waitUntil([&] {
+        ControlSocket good(socketPath());
+        const auto r = good.ask({Op::Query, 0, 0});
+        return r && r->status == Status::Ok && (r->lines & lineDtr);
+    }));
+    app.write({'o', 'k'});
+    EXPECT_TRUE(adapter.waitFor([&] { return adapter.received() == std::vector<std::uint8_t>{'o', 'k'}; }));
+}
+
+}  // namespace

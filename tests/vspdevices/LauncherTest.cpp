@@ -1,0 +1,128 @@
+// Serial programs as users run them on a redirect's port, through quorlinvcp-run:
+// a C program using every modem line, break and framing call, and pyserial. Each
+// case checks what the adapter received (and when) and what the program read back;
+// the same program without the launcher sees the plain pseudo-terminal as before.
+#include "AdapterServer.h"
+#include "support/ChildProcess.h"
+#include "support/CommandLog.h"
+#include "support/LibraryFixture.h"
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <thread>
+
+using vsp::AdapterServer;
+using Strings = std::vector<std::string>;
+
+namespace {
+
+class Launcher : public LibraryFixture {
+protected:
+    void SetUp() override
+    {
+        LibraryFixture::SetUp();
+        adapter = std::make_unique<AdapterServer>(AdapterServer::Options{
+            .echo = true, .onCommand = [this](int, const vsp::rfc2217::Message& m) { log.add(m); }});
+        ASSERT_GE(vsp_createDevice("Connector", "5;0"), 0);
+        tcp = vsp_createDevice("TcpClient", client(adapter->port(), 5, "19200,1,8,1,0,0").c_str());
+        ASSERT_EQ(vsp_startEmulation(), 1);
+        ASSERT_TRUE(waitUntil([&] { return state(tcp).ok == 1; }));
+        ASSERT_TRUE(adapter->waitFor([&] { return log.texts().size() >= 7; }));  // the settings, lines and mask
+    }
+    void TearDown() override
+    {
+        adapter.reset();
+        LibraryFixture::TearDown();
+    }
+
+    // Runs a program to its end; its output.
+    std::string run(const Strings& arguments)
+    {
+        const std::string out = portDir + "/../program.log";
+        std::filesystem::remove(out);
+        ChildProcess program(arguments, out);
+        EXPECT_EQ(program.wait(), 0);
+        std::ifstream in(out);
+        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    }
+    // How long the break that the n-th "break on" started lasted.
+    std::chrono::milliseconds breakLength(int n)
+    {
+        const auto entries = log.entries();
+        for (std::size_t i = 0; i < entries.size(); ++i)
+            if (entries[i].text == "SET-CONTROL 5 (break on)" && n-- == 0)
+                for (std::size_t j = i + 1; j < entries.size(); ++j)
+                    if (entries[j].text == "SET-CONTROL 6 (break off)")
+                        return std::chrono::duration_cast<std::chrono::milliseconds>(entries[j].when - entries[i].when);
+        return std::chrono::milliseconds(-1);
+    }
+
+    std::unique_ptr<AdapterServer> adapter;
+    CommandLog log;
+    int tcp = -1;
+};
+
+TEST_F(Launcher, ACProgramSetsAndReadsTheLinesSendsBreaksAndSetsDataSizeAndParity)
+{
+    const std::string output = run({VSP_LAUNCHER, VSP_PORT_LINES_APP, portPath(5)});
+    EXPECT_EQ(output,
+              "opened DTR RTS CTS DSR CD\n"
+              "wait woke\n"
+              "rts off DTR DSR CD\n"
+              "both off\n"
+              "counted cts 3 dsr 1 dcd 1\n"
+              "framing 7E\n"
+              "framing 8M\n");
+    ASSERT_TRUE(adapter->waitFor([&] { return log.texts().back() == "SET-CONTROL 12 (RTS off)" && log.texts().size() >= 27; }));
+    // In the order the program made them; the reset's two lines together.
+    EXPECT_EQ(log.from("SET-CONTROL 8 (DTR on)"),
+              (Strings{"SET-CONTROL 8 (DTR on)", "SET-CONTROL 11 (RTS on)",                       // the open
+                       "SET-CONTROL 12 (RTS off)", "SET-CONTROL 11 (RTS on)",                      // TIOCMBIC, TIOCMBIS
+                       "SET-CONTROL 9 (DTR off)", "SET-CONTROL 12 (RTS off)",                      // TIOCMSET 0
+                       "SET-CONTROL 8 (DTR on)", "SET-CONTROL 11 (RTS on)",                        // TIOCMSET both
+                       "SET-CONTROL 5 (break on)", "SET-CONTROL 6 (break off)",                    // TIOCSBRK, TIOCCBRK
+                       "SET-CONTROL 5 (break on)", "SET-CONTROL 6 (break off)",                    // tcsendbreak
+                       "SET-CONTROL 5 (break on)", "SET-CONTROL 6 (break off)",                    // TCSBRKP
+                       "SET-DATASIZE 7", "SET-PARITY 3",                                           // 7E1
+                       "SET-DATASIZE 8", "SET-PARITY 4",                                           // 8M1
+                       "SET-CONTROL 9 (DTR off)", "SET-CONTROL 12 (RTS off)"}));                   // the close
+    EXPECT_GE(breakLength(0).count(), 90);
+    EXPECT_GE(breakLength(1).count(), 240);
+    EXPECT_GE(breakLength(2).count(), 490);
+}
+
+TEST_F(Launcher, WithoutTheLauncherAProgramSeesThePlainPseudoTerminal)
+{
+    const std::string output = run({VSP_PORT_LINES_APP, portPath(5)});
+    EXPECT_EQ(output.rfind("opened error 25\n", 0), 0u) << output;  // ENOTTY, as before
+    EXPECT_NE(output.find("framing 8N\n"), std::string::npos) << output;
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    for (const std::string& command : log.texts())
+        EXPECT_TRUE(command.rfind("SET-CONTROL 5", 0) != 0 && command.rfind("SET-DATASIZE 7", 0) != 0) << command;
+}
+
+TEST_F(Launcher, PyserialReadsTheLinesSendsABreakAndSetsSevenBitsEvenParity)
+{
+    if (!std::filesystem::exists("/usr/lib/python3/dist-packages/serial"))
+        GTEST_SKIP() << "python3-serial is not installed (scripts/setup)";
+    const std::string output = run({VSP_LAUNCHER, "/usr/bin/python3", VSP_PYSERIAL_SCRIPT, portPath(5)});
+    EXPECT_EQ(output,
+              "opened cts=True dsr=True cd=True ri=False\n"
+              "dtr off dsr=False cd=False\n"
+              "rts off cts=False\n"
+              "framing 7E\n"
+              "echo b'hello'\n");
+    ASSERT_TRUE(adapter->waitFor([&] { return log.texts().back() == "SET-CONTROL 12 (RTS off)" && breakLength(0).count() >= 0; }));
+    const Strings commands = log.from("SET-CONTROL 8 (DTR on)");
+    EXPECT_EQ(commands, (Strings{"SET-CONTROL 8 (DTR on)", "SET-CONTROL 11 (RTS on)",                  // the open
+                                 "SET-DATASIZE 7", "SET-PARITY 3",                                     // pyserial's settings
+                                 "SET-CONTROL 8 (DTR on)", "SET-CONTROL 11 (RTS on)",                  // and its lines
+                                 "SET-CONTROL 9 (DTR off)", "SET-CONTROL 12 (RTS off)",                // .dtr = False, .rts = False
+                                 "SET-CONTROL 5 (break on)", "SET-CONTROL 6 (break off)",              // send_break
+                                 "SET-CONTROL 9 (DTR off)", "SET-CONTROL 12 (RTS off)"}));             // the close
+    EXPECT_GE(breakLength(0).count(), 90);  // pyserial asks tcsendbreak for 0.3 / 0.25 = 1, a tenth of a second
+    EXPECT_EQ(adapter->received(), (std::vector<std::uint8_t>{'h', 'e', 'l', 'l', 'o'}));
+}
+
+}  // namespace

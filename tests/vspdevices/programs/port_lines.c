@@ -1,0 +1,111 @@
+/* A serial program that uses every modem line, break and framing call a real
+ * serial port takes, in a fixed order, and prints what it reads back:
+ *   port_lines PORT
+ * Each output line is "<step> <value>"; a failed call prints "<step> error <errno>". */
+#include <errno.h>
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <pthread.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+static int fd;
+
+static void pause_ms(int ms)
+{
+    struct timespec t = {ms / 1000, (ms % 1000) * 1000000L};
+    nanosleep(&t, NULL);
+}
+
+static void print_lines(const char* step)
+{
+    int bits = 0;
+    if (ioctl(fd, TIOCMGET, &bits) != 0) {
+        printf("%s error %d\n", step, errno);
+        return;
+    }
+    printf("%s%s%s%s%s%s%s\n", step, bits & TIOCM_DTR ? " DTR" : "", bits & TIOCM_RTS ? " RTS" : "",
+           bits & TIOCM_CTS ? " CTS" : "", bits & TIOCM_DSR ? " DSR" : "", bits & TIOCM_CAR ? " CD" : "",
+           bits & TIOCM_RNG ? " RI" : "");
+}
+
+static void check(const char* step, int result)
+{
+    if (result != 0)
+        printf("%s error %d\n", step, errno);
+}
+
+static void* wait_for_cts(void* unused)
+{
+    (void)unused;
+    const int result = ioctl(fd, TIOCMIWAIT, TIOCM_CTS);
+    printf("wait %s\n", result == 0 ? "woke" : strerror(errno));
+    return NULL;
+}
+
+static void print_framing(const char* step)
+{
+    struct termios t;
+    if (tcgetattr(fd, &t) != 0) {
+        printf("%s error %d\n", step, errno);
+        return;
+    }
+    const int bits = (t.c_cflag & CSIZE) == CS5 ? 5 : (t.c_cflag & CSIZE) == CS6 ? 6 : (t.c_cflag & CSIZE) == CS7 ? 7 : 8;
+    char parity = 'N';
+    if (t.c_cflag & PARENB)
+        parity = (t.c_cflag & CMSPAR) ? ((t.c_cflag & PARODD) ? 'M' : 'S') : ((t.c_cflag & PARODD) ? 'O' : 'E');
+    printf("%s %d%c\n", step, bits, parity);
+}
+
+int main(int argc, char** argv)
+{
+    setvbuf(stdout, NULL, _IONBF, 0);
+    if (argc < 2 || (fd = open(argv[1], O_RDWR | O_NOCTTY)) < 0) {
+        printf("open error %d\n", errno);
+        return 1;
+    }
+    pause_ms(300);  /* the adapter answers the raised lines */
+    print_lines("opened");
+
+    struct serial_icounter_struct before, after;
+    check("icount", ioctl(fd, TIOCGICOUNT, &before));
+    pthread_t waiter;
+    pthread_create(&waiter, NULL, wait_for_cts, NULL);
+    pause_ms(200);
+    const int rts = TIOCM_RTS;
+    check("rts off", ioctl(fd, TIOCMBIC, &rts));
+    pthread_join(waiter, NULL);
+    print_lines("rts off");
+    check("rts on", ioctl(fd, TIOCMBIS, &rts));
+
+    const int none = 0;
+    check("both off", ioctl(fd, TIOCMSET, &none)); /* a reset: both lines in one call */
+    pause_ms(300);
+    print_lines("both off");
+    check("icount", ioctl(fd, TIOCGICOUNT, &after));
+    printf("counted cts %d dsr %d dcd %d\n", after.cts - before.cts, after.dsr - before.dsr, after.dcd - before.dcd);
+    const int both = TIOCM_DTR | TIOCM_RTS;
+    check("both on", ioctl(fd, TIOCMSET, &both));
+
+    check("break on", ioctl(fd, TIOCSBRK));
+    pause_ms(100);
+    check("break off", ioctl(fd, TIOCCBRK));
+    check("tcsendbreak", tcsendbreak(fd, 0));
+    check("tcsbrkp", ioctl(fd, TCSBRKP, 5));
+
+    struct termios t;
+    tcgetattr(fd, &t);
+    t.c_cflag = (t.c_cflag & ~(CSIZE | PARODD | CMSPAR)) | CS7 | PARENB;
+    check("7E1", tcsetattr(fd, TCSANOW, &t));
+    print_framing("framing");
+    /* The kernel's own call, as programs that set any speed make it. */
+    t.c_cflag = (t.c_cflag & ~CSIZE) | CS8 | PARENB | PARODD | CMSPAR;
+    check("8M1", ioctl(fd, TCSETS, &t));
+    print_framing("framing");
+    close(fd);
+    return 0;
+}

@@ -1,0 +1,88 @@
+// A client of a port's control socket that speaks the channel's records itself:
+// for tests of the library's side and of what it does with hostile clients.
+#pragma once
+
+#include "ControlMessage.h"
+
+#include <cerrno>
+#include <optional>
+#include <poll.h>
+#include <string>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+class ControlSocket {
+public:
+    explicit ControlSocket(const std::string& path)
+    {
+        fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        path.copy(address.sun_path, sizeof address.sun_path - 1);
+        if (::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+            ::close(fd_);
+            fd_ = -1;
+        }
+    }
+    ~ControlSocket() { close(); }
+    ControlSocket(const ControlSocket&) = delete;
+    ControlSocket& operator=(const ControlSocket&) = delete;
+
+    bool connected() const { return fd_ >= 0; }
+    void close()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = -1;
+    }
+    bool sendBytes(const void* bytes, std::size_t size)
+    {
+        return fd_ >= 0 && ::send(fd_, bytes, size, MSG_NOSIGNAL) == static_cast<ssize_t>(size);
+    }
+    bool send(const vsp::control::Request& request)
+    {
+        std::uint8_t record[vsp::control::recordSize];
+        vsp::control::encode(request, record);
+        return sendBytes(record, sizeof record);
+    }
+    // The next reply within the time, or nullopt (none, malformed, or the socket closed).
+    std::optional<vsp::control::Reply> reply(int timeoutMs = 2000)
+    {
+        std::uint8_t record[vsp::control::recordSize];
+        std::size_t got = 0;
+        while (got < sizeof record) {
+            pollfd p{fd_, POLLIN, 0};
+            if (fd_ < 0 || ::poll(&p, 1, timeoutMs) <= 0)
+                return std::nullopt;
+            const ssize_t n = ::recv(fd_, record + got, sizeof record - got, 0);
+            if (n <= 0)
+                return std::nullopt;
+            got += static_cast<std::size_t>(n);
+        }
+        return vsp::control::decodeReply(record, sizeof record);
+    }
+    std::optional<vsp::control::Reply> ask(const vsp::control::Request& request)
+    {
+        return send(request) ? reply() : std::nullopt;
+    }
+    // True when the library closed this client (within the time); what it sent
+    // before is read and dropped.
+    bool closedByPeer(int timeoutMs = 2000)
+    {
+        for (;;) {
+            pollfd p{fd_, POLLIN, 0};
+            if (fd_ < 0 || ::poll(&p, 1, timeoutMs) <= 0)
+                return false;
+            char bytes[256];
+            const ssize_t n = ::recv(fd_, bytes, sizeof bytes, MSG_DONTWAIT);
+            if (n == 0 || (n < 0 && errno == ECONNRESET))
+                return true;
+            if (n < 0)
+                return false;
+        }
+    }
+
+private:
+    int fd_ = -1;
+};

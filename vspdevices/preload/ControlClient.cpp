@@ -1,0 +1,155 @@
+#include "ControlClient.h"
+
+#include "PortLookup.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <time.h>
+#include <unistd.h>
+
+namespace vsp::preload {
+namespace {
+
+struct Connection {
+    pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
+    int fd = -1;
+};
+Connection connections[256];  // by COM number
+
+long long nowMs()
+{
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return static_cast<long long>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+}
+
+enum class Ready { Yes, TimedOut, Interrupted, Failed };
+
+// Waits for fd to become ready. A signal does not end a limited wait early (the
+// request is short); it ends an unlimited one, as the serial driver's wait would.
+Ready waitReady(int fd, short events, long long deadline, Wait wait)
+{
+    for (;;) {
+        const int timeout = wait == Wait::Unlimited ? -1 : static_cast<int>(deadline - nowMs());
+        if (wait == Wait::Limited && timeout <= 0)
+            return Ready::TimedOut;
+        pollfd p{fd, events, 0};
+        const int n = poll(&p, 1, timeout);
+        if (n > 0)
+            return (p.revents & events) != 0 ? Ready::Yes : Ready::Failed;
+        if (n < 0 && errno == EINTR && wait == Wait::Unlimited)
+            return Ready::Interrupted;
+        if (n < 0 && errno != EINTR)
+            return Ready::Failed;
+    }
+}
+
+int connectTo(int com)
+{
+    char dir[256];
+    if (!portDirectory(dir, sizeof dir))
+        return -1;
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const int n = snprintf(address.sun_path, sizeof address.sun_path, "%s/COM%d.control", dir, com);
+    if (n <= 0 || static_cast<size_t>(n) >= sizeof address.sun_path)
+        return -1;
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0)
+        return -1;
+    // A Unix socket connects at once or not at all (no listener, or its queue full).
+    if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0)
+        return fd;
+    close(fd);
+    return -1;
+}
+
+Answer exchange(int fd, const control::Request& request, long long deadline, Wait wait)
+{
+    std::uint8_t out[control::recordSize];
+    control::encode(request, out);
+    size_t sent = 0;
+    while (sent < sizeof out) {
+        const ssize_t n = send(fd, out + sent, sizeof out - sent, MSG_NOSIGNAL);
+        if (n > 0)
+            sent += static_cast<size_t>(n);
+        else if (n < 0 && errno == EINTR)
+            continue;
+        else if (!(n < 0 && errno == EAGAIN && waitReady(fd, POLLOUT, deadline, Wait::Limited) == Ready::Yes))
+            return {};
+    }
+    std::uint8_t in[control::recordSize];
+    size_t got = 0;
+    while (got < sizeof in) {
+        const Ready ready = waitReady(fd, POLLIN, deadline, wait);
+        if (ready == Ready::Interrupted)
+            return {Answer::Interrupted, {}};
+        if (ready != Ready::Yes && !(ready == Ready::Failed && wait == Wait::Unlimited))
+            return {};
+        const ssize_t n = recv(fd, in + got, sizeof in - got, 0);
+        if (n > 0)
+            got += static_cast<size_t>(n);
+        else if (n == 0 || (errno != EINTR && errno != EAGAIN))
+            return {wait == Wait::Unlimited ? Answer::HungUp : Answer::None, {}};
+    }
+    const auto decoded = control::decodeReply(in, sizeof in);
+    if (!decoded || decoded->op != request.op)
+        return {};
+    return {Answer::Replied, *decoded};
+}
+
+}  // namespace
+
+Answer ask(int com, const control::Request& request, int timeLimitMs, Wait wait)
+{
+    if (com <= 0 || com > 255)
+        return {};
+    const long long deadline = nowMs() + timeLimitMs;
+    if (wait == Wait::Unlimited || (request.op == control::Op::Break && request.a == control::breakTimed)) {
+        // A connection of its own, closed afterwards: the server ends a wait whose
+        // client hangs up, so an interrupted wait leaves nothing behind.
+        const int fd = connectTo(com);
+        if (fd < 0)
+            return {};
+        const Answer answer = exchange(fd, request, deadline, wait);
+        close(fd);
+        return answer;
+    }
+    Connection& c = connections[com];
+    pthread_mutex_lock(&c.lock);
+    Answer answer;
+    for (int attempt = 0; attempt < 2 && answer.kind != Answer::Replied; ++attempt) {
+        const bool fresh = c.fd < 0;
+        if (fresh)
+            c.fd = connectTo(com);
+        if (c.fd < 0)
+            break;
+        answer = exchange(c.fd, request, deadline, wait);
+        if (answer.kind != Answer::Replied) {
+            close(c.fd);
+            c.fd = -1;
+            if (fresh)
+                break;  // a new connection failed: the channel is not there
+        }
+    }
+    pthread_mutex_unlock(&c.lock);
+    return answer;
+}
+
+void resetConnectionsAfterFork()
+{
+    for (Connection& c : connections) {
+        pthread_mutex_init(&c.lock, nullptr);
+        if (c.fd >= 0)
+            close(c.fd);  // the parent's; it keeps its own copy
+        c.fd = -1;
+    }
+}
+
+}  // namespace vsp::preload

@@ -1,0 +1,338 @@
+// The calls a serial program makes that a pseudo-terminal cannot carry, taken over
+// for the library's ports: modem lines (TIOCMGET/SET/BIS/BIC, TIOCMIWAIT,
+// TIOCGICOUNT), break (TIOCSBRK/TIOCCBRK, TCSBRK/TCSBRKP, tcsendbreak) and the data
+// size and parity in the terminal settings (TCGETS/TCSETS*, their termios2 forms,
+// tcgetattr/tcsetattr: the C library sends those straight to the kernel, so the
+// ioctl alone would miss them). The pseudo-terminal always keeps 8 bits without
+// parity; the library keeps what the program set and it is patched into what the
+// program reads back. Every other call, and every call on another descriptor,
+// goes straight to the C library; so does every call when the port's control
+// channel does not answer, so a program is never worse off than without this.
+#include "ControlClient.h"
+#include "PortLookup.h"
+
+#include <asm/termios.h>
+#include <dlfcn.h>
+#include <errno.h>
+#include <linux/serial.h>
+#include <pthread.h>
+#include <stdarg.h>
+#include <stddef.h>
+#include <time.h>
+
+#define EXPORT extern "C" __attribute__((visibility("default")))
+
+using namespace vsp;
+using namespace vsp::preload;
+
+namespace {
+
+constexpr int quickLimitMs = 1000;
+constexpr int defaultBreakMs = 250;  // a break of "no particular length", as the serial drivers send
+
+// The C library's own calls, found once.
+template <typename F>
+F real(const char* name)
+{
+    static_assert(sizeof(F) == sizeof(void*));
+    void* f = dlsym(RTLD_NEXT, name);
+    F out;
+    __builtin_memcpy(&out, &f, sizeof out);
+    return out;
+}
+// The C library's struct termios (this file sees the kernel's under that name).
+struct LibcTermios {
+    tcflag_t c_iflag, c_oflag, c_cflag, c_lflag;
+    cc_t c_line;
+    cc_t c_cc[32];
+    speed_t c_ispeed, c_ospeed;
+};
+static_assert(sizeof(LibcTermios) == 60 && offsetof(LibcTermios, c_cflag) == 8);
+
+using IoctlFn = int (*)(int, unsigned long, ...);
+using TcGetFn = int (*)(int, LibcTermios*);
+using TcSetFn = int (*)(int, int, const LibcTermios*);
+using TcBreakFn = int (*)(int, int);
+IoctlFn realIoctl = nullptr;
+TcGetFn realTcgetattr = nullptr;
+TcSetFn realTcsetattr = nullptr;
+TcBreakFn realTcsendbreak = nullptr;
+
+void findRealCalls()
+{
+    realIoctl = real<IoctlFn>("ioctl");
+    realTcgetattr = real<TcGetFn>("tcgetattr");
+    realTcsetattr = real<TcSetFn>("tcsetattr");
+    realTcsendbreak = real<TcBreakFn>("tcsendbreak");
+}
+
+__attribute__((constructor)) void start()
+{
+    findRealCalls();
+    pthread_atfork(nullptr, nullptr, [] {
+        resetLookupAfterFork();
+        resetConnectionsAfterFork();
+    });
+}
+
+// Another library's constructor may call before ours has run.
+inline void ensureRealCalls()
+{
+    if (__builtin_expect(realIoctl == nullptr, 0))
+        findRealCalls();
+}
+
+// The kernel's termios and termios2 keep c_cflag third, as the C library's does.
+static_assert(offsetof(termios, c_cflag) == 8 && offsetof(termios2, c_cflag) == 8);
+
+constexpr tcflag_t framingFlags = CSIZE | PARENB | PARODD | CMSPAR;
+
+std::uint32_t parityOf(tcflag_t cflag)
+{
+    if (!(cflag & PARENB))
+        return control::parityNone;
+    if (cflag & CMSPAR)
+        return (cflag & PARODD) ? control::parityMark : control::paritySpace;
+    return (cflag & PARODD) ? control::parityOdd : control::parityEven;
+}
+
+tcflag_t cflagOf(const control::Reply& r)
+{
+    static constexpr tcflag_t sizes[] = {CS5, CS6, CS7, CS8};
+    tcflag_t flags = sizes[r.dataBits - 5];
+    switch (r.parity) {
+    case control::parityOdd: flags |= PARENB | PARODD; break;
+    case control::parityEven: flags |= PARENB; break;
+    case control::parityMark: flags |= PARENB | CMSPAR | PARODD; break;
+    case control::paritySpace: flags |= PARENB | CMSPAR; break;
+    default: break;
+    }
+    return flags;
+}
+
+int tiocmOf(std::uint32_t lines)
+{
+    int bits = 0;
+    if (lines & control::lineDtr) bits |= TIOCM_DTR;
+    if (lines & control::lineRts) bits |= TIOCM_RTS;
+    if (lines & control::lineCts) bits |= TIOCM_CTS;
+    if (lines & control::lineDsr) bits |= TIOCM_DSR;
+    if (lines & control::lineDcd) bits |= TIOCM_CAR;
+    if (lines & control::lineRi) bits |= TIOCM_RNG;
+    return bits;
+}
+
+std::uint32_t linesOf(unsigned long tiocm)
+{
+    std::uint32_t lines = 0;
+    if (tiocm & TIOCM_DTR) lines |= control::lineDtr;
+    if (tiocm & TIOCM_RTS) lines |= control::lineRts;
+    if (tiocm & TIOCM_CTS) lines |= control::lineCts;
+    if (tiocm & TIOCM_DSR) lines |= control::lineDsr;
+    if (tiocm & TIOCM_CAR) lines |= control::lineDcd;
+    if (tiocm & TIOCM_RNG) lines |= control::lineRi;
+    return lines;
+}
+
+Answer quick(int com, control::Op op, std::uint32_t a = 0, std::uint32_t b = 0)
+{
+    return ask(com, {op, a, b}, quickLimitMs);
+}
+
+bool replied(const Answer& answer)
+{
+    return answer.kind == Answer::Replied && answer.reply.status == control::Status::Ok;
+}
+
+// Sets the output lines; false when the channel did not take it.
+bool setLines(int com, std::uint32_t mask, std::uint32_t levels)
+{
+    mask &= control::outputLines;
+    if (mask == 0)
+        return replied(quick(com, control::Op::Query));  // nothing to change, but only on a served port
+    return replied(quick(com, control::Op::SetLines, mask, levels & mask));
+}
+
+bool sendFraming(int com, tcflag_t cflag)
+{
+    const std::uint32_t bits = 5 + ((cflag & CSIZE) >> 4);
+    return replied(quick(com, control::Op::SetFraming, bits, parityOf(cflag)));
+}
+
+void patchFraming(int com, tcflag_t& cflag)
+{
+    const Answer answer = quick(com, control::Op::Query);
+    if (replied(answer))
+        cflag = (cflag & ~framingFlags) | cflagOf(answer.reply);
+}
+
+// A break of the given length, after what the program wrote has gone out.
+bool timedBreak(int fd, int com, std::uint32_t ms)
+{
+    realIoctl(fd, TCSBRK, 1);  // waits until the library has taken the written bytes
+    const Answer answer = ask(com, {control::Op::Break, control::breakTimed, ms}, static_cast<int>(ms) + quickLimitMs);
+    return replied(answer);
+}
+
+// Handles a request on one of our ports: true with *result set when handled,
+// false to pass the call on unchanged.
+bool portIoctl(int fd, int com, unsigned long request, void* arg, int* result)
+{
+    *result = 0;
+    switch (request) {
+    case TIOCMGET: {
+        const Answer answer = quick(com, control::Op::Query);
+        if (!replied(answer))
+            return false;
+        *static_cast<int*>(arg) = tiocmOf(answer.reply.lines);
+        return true;
+    }
+    case TIOCMSET: return setLines(com, control::outputLines, linesOf(static_cast<unsigned>(*static_cast<int*>(arg))));
+    case TIOCMBIS: {
+        const std::uint32_t lines = linesOf(static_cast<unsigned>(*static_cast<int*>(arg)));
+        return setLines(com, lines, lines);
+    }
+    case TIOCMBIC: return setLines(com, linesOf(static_cast<unsigned>(*static_cast<int*>(arg))), 0);
+    case TIOCMIWAIT: {
+        const std::uint32_t mask = linesOf(reinterpret_cast<unsigned long>(arg)) & control::inputLines;
+        if (mask == 0)
+            return false;
+        const Answer answer = ask(com, {control::Op::WaitLines, mask, 0}, 0, Wait::Unlimited);
+        if (answer.kind == Answer::None || (answer.kind == Answer::Replied && answer.reply.status == control::Status::Unavailable))
+            return false;
+        if (answer.kind == Answer::Interrupted) {
+            *result = -1;
+            errno = EINTR;
+        } else if (!replied(answer)) {
+            *result = -1;
+            errno = EIO;  // the port went away, as a hung-up serial port answers
+        }
+        return true;
+    }
+    case TIOCGICOUNT: {
+        const Answer answer = quick(com, control::Op::Query);
+        if (!replied(answer))
+            return false;
+        serial_icounter_struct counts{};
+        counts.cts = static_cast<int>(answer.reply.counters.cts);
+        counts.dsr = static_cast<int>(answer.reply.counters.dsr);
+        counts.rng = static_cast<int>(answer.reply.counters.ring);
+        counts.dcd = static_cast<int>(answer.reply.counters.dcd);
+        __builtin_memcpy(arg, &counts, sizeof counts);
+        return true;
+    }
+    case TIOCSBRK: return replied(quick(com, control::Op::Break, control::breakOn));
+    case TIOCCBRK: return replied(quick(com, control::Op::Break, control::breakOff));
+    case TCSBRK:  // a non-zero argument only waits for the output: the terminal does that
+        return reinterpret_cast<unsigned long>(arg) == 0 && timedBreak(fd, com, defaultBreakMs);
+    case TCSBRKP: {
+        const unsigned long tenths = reinterpret_cast<unsigned long>(arg);
+        return timedBreak(fd, com, tenths == 0 ? defaultBreakMs : static_cast<std::uint32_t>(tenths > 100 ? 100 : tenths) * 100);
+    }
+    case TCGETS:
+    case TCGETS2:
+        *result = realIoctl(fd, request, arg);
+        if (*result == 0)
+            patchFraming(com, static_cast<termios*>(arg)->c_cflag);
+        return true;
+    case TCSETS:
+    case TCSETSW:
+    case TCSETSF:
+    case TCSETS2:
+    case TCSETSW2:
+    case TCSETSF2:
+        *result = realIoctl(fd, request, arg);
+        if (*result == 0)
+            sendFraming(com, static_cast<const termios*>(arg)->c_cflag);
+        return true;
+    default: return false;
+    }
+}
+
+bool handledRequest(unsigned long request)
+{
+    switch (request) {
+    case TIOCMGET: case TIOCMSET: case TIOCMBIS: case TIOCMBIC: case TIOCMIWAIT: case TIOCGICOUNT:
+    case TIOCSBRK: case TIOCCBRK: case TCSBRK: case TCSBRKP:
+    case TCGETS: case TCSETS: case TCSETSW: case TCSETSF:
+    case TCGETS2: case TCSETS2: case TCSETSW2: case TCSETSF2:
+        return true;
+    default: return false;
+    }
+}
+
+}  // namespace
+
+EXPORT int ioctl(int fd, unsigned long request, ...)
+{
+    va_list args;
+    va_start(args, request);
+    void* arg = va_arg(args, void*);
+    va_end(args);
+    ensureRealCalls();
+    if (!handledRequest(request))
+        return realIoctl(fd, request, arg);
+    const int saved = errno;
+    const int com = portOf(fd);
+    errno = saved;
+    int result = 0;
+    if (com == 0 || !portIoctl(fd, com, request, arg, &result)) {
+        errno = saved;
+        return realIoctl(fd, request, arg);
+    }
+    if (result == 0)
+        errno = saved;
+    return result;
+}
+
+EXPORT int tcgetattr(int fd, LibcTermios* t)
+{
+    ensureRealCalls();
+    const int result = realTcgetattr(fd, t);
+    if (result != 0)
+        return result;
+    const int saved = errno;
+    if (const int com = portOf(fd))
+        patchFraming(com, t->c_cflag);
+    errno = saved;
+    return 0;
+}
+
+EXPORT int tcsetattr(int fd, int action, const LibcTermios* t)
+{
+    ensureRealCalls();
+    const int saved = errno;
+    const int com = portOf(fd);
+    errno = saved;
+    if (com == 0)
+        return realTcsetattr(fd, action, t);
+    // The pseudo-terminal holds 8 bits without parity whatever it is given, and the
+    // C library reports that as EINVAL: it is given what it holds, and the program's
+    // own framing goes to the library.
+    LibcTermios held = *t;
+    held.c_cflag = (held.c_cflag & ~framingFlags) | CS8 | CREAD;
+    const int result = realTcsetattr(fd, action, &held);
+    if (result != 0)
+        return result;
+    if (sendFraming(com, t->c_cflag)) {
+        errno = saved;
+        return 0;
+    }
+    return realTcsetattr(fd, action, t);  // no channel: as without the launcher
+}
+
+EXPORT int tcsendbreak(int fd, int duration)
+{
+    ensureRealCalls();
+    const int saved = errno;
+    if (const int com = portOf(fd)) {
+        // As the C library does: no length is the default, otherwise in tenths of a second.
+        const std::uint32_t ms = duration <= 0 ? defaultBreakMs : static_cast<std::uint32_t>((duration > 10000 ? 10000 : duration) + 99) / 100 * 100;
+        if (timedBreak(fd, com, ms)) {
+            errno = saved;
+            return 0;
+        }
+    }
+    errno = saved;
+    return realTcsendbreak(fd, duration);
+}

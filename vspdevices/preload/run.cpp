@@ -1,0 +1,69 @@
+// quorlinvcp-run PROGRAM [ARGUMENTS...]: runs a program with the interposition
+// library that lets it set and read the virtual ports' modem lines, break, data
+// size and parity. The library is the one installed beside this launcher; it is
+// added to LD_PRELOAD after any the user already has.
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <unistd.h>
+
+namespace {
+constexpr const char* libraryName = "libquorlinvcp-preload.so";
+
+std::string ownFolder()
+{
+    char path[PATH_MAX];
+    const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n <= 0)
+        return {};
+    const std::string exe(path, static_cast<std::size_t>(n));
+    return exe.substr(0, exe.rfind('/'));
+}
+
+bool listed(const std::string& list, const std::string& item)
+{
+    std::size_t start = 0;
+    while (start <= list.size()) {
+        const std::size_t end = list.find_first_of(": ", start);
+        if (list.substr(start, end == std::string::npos ? std::string::npos : end - start) == item)
+            return true;
+        if (end == std::string::npos)
+            break;
+        start = end + 1;
+    }
+    return false;
+}
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h")) {
+        std::fprintf(argc < 2 ? stderr : stdout,
+                     "Usage: quorlinvcp-run PROGRAM [ARGUMENTS...]\n"
+                     "Runs PROGRAM so that on QuorlinVCP's ports it can set DTR and RTS, read CTS,\n"
+                     "DSR, DCD and RI, send a break and set the data size and parity.\n");
+        return argc < 2 ? 2 : 0;
+    }
+    const std::string library = ownFolder() + "/" + libraryName;
+    if (::access(library.c_str(), R_OK) != 0) {
+        std::fprintf(stderr, "quorlinvcp-run: %s is missing\n", library.c_str());
+        return 127;
+    }
+    // The loader splits LD_PRELOAD at blanks and colons.
+    if (library.find_first_of(": \t") != std::string::npos) {
+        std::fprintf(stderr, "quorlinvcp-run: cannot preload from a folder whose name has a blank or colon: %s\n",
+                     library.c_str());
+        return 127;
+    }
+    const char* existing = std::getenv("LD_PRELOAD");
+    std::string preload = existing ? existing : "";
+    if (!listed(preload, library))
+        preload = preload.empty() ? library : preload + ":" + library;
+    ::setenv("LD_PRELOAD", preload.c_str(), 1);
+    ::execvp(argv[1], argv + 1);
+    std::fprintf(stderr, "quorlinvcp-run: %s: %s\n", argv[1], std::strerror(errno));
+    return errno == ENOENT ? 127 : 126;
+}
