@@ -115,9 +115,9 @@ protected:
         ASSERT_TRUE(waitUntil([&] { return state(tcp).ok == 1; })) << "no connection to the simulator";
     }
 
-    // Maps the port as COM5 into the prefix and runs the program on it; its output, one
-    // call a line.
-    std::vector<Call> runProbe(const std::vector<std::string>& before)
+    // Maps the port as COM5 into the prefix and runs the program on it, after `wrapper`
+    // when one is given; the calls it reported.
+    std::vector<Call> runProbe(const std::vector<std::string>& wrapper)
     {
         if (!WinePrefix::failure().empty()) {
             ADD_FAILURE() << WinePrefix::failure();
@@ -126,7 +126,7 @@ protected:
         const fs::path com5 = fs::path(WinePrefix::path()) / "dosdevices" / "com5";
         fs::remove(com5);
         fs::create_symlink(portPath(5), com5);
-        std::vector<std::string> arguments = before;
+        std::vector<std::string> arguments = wrapper;
         arguments.insert(arguments.end(), {VSP_WINE, VSP_COMM_PROBE, "COM5"});
         const std::string log = fs::path(portDir).parent_path() / "comm_probe.log";
         ChildProcess probe(arguments, log);
@@ -136,10 +136,9 @@ protected:
         for (std::string line; std::getline(in, line);) {
             output += line + "\n";
             const std::size_t colon = line.find(": ");
-            if (colon != std::string::npos && line.compare(colon, 4, ": ok") != 0 && line.compare(colon, 6, ": FAIL") != 0)
-                continue;  // Wine's own messages
-            if (colon != std::string::npos)
-                calls.push_back({line.substr(0, colon), line.compare(colon, 4, ": ok") == 0, line});
+            const bool ok = colon != std::string::npos && line.compare(colon, 4, ": ok") == 0;
+            if (ok || (colon != std::string::npos && line.compare(colon, 6, ": FAIL") == 0))
+                calls.push_back({line.substr(0, colon), ok, line});  // not one of Wine's own messages
         }
         return calls;
     }
@@ -147,6 +146,12 @@ protected:
     static bool succeeded(const std::vector<Call>& calls, const std::string& name)
     {
         return std::any_of(calls.begin(), calls.end(), [&](const Call& c) { return c.name == name && c.ok; });
+    }
+
+    void expectSucceeded(const std::vector<Call>& calls, std::initializer_list<const char*> names) const
+    {
+        for (const char* name : names)
+            EXPECT_TRUE(succeeded(calls, name)) << name << " did not succeed; the program said:\n" << output;
     }
 
     std::vector<Message> received()
@@ -182,6 +187,17 @@ bool has(const std::vector<Message>& commands, std::uint8_t code, std::uint32_t 
     return std::find(commands.begin(), commands.end(), Message{code, value, {}}) != commands.end();
 }
 
+// The buffers PURGE-DATA cleared: PurgeComm's receive and transmit clears may come as
+// one command for both or one each.
+std::uint32_t purged(const std::vector<Message>& commands)
+{
+    std::uint32_t buffers = 0;
+    for (const Message& m : commands)
+        if (m.code == rfc2217::PurgeData)
+            buffers |= m.value;
+    return buffers;
+}
+
 // True when `wanted` appears in `values` in its order, other values between.
 bool inOrder(const std::vector<std::uint32_t>& values, const std::vector<std::uint32_t>& wanted)
 {
@@ -211,17 +227,18 @@ TEST_F(Win32Program, EveryCommCallWorksThroughTheLauncherAndReachesTheAdapter)
 
     for (const Call& call : calls)
         EXPECT_TRUE(call.ok) << call.line;
-    for (const char* name :
-         {"CreateFile", "GetCommState on opening", "SetCommState 9600 8N1", "GetCommState after 9600 8N1",
-          "SetCommState 19200 7E1", "GetCommState after 19200 7E1", "EscapeCommFunction SETDTR", "EscapeCommFunction CLRDTR",
-          "EscapeCommFunction SETRTS", "EscapeCommFunction CLRRTS", "GetCommModemStatus with DTR and RTS on",
-          "GetCommModemStatus with DTR off", "GetCommModemStatus with DTR and RTS off", "SetCommBreak", "ClearCommBreak",
-          "PurgeComm", "WaitCommEvent EV_CTS", "WaitCommEvent EV_DSR", "WriteFile", "echo by the WaitCommEvent reader"})
-        EXPECT_TRUE(succeeded(calls, name)) << name << " did not succeed; the program said:\n" << output;
+    expectSucceeded(calls, {"CreateFile", "GetCommState on opening", "SetCommState 9600 8N1", "GetCommState after 9600 8N1",
+                            "echo at 9600 8N1", "SetCommState 19200 7E1", "GetCommState after 19200 7E1", "echo at 19200 7E1",
+                            "EscapeCommFunction SETDTR", "EscapeCommFunction CLRDTR", "EscapeCommFunction SETRTS",
+                            "EscapeCommFunction CLRRTS", "GetCommModemStatus with DTR and RTS on",
+                            "GetCommModemStatus with DTR off", "GetCommModemStatus with DTR and RTS off", "SetCommBreak",
+                            "ClearCommBreak", "PurgeComm", "WaitCommEvent EV_CTS", "WaitCommEvent EV_DSR", "WriteFile",
+                            "echo by the WaitCommEvent reader"});
 
     // The last commands may still be on their way when the program ends.
-    adapter->waitFor([&] { return receivedText(); });
+    EXPECT_TRUE(adapter->waitFor([&] { return receivedText(); })) << "the program's bytes did not reach the adapter";
     const std::vector<Message> got = received();
+    // Each speed went out before the bytes written at it (the echo checks above).
     EXPECT_TRUE(has(got, rfc2217::SetBaudRate, 9600)) << describe(got);
     EXPECT_TRUE(has(got, rfc2217::SetBaudRate, 19200)) << describe(got);
     EXPECT_TRUE(has(got, rfc2217::SetDataSize, 7)) << describe(got);
@@ -231,27 +248,26 @@ TEST_F(Win32Program, EveryCommCallWorksThroughTheLauncherAndReachesTheAdapter)
                                         rfc2217::rtsOn, rfc2217::breakOn, rfc2217::breakOff, rfc2217::rtsOff,
                                         rfc2217::dtrOff, rfc2217::dtrOn, rfc2217::rtsOn}))
         << describe(got);
-    // PurgeComm's receive and transmit clears: one PURGE-DATA for both, or one each.
-    std::uint32_t purged = 0;
-    for (const Message& m : got)
-        if (m.code == rfc2217::PurgeData)
-            purged |= m.value;
-    EXPECT_EQ(purged, rfc2217::purgeBoth) << describe(got);
-    EXPECT_TRUE(receivedText());
+    EXPECT_EQ(purged(got), rfc2217::purgeBoth) << describe(got);
 }
 
-// What a Windows program gets with no launcher: the port opens, takes its settings and
-// carries the data, read without WaitCommEvent (which needs the modem lines).
-TEST_F(Win32Program, WithoutTheLauncherThePortOpensAndCarriesTheData)
+// What a Windows program gets with no launcher: the port opens, its speeds and flushes
+// reach the adapter and the data crosses, read without WaitCommEvent (which needs the
+// modem lines).
+TEST_F(Win32Program, WithoutTheLauncherSpeedsFlushesAndDataStillReachTheAdapter)
 {
     const std::vector<Call> calls = runProbe({});
-    for (const char* name : {"CreateFile", "SetCommState 9600 8N1", "SetCommState 19200 7E1", "SetCommTimeouts", "SetCommMask",
-                             "SetCommBreak", "ClearCommBreak", "PurgeComm", "WriteFile"})
-        EXPECT_TRUE(succeeded(calls, name)) << name << " did not succeed; the program said:\n" << output;
+    expectSucceeded(calls, {"CreateFile", "SetCommState 9600 8N1", "GetCommState after 9600 8N1", "echo at 9600 8N1",
+                            "SetCommState 19200 7E1", "echo at 19200 7E1", "SetCommTimeouts", "SetCommMask", "SetCommBreak",
+                            "ClearCommBreak", "PurgeComm", "WriteFile"});
     EXPECT_TRUE(succeeded(calls, "echo by the WaitCommEvent reader") || succeeded(calls, "echo by plain reads"))
         << "the echo did not come back; the program said:\n"
         << output;
     EXPECT_TRUE(adapter->waitFor([&] { return receivedText(); })) << "the program's bytes did not reach the adapter";
+    const std::vector<Message> got = received();
+    EXPECT_TRUE(has(got, rfc2217::SetBaudRate, 9600)) << describe(got);
+    EXPECT_TRUE(has(got, rfc2217::SetBaudRate, 19200)) << describe(got);
+    EXPECT_EQ(purged(got), rfc2217::purgeBoth) << describe(got);
 }
 
 }  // namespace
