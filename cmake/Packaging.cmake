@@ -1,17 +1,21 @@
 # Installation: a portable folder holding the program, its device library, the
-# manual and the icon, that runs from wherever it is copied (the program finds the
-# library beside itself). The Debian package puts that folder at /opt/quorlinvcp
+# launcher quorlinvcp-run with its interposition library, the manual and the icon,
+# that runs from wherever it is copied (the program finds the library beside itself,
+# the launcher its own). The Debian package puts that folder at /opt/quorlinvcp
 # with a marker that keeps the program from writing there (each user's files go to
-# ~/.config/QuorlinVCP), and adds a desktop menu entry whose working folder is the
-# program's folder.
-install(TARGETS quorlinvcp RUNTIME DESTINATION .)
+# ~/.config/QuorlinVCP), adds a desktop menu entry whose working folder is the
+# program's folder, and puts the launcher on the PATH (/usr/bin/quorlinvcp-run).
+install(TARGETS quorlinvcp quorlinvcp-run RUNTIME DESTINATION .)
 install(TARGETS vspdevices LIBRARY DESTINATION . NAMELINK_COMPONENT Unspecified)
+install(TARGETS quorlinvcp-preload LIBRARY DESTINATION .)
 install(FILES ${QVCP_MANUAL} ${QVCP_ICON} DESTINATION .)
 install(CODE "
   if(CMAKE_INSTALL_PREFIX STREQUAL \"/opt/quorlinvcp\")
     file(INSTALL \"${CMAKE_SOURCE_DIR}/packaging/quorlinvcp.desktop\"
          DESTINATION \"/usr/share/applications\")  # DESTDIR is added by file(INSTALL)
     file(INSTALL \"${CMAKE_SOURCE_DIR}/packaging/quorlinvcp.package\" DESTINATION \"/opt/quorlinvcp\")
+    file(MAKE_DIRECTORY \"\$ENV{DESTDIR}/usr/bin\")
+    file(CREATE_LINK /opt/quorlinvcp/quorlinvcp-run \"\$ENV{DESTDIR}/usr/bin/quorlinvcp-run\" SYMBOLIC)
   endif()")
 
 set(CPACK_GENERATOR DEB)

@@ -16,7 +16,7 @@ export XDG_RUNTIME_DIR="$work/runtime"
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 check_folder() {
-  for file in quorlinvcp libvspdevices.so QV3Manual2008.pdf quorlinvcp.png; do
+  for file in quorlinvcp libvspdevices.so QV3Manual2008.pdf quorlinvcp.png quorlinvcp-run libquorlinvcp-preload.so; do
     [ -e "$1/$file" ] || fail "$1/$file is missing"
   done
 }
@@ -46,6 +46,11 @@ start_installed "$work/portable" portable
 [ -f "$work/portable/Settings.ini" ] || fail "the portable program kept no settings beside itself"
 [ ! -e "$work/home-portable/.config/QuorlinVCP" ] || fail "the portable program wrote into the user's folder"
 [ ! -e "$work/portable/quorlinvcp.package" ] || fail "the portable folder carries the package's marker"
+# The launcher preloads the library beside it, after the user's own and only once.
+preload="$work/portable/libquorlinvcp-preload.so"
+[ "$("$work/portable/quorlinvcp-run" printenv LD_PRELOAD)" = "$preload" ] || fail "the launcher does not preload its library"
+[ "$(LD_PRELOAD="$preload" "$work/portable/quorlinvcp-run" printenv LD_PRELOAD)" = "$preload" ] \
+  || fail "the launcher preloads its library twice"
 
 (cd "$build" && cpack -B "$work/package" > "$work/cpack.log") || { cat "$work/cpack.log"; fail "cpack failed"; }
 deb="$work/package/quorlinvcp_2.0.0_amd64.deb"
@@ -56,6 +61,7 @@ dpkg-deb -f "$deb" Depends | grep -q "fonts-dejavu-extra" || fail "the package d
 dpkg-deb -x "$deb" "$work/root"
 check_folder "$work/root/opt/quorlinvcp"
 grep -q '^Path=/opt/quorlinvcp$' "$work/root/usr/share/applications/quorlinvcp.desktop" || fail "no menu entry"
+[ "$(readlink "$work/root/usr/bin/quorlinvcp-run")" = /opt/quorlinvcp/quorlinvcp-run ] || fail "the launcher is not on the PATH"
 chmod u+w "$work/root/opt/quorlinvcp"  # writable, as for root: the marker alone keeps the program out
 start_installed "$work/root/opt/quorlinvcp" package
 for file in Settings.ini ErrorLog.txt Untitled.qlc; do

@@ -7,6 +7,7 @@
 #include "support/CommandLog.h"
 #include "support/LibraryFixture.h"
 
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -73,7 +74,10 @@ TEST_F(Launcher, ACProgramSetsAndReadsTheLinesSendsBreaksAndSetsDataSizeAndParit
               "both off\n"
               "counted cts 3 dsr 1 dcd 1\n"
               "framing 7E\n"
-              "framing 8M\n");
+              "framing 8M\n"
+              "kernel framing 8M\n"
+              "child DTR RTS CTS DSR CD\n"
+              "parent DTR RTS CTS DSR CD\n");
     ASSERT_TRUE(adapter->waitFor([&] { return log.texts().back() == "SET-CONTROL 12 (RTS off)" && log.texts().size() >= 27; }));
     // In the order the program made them; the reset's two lines together.
     EXPECT_EQ(log.from("SET-CONTROL 8 (DTR on)"),
@@ -102,6 +106,49 @@ TEST_F(Launcher, WithoutTheLauncherAProgramSeesThePlainPseudoTerminal)
         EXPECT_TRUE(command.rfind("SET-CONTROL 5", 0) != 0 && command.rfind("SET-DATASIZE 7", 0) != 0) << command;
 }
 
+// stty opens, sets and closes faster than the port confirms an open: the adapter
+// still gets the framing, between the lines' rise and fall as on a real port.
+TEST_F(Launcher, SttySetsSevenBitsEvenParityAndLeavesTheLinesDown)
+{
+    const std::size_t before = log.texts().size();
+    run({VSP_LAUNCHER, "stty", "-F", portPath(5), "cs7", "parenb", "-parodd"});
+    ASSERT_TRUE(adapter->waitFor([&] { return log.texts().size() >= before + 6; }));
+    const Strings all = log.texts();
+    EXPECT_EQ(Strings(all.begin() + static_cast<std::ptrdiff_t>(before), all.end()),
+              (Strings{"SET-CONTROL 8 (DTR on)", "SET-CONTROL 11 (RTS on)", "SET-DATASIZE 7", "SET-PARITY 3",
+                       "SET-CONTROL 9 (DTR off)", "SET-CONTROL 12 (RTS off)"}));
+}
+
+// A port whose channel does not answer (a stale socket left by a crashed run, or a
+// library without one): the program gets what the plain pseudo-terminal gives, at once.
+TEST(LauncherFallback, AStaleControlSocketLeavesTheProgramAsWithoutTheLauncher)
+{
+    char pattern[] = "/tmp/vsp-stale-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    const std::string dir = pattern;
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(::grantpt(master), 0);
+    ASSERT_EQ(::unlockpt(master), 0);
+    ASSERT_EQ(::symlink(::ptsname(master), (dir + "/COM7").c_str()), 0);
+    {
+        asio::io_context io;
+        asio::local::stream_protocol::acceptor stale(io, asio::local::stream_protocol::endpoint(dir + "/COM7.control"));
+    }
+    ::setenv("VSP_PORT_DIR", dir.c_str(), 1);
+    const auto started = std::chrono::steady_clock::now();
+    ChildProcess program({VSP_LAUNCHER, VSP_PORT_LINES_APP, dir + "/COM7"}, dir + "/program.log");
+    EXPECT_EQ(program.wait(), 0);
+    ::unsetenv("VSP_PORT_DIR");
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+    std::ifstream in(dir + "/program.log");
+    const std::string output((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(output.rfind("opened error 25\n", 0), 0u) << output;
+    EXPECT_NE(output.find("7E1 error 22\n"), std::string::npos) << output;  // the C library's own answer on a pty
+    ::close(master);
+    std::filesystem::remove_all(dir);
+}
+
 TEST_F(Launcher, PyserialReadsTheLinesSendsABreakAndSetsSevenBitsEvenParity)
 {
     if (!std::filesystem::exists("/usr/lib/python3/dist-packages/serial"))
@@ -123,6 +170,29 @@ TEST_F(Launcher, PyserialReadsTheLinesSendsABreakAndSetsSevenBitsEvenParity)
                                  "SET-CONTROL 9 (DTR off)", "SET-CONTROL 12 (RTS off)"}));             // the close
     EXPECT_GE(breakLength(0).count(), 90);  // pyserial asks tcsendbreak for 0.3 / 0.25 = 1, a tenth of a second
     EXPECT_EQ(adapter->received(), (std::vector<std::uint8_t>{'h', 'e', 'l', 'l', 'o'}));
+}
+
+TEST_F(Launcher, PicocomPulsesDtrAndShowsTheModemLines)
+{
+    if (!ChildProcess::onPath("picocom"))
+        GTEST_SKIP() << "picocom is not installed (scripts/setup)";
+    // C-a C-p pulses DTR, C-a C-v shows the lines, C-a C-x ends picocom.
+    const std::string keys = "(sleep 0.5; printf '\\001\\020'; sleep 1.5; printf '\\001\\026'; sleep 0.3; printf '\\001\\030')";
+    const std::string output = run({"sh", "-c", keys + " | " + VSP_LAUNCHER + " picocom -b 19200 " + portPath(5)});
+    EXPECT_NE(output.find("mctl: DTR:1 DSR:1 DCD:1 RTS:1 CTS:1 RI:0"), std::string::npos) << output;
+    ASSERT_TRUE(adapter->waitFor([&] { return log.texts().back() == "SET-CONTROL 12 (RTS off)"; }));
+    const auto entries = log.entries();
+    auto at = [&](const std::string& text, std::size_t from) {
+        for (std::size_t i = from; i < entries.size(); ++i)
+            if (entries[i].text == text)
+                return i;
+        return entries.size();
+    };
+    const std::size_t opened = at("SET-CONTROL 8 (DTR on)", 0);
+    const std::size_t lowered = at("SET-CONTROL 9 (DTR off)", opened);
+    const std::size_t raised = at("SET-CONTROL 8 (DTR on)", lowered);
+    ASSERT_LT(raised, entries.size()) << testing::PrintToString(log.texts());
+    EXPECT_GE(entries[raised].when - entries[lowered].when, std::chrono::milliseconds(900));  // a one-second pulse
 }
 
 }  // namespace

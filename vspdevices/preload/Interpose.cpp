@@ -174,7 +174,7 @@ bool timedBreak(int fd, int com, std::uint32_t ms)
     return replied(answer);
 }
 
-// Handles a request on one of our ports: true with *result set when handled,
+// Handles a line or break request on one of our ports: true with *result set when handled,
 // false to pass the call on unchanged.
 bool portIoctl(int fd, int com, unsigned long request, void* arg, int* result)
 {
@@ -229,35 +229,29 @@ bool portIoctl(int fd, int com, unsigned long request, void* arg, int* result)
         const unsigned long tenths = reinterpret_cast<unsigned long>(arg);
         return timedBreak(fd, com, tenths == 0 ? defaultBreakMs : static_cast<std::uint32_t>(tenths > 100 ? 100 : tenths) * 100);
     }
-    case TCGETS:
-    case TCGETS2:
-        *result = realIoctl(fd, request, arg);
-        if (*result == 0)
-            patchFraming(com, static_cast<termios*>(arg)->c_cflag);
-        return true;
-    case TCSETS:
-    case TCSETSW:
-    case TCSETSF:
-    case TCSETS2:
-    case TCSETSW2:
-    case TCSETSF2:
-        *result = realIoctl(fd, request, arg);
-        if (*result == 0)
-            sendFraming(com, static_cast<const termios*>(arg)->c_cflag);
+    default: return false;
+    }
+}
+
+// Requests on the modem lines and break: answered by the port's channel.
+bool lineRequest(unsigned int request)
+{
+    switch (request) {
+    case TIOCMGET: case TIOCMSET: case TIOCMBIS: case TIOCMBIC: case TIOCMIWAIT: case TIOCGICOUNT:
+    case TIOCSBRK: case TIOCCBRK: case TCSBRK: case TCSBRKP:
         return true;
     default: return false;
     }
 }
 
-bool handledRequest(unsigned long request)
+// Requests on the terminal settings: made as they are, then the framing is patched
+// or passed on. 0 when the request is none of them, 1 a read, 2 a write.
+int settingsRequest(unsigned int request)
 {
     switch (request) {
-    case TIOCMGET: case TIOCMSET: case TIOCMBIS: case TIOCMBIC: case TIOCMIWAIT: case TIOCGICOUNT:
-    case TIOCSBRK: case TIOCCBRK: case TCSBRK: case TCSBRKP:
-    case TCGETS: case TCSETS: case TCSETSW: case TCSETSF:
-    case TCGETS2: case TCSETS2: case TCSETSW2: case TCSETSF2:
-        return true;
-    default: return false;
+    case TCGETS: case TCGETS2: return 1;
+    case TCSETS: case TCSETSW: case TCSETSF: case TCSETS2: case TCSETSW2: case TCSETSF2: return 2;
+    default: return 0;
     }
 }
 
@@ -270,13 +264,29 @@ EXPORT int ioctl(int fd, unsigned long request, ...)
     void* arg = va_arg(args, void*);
     va_end(args);
     ensureRealCalls();
-    if (!handledRequest(request))
+    // The kernel reads the request as 32 bits: a caller's sign-extended int is the same request.
+    const unsigned int command = static_cast<unsigned int>(request);
+    if (const int settings = settingsRequest(command)) {
+        // Made first: on anything but a terminal it fails, and no look-up is needed.
+        const int result = realIoctl(fd, request, arg);
+        if (result != 0)
+            return result;
+        const int saved = errno;
+        if (const int com = portOf(fd)) {
+            if (settings == 1)
+                patchFraming(com, static_cast<termios*>(arg)->c_cflag);
+            else
+                sendFraming(com, static_cast<const termios*>(arg)->c_cflag);
+        }
+        errno = saved;
+        return 0;
+    }
+    if (!lineRequest(command))
         return realIoctl(fd, request, arg);
     const int saved = errno;
     const int com = portOf(fd);
-    errno = saved;
     int result = 0;
-    if (com == 0 || !portIoctl(fd, com, request, arg, &result)) {
+    if (com == 0 || !portIoctl(fd, com, command, arg, &result)) {
         errno = saved;
         return realIoctl(fd, request, arg);
     }

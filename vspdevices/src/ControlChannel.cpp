@@ -63,7 +63,7 @@ std::shared_ptr<ControlChannel> ControlChannel::create(asio::io_context& io, con
 }
 
 ControlChannel::ControlChannel(asio::io_context& io, std::string path, ino_t inode)
-    : io_(io), acceptor_(io), path_(std::move(path)), inode_(inode)
+    : acceptor_(io), path_(std::move(path)), inode_(inode)
 {
 }
 

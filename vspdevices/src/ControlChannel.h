@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/types.h>
+
 namespace vsp {
 
 // What a port's control channel asks of the connection behind the port.
@@ -66,7 +68,6 @@ private:
     void reply(const std::shared_ptr<Client>& client, control::Op op, control::Status status, bool thenClose = false);
     void forget(const std::shared_ptr<Client>& client);
 
-    asio::io_context& io_;
     asio::local::stream_protocol::acceptor acceptor_;
     std::string path_;
     ino_t inode_;  // the socket file we made, so only that one is removed

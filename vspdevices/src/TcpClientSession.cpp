@@ -40,7 +40,8 @@ TcpClientSession::TcpClientSession(asio::io_context& io, TcpClientSettings setti
       connectTimer_(io),
       gatherTimer_(io),
       negotiationTimer_(io),
-      protocol_(settings_.telnet, settings_.serial)
+      protocol_(settings_.telnet, settings_.serial),
+      earlyOpenCheck_(io)
 {
     askForModemState();
 }

@@ -135,6 +135,7 @@ private:
     void updateInputLines();
     void noteModemState();
     void raiseLinesForEarlyControl();
+    void checkEarlyOpen();
     bool openRaisesLines();
 
     bool connected() const;
@@ -196,6 +197,7 @@ private:
         bool linesSetByProgram = false;  // DTR/RTS as a program set them, until it closes the port
         std::function<void(std::uint32_t)> observer;
     } control_;
+    asio::steady_timer earlyOpenCheck_;
 };
 
 }  // namespace vsp

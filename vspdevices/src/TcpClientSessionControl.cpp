@@ -8,6 +8,9 @@
 
 namespace vsp {
 namespace {
+// Longer than the port takes to confirm an open.
+constexpr auto earlyOpenCheckAfter = std::chrono::milliseconds(250);
+
 std::uint32_t linesOf(std::uint8_t modemState)
 {
     std::uint32_t lines = 0;
@@ -90,7 +93,9 @@ void TcpClientSession::noteModemState()
 
 // A program's control can come before the port has confirmed its open; the open
 // raises DTR and RTS first, as a serial driver does, so the program's own change
-// comes after it and the later confirmation does not undo it.
+// comes after it and the later confirmation does not undo it. A program that
+// leaves again before the open is confirmed (stty) never makes the port report a
+// close, so a check afterwards drops the lines as its close would.
 void TcpClientSession::raiseLinesForEarlyControl()
 {
     if (portHeld() || control_.raisedEarly)
@@ -98,6 +103,22 @@ void TcpClientSession::raiseLinesForEarlyControl()
     control_.raisedEarly = true;
     std::vector<std::uint8_t> lines;
     protocol_.setModemLines(true, lines);
+    sendRaw(lines);
+    earlyOpenCheck_.expires_after(earlyOpenCheckAfter);
+    earlyOpenCheck_.async_wait([weak = weak_from_this()](const asio::error_code& error) {
+        if (const auto self = weak.lock(); self && !error)
+            self->checkEarlyOpen();
+    });
+}
+
+void TcpClientSession::checkEarlyOpen()
+{
+    const auto port = port_.lock();
+    if (!control_.raisedEarly || portHeld() || (port && port->heldOpen()))
+        return;  // confirmed meanwhile, or still held: the port reports its close
+    control_.raisedEarly = control_.linesSetByProgram = false;
+    std::vector<std::uint8_t> lines;
+    protocol_.setModemLines(false, lines);
     sendRaw(lines);
 }
 

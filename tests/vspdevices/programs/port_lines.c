@@ -9,6 +9,7 @@
 #include <stdio.h>
 #include <string.h>
 #include <sys/ioctl.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -50,7 +51,9 @@ static void* wait_for_cts(void* unused)
 static void print_framing(const char* step)
 {
     struct termios t;
-    if (tcgetattr(fd, &t) != 0) {
+    /* Read back once through the C library and once through the kernel's own call. */
+    const int result = step[0] == 'k' ? ioctl(fd, TCGETS, &t) : tcgetattr(fd, &t);
+    if (result != 0) {
         printf("%s error %d\n", step, errno);
         return;
     }
@@ -106,6 +109,17 @@ int main(int argc, char** argv)
     t.c_cflag = (t.c_cflag & ~CSIZE) | CS8 | PARENB | PARODD | CMSPAR;
     check("8M1", ioctl(fd, TCSETS, &t));
     print_framing("framing");
+    print_framing("kernel framing");
+
+    /* A child of a program that already talks to the port asks on its own. */
+    fflush(stdout);
+    const pid_t child = fork();
+    if (child == 0) {
+        print_lines("child");
+        _exit(0);
+    }
+    waitpid(child, NULL, 0);
+    print_lines("parent");
     close(fd);
     return 0;
 }

@@ -1,0 +1,36 @@
+// Records from another process on a port's control socket, cut into records as the
+// library reads them: each is either refused or read into values its operation
+// takes, and what is read encodes back to the very same bytes (nothing in a
+// record goes unchecked). Replies, which the interposition library reads, likewise.
+#include "ControlMessage.h"
+
+#include <cstdlib>
+#include <cstring>
+
+using namespace vsp::control;
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    for (std::size_t at = 0; at + recordSize <= size; at += recordSize) {
+        const std::uint8_t* record = data + at;
+        std::uint8_t again[recordSize];
+        if (const auto request = decodeRequest(record, recordSize)) {
+            if (!valid(*request))
+                std::abort();
+            encode(*request, again);
+            if (std::memcmp(again, record, recordSize) != 0)
+                std::abort();
+        }
+        if (const auto reply = decodeReply(record, recordSize)) {
+            if (reply->dataBits < 5 || reply->dataBits > 8 || reply->parity > paritySpace ||
+                (reply->lines & ~(outputLines | inputLines)) != 0)
+                std::abort();
+            encode(*reply, again);
+            if (std::memcmp(again, record, recordSize) != 0)
+                std::abort();
+        }
+    }
+    if (decodeRequest(data, size) && size != recordSize)
+        std::abort();
+    return 0;
+}
