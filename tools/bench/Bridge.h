@@ -36,6 +36,8 @@ public:
 
     const std::string& name() const { return name_; }
     std::uint64_t cpuNanoseconds() const { return cpu_(); }
+    // Bytes received and found correct so far, both ways.
+    std::uint64_t checkedBytes() const { return upChecked_ + downChecked_; }
 
     // Moves `up` more bytes from the application to the peer and `down` more from
     // the peer to the application, both at once, and returns when every one of

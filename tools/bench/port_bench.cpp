@@ -3,9 +3,11 @@
 // order rotating from round to round), so a busy machine slows all of them alike;
 // the figures are medians over the rounds. Every byte that crosses a bridge is
 // checked; a wrong, lost or extra byte ends the run with exit status 1.
-//   port_bench [--quick] [--rounds N] [--megabytes M] [--pings N] [--no-socat] [--corrupt-at N]
-// --quick: a smoke run (few rounds, 1 MiB). --corrupt-at N: the peer sends a wrong
-// byte at offset N of each download stream; the run must then fail.
+//   port_bench [--quick] [--rounds N] [--megabytes M] [--pings N] [--no-socat] [--only TEST] [--corrupt-at N]
+// --quick: a smoke run (few rounds, 1 MiB). --only latency|upload|download|duplex:
+// that test alone, to profile one direction (strace -c, perf) while it runs.
+// --corrupt-at N: the peer sends a wrong byte at offset N of each download stream;
+// the run must then fail.
 #include "Setup.h"
 
 #include <algorithm>
@@ -34,6 +36,7 @@ struct Options {
     bool socat = true;
     std::uint64_t corruptAt = 0;
     bool corrupt = false;
+    int only = -1;  // a Test, transferTests for latency, -1 for all
 };
 
 struct Figures {
@@ -131,14 +134,21 @@ void report(const Options& options, const std::vector<bench::Bridge*>& bridges, 
         for (std::size_t i = 0; i + 1 < bridges.size(); ++i)
             std::printf("   %-17s", (bridges[i]->name() + "/socat").c_str());
     std::printf("\n");
-    printRow("latency p50 (us)", all, options.socat, [](const Figures& f) { return percentile(f.latencyUs, 50); }, nullptr);
-    printRow("latency p99 (us)", all, options.socat, [](const Figures& f) { return percentile(f.latencyUs, 99); }, nullptr);
+    auto ran = [&](int test) { return options.only < 0 || options.only == test; };
+    if (ran(transferTests)) {
+        printRow("latency p50 (us)", all, options.socat, [](const Figures& f) { return percentile(f.latencyUs, 50); }, nullptr);
+        printRow("latency p99 (us)", all, options.socat, [](const Figures& f) { return percentile(f.latencyUs, 99); }, nullptr);
+    }
     for (int t = 0; t < transferTests; ++t) {
+        if (!ran(t))
+            continue;
         const std::string label = std::string(testNames[t]) + " (MB/s)";
         printRow(label.c_str(), all, options.socat, [t](const Figures& f) { return median(f.megabytesPerSecond[t]); },
                  [t](const Figures& f) { return f.megabytesPerSecond[t]; });
     }
     for (int t = 0; t < transferTests; ++t) {
+        if (!ran(t))
+            continue;
         const std::string label = std::string(testNames[t]) + " CPU (ms/MB)";
         printRow(label.c_str(), all, options.socat, [t](const Figures& f) { return median(f.cpuMsPerMegabyte[t]); },
                  [t](const Figures& f) { return f.cpuMsPerMegabyte[t]; });
@@ -166,6 +176,14 @@ bool parse(int argc, char** argv, Options& options)
             options.megabytes = std::max(1ull, std::strtoull(argv[++i], nullptr, 10));
         } else if (arg == "--pings" && hasValue) {
             options.pings = std::max(1, std::atoi(argv[++i]));
+        } else if (arg == "--only" && hasValue) {
+            const std::string test = argv[++i];
+            options.only = test == "latency" ? transferTests : -1;
+            for (int t = 0; t < transferTests; ++t)
+                if (test == testNames[t])
+                    options.only = t;
+            if (options.only < 0)
+                return false;
         } else if (arg == "--corrupt-at" && hasValue) {
             options.corrupt = true;
             options.corruptAt = std::strtoull(argv[++i], nullptr, 10);
@@ -183,7 +201,7 @@ int main(int argc, char** argv)
     Options options;
     if (!parse(argc, argv, options)) {
         std::fprintf(stderr,
-                     "usage: %s [--quick] [--rounds N] [--megabytes M] [--pings N] [--no-socat] [--corrupt-at N]\n", argv[0]);
+                     "usage: %s [--quick] [--rounds N] [--megabytes M] [--pings N] [--no-socat] [--only TEST] [--corrupt-at N]\n", argv[0]);
         return 2;
     }
     if (options.socat && !bench::socatInstalled()) {
@@ -216,15 +234,19 @@ int main(int argc, char** argv)
                     run(*bridges[i], figures[i]);
                 }
             };
-            inTurn([&](bench::Bridge& b, Figures& f) { ping(b, options.pings, f); });
+            if (options.only < 0 || options.only == transferTests)
+                inTurn([&](bench::Bridge& b, Figures& f) { ping(b, options.pings, f); });
             for (int t = 0; t < transferTests; ++t)
-                inTurn([&](bench::Bridge& b, Figures& f) { measure(b, static_cast<Test>(t), bytes, f); });
+                if (options.only < 0 || options.only == t)
+                    inTurn([&](bench::Bridge& b, Figures& f) { measure(b, static_cast<Test>(t), bytes, f); });
         }
         std::vector<Figures*> all;
         for (auto& f : figures)
             all.push_back(&f);
-        const std::uint64_t perBridge = static_cast<std::uint64_t>(options.rounds) * (4 * bytes + 2 * static_cast<std::uint64_t>(options.pings));
-        report(options, bridges, all, perBridge * bridges.size());
+        std::uint64_t checked = 0;
+        for (const auto* b : bridges)
+            checked += b->checkedBytes();
+        report(options, bridges, all, checked);
     } catch (const bench::BridgeFault& fault) {
         std::fprintf(stderr, "\nport_bench: FAILED: %s\n", fault.what());
         status = 1;
