@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <random>
+#include <string>
 #include <utility>
 
 using namespace vsp;
@@ -102,6 +103,63 @@ TEST(TelnetDecoder, LongStreamsDenseWithIacSurviveEscapingAndDecodingInPlace)
     EXPECT_TRUE(events.empty());
     ASSERT_EQ(got.size(), sent.size());
     EXPECT_TRUE(got == sent);
+}
+
+// Events as text, so two decodings compare whole and a difference prints readably.
+std::vector<std::string> describe(const std::vector<Event>& events)
+{
+    std::vector<std::string> out;
+    for (const Event& e : events) {
+        std::string text = std::to_string(static_cast<int>(e.kind)) + ":" + std::to_string(e.command) + ":" +
+                           std::to_string(e.option) + ":";
+        for (const std::uint8_t byte : e.payload)
+            text += std::to_string(byte) + ",";
+        out.push_back(text);
+    }
+    return out;
+}
+
+TEST(TelnetDecoder, LargeReadsDecodeAsByteByByteWhateverTheMixOfDataAndCommands)
+{
+    // Large reads take the 64-byte block path; a byte at a time never does. Data
+    // with runs of 0xFF of every length (odd runs too, so pairs straddle blocks)
+    // and commands, negotiations and subnegotiations at every offset of a block.
+    for (unsigned seed = 1; seed <= 40; ++seed) {
+        std::mt19937 random(seed);
+        const unsigned density = 2 + seed % 7;  // one 0xFF in 2 ... 8 data bytes
+        Bytes wire;
+        while (wire.size() < 30000) {
+            Bytes data(random() % 150);
+            for (std::uint8_t& byte : data)
+                byte = random() % density == 0 ? IAC : static_cast<std::uint8_t>(random() % 255);
+            escape(data, wire);
+            switch (random() % 12) {
+            case 0: wire.insert(wire.end(), {IAC, NOP}); break;
+            case 1: wire.insert(wire.end(), {IAC, static_cast<std::uint8_t>(WILL + random() % 4), 44}); break;
+            case 2: appendSubnegotiation(optComPort, Bytes{107, IAC, 1, IAC}, wire); break;
+            default: break;
+            }
+        }
+        Decoder reference;
+        Bytes expected;
+        std::vector<Event> expectedEvents;
+        for (const std::uint8_t byte : wire)
+            reference.decode({&byte, 1}, expected, expectedEvents);
+
+        Decoder decoder;
+        Bytes got;
+        std::vector<Event> events;
+        for (std::size_t at = 0; at < wire.size();) {
+            const std::size_t size = std::min<std::size_t>(1 + random() % 3000, wire.size() - at);
+            Bytes read(wire.begin() + static_cast<std::ptrdiff_t>(at), wire.begin() + static_cast<std::ptrdiff_t>(at + size));
+            got.insert(got.end(), read.begin(), read.begin() + static_cast<std::ptrdiff_t>(decoder.decodeInPlace(read, events)));
+            at += size;
+        }
+        SCOPED_TRACE(testing::Message() << "seed " << seed);
+        ASSERT_EQ(got.size(), expected.size());
+        EXPECT_TRUE(got == expected);
+        EXPECT_EQ(describe(events), describe(expectedEvents));
+    }
 }
 
 TEST(TelnetDecoder, EscapeRoundTripsEveryByteAndLongSubnegotiationsAreCut)

@@ -22,8 +22,8 @@ std::string hex(std::uint8_t byte)
 }
 }  // namespace
 
-Bridge::Bridge(std::string name, int appFd, int peerFd, bool telnet, std::function<std::uint64_t()> cpuNanoseconds)
-    : name_(std::move(name)), appFd_(appFd), peerFd_(peerFd), telnet_(telnet), cpu_(std::move(cpuNanoseconds)),
+Bridge::Bridge(std::string name, int appFd, int peerFd, bool telnet, std::function<Usage()> usage)
+    : name_(std::move(name)), appFd_(appFd), peerFd_(peerFd), telnet_(telnet), usage_(std::move(usage)),
       readBuffer_(chunkSize)
 {
 }

@@ -25,17 +25,26 @@ struct BridgeFault : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// What a bridge has used so far: CPU time, and how often its threads went to sleep
+// waiting for something (voluntary context switches), each a wake-up to pay for.
+struct Usage {
+    std::uint64_t cpuNanoseconds = 0;
+    std::uint64_t sleeps = 0;
+};
+
 class Bridge {
 public:
     // telnet: the peer speaks Telnet (answers negotiation, escapes IAC both ways).
-    // cpuNanoseconds: the bridge's CPU time used so far.
-    Bridge(std::string name, int appFd, int peerFd, bool telnet, std::function<std::uint64_t()> cpuNanoseconds);
+    // usage: what the bridge has used so far.
+    Bridge(std::string name, int appFd, int peerFd, bool telnet, std::function<Usage()> usage);
     ~Bridge();
     Bridge(const Bridge&) = delete;
     Bridge& operator=(const Bridge&) = delete;
 
     const std::string& name() const { return name_; }
-    std::uint64_t cpuNanoseconds() const { return cpu_(); }
+    Usage usage() const { return usage_(); }
+    // Bytes received and found correct so far, both ways.
+    std::uint64_t checkedBytes() const { return upChecked_ + downChecked_; }
 
     // Moves `up` more bytes from the application to the peer and `down` more from
     // the peer to the application, both at once, and returns when every one of
@@ -60,7 +69,7 @@ private:
     int appFd_;
     int peerFd_;
     bool telnet_;
-    std::function<std::uint64_t()> cpu_;
+    std::function<Usage()> usage_;
     vsp::AdapterProtocol protocol_;
     std::vector<std::uint8_t> peerOut_;
     std::size_t peerOutDone_ = 0;

@@ -1,5 +1,5 @@
-// The bytes a benchmark sends: a fixed pseudo-random stream in which about one byte
-// in fifty is 0xFF (runs of them included), so a Telnet bridge has to escape and
+// The bytes a benchmark sends: a fixed pseudo-random stream in which one byte
+// in 64 is 0xFF (runs of them included), so a Telnet bridge has to escape and
 // unescape them. The stream repeats after a prime number of bytes, so no read or
 // write size lines up with it and a lost, doubled or stale block shows as a wrong
 // byte.

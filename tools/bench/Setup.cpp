@@ -10,6 +10,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -31,6 +32,30 @@ std::uint64_t clockNanoseconds(clockid_t clock)
     timespec t{};
     ::clock_gettime(clock, &t);
     return static_cast<std::uint64_t>(t.tv_sec) * 1000000000u + static_cast<std::uint64_t>(t.tv_nsec);
+}
+
+// Voluntary context switches of one thread (a /proc/.../status file).
+std::uint64_t sleepsIn(const std::string& statusPath)
+{
+    std::ifstream status(statusPath);
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("voluntary_ctxt_switches:", 0) == 0)
+            return std::stoull(line.substr(line.find(':') + 1));
+    return 0;
+}
+
+// Everything this process's threads other than the calling one have used: the
+// device library's own threads.
+Usage libraryUsage()
+{
+    Usage usage;
+    usage.cpuNanoseconds = clockNanoseconds(CLOCK_PROCESS_CPUTIME_ID) - clockNanoseconds(CLOCK_THREAD_CPUTIME_ID);
+    const std::string self = std::to_string(::gettid());
+    std::error_code ignored;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task", ignored))
+        if (task.path().filename() != self)
+            usage.sleeps += sleepsIn(task.path() / "status");
+    return usage;
 }
 
 [[noreturn]] void setupFailed(const std::string& what)
@@ -119,10 +144,9 @@ LibraryBridges::LibraryBridges(const std::string& portDir)
     if (!vsp_startEmulation())
         setupFailed("vsp_startEmulation failed");
 
-    auto cpu = [] { return clockNanoseconds(CLOCK_PROCESS_CPUTIME_ID) - clockNanoseconds(CLOCK_THREAD_CPUTIME_ID); };
     telnet = std::make_unique<Bridge>("ours+Telnet", openPort(portDir + "/COM5"), telnetPeer.accept(std::chrono::seconds(5)),
-                                      true, cpu);
-    raw = std::make_unique<Bridge>("ours raw", openPort(portDir + "/COM6"), rawPeer.accept(std::chrono::seconds(5)), false, cpu);
+                                      true, libraryUsage);
+    raw = std::make_unique<Bridge>("ours raw", openPort(portDir + "/COM6"), rawPeer.accept(std::chrono::seconds(5)), false, libraryUsage);
     // Let negotiation finish (ok turns 1), so no option traffic runs during a measurement.
     for (int ok = 0, i = 0; !ok; ++i) {
         if (i == 150)
@@ -156,7 +180,10 @@ SocatBridge::SocatBridge(const std::string& linkPath)
     clockid_t clock{};
     if (::clock_getcpuclockid(pid_, &clock) != 0)
         setupFailed("cannot read socat's CPU time");
-    bridge = std::make_unique<Bridge>("socat", openPort(linkPath), peerFd, false, [clock] { return clockNanoseconds(clock); });
+    const std::string status = "/proc/" + std::to_string(pid_) + "/status";
+    bridge = std::make_unique<Bridge>("socat", openPort(linkPath), peerFd, false, [clock, status] {
+        return Usage{clockNanoseconds(clock), sleepsIn(status)};
+    });
     warmUp(*bridge);
 }
 

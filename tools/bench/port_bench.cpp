@@ -3,9 +3,13 @@
 // order rotating from round to round), so a busy machine slows all of them alike;
 // the figures are medians over the rounds. Every byte that crosses a bridge is
 // checked; a wrong, lost or extra byte ends the run with exit status 1.
-//   port_bench [--quick] [--rounds N] [--megabytes M] [--pings N] [--no-socat] [--corrupt-at N]
-// --quick: a smoke run (few rounds, 1 MiB). --corrupt-at N: the peer sends a wrong
-// byte at offset N of each download stream; the run must then fail.
+//   port_bench [--quick] [--rounds N] [--megabytes M] [--pings N] [--no-socat] [--no-telnet] [--no-raw]
+//              [--only TEST] [--corrupt-at N]
+// --quick: a smoke run (few rounds, 1 MiB). --only latency|upload|download|duplex and
+// --no-telnet/--no-raw/--no-socat: that test or those bridges alone, to profile one
+// path (strace -c, perf) while it runs.
+// --corrupt-at N: the peer sends a wrong byte at offset N of each download stream;
+// the run must then fail.
 #include "Setup.h"
 
 #include <algorithm>
@@ -32,14 +36,18 @@ struct Options {
     std::uint64_t megabytes = 10;
     int pings = 500;
     bool socat = true;
+    bool telnet = true;
+    bool raw = true;
     std::uint64_t corruptAt = 0;
     bool corrupt = false;
+    int only = -1;  // a Test, transferTests for latency, -1 for all
 };
 
 struct Figures {
     std::vector<double> latencyUs;
     std::vector<double> megabytesPerSecond[transferTests];
     std::vector<double> cpuMsPerMegabyte[transferTests];
+    std::vector<double> sleepsPerMegabyte[transferTests];
 };
 
 double median(std::vector<double> values)
@@ -71,14 +79,16 @@ void ping(bench::Bridge& bridge, int count, Figures& figures)
 
 void measure(bench::Bridge& bridge, Test test, std::uint64_t bytes, Figures& figures)
 {
-    const std::uint64_t cpuBefore = bridge.cpuNanoseconds();
+    const bench::Usage before = bridge.usage();
     const auto start = Clock::now();
     bridge.transfer(test == Download ? 0 : bytes, test == Upload ? 0 : bytes);
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    const double cpuMs = static_cast<double>(bridge.cpuNanoseconds() - cpuBefore) / 1e6;
+    const bench::Usage after = bridge.usage();
+    const double cpuMs = static_cast<double>(after.cpuNanoseconds - before.cpuNanoseconds) / 1e6;
     const double megabytes = static_cast<double>(test == Duplex ? 2 * bytes : bytes) / 1e6;
     figures.megabytesPerSecond[test].push_back(megabytes / seconds);
     figures.cpuMsPerMegabyte[test].push_back(cpuMs / megabytes);
+    figures.sleepsPerMegabyte[test].push_back(static_cast<double>(after.sleeps - before.sleeps) / megabytes);
 }
 
 // Ours against socat, round by round: the median of the per-round ratios and their range.
@@ -131,20 +141,36 @@ void report(const Options& options, const std::vector<bench::Bridge*>& bridges, 
         for (std::size_t i = 0; i + 1 < bridges.size(); ++i)
             std::printf("   %-17s", (bridges[i]->name() + "/socat").c_str());
     std::printf("\n");
-    printRow("latency p50 (us)", all, options.socat, [](const Figures& f) { return percentile(f.latencyUs, 50); }, nullptr);
-    printRow("latency p99 (us)", all, options.socat, [](const Figures& f) { return percentile(f.latencyUs, 99); }, nullptr);
+    auto ran = [&](int test) { return options.only < 0 || options.only == test; };
+    if (ran(transferTests)) {
+        printRow("latency p50 (us)", all, options.socat, [](const Figures& f) { return percentile(f.latencyUs, 50); }, nullptr);
+        printRow("latency p99 (us)", all, options.socat, [](const Figures& f) { return percentile(f.latencyUs, 99); }, nullptr);
+    }
     for (int t = 0; t < transferTests; ++t) {
+        if (!ran(t))
+            continue;
         const std::string label = std::string(testNames[t]) + " (MB/s)";
         printRow(label.c_str(), all, options.socat, [t](const Figures& f) { return median(f.megabytesPerSecond[t]); },
                  [t](const Figures& f) { return f.megabytesPerSecond[t]; });
     }
     for (int t = 0; t < transferTests; ++t) {
+        if (!ran(t))
+            continue;
         const std::string label = std::string(testNames[t]) + " CPU (ms/MB)";
         printRow(label.c_str(), all, options.socat, [t](const Figures& f) { return median(f.cpuMsPerMegabyte[t]); },
                  [t](const Figures& f) { return f.cpuMsPerMegabyte[t]; });
     }
+    for (int t = 0; t < transferTests; ++t) {
+        if (!ran(t))
+            continue;
+        const std::string label = std::string(testNames[t]) + " sleeps/MB";
+        printRow(label.c_str(), all, options.socat, [t](const Figures& f) { return median(f.sleepsPerMegabyte[t]); },
+                 [t](const Figures& f) { return f.sleepsPerMegabyte[t]; });
+    }
     std::printf("\nMB/s: medians over the rounds; duplex moves both ways at once and counts both.\n"
                 "CPU: the bridge's own time (the library's threads; socat's process) per MB moved.\n"
+                "Sleeps: the times the bridge's threads waited for an event (voluntary context\n"
+                "switches) per MB moved; each wake-up costs CPU time of its own.\n"
                 "Ratios: ours/socat, the median of the per-round ratios [lowest-highest round];\n"
                 "better is higher for MB/s, lower for latency and CPU.\n");
 }
@@ -160,12 +186,24 @@ bool parse(int argc, char** argv, Options& options)
             options.pings = 50;
         } else if (arg == "--no-socat") {
             options.socat = false;
+        } else if (arg == "--no-telnet") {
+            options.telnet = false;
+        } else if (arg == "--no-raw") {
+            options.raw = false;
         } else if (arg == "--rounds" && hasValue) {
             options.rounds = std::max(1, std::atoi(argv[++i]));
         } else if (arg == "--megabytes" && hasValue) {
             options.megabytes = std::max(1ull, std::strtoull(argv[++i], nullptr, 10));
         } else if (arg == "--pings" && hasValue) {
             options.pings = std::max(1, std::atoi(argv[++i]));
+        } else if (arg == "--only" && hasValue) {
+            const std::string test = argv[++i];
+            options.only = test == "latency" ? transferTests : -1;
+            for (int t = 0; t < transferTests; ++t)
+                if (test == testNames[t])
+                    options.only = t;
+            if (options.only < 0)
+                return false;
         } else if (arg == "--corrupt-at" && hasValue) {
             options.corrupt = true;
             options.corruptAt = std::strtoull(argv[++i], nullptr, 10);
@@ -173,7 +211,7 @@ bool parse(int argc, char** argv, Options& options)
             return false;
         }
     }
-    return true;
+    return options.telnet || options.raw || options.socat;
 }
 
 }  // namespace
@@ -183,7 +221,9 @@ int main(int argc, char** argv)
     Options options;
     if (!parse(argc, argv, options)) {
         std::fprintf(stderr,
-                     "usage: %s [--quick] [--rounds N] [--megabytes M] [--pings N] [--no-socat] [--corrupt-at N]\n", argv[0]);
+                     "usage: %s [--quick] [--rounds N] [--megabytes M] [--pings N] [--no-socat] [--no-telnet] [--no-raw]\n"
+                     "          [--only latency|upload|download|duplex] [--corrupt-at N]\n",
+                     argv[0]);
         return 2;
     }
     if (options.socat && !bench::socatInstalled()) {
@@ -199,7 +239,11 @@ int main(int argc, char** argv)
         std::unique_ptr<bench::SocatBridge> socat;
         if (options.socat)
             socat = std::make_unique<bench::SocatBridge>(dir + "/socat-port");
-        std::vector<bench::Bridge*> bridges = {library.telnet.get(), library.raw.get()};
+        std::vector<bench::Bridge*> bridges;
+        if (options.telnet)
+            bridges.push_back(library.telnet.get());
+        if (options.raw)
+            bridges.push_back(library.raw.get());
         if (socat)
             bridges.push_back(socat->bridge.get());
         std::vector<Figures> figures(bridges.size());
@@ -216,15 +260,19 @@ int main(int argc, char** argv)
                     run(*bridges[i], figures[i]);
                 }
             };
-            inTurn([&](bench::Bridge& b, Figures& f) { ping(b, options.pings, f); });
+            if (options.only < 0 || options.only == transferTests)
+                inTurn([&](bench::Bridge& b, Figures& f) { ping(b, options.pings, f); });
             for (int t = 0; t < transferTests; ++t)
-                inTurn([&](bench::Bridge& b, Figures& f) { measure(b, static_cast<Test>(t), bytes, f); });
+                if (options.only < 0 || options.only == t)
+                    inTurn([&](bench::Bridge& b, Figures& f) { measure(b, static_cast<Test>(t), bytes, f); });
         }
         std::vector<Figures*> all;
         for (auto& f : figures)
             all.push_back(&f);
-        const std::uint64_t perBridge = static_cast<std::uint64_t>(options.rounds) * (4 * bytes + 2 * static_cast<std::uint64_t>(options.pings));
-        report(options, bridges, all, perBridge * bridges.size());
+        std::uint64_t checked = 0;
+        for (const auto* b : bridges)
+            checked += b->checkedBytes();
+        report(options, bridges, all, checked);
     } catch (const bench::BridgeFault& fault) {
         std::fprintf(stderr, "\nport_bench: FAILED: %s\n", fault.what());
         status = 1;

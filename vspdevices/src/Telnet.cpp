@@ -1,6 +1,7 @@
 #include "Telnet.h"
 
 #include "ByteMask.h"
+#include "TelnetBlocks.h"
 
 #include <algorithm>
 #include <bit>
@@ -24,9 +25,17 @@ std::size_t Decoder::decodeInPlace(std::span<std::uint8_t> bytes, std::vector<Ev
     std::size_t i = 0;
     while (i < size) {
         if (state_ == State::Data) {
-            // Plain data 16 bytes at a time: a chunk without IAC moves down whole (not
-            // at all before the first command), and IAC IAC becomes one data byte
-            // without leaving the loop. Only a command stops it.
+            DataBlocks blocks{i, kept, false};
+            passDataBlocks(base, size, blocks);
+            i = blocks.i;
+            kept = blocks.kept;
+            if (blocks.afterIac) {
+                state_ = State::Iac;
+                continue;
+            }
+            // The rest (a block with a command, the last bytes, processors without
+            // SSSE3) 16 bytes at a time: a chunk without IAC moves down whole, and IAC
+            // IAC becomes one data byte without leaving the loop. Only a command stops it.
             while (i + byteMaskWidth <= size) {
                 const unsigned mask = byteMask16(base + i, IAC);
                 if (mask == 0) {
