@@ -79,7 +79,7 @@ void frmMain::cmdNewRedirect_Click(std::int16_t index)
     trap(160, [&] { m_ConfigChanged = true; });
     trap(170, [&] { UpdateTitle(); });
     trap(180, [&] {
-        if (!g_EmulationRunning)
+        if (!emulation_.isRunning())
             ChangeEmuStatus(true);
     });
     trap(190, [&] { cmdNewRedirect_Click(1); });

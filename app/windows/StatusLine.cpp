@@ -12,7 +12,7 @@ void frmMain::UpdateTitle()
                   QLatin1Char('.') + QString::number(version::minor) + QLatin1Char('.') +
                   QString::number(version::revision) + QStringLiteral(" [") + GetFileName(g_ScriptFile) +
                   (m_ConfigChanged ? QStringLiteral("*") : QString()) + QStringLiteral("] Emulation: ") +
-                  (g_EmulationRunning ? QStringLiteral("Running") : QStringLiteral("Stopped"));
+                  (emulation_.isRunning() ? QStringLiteral("Running") : QStringLiteral("Stopped"));
     setWindowTitle(g_TitleText);
 }
 

@@ -5,11 +5,14 @@
 #pragma once
 
 #include "app/platform/Platform.h"
+#include "devices/EmulationSwitch.h"
+#include "devices/RedirectList.h"
 #include "redirect/PortScanner.h"
 
 #include <QMainWindow>
 #include <array>
 #include <cstdint>
+#include <optional>
 
 class QAction;
 class QComboBox;
@@ -30,8 +33,6 @@ inline constexpr int terminate = 3;    // the system asks the program to end (SI
 inline constexpr int other = 4;
 }  // namespace closeReason
 
-// The emulation switch as the library last accepted it.
-extern bool g_EmulationRunning;
 // The window's title, also the notification icon's tooltip.
 extern QString g_TitleText;
 
@@ -96,9 +97,9 @@ public:
     void mnuEmulation_Click();
     void ScanAvailPairs();
 
-    // The list's columns, in order.
-    enum Column { ColComPort, ColSettings, ColHost, ColHostPort, ColStatus };
-    static QString deviceRecordOf(const class QTreeWidgetItem* row);
+    // The list's columns, in order, and the device record behind a row.
+    using enum RedirectList::Column;
+    static QString deviceRecordOf(const class QTreeWidgetItem* row) { return RedirectList::recordOf(row); }
 
     // List frame and window-level widgets.
     QGroupBox* fraMain;
@@ -175,6 +176,8 @@ private:
     bool offerToSave(class Trap& trap);
     void validateNumber(QLineEdit* box);
 
+    EmulationSwitch emulation_;
+    std::optional<RedirectList> redirects_;  // over lstPairs, once it is built
     bool m_PreparingEditor = false;
     QList<bool> m_CommandStates;
     // What the editor was filled from in update mode, to bring the redirect back

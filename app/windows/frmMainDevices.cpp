@@ -1,9 +1,8 @@
-// The list's context menu and the commands on a listed redirect. They act on the
-// selected row's device record: connector id, Connector string, client id,
-// TcpClient string, joined by the character with code 8.
+// The list of redirects and the emulation switch as the main window commands them:
+// the scan, the list's context menu, the commands on a listed redirect, and the
+// Emulation menu.
 #include "app/windows/frmMain.h"
 
-#include "app/RuntimeError.h"
 #include "app/Trap.h"
 #include "deviceapi/modVSP_APIs.h"
 #include "redirect/InitStrings.h"
@@ -15,21 +14,42 @@
 using namespace modVSP_APIs;
 using namespace redirect;
 
-namespace {
-// The selected row's device record, split; "Object variable ... not set" without one.
-QStringList selectedRecord(QTreeWidget* list)
+void frmMain::ScanAvailPairs()
 {
-    const QList<QTreeWidgetItem*> selected = list->selectedItems();
-    if (selected.isEmpty())
-        throw RuntimeError(ErrorCode::ObjectNotSet);
-    return splitFields(frmMain::deviceRecordOf(selected.first()), recordSeparator);
+    Trap trap(QStringLiteral("ScanAvailPairs"));
+    trap(10, [&] { platform_.cursor->setBusy(); });
+    trap(20, [&] { redirects_->forgetRecords(); });
+    redirects_->readDevices(trap);
+    trap(90, [&] { redirects_->dropRowsWithoutRecord(); });
+    trap(100, [&] {
+        if (redirects_->isEmpty())
+            ChangeEmuStatus(false);
+    });
+    trap(110, [&] { platform_.cursor->restore(); });
 }
 
-std::int16_t idAt(QTreeWidget* list, qsizetype text)
+void frmMain::ChangeEmuStatus(bool wanted)
 {
-    return deviceIdFromText(field(selectedRecord(list), text));
+    Trap trap(QStringLiteral("ChangeEmuStatus"));
+    // A library call that fails counts as refused, so the user hears of it.
+    bool accepted = false;
+    trap(10, [&] { accepted = emulation_.ask(wanted); });
+    trap(20, [&] {
+        if (!accepted)
+            showMessage(wanted ? QStringLiteral("Error: can not start emulation")
+                               : QStringLiteral("Error: emulation can not be stopped: maybe one of devices is still in use."));
+        else
+            emulation_.accept(wanted);
+    });
+    trap(30, [&] { UpdateTitle(); });
 }
-}  // namespace
+
+void frmMain::mnuEmulation_Click()
+{
+    Trap trap(QStringLiteral("mnuEmulation_Click"));
+    trap(10, [&] { ChangeEmuStatus(!emulation_.isRunning()); });
+    trap(20, [&] { ScanAvailPairs(); });
+}
 
 void frmMain::lstPairs_MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers /*shift*/, int x, int y)
 {
@@ -37,16 +57,10 @@ void frmMain::lstPairs_MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers /
     if (button != Qt::RightButton)
         return;
     QTreeWidgetItem* row = nullptr;
-    trap(10, [&] {
-        if (lstPairs->topLevelItemCount() > 0)
-            row = lstPairs->itemAt(x, y);
-    });
+    trap(10, [&] { row = redirects_->rowAt(QPoint(x, y)); });
     trap(20, [&] {
-        if (row) {
-            lstPairs->clearSelection();
-            lstPairs->setCurrentItem(row);
-            row->setSelected(true);
-        }
+        if (row)
+            redirects_->select(row);
     });
     trap(30, [&] {
         for (QAction* a : {mnuProperties, mnuReinitialize, mnuRemove})
@@ -62,9 +76,9 @@ void frmMain::mnuProperties_Click()
         return;
     Trap trap(QStringLiteral("mnuProperties_Click"));
     trap(10, [&] { loadPairPropertiesFrame(); });
-    trap(20, [&] { selectedRecord(lstPairs); });
+    trap(20, [&] { redirects_->selectedRecord(); });
     trap(30, [&] {
-        const QStringList record = selectedRecord(lstPairs);
+        const QStringList record = redirects_->selectedRecord();
         showPairProperties(buildDevicePair(field(record, 0), field(record, 2)),
                            buildCombinedText(field(record, 1), field(record, 3)));
     });
@@ -75,8 +89,8 @@ void frmMain::mnuReinitialize_Click()
     if (m_PreparingEditor)
         return;
     Trap trap(QStringLiteral("mnuReinitialize_Click"));
-    trap(10, [&] { vsp_reinitializeDevice(idAt(lstPairs, 0)); });
-    trap(20, [&] { vsp_reinitializeDevice(idAt(lstPairs, 2)); });
+    trap(10, [&] { vsp_reinitializeDevice(redirects_->selectedConnectorId()); });
+    trap(20, [&] { vsp_reinitializeDevice(redirects_->selectedClientId()); });
 }
 
 void frmMain::mnuRemove_Click()
@@ -84,8 +98,8 @@ void frmMain::mnuRemove_Click()
     if (m_PreparingEditor)
         return;
     Trap trap(QStringLiteral("mnuRemove_Click"));
-    trap(10, [&] { vsp_destroyDevice(idAt(lstPairs, 2)); });
-    trap(20, [&] { vsp_destroyDevice(idAt(lstPairs, 0)); });
+    trap(10, [&] { vsp_destroyDevice(redirects_->selectedClientId()); });
+    trap(20, [&] { vsp_destroyDevice(redirects_->selectedConnectorId()); });
     trap(30, [&] { ScanAvailPairs(); });
 }
 
