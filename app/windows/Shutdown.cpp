@@ -34,7 +34,7 @@ void frmMain::Form_QueryUnload(std::int16_t& cancel, int reason, bool interactiv
         }
     });
     trap(60, [&] {
-        WriteSetting(settingsKey::ScriptLoadLASTFILE, g_ScriptFile);
+        WriteSetting(settingsKey::ScriptLoadLASTFILE, document_.path());
     });
     trap(70, [&] {
         if (vsp_stopEmulation() == 0 && interactive)
@@ -51,7 +51,7 @@ bool frmMain::offerToSave(Trap& trap)
     msgbox::Answer answer = msgbox::Answer::Cancel;
     trap(20, [&] {
         answer = platform_.messages->show(
-            {QStringLiteral("Changes to ") + GetFileName(g_ScriptFile) +
+            {QStringLiteral("Changes to ") + GetFileName(document_.path()) +
                  QStringLiteral(" haven't been saved yet.  Would you like to save them now?"),
              msgbox::Buttons::YesNoCancel, msgbox::Icon::Question, QStringLiteral("Save changes?"), msgbox::Answer::Yes});
     });
@@ -61,7 +61,7 @@ bool frmMain::offerToSave(Trap& trap)
         // A save that did not succeed keeps the program running: the changes are not safe.
         bool saved = false;
         trap(30, [&] { saved = mnuSave_Click(); });
-        trap(40, [&] { saved = saved && FileExists(g_ScriptFile); });
+        trap(40, [&] { saved = saved && document_.exists(); });
         return saved;
     }
     return true;

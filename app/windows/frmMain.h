@@ -5,6 +5,7 @@
 #pragma once
 
 #include "app/platform/Platform.h"
+#include "config/ConfigurationDocument.h"
 #include "devices/EmulationSwitch.h"
 #include "devices/RedirectList.h"
 #include "redirect/PortScanner.h"
@@ -148,7 +149,9 @@ public:
     QAction* mnuViewHelp;
     QAction* mnuAbout;
 
-    bool m_ConfigChanged = false;
+    // The current configuration, and its unsaved-changes flag under the window's name.
+    ConfigurationDocument document_;
+    bool& m_ConfigChanged = document_.unsaved;
     bool m_HiddenInTray = false;
 
     // The window's client area: the layout's full size, and the part that shows
