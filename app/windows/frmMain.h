@@ -9,6 +9,7 @@
 #include "devices/EmulationSwitch.h"
 #include "devices/RedirectList.h"
 #include "redirect/PortScanner.h"
+#include "redirect/RedirectEditor.h"
 
 #include <QMainWindow>
 #include <array>
@@ -110,7 +111,8 @@ public:
     QPushButton* cmdHide;
     TrayIconPort* TrayPic;
 
-    // Editor frame.
+    // The editor frame, and its widgets under the window's names.
+    RedirectEditor* editor_;
     QGroupBox* fraNewRedirect;
     std::array<QLabel*, 9> lblInfo;
     QComboBox* cmbComPort;
@@ -168,6 +170,9 @@ protected:
 private:
     void buildLayout();
     void buildEditorFrame(QWidget* client);
+    // Creating from the editor's fields; replacing: the pair of an update is gone.
+    void createRedirect(bool replacing);
+    void closeEditor();
     void buildMenus();
     void connectHandlers();
     void showMessage(const QString& text);
@@ -183,10 +188,6 @@ private:
     std::optional<RedirectList> redirects_;  // over lstPairs, once it is built
     bool m_PreparingEditor = false;
     QList<bool> m_CommandStates;
-    // What the editor was filled from in update mode, to bring the redirect back
-    // when its update is refused.
-    QString m_EditedCombinedText;
-    bool m_UpdateInProgress = false;
     int m_PendingCloseReason = -1;
     bool m_Closed = false;
 };

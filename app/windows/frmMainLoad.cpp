@@ -8,26 +8,9 @@
 #include "config/modDLG.h"
 #include "deviceapi/modVSP_APIs.h"
 
-#include <QComboBox>
 #include <QLabel>
 
 using namespace modVSP_APIs;
-
-namespace {
-// The editor's choices. The positions in DTR/RTS and parity are what the
-// initialization strings carry, so their order is part of the stored format.
-const char* const baudChoices = "110,300,1200,2400,4800,9600,19200,38400,57600,115200,230400,460800,921600";
-const char* const dtrRtsChoices = "no,yes";
-const char* const parityChoices = "no,odd,even,mark,space";
-const char* const bitsChoices = "7,8";
-const char* const stopBitsChoices = "1,2";
-
-void fill(QComboBox* box, const char* literal)
-{
-    for (const QString& item : QString::fromLatin1(literal).split(QLatin1Char(',')))
-        box->addItem(item);
-}
-}  // namespace
 
 void frmMain::Form_Load()
 {
@@ -42,15 +25,7 @@ void frmMain::Form_Load()
         lblAPIVer->setText(TrimAtNul(version));
         lblAPIVer->adjustSize();
     });
-    trap(40, [&] {
-        fill(cmbBaud, baudChoices);
-        fill(cmbDTRRTS, dtrRtsChoices);
-        fill(cmbParity, parityChoices);
-        fill(cmbBits, bitsChoices);
-        fill(cmbStopBits, stopBitsChoices);
-        for (QComboBox* box : {cmbBaud, cmbDTRRTS, cmbParity, cmbBits, cmbStopBits})
-            box->setCurrentIndex(-1);  // the editor selects its defaults when it opens
-    });
+    trap(40, [&] { editor_->fillChoices(); });
     trap(50, [&] {
         if (vsp_initialize() == 0)
             platform_.messages->show({QStringLiteral("Initialization error"), msgbox::Buttons::Ok, msgbox::Icon::None});

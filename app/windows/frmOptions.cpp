@@ -1,8 +1,8 @@
 #include "app/windows/frmOptions.h"
-#include "app/windows/Placement.h"
 
 #include "app/HandlerBoundary.h"
 #include "app/NumericText.h"
+#include "app/Placement.h"
 #include "app/ProgramFiles.h"
 #include "app/RuntimeError.h"
 #include "app/Settings.h"
