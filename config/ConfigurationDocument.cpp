@@ -37,7 +37,7 @@ void ConfigurationDocument::createEmpty() const
     CreateEmptyFile(g_ScriptFile);
 }
 
-QString ConfigurationDocument::proposedSavePath() const
+QString ConfigurationDocument::pathOrUntitled() const
 {
     return g_ScriptFile.isEmpty() ? programFilesDir() + QStringLiteral("/Untitled.qlc") : g_ScriptFile;
 }

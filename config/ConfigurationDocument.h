@@ -18,8 +18,8 @@ public:
     bool save() const;
     // Creates the file at path(), or empties it; Path/File access error when it cannot.
     void createEmpty() const;
-    // The name Save As proposes: the current path, else Untitled.qlc in the program's folder.
-    QString proposedSavePath() const;
+    // The current path, or Untitled.qlc in the program's folder when there is none.
+    QString pathOrUntitled() const;
 
     // Unsaved changes, shown as "*" in the title: set by a created or updated
     // redirect, cleared by a save and by a start-up that loads nothing.

@@ -46,7 +46,7 @@ void frmMain::Form_QueryUnload(std::int16_t& cancel, int reason, bool interactiv
 
 bool frmMain::offerToSave(Trap& trap)
 {
-    if (!m_ConfigChanged)
+    if (!document_.unsaved)
         return true;
     msgbox::Answer answer = msgbox::Answer::Cancel;
     trap(20, [&] {
@@ -103,7 +103,7 @@ void frmMain::sessionSaveRequest(SessionRequest& request)
 {
     // Asking for interaction makes the session manager wait for this program; only
     // unsaved changes are worth it.
-    if (!m_ConfigChanged || !request.allowsInteraction())
+    if (!document_.unsaved || !request.allowsInteraction())
         return;
     Trap trap(QStringLiteral("Form_QueryUnload"));
     if (!offerToSave(trap))

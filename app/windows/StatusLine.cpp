@@ -11,7 +11,7 @@ void frmMain::UpdateTitle()
     g_TitleText = QString::fromUtf8(version::title) + QStringLiteral(" v") + QString::number(version::major) +
                   QLatin1Char('.') + QString::number(version::minor) + QLatin1Char('.') +
                   QString::number(version::revision) + QStringLiteral(" [") + GetFileName(document_.path()) +
-                  (m_ConfigChanged ? QStringLiteral("*") : QString()) + QStringLiteral("] Emulation: ") +
+                  (document_.unsaved ? QStringLiteral("*") : QString()) + QStringLiteral("] Emulation: ") +
                   (emulation_.isRunning() ? QStringLiteral("Running") : QStringLiteral("Stopped"));
     setWindowTitle(g_TitleText);
 }

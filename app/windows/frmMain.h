@@ -1,7 +1,10 @@
 // The main window: the list of redirects, the editor frame laid over it, the menus,
-// and the handlers of the program's commands. The widgets carry the names the rest
-// of the program uses; the handlers are implemented in their subsystems' folders
-// (devices/ for the list scan and the emulation switch, app/ for the status line).
+// and the handlers of the program's commands. Each handler is a short run of
+// numbered statements over the layers beneath, which do the work: RedirectEditor
+// (redirect/), RedirectList and EmulationSwitch (devices/), ConfigurationDocument
+// (config/). The handlers live in frmMain*.cpp by subject, the status line,
+// shutdown and help in their own files beside them. The widgets keep the names the
+// log, the tests and the screenshots know.
 #pragma once
 
 #include "app/platform/Platform.h"

@@ -167,7 +167,7 @@ void frmMain::createRedirect(bool replacing)
         }
         return;
     }
-    trap(160, [&] { m_ConfigChanged = true; });
+    trap(160, [&] { document_.unsaved = true; });
     trap(170, [&] { UpdateTitle(); });
     trap(180, [&] {
         if (!emulation_.isRunning())

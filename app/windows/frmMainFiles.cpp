@@ -76,7 +76,7 @@ bool frmMain::mnuSaveAs_Click()
     QString filter = configFileFilter();
     std::int32_t filterIndex = 1;
     std::int32_t flags = dlgFlag::explorer | dlgFlag::overwritePrompt | dlgFlag::hideReadOnly;
-    trap(10, [&] { fileName = document_.proposedSavePath(); });
+    trap(10, [&] { fileName = document_.pathOrUntitled(); });
     // Only a path the user chose counts: a dialog that failed leaves the proposed
     // name behind, and taking that would open the dialog again and again.
     bool picked = false;

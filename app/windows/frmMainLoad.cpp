@@ -2,7 +2,6 @@
 #include "app/windows/frmMain.h"
 
 #include "app/NumericText.h"
-#include "app/ProgramFiles.h"
 #include "app/Settings.h"
 #include "app/Trap.h"
 #include "config/modDLG.h"
@@ -32,28 +31,28 @@ void frmMain::Form_Load()
     });
     trap(60, [&] { ChangeEmuStatus(false); });
     trap(70, [&] { vsp_destroyAllDevices(); });
-    trap(80, [&] { load = FileExists(g_ScriptFile); });
+    trap(80, [&] { load = document_.exists(); });
     if (!load) {
         trap(90, [&] { g_ScriptLoadOpt = toByte(leadingNumber(ReadSetting(settingsKey::ScriptLoadOPT))); });
         trap(100, [&] {
             if (g_ScriptLoadOpt == 0)
                 return;
             if (g_ScriptLoadOpt == 1)
-                g_ScriptFile = ReadSetting(settingsKey::ScriptLoadLASTFILE);
+                document_.setPath(ReadSetting(settingsKey::ScriptLoadLASTFILE));
             else if (g_ScriptLoadOpt == 2)
-                g_ScriptFile = ReadSetting(settingsKey::ScriptLoadCONSTFILE);
-            load = FileExists(g_ScriptFile);
+                document_.setPath(ReadSetting(settingsKey::ScriptLoadCONSTFILE));
+            load = document_.exists();
         });
     }
     trap(110, [&] {
-        if (g_ScriptFile.isEmpty())
-            g_ScriptFile = programFilesDir() + QStringLiteral("/Untitled.qlc");
+        if (document_.path().isEmpty())
+            document_.setPath(document_.pathOrUntitled());
     });
     trap(120, [&] {
         // A file the library refuses counts as not loaded, after its message.
         if (load && ProcessScriptLoad())
             return;
-        m_ConfigChanged = false;
+        document_.unsaved = false;
         UpdateTitle();
     });
     trap(130, [&] { platform_.cursor->restore(); });
