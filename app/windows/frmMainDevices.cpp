@@ -4,14 +4,13 @@
 #include "app/windows/frmMain.h"
 
 #include "app/Trap.h"
-#include "deviceapi/modVSP_APIs.h"
+#include "devices/DeviceCommands.h"
 #include "redirect/InitStrings.h"
 
 #include <QAction>
 #include <QMenu>
 #include <QTreeWidget>
 
-using namespace modVSP_APIs;
 using namespace redirect;
 
 void frmMain::ScanAvailPairs()
@@ -89,8 +88,8 @@ void frmMain::mnuReinitialize_Click()
     if (m_PreparingEditor)
         return;
     Trap trap(QStringLiteral("mnuReinitialize_Click"));
-    trap(10, [&] { vsp_reinitializeDevice(redirects_->selectedConnectorId()); });
-    trap(20, [&] { vsp_reinitializeDevice(redirects_->selectedClientId()); });
+    trap(10, [&] { deviceCommands::reinitialize(redirects_->selectedConnectorId()); });
+    trap(20, [&] { deviceCommands::reinitialize(redirects_->selectedClientId()); });
 }
 
 void frmMain::mnuRemove_Click()
@@ -98,8 +97,8 @@ void frmMain::mnuRemove_Click()
     if (m_PreparingEditor)
         return;
     Trap trap(QStringLiteral("mnuRemove_Click"));
-    trap(10, [&] { vsp_destroyDevice(redirects_->selectedClientId()); });
-    trap(20, [&] { vsp_destroyDevice(redirects_->selectedConnectorId()); });
+    trap(10, [&] { deviceCommands::destroy(redirects_->selectedClientId()); });
+    trap(20, [&] { deviceCommands::destroy(redirects_->selectedConnectorId()); });
     trap(30, [&] { ScanAvailPairs(); });
 }
 
@@ -116,7 +115,7 @@ void frmMain::mnuRemoveAll_Click()
     });
     if (answer != msgbox::Answer::Yes)
         return;
-    trap(20, [&] { vsp_destroyAllDevices(); });
+    trap(20, [&] { deviceCommands::destroyAll(); });
     trap(30, [&] { ChangeEmuStatus(false); });
     trap(40, [&] { ScanAvailPairs(); });
 }

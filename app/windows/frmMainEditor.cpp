@@ -6,7 +6,7 @@
 
 #include "app/NumericText.h"
 #include "app/Trap.h"
-#include "deviceapi/modVSP_APIs.h"
+#include "devices/DeviceCommands.h"
 #include "redirect/InitStrings.h"
 #include "redirect/NumberText.h"
 #include "redirect/RedirectEditor.h"
@@ -19,7 +19,6 @@
 #include <QTreeWidget>
 #include <exception>
 
-using namespace modVSP_APIs;
 using namespace redirect;
 
 void frmMain::setCommandsEnabled(bool enabled)
@@ -135,8 +134,8 @@ void frmMain::cmdNewRedirect_Click(std::int16_t index)
     const UpdatingRedirect replaced = *update;
     QStringList ids;
     trap(30, [&] { ids = splitFields(replaced.devicePair, QLatin1Char(';')); });
-    trap(40, [&] { vsp_destroyDevice(deviceIdFromText(field(ids, 1))); });
-    trap(50, [&] { vsp_destroyDevice(deviceIdFromText(field(ids, 0))); });
+    trap(40, [&] { deviceCommands::destroy(deviceIdFromText(field(ids, 1))); });
+    trap(50, [&] { deviceCommands::destroy(deviceIdFromText(field(ids, 0))); });
     trap(60, [&] { editor_->setMode(UpdatingRedirect{newRedirectPair, replaced.combinedText}); });
     trap(70, [&] { createRedirect(true); });
 }
@@ -150,7 +149,7 @@ void frmMain::createRedirect(bool replacing)
         return;
     const Redirect redirect = editor_->redirect();
     std::int32_t connector = -1;
-    trap(90, [&] { connector = vsp_createDevice(QString::fromLatin1(connectorType), connectorInitOf(redirect)); });
+    trap(90, [&] { connector = deviceCommands::createConnector(redirect); });
     if (connector == -1) {
         trap(100, [&] { showMessage(QStringLiteral("Error: can not create virtual com port")); });
         if (replacing)
@@ -158,11 +157,11 @@ void frmMain::createRedirect(bool replacing)
         return;
     }
     std::int32_t client = -1;
-    trap(120, [&] { client = vsp_createDevice(QString::fromLatin1(tcpClientType), tcpClientInitOf(redirect)); });
+    trap(120, [&] { client = deviceCommands::createClient(redirect); });
     if (client == -1) {
         trap(130, [&] { showMessage(QStringLiteral("Error: can not create TCP redirector")); });
         if (replacing) {
-            trap(140, [&] { vsp_destroyDevice(connector); });  // the half of the new pair that was made
+            trap(140, [&] { deviceCommands::destroy(connector); });  // the half of the new pair that was made
             trap(150, [&] { restoreOldPair(); });
         }
         return;
@@ -188,14 +187,14 @@ bool frmMain::restoreOldPair()
     // An update the library refused: the redirect comes back as it was before, and
     // the editor stays in update mode with the user's values, pointing at it.
     const auto* update = std::get_if<UpdatingRedirect>(&editor_->mode());
-    QString connectorInit;
-    QString clientInit;
-    if (!update || !splitCombinedText(update->combinedText, connectorInit, clientInit))
+    if (!update)
         return false;
     const QString combinedText = update->combinedText;
-    const std::int32_t connector = vsp_createDevice(QString::fromLatin1(connectorType), connectorInit);
-    const std::int32_t client = vsp_createDevice(QString::fromLatin1(tcpClientType), clientInit);
+    const auto ids = deviceCommands::recreate(combinedText);
+    if (!ids)
+        return false;
     ScanAvailPairs();
+    const auto [connector, client] = *ids;
     if (connector == -1 || client == -1)
         return false;
     editor_->setMode(UpdatingRedirect{buildDevicePair(QString::number(connector), QString::number(client)), combinedText});

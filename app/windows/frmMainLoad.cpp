@@ -6,6 +6,7 @@
 #include "app/Trap.h"
 #include "config/modDLG.h"
 #include "deviceapi/modVSP_APIs.h"
+#include "devices/DeviceCommands.h"
 
 #include <QLabel>
 
@@ -30,7 +31,7 @@ void frmMain::Form_Load()
             platform_.messages->show({QStringLiteral("Initialization error"), msgbox::Buttons::Ok, msgbox::Icon::None});
     });
     trap(60, [&] { ChangeEmuStatus(false); });
-    trap(70, [&] { vsp_destroyAllDevices(); });
+    trap(70, [&] { deviceCommands::destroyAll(); });
     trap(80, [&] { load = document_.exists(); });
     if (!load) {
         trap(90, [&] { g_ScriptLoadOpt = toByte(leadingNumber(ReadSetting(settingsKey::ScriptLoadOPT))); });
