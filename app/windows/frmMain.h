@@ -114,8 +114,7 @@ public:
     QPushButton* cmdHide;
     TrayIconPort* TrayPic;
 
-    // The editor frame, and its widgets under the window's names.
-    RedirectEditor* editor_;
+    // The editor frame's widgets under the window's names.
     QGroupBox* fraNewRedirect;
     std::array<QLabel*, 9> lblInfo;
     QComboBox* cmbComPort;
@@ -154,8 +153,11 @@ public:
     QAction* mnuViewHelp;
     QAction* mnuAbout;
 
-    // The current configuration, and its unsaved-changes flag under the window's name.
-    ConfigurationDocument document_;
+private:
+    ConfigurationDocument document_;  // the current configuration
+
+public:
+    // Unsaved changes: the document's flag under the window's name.
     bool& m_ConfigChanged = document_.unsaved;
     bool m_HiddenInTray = false;
 
@@ -187,6 +189,7 @@ private:
     bool offerToSave(class Trap& trap);
     void validateNumber(QLineEdit* box);
 
+    RedirectEditor* editor_;
     EmulationSwitch emulation_;
     std::optional<RedirectList> redirects_;  // over lstPairs, once it is built
     bool m_PreparingEditor = false;
