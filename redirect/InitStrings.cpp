@@ -30,6 +30,53 @@ QString buildTcpClientInit(const QString& host, const QString& port, const QStri
     return QStringList{host, port, comNumber, serialGroup}.join(QLatin1Char(';')) + QStringLiteral(";1;0;");
 }
 
+QString connectorInitOf(const Redirect& redirect)
+{
+    return buildConnectorInit(redirect.comNumber);
+}
+
+QString tcpClientInitOf(const Redirect& redirect)
+{
+    return buildTcpClientInit(redirect.host, redirect.port, redirect.comNumber, redirect.baud,
+                              static_cast<std::int16_t>(redirect.dtrRts.toInt()), redirect.dataBits, redirect.stopBits,
+                              static_cast<std::int16_t>(redirect.parity.toInt()), redirect.readTimeout);
+}
+
+Redirect redirectFromCombinedText(const QString& combinedText)
+{
+    Redirect r;
+    auto take = [&r](const QStringList& fields, qsizetype index, QString& into, Redirect::Field which) {
+        if (index < fields.size())
+            into = fields[index];
+        else
+            r.missing |= which;
+    };
+    const QStringList fields = splitFields(combinedText, QLatin1Char(';'));
+    take(fields, 0, r.comNumber, Redirect::ComNumber);
+    take(fields, 2, r.host, Redirect::Host);
+    take(fields, 3, r.port, Redirect::Port);
+    QString group;
+    take(fields, 5, group, Redirect::SerialGroup);
+    const QStringList serial = r.missing & Redirect::SerialGroup ? QStringList() : splitFields(group, QLatin1Char(','));
+    take(serial, 0, r.baud, Redirect::Baud);
+    take(serial, 1, r.dtrRts, Redirect::DtrRts);
+    take(serial, 2, r.dataBits, Redirect::DataBits);
+    take(serial, 3, r.stopBits, Redirect::StopBits);
+    take(serial, 4, r.parity, Redirect::Parity);
+    take(serial, 5, r.readTimeout, Redirect::ReadTimeout);
+    return r;
+}
+
+bool splitCombinedText(const QString& combinedText, QString& connectorInit, QString& clientInit)
+{
+    const QStringList fields = splitFields(combinedText, QLatin1Char(';'));
+    if (fields.size() < 3)
+        return false;
+    connectorInit = fields.mid(0, 2).join(QLatin1Char(';'));
+    clientInit = fields.mid(2).join(QLatin1Char(';'));
+    return true;
+}
+
 QStringList splitFields(const QString& text, QChar separator)
 {
     return text.split(separator, Qt::KeepEmptyParts);
@@ -64,3 +111,9 @@ std::int16_t deviceIdFromText(const QString& text)
 }
 
 }  // namespace redirect
+
+void Redirect::need(Field field) const
+{
+    if (missing & field)
+        throw RuntimeError(ErrorCode::SubscriptOutOfRange);
+}

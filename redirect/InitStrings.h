@@ -8,6 +8,8 @@
 // Nothing is quoted or escaped: a ";" typed into a box shifts the later fields.
 #pragma once
 
+#include "redirect/Redirect.h"
+
 #include <QString>
 #include <QStringList>
 #include <cstdint>
@@ -29,6 +31,17 @@ QString buildConnectorInit(const QString& comNumber);
 QString buildTcpClientInit(const QString& host, const QString& port, const QString& comNumber,
                            const QString& baud, std::int16_t dtrRtsIndex, const QString& dataBits,
                            const QString& stopBits, std::int16_t parityIndex, const QString& readTimeout);
+
+// The two strings of a redirect's devices.
+QString connectorInitOf(const Redirect& redirect);
+QString tcpClientInitOf(const Redirect& redirect);
+
+// A redirect read back from a combined text: its fields where they stand (a ";" or
+// "," typed into a box shifts the later ones), and those a short text lacks missing.
+Redirect redirectFromCombinedText(const QString& combinedText);
+// The combined text taken apart again at its third field, as the two strings to
+// create the devices from; false when it has fewer than three fields.
+bool splitCombinedText(const QString& combinedText, QString& connectorInit, QString& clientInit);
 
 // Every field, empty ones included, with no limit on their number.
 QStringList splitFields(const QString& text, QChar separator);

@@ -1,7 +1,5 @@
 #include "app/platform/QtPlatform.h"
 
-#include "app/AppIcon.h"
-
 #include <QApplication>
 #include <QMessageBox>
 
@@ -75,7 +73,7 @@ void QtBusyCursor::restore()
         QApplication::restoreOverrideCursor();
 }
 
-QtPlatform::QtPlatform() : tray_(appIcon())
+QtPlatform::QtPlatform(const QIcon& trayIcon) : tray_(trayIcon)
 {
     platform_.messages = &messages_;
     platform_.tray = &tray_;

@@ -32,10 +32,10 @@ public:
     void restore() override;
 };
 
-// Owns one of each, for the program's lifetime.
+// Owns one of each, for the program's lifetime; the notification icon shows trayIcon.
 class QtPlatform {
 public:
-    QtPlatform();
+    explicit QtPlatform(const QIcon& trayIcon);
     Platform& platform() { return platform_; }
 
 private:

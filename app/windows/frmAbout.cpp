@@ -1,9 +1,9 @@
 #include "app/windows/frmAbout.h"
-#include "app/windows/Placement.h"
 
 #include "Version.h"
 #include "app/AboutArt.h"
 #include "app/HandlerBoundary.h"
+#include "app/Placement.h"
 
 #include <QLabel>
 #include <QPushButton>

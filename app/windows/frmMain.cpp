@@ -9,18 +9,13 @@
 #include <QPushButton>
 #include <QTreeWidgetItem>
 
-bool g_EmulationRunning = false;
 QString g_TitleText;
 
 frmMain::frmMain(Platform& platform, QWidget* parent) : QMainWindow(parent), platform_(platform)
 {
     buildLayout();
+    redirects_.emplace(*lstPairs);
     connectHandlers();
-}
-
-QString frmMain::deviceRecordOf(const QTreeWidgetItem* row)
-{
-    return row->data(ColComPort, Qt::UserRole).toString();
 }
 
 void frmMain::showMessage(const QString& text)
@@ -52,6 +47,9 @@ void frmMain::connectHandlers()
     for (std::int16_t i = 0; i < 2; ++i)
         connect(cmdNewRedirect[i], &QPushButton::clicked, this,
                 handler(Trap(QStringLiteral("cmdNewRedirect_Click")), [this, i] { cmdNewRedirect_Click(i); }));
+    connect(&emulation_, &EmulationSwitch::changed, this, [this](bool running) {
+        mnuEmulation->setText(running ? QStringLiteral("Stop Emulation") : QStringLiteral("Start Emulation"));
+    });
     lstPairs->viewport()->installEventFilter(this);
     txtHostPort->installEventFilter(this);
     txtRIT->installEventFilter(this);

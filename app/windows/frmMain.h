@@ -1,15 +1,23 @@
 // The main window: the list of redirects, the editor frame laid over it, the menus,
-// and the handlers of the program's commands. The widgets carry the names the rest
-// of the program uses; the handlers are implemented in their subsystems' folders
-// (devices/ for the list scan and the emulation switch, app/ for the status line).
+// and the handlers of the program's commands. Each handler is a short run of
+// numbered statements over the layers beneath, which do the work: RedirectEditor
+// (redirect/), RedirectList and EmulationSwitch (devices/), ConfigurationDocument
+// (config/). The handlers live in frmMain*.cpp by subject, the status line,
+// shutdown and help in their own files beside them. The widgets keep the names the
+// log, the tests and the screenshots know.
 #pragma once
 
 #include "app/platform/Platform.h"
+#include "config/ConfigurationDocument.h"
+#include "devices/EmulationSwitch.h"
+#include "devices/RedirectList.h"
 #include "redirect/PortScanner.h"
+#include "redirect/RedirectEditor.h"
 
 #include <QMainWindow>
 #include <array>
 #include <cstdint>
+#include <optional>
 
 class QAction;
 class QComboBox;
@@ -30,8 +38,6 @@ inline constexpr int terminate = 3;    // the system asks the program to end (SI
 inline constexpr int other = 4;
 }  // namespace closeReason
 
-// The emulation switch as the library last accepted it.
-extern bool g_EmulationRunning;
 // The window's title, also the notification icon's tooltip.
 extern QString g_TitleText;
 
@@ -96,9 +102,9 @@ public:
     void mnuEmulation_Click();
     void ScanAvailPairs();
 
-    // The list's columns, in order.
-    enum Column { ColComPort, ColSettings, ColHost, ColHostPort, ColStatus };
-    static QString deviceRecordOf(const class QTreeWidgetItem* row);
+    // The list's columns, in order, and the device record behind a row.
+    using enum RedirectList::Column;
+    static QString deviceRecordOf(const class QTreeWidgetItem* row) { return RedirectList::recordOf(row); }
 
     // List frame and window-level widgets.
     QGroupBox* fraMain;
@@ -108,7 +114,7 @@ public:
     QPushButton* cmdHide;
     TrayIconPort* TrayPic;
 
-    // Editor frame.
+    // The editor frame's widgets under the window's names.
     QGroupBox* fraNewRedirect;
     std::array<QLabel*, 9> lblInfo;
     QComboBox* cmbComPort;
@@ -147,7 +153,12 @@ public:
     QAction* mnuViewHelp;
     QAction* mnuAbout;
 
-    bool m_ConfigChanged = false;
+private:
+    ConfigurationDocument document_;  // the current configuration
+
+public:
+    // Unsaved changes: the document's flag under the window's name.
+    bool& m_ConfigChanged = document_.unsaved;
     bool m_HiddenInTray = false;
 
     // The window's client area: the layout's full size, and the part that shows
@@ -164,6 +175,9 @@ protected:
 private:
     void buildLayout();
     void buildEditorFrame(QWidget* client);
+    // Creating from the editor's fields; replacing: the pair of an update is gone.
+    void createRedirect(bool replacing);
+    void closeEditor();
     void buildMenus();
     void connectHandlers();
     void showMessage(const QString& text);
@@ -175,12 +189,11 @@ private:
     bool offerToSave(class Trap& trap);
     void validateNumber(QLineEdit* box);
 
+    RedirectEditor* editor_;
+    EmulationSwitch emulation_;
+    std::optional<RedirectList> redirects_;  // over lstPairs, once it is built
     bool m_PreparingEditor = false;
     QList<bool> m_CommandStates;
-    // What the editor was filled from in update mode, to bring the redirect back
-    // when its update is refused.
-    QString m_EditedCombinedText;
-    bool m_UpdateInProgress = false;
     int m_PendingCloseReason = -1;
     bool m_Closed = false;
 };

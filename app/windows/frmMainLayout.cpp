@@ -1,9 +1,9 @@
 // The main window's widgets, texts, tooltips, first states and places (pixels at
 // 96 dpi, absolute within their containers), and its menu tree.
-#include "app/windows/Placement.h"
 #include "app/windows/frmMain.h"
 
 #include "app/AppIcon.h"
+#include "app/Placement.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -20,18 +20,6 @@
 #include <QTreeWidget>
 
 namespace {
-
-// The address an adapter answers on out of the box, proposed for a new redirect.
-constexpr const char* defaultHostAddress = "192.168.0.100";
-
-QLabel* label(QWidget* parent, const QString& name, const QString& text, int x, int y)
-{
-    auto* l = new QLabel(text, parent);
-    l->setObjectName(name);
-    l->move(x, y);
-    l->adjustSize();  // labels size themselves to their text
-    return l;
-}
 
 // The pale-blue picture behind the list's rows.
 QBrush listBackground()
@@ -78,7 +66,7 @@ void frmMain::buildLayout()
     palette.setBrush(QPalette::Base, listBackground());
     lstPairs->viewport()->setPalette(palette);
 
-    lblAPIVer = label(fraMain, QStringLiteral("lblAPIVer"), QStringLiteral("API Version:"), 8, 168);
+    lblAPIVer = placeLabel(fraMain, QStringLiteral("lblAPIVer"), QStringLiteral("API Version:"), 8, 168);
     lblAPIVer->setToolTip(QStringLiteral("Current VSP API library version"));
     XPHolder[1] = place(new QWidget(fraMain), "XPHolder(1)", 476, 160, 61, 25);
     cmdHide = place(new QPushButton(QStringLiteral("Hide"), XPHolder[1]), "cmdHide", 4, 0, 57, 25);
@@ -100,50 +88,22 @@ void frmMain::buildLayout()
 
 void frmMain::buildEditorFrame(QWidget* client)
 {
-    fraNewRedirect = place(new QGroupBox(QStringLiteral("Create COM <-> TCP redirect"), client), "fraNewRedirect", 8, 200,
-                           545, 191);
-    fraNewRedirect->hide();
-    // Laid over the list frame, it must cover it: a group box draws no background of
-    // its own, so the list's captions and rows would show through between its labels.
-    fraNewRedirect->setAutoFillBackground(true);
-    QWidget* f = fraNewRedirect;
-    auto info = [f](int index, const char* text, int x, int y) {
-        return label(f, QStringLiteral("lblInfo(%1)").arg(index), QString::fromLatin1(text), x, y);
-    };
-    auto list = [f](const char* name, int x, int y, int w, int h) { return place(new QComboBox(f), name, x, y, w, h); };
-    auto box = [f](const char* name, const char* text, int x, int y, int w, int h) {
-        return place(new QLineEdit(QString::fromLatin1(text), f), name, x, y, w, h);
-    };
-
-    lblInfo[0] = info(0, "COM:", 12, 20);
-    cmbComPort = list("cmbComPort", 92, 16, 81, 21);
-    cmbComPort->setToolTip(QStringLiteral("List of available COM ports"));
-    lblInfo[1] = info(1, "Baud:", 12, 44);
-    cmbBaud = list("cmbBaud", 92, 40, 81, 21);
-    lblInfo[2] = info(2, "DTR/RTS:", 12, 68);
-    cmbDTRRTS = list("cmbDTRRTS", 112, 64, 61, 21);
-    lblInfo[4] = info(4, "Bits:", 12, 92);
-    cmbBits = list("cmbBits", 112, 88, 61, 21);
-    lblInfo[3] = info(3, "Parity:", 12, 116);
-    cmbParity = list("cmbParity", 112, 112, 61, 21);
-    lblInfo[5] = info(5, "Stop Bits:", 12, 140);
-    cmbStopBits = list("cmbStopBits", 112, 136, 61, 21);
-    lblInfo[6] = info(6, "Read TimeOut:", 12, 164);
-    txtRIT = box("txtRIT", "0", 112, 160, 61, 19);
-    lblInfo[7] = info(7, "Host Address:", 212, 20);
-    txtHostAddress = box("txtHostAddress", defaultHostAddress, 300, 16, 237, 19);
-    txtHostAddress->setToolTip(QStringLiteral("Host address (will resolve redirects if needed)"));
-    lblInfo[8] = info(8, "Host Port:", 212, 44);
-    txtHostPort = box("txtHostPort", "3001", 476, 40, 61, 19);
-    txtHostPort->setToolTip(QStringLiteral("Remote host port"));
-
-    XPHolder[0] = place(new QWidget(f), "XPHolder(0)", 376, 152, 161, 33);
-    cmdNewRedirect[0] = place(new QPushButton(QStringLiteral("Create"), XPHolder[0]), "cmdNewRedirect(0)", 0, 0, 77, 29);
-    cmdNewRedirect[0]->setToolTip(QStringLiteral("Create a COM <-> TCP redirect using entered settings"));
-    cmdNewRedirect[1] = place(new QPushButton(QStringLiteral("Cancel"), XPHolder[0]), "cmdNewRedirect(1)", 84, 0, 77, 29);
-    cmdNewRedirect[1]->setToolTip(QStringLiteral("Ignore entered settings and display list of created devices"));
-    lblDevices = label(f, QStringLiteral("lblDevices"), QStringLiteral("deviceIDs_invisible_label"), 252, 0);
-    lblDevices->hide();
+    editor_ = place(new RedirectEditor(client), "fraNewRedirect", 8, 200, 545, 191);
+    editor_->hide();
+    fraNewRedirect = editor_;
+    lblInfo = editor_->lblInfo;
+    cmbComPort = editor_->cmbComPort;
+    cmbBaud = editor_->cmbBaud;
+    cmbDTRRTS = editor_->cmbDTRRTS;
+    cmbBits = editor_->cmbBits;
+    cmbParity = editor_->cmbParity;
+    cmbStopBits = editor_->cmbStopBits;
+    txtRIT = editor_->txtRIT;
+    txtHostAddress = editor_->txtHostAddress;
+    txtHostPort = editor_->txtHostPort;
+    XPHolder[0] = editor_->buttonHolder;
+    cmdNewRedirect = editor_->cmdNewRedirect;
+    lblDevices = editor_->lblDevices;
 }
 
 void frmMain::buildMenus()

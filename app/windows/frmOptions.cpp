@@ -1,15 +1,14 @@
 #include "app/windows/frmOptions.h"
-#include "app/windows/Placement.h"
 
 #include "app/HandlerBoundary.h"
 #include "app/NumericText.h"
+#include "app/Placement.h"
 #include "app/ProgramFiles.h"
 #include "app/RuntimeError.h"
 #include "app/Settings.h"
 #include "app/Trap.h"
 #include "app/windows/frmMain.h"
 #include "config/ConfigurationFiles.h"
-#include "config/modReg.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -23,8 +22,6 @@
 #include <cstring>
 
 namespace {
-
-const QString runValueName = QStringLiteral("QuorlinVCP");
 
 // A check box's stored value: 0 unticked, 1 ticked, 2 greyed; anything else is refused.
 void setCheckValue(QCheckBox* box, double value)
@@ -59,7 +56,8 @@ Trap optionsTrap(const char* procedure)
 
 }  // namespace
 
-frmOptions::frmOptions(Platform& platform, QWidget* parent) : QDialog(parent), platform_(platform)
+frmOptions::frmOptions(Platform& platform, QWidget* parent, Autostart* autostart)
+    : QDialog(parent), platform_(platform), autostart_(autostart ? *autostart : xdgAutostart_)
 {
     buildLayout();
 }
@@ -121,7 +119,7 @@ void frmOptions::Form_Load()
                                      QStringLiteral(" and display its icon in system tray (bottom-right hand corner, next to the clock"));
         chkWarnInSysTray->setToolTip(QStringLiteral("Tick here to display notification message about system tray presence"));
     });
-    trap(20, [&] { chkWindowsStart->setChecked(startUpEntryExists(runValueName)); });
+    trap(20, [&] { chkWindowsStart->setChecked(autostart_.isOn()); });
     trap(30, [&] { setCheckValue(chkLoadInSysTray, leadingNumber(ReadSetting(settingsKey::LoadInSysTray))); });
     trap(40, [&] { setCheckValue(chkWarnInSysTray, leadingNumber(ReadSetting(settingsKey::WarnInSysTray))); });
     trap(50, [&] { g_ScriptLoadOpt = toByte(leadingNumber(ReadSetting(settingsKey::ScriptLoadOPT))); });
@@ -178,8 +176,8 @@ void frmOptions::Form_QueryUnload()
 {
     Trap trap = optionsTrap("Form_QueryUnload");
     trap(10, [&] {
-        const StartUpEntryResult result = chkWindowsStart->isChecked() ? writeStartUpEntry(runValueName, programPath())
-                                                                       : deleteStartUpEntry(runValueName);
+        const StartUpEntryResult result =
+            chkWindowsStart->isChecked() ? autostart_.turnOn(programPath()) : autostart_.turnOff();
         if (result.error != 0)
             throw startUpEntryError(result);
     });

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "app/platform/Platform.h"
+#include "config/Autostart.h"
 
 #include <QDialog>
 #include <array>
@@ -17,7 +18,8 @@ class QRadioButton;
 class frmOptions : public QDialog {
     Q_OBJECT
 public:
-    frmOptions(Platform& platform, QWidget* parent = nullptr);
+    // Without an autostart of its own, the dialog keeps the program's XDG entry.
+    frmOptions(Platform& platform, QWidget* parent = nullptr, Autostart* autostart = nullptr);
 
     void Form_Load();
     void Form_QueryUnload();
@@ -46,4 +48,6 @@ protected:
 private:
     void buildLayout();
     Platform& platform_;
+    XdgAutostart xdgAutostart_;
+    Autostart& autostart_;
 };

@@ -3,7 +3,7 @@
 // the nearest procedure and the program goes on. Driven through the real window's
 // own events (Tab out of a box, a click on Hide), the way a user meets them.
 #include "app/HandlerBoundary.h"
-#include "app/StartUp.h"
+#include "app/windows/StartUp.h"
 #include "app/windows/frmOptions.h"
 #include "support/EditorFixture.h"
 

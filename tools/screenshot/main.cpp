@@ -5,6 +5,7 @@
 //   --rows    list two redirects from the device library (emulation stays off)
 //   --editor  open the editor as the Create command does, over the list
 //   --options / --about  draw the options dialog or the about box instead
+#include "app/AppIcon.h"
 #include "app/Settings.h"
 #include "app/platform/QtPlatform.h"
 #include "app/windows/frmAbout.h"
@@ -27,7 +28,7 @@ int main(int argc, char** argv)
     }
     g_ScriptFile = QStringLiteral("/home/user/Untitled.qlc");
     qputenv("VSP_PORT_DIR", QByteArray("/tmp/screenshot-ports"));
-    QtPlatform platform;
+    QtPlatform platform(appIcon());
     frmMain window(platform.platform());
     window.Form_Load();  // the editor's choices, the library's version
     if (args.contains(QStringLiteral("--rows"))) {

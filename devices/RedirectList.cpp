@@ -1,8 +1,7 @@
-// The list of redirects, rebuilt from the library's devices. Rows are updated in
-// place, so a row that survives keeps its position, selection and texts.
-#include "app/windows/frmMain.h"
+#include "devices/RedirectList.h"
 
 #include "app/NumericText.h"
+#include "app/RuntimeError.h"
 #include "app/Trap.h"
 #include "deviceapi/modVSP_APIs.h"
 #include "redirect/InitStrings.h"
@@ -19,12 +18,12 @@ namespace {
 // of a search of the list keeps a scan of many redirects instant.
 class RowIndex {
 public:
-    explicit RowIndex(QTreeWidget* list)
+    explicit RowIndex(QTreeWidget& list)
         : list_(list)
     {
         // From the bottom up, so that of rows with equal texts the top one wins.
-        for (int i = list->topLevelItemCount() - 1; i >= 0; --i)
-            rows_[list->topLevelItem(i)->text(frmMain::ColComPort)] = list->topLevelItem(i);
+        for (int i = list.topLevelItemCount() - 1; i >= 0; --i)
+            rows_[list.topLevelItem(i)->text(RedirectList::ColComPort)] = list.topLevelItem(i);
     }
 
     QTreeWidgetItem* find(const QString& text) const { return rows_.value(text, nullptr); }
@@ -33,19 +32,19 @@ public:
     {
         if (QTreeWidgetItem* row = find(text))
             return row;
-        auto* row = new QTreeWidgetItem(list_, QStringList{text});
+        auto* row = new QTreeWidgetItem(&list_, QStringList{text});
         rows_.insert(text, row);
         return row;
     }
 
 private:
-    QTreeWidget* list_;
+    QTreeWidget& list_;
     QHash<QString, QTreeWidgetItem*> rows_;
 };
 
 void setRecord(QTreeWidgetItem* row, const QString& record)
 {
-    row->setData(frmMain::ColComPort, Qt::UserRole, record);
+    row->setData(RedirectList::ColComPort, Qt::UserRole, record);
 }
 
 QString statusText(std::int32_t ready, std::int32_t ok)
@@ -59,20 +58,23 @@ QString statusText(std::int32_t ready, std::int32_t ok)
 
 }  // namespace
 
-void frmMain::ScanAvailPairs()
+QString RedirectList::recordOf(const QTreeWidgetItem* row)
 {
-    Trap trap(QStringLiteral("ScanAvailPairs"));
-    std::int16_t count = 0;
+    return row->data(ColComPort, Qt::UserRole).toString();
+}
 
-    trap(10, [&] { platform_.cursor->setBusy(); });
-    trap(20, [&] {
-        for (int i = 0; i < lstPairs->topLevelItemCount(); ++i)
-            setRecord(lstPairs->topLevelItem(i), QString());
-    });
+void RedirectList::forgetRecords()
+{
+    for (int i = 0; i < view_.topLevelItemCount(); ++i)
+        setRecord(view_.topLevelItem(i), QString());
+}
+
+void RedirectList::readDevices(Trap& trap)
+{
+    std::int16_t count = 0;
     trap(30, [&] { count = toInt16(static_cast<double>(vsp_getDevicesCount())); });
-    RowIndex rows(lstPairs);
+    RowIndex rows(view_);
     for (std::int16_t index = 0; index < count; ++index) {
-        // A failing step skips the rest of this device; the other devices still count.
         QString type;
         QString init;
         std::int32_t id = -1;
@@ -107,7 +109,7 @@ void frmMain::ScanAvailPairs()
                 const QString settings = field(fields, 3);
                 const QString host = field(fields, 0);
                 const QString hostPort = field(fields, 1);
-                setRecord(row, deviceRecordOf(row) + QString::number(id) + recordSeparator + init);
+                setRecord(row, recordOf(row) + QString::number(id) + recordSeparator + init);
                 row->setText(ColSettings, settings);
                 row->setText(ColHost, host);
                 row->setText(ColHostPort, hostPort);
@@ -115,17 +117,57 @@ void frmMain::ScanAvailPairs()
             });
         }
     }
-    trap(90, [&] {
-        for (int position = 0; position < lstPairs->topLevelItemCount();) {
-            if (deviceRecordOf(lstPairs->topLevelItem(position)).isEmpty())
-                delete lstPairs->takeTopLevelItem(position);
-            else
-                ++position;
-        }
-    });
-    trap(100, [&] {
-        if (lstPairs->topLevelItemCount() == 0)
-            ChangeEmuStatus(false);
-    });
-    trap(110, [&] { platform_.cursor->restore(); });
+}
+
+void RedirectList::dropRowsWithoutRecord()
+{
+    for (int position = 0; position < view_.topLevelItemCount();) {
+        if (recordOf(view_.topLevelItem(position)).isEmpty())
+            delete view_.takeTopLevelItem(position);
+        else
+            ++position;
+    }
+}
+
+bool RedirectList::isEmpty() const
+{
+    return view_.topLevelItemCount() == 0;
+}
+
+QStringList RedirectList::selectedRecord() const
+{
+    const QList<QTreeWidgetItem*> selected = view_.selectedItems();
+    if (selected.isEmpty())
+        throw RuntimeError(ErrorCode::ObjectNotSet);
+    return splitFields(recordOf(selected.first()), recordSeparator);
+}
+
+std::int16_t RedirectList::selectedConnectorId() const
+{
+    return deviceIdFromText(field(selectedRecord(), 0));
+}
+
+std::int16_t RedirectList::selectedClientId() const
+{
+    return deviceIdFromText(field(selectedRecord(), 2));
+}
+
+QTreeWidgetItem* RedirectList::rowOf(const QString& comPortName) const
+{
+    for (int i = 0; i < view_.topLevelItemCount(); ++i)
+        if (view_.topLevelItem(i)->text(ColComPort) == comPortName)
+            return view_.topLevelItem(i);
+    return nullptr;
+}
+
+QTreeWidgetItem* RedirectList::rowAt(QPoint point) const
+{
+    return isEmpty() ? nullptr : view_.itemAt(point);
+}
+
+void RedirectList::select(QTreeWidgetItem* row)
+{
+    view_.clearSelection();
+    view_.setCurrentItem(row);
+    row->setSelected(true);
 }

@@ -10,9 +10,9 @@ void frmMain::UpdateTitle()
 {
     g_TitleText = QString::fromUtf8(version::title) + QStringLiteral(" v") + QString::number(version::major) +
                   QLatin1Char('.') + QString::number(version::minor) + QLatin1Char('.') +
-                  QString::number(version::revision) + QStringLiteral(" [") + GetFileName(g_ScriptFile) +
-                  (m_ConfigChanged ? QStringLiteral("*") : QString()) + QStringLiteral("] Emulation: ") +
-                  (g_EmulationRunning ? QStringLiteral("Running") : QStringLiteral("Stopped"));
+                  QString::number(version::revision) + QStringLiteral(" [") + GetFileName(document_.path()) +
+                  (document_.unsaved ? QStringLiteral("*") : QString()) + QStringLiteral("] Emulation: ") +
+                  (emulation_.isRunning() ? QStringLiteral("Running") : QStringLiteral("Stopped"));
     setWindowTitle(g_TitleText);
 }
 

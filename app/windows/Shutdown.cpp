@@ -34,7 +34,7 @@ void frmMain::Form_QueryUnload(std::int16_t& cancel, int reason, bool interactiv
         }
     });
     trap(60, [&] {
-        WriteSetting(settingsKey::ScriptLoadLASTFILE, g_ScriptFile);
+        WriteSetting(settingsKey::ScriptLoadLASTFILE, document_.path());
     });
     trap(70, [&] {
         if (vsp_stopEmulation() == 0 && interactive)
@@ -46,12 +46,12 @@ void frmMain::Form_QueryUnload(std::int16_t& cancel, int reason, bool interactiv
 
 bool frmMain::offerToSave(Trap& trap)
 {
-    if (!m_ConfigChanged)
+    if (!document_.unsaved)
         return true;
     msgbox::Answer answer = msgbox::Answer::Cancel;
     trap(20, [&] {
         answer = platform_.messages->show(
-            {QStringLiteral("Changes to ") + GetFileName(g_ScriptFile) +
+            {QStringLiteral("Changes to ") + GetFileName(document_.path()) +
                  QStringLiteral(" haven't been saved yet.  Would you like to save them now?"),
              msgbox::Buttons::YesNoCancel, msgbox::Icon::Question, QStringLiteral("Save changes?"), msgbox::Answer::Yes});
     });
@@ -61,7 +61,7 @@ bool frmMain::offerToSave(Trap& trap)
         // A save that did not succeed keeps the program running: the changes are not safe.
         bool saved = false;
         trap(30, [&] { saved = mnuSave_Click(); });
-        trap(40, [&] { saved = saved && FileExists(g_ScriptFile); });
+        trap(40, [&] { saved = saved && document_.exists(); });
         return saved;
     }
     return true;
@@ -103,7 +103,7 @@ void frmMain::sessionSaveRequest(SessionRequest& request)
 {
     // Asking for interaction makes the session manager wait for this program; only
     // unsaved changes are worth it.
-    if (!m_ConfigChanged || !request.allowsInteraction())
+    if (!document_.unsaved || !request.allowsInteraction())
         return;
     Trap trap(QStringLiteral("Form_QueryUnload"));
     if (!offerToSave(trap))

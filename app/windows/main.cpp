@@ -1,4 +1,4 @@
-#include "app/StartUp.h"
+#include "app/windows/StartUp.h"
 
 int main(int argc, char** argv)
 {

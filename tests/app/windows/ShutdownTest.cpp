@@ -1,4 +1,4 @@
-#include "app/SessionEnd.h"
+#include "app/windows/SessionEnd.h"
 #include "app/platform/SessionRequest.h"
 #include "support/MainWindowFixture.h"
 

@@ -1,13 +1,14 @@
-#include "app/StartUp.h"
+#include "app/windows/StartUp.h"
 
+#include "app/AppIcon.h"
 #include "app/CommandLine.h"
 #include "app/HandlerBoundary.h"
 #include "app/ProgramFiles.h"
-#include "app/SessionEnd.h"
 #include "app/Settings.h"
 #include "app/SingleInstance.h"
 #include "app/TerminationSignal.h"
 #include "app/platform/QtPlatform.h"
+#include "app/windows/SessionEnd.h"
 #include "app/windows/frmMain.h"
 #include "Version.h"
 
@@ -57,7 +58,7 @@ int Main(int argc, char** argv)
     arguments.removeFirst();
     g_ScriptFile = scriptFileFromArguments(arguments);
 
-    QtPlatform platform;
+    QtPlatform platform(appIcon());
     frmMain window(platform.platform());
     window.Form_Load();
     window.show();

@@ -1,0 +1,94 @@
+// Loading and saving configuration files through the File menu.
+#include "app/windows/frmMain.h"
+
+#include "app/ProgramFiles.h"
+#include "app/Trap.h"
+#include "config/ConfigurationFiles.h"
+#include "config/modDLG.h"
+
+void frmMain::mnuLoad_Click()
+{
+    Trap trap(QStringLiteral("mnuLoad_Click"));
+    QString initialDir;
+    QString fileName;
+    trap(10, [&] { initialDir = dialogFolderFor(document_.path()); });
+    trap(20, [&] { fileName = chooseConfigurationToLoad(*platform_.dialogs, initialDir); });
+    bool chosen = false;
+    trap(30, [&] { chosen = !fileName.isEmpty() && FileExists(fileName); });
+    if (!chosen)
+        return;
+    trap(40, [&] {
+        // A file the library refuses leaves the current file, emulation and the list as they were.
+        const QString previous = document_.path();
+        document_.setPath(fileName);
+        if (!ProcessScriptLoad())
+            document_.setPath(previous);
+    });
+}
+
+bool frmMain::ProcessScriptLoad()
+{
+    Trap trap(QStringLiteral("ProcessScriptLoad"));
+    bool loaded = true;
+    trap(10, [&] { loaded = document_.load(); });
+    if (!loaded) {
+        trap(20, [&] {
+            platform_.messages->show({QStringLiteral("Error: can not load configuration file ") + document_.path(),
+                                      msgbox::Buttons::Ok, msgbox::Icon::Critical});
+        });
+        return false;
+    }
+    trap(30, [&] { ChangeEmuStatus(true); });
+    trap(40, [&] { ScanAvailPairs(); });
+    return true;
+}
+
+bool frmMain::mnuSave_Click()
+{
+    Trap trap(QStringLiteral("mnuSave_Click"));
+    bool exists = false;
+    bool saved = false;
+    trap(10, [&] { exists = document_.exists(); });
+    if (!exists) {
+        trap(20, [&] { saved = mnuSaveAs_Click(); });
+        return saved;
+    }
+    bool written = true;
+    trap(30, [&] { written = document_.save(); });
+    if (!written) {
+        // The changes are not safe: the "*" stays and the user is told.
+        trap(40, [&] {
+            platform_.messages->show({QStringLiteral("Error: can not save configuration file ") + document_.path(),
+                                      msgbox::Buttons::Ok, msgbox::Icon::Critical});
+        });
+        return false;
+    }
+    trap(50, [&] { document_.unsaved = false; });
+    trap(60, [&] { UpdateTitle(); });
+    return true;
+}
+
+bool frmMain::mnuSaveAs_Click()
+{
+    Trap trap(QStringLiteral("mnuSaveAs_Click"));
+    QString fileName;
+    QString fileTitle;
+    QString filter = configFileFilter();
+    std::int32_t filterIndex = 1;
+    std::int32_t flags = dlgFlag::explorer | dlgFlag::overwritePrompt | dlgFlag::hideReadOnly;
+    trap(10, [&] { fileName = document_.pathOrUntitled(); });
+    // Only a path the user chose counts: a dialog that failed leaves the proposed
+    // name behind, and taking that would open the dialog again and again.
+    bool picked = false;
+    trap(20, [&] {
+        picked = SaveDialog(*platform_.dialogs, fileName, fileTitle, true, filter, filterIndex, programFilesDir(),
+                            QStringLiteral("Save Configuration File"), QStringLiteral("qlc"), -1, flags);
+    });
+    if (!picked || fileName.isEmpty())
+        return false;
+    bool saved = false;
+    trap(30, [&] { document_.setPath(fileName); });
+    trap(40, [&] { document_.createEmpty(); });
+    trap(50, [&] { saved = mnuSave_Click(); });
+    return saved;
+}

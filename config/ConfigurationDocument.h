@@ -1,0 +1,27 @@
+// The current configuration: the file's path (g_ScriptFile, never empty once the
+// program has started), whether the devices changed since it was last loaded or
+// saved, and loading and saving it. The device library writes and reads the files'
+// contents; the program only chooses the path.
+#pragma once
+
+#include <QString>
+
+class ConfigurationDocument {
+public:
+    QString path() const;
+    void setPath(const QString& path);
+    bool exists() const;
+
+    // The library loads the file at path(); false when it refused it.
+    bool load() const;
+    // The library writes the devices to the file at path(); false when it refused.
+    bool save() const;
+    // Creates the file at path(), or empties it; Path/File access error when it cannot.
+    void createEmpty() const;
+    // The current path, or Untitled.qlc in the program's folder when there is none.
+    QString pathOrUntitled() const;
+
+    // Unsaved changes, shown as "*" in the title: set by a created or updated
+    // redirect, cleared by a save and by a start-up that loads nothing.
+    bool unsaved = false;
+};

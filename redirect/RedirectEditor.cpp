@@ -1,0 +1,216 @@
+#include "redirect/RedirectEditor.h"
+
+#include "app/NumericText.h"
+#include "app/Placement.h"
+#include "app/Trap.h"
+#include "redirect/ComboText.h"
+#include "redirect/InitStrings.h"
+#include "redirect/PortScanner.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+using namespace redirect;
+
+namespace {
+
+const QString createCaption = QStringLiteral("Create COM <-> TCP redirect");
+const QString updateCaption = QStringLiteral("Update existing COM <-> TCP redirect");
+
+// The address an adapter answers on out of the box, proposed for a new redirect.
+constexpr const char* defaultHostAddress = "192.168.0.100";
+
+// The choices. The positions in DTR/RTS and parity are what the initialization
+// strings carry, so their order is part of the stored format.
+const char* const baudChoices = "110,300,1200,2400,4800,9600,19200,38400,57600,115200,230400,460800,921600";
+const char* const dtrRtsChoices = "no,yes";
+const char* const parityChoices = "no,odd,even,mark,space";
+const char* const bitsChoices = "7,8";
+const char* const stopBitsChoices = "1,2";
+
+void fill(QComboBox* box, const char* literal)
+{
+    for (const QString& item : QString::fromLatin1(literal).split(QLatin1Char(',')))
+        box->addItem(item);
+}
+
+// Puts "COM<n>" into the box at its place in port order, unless it is there.
+void offerPort(QComboBox* box, const QString& name)
+{
+    if (box->findText(name) >= 0)
+        return;
+    const int number = name.mid(3).toInt();
+    int at = 0;
+    while (at < box->count() && box->itemText(at).mid(3).toInt() < number)
+        ++at;
+    box->insertItem(at, name);
+}
+
+}  // namespace
+
+RedirectEditor::RedirectEditor(QWidget* parent) : QGroupBox(createCaption, parent)
+{
+    setObjectName(QStringLiteral("fraNewRedirect"));
+    // Laid over the list frame, it must cover it: a group box draws no background of
+    // its own, so the list's captions and rows would show through between its labels.
+    setAutoFillBackground(true);
+    QWidget* f = this;
+    auto info = [f](int index, const char* text, int x, int y) {
+        return placeLabel(f, QStringLiteral("lblInfo(%1)").arg(index), QString::fromLatin1(text), x, y);
+    };
+    auto list = [f](const char* name, int x, int y, int w, int h) { return place(new QComboBox(f), name, x, y, w, h); };
+    auto box = [f](const char* name, const char* text, int x, int y, int w, int h) {
+        return place(new QLineEdit(QString::fromLatin1(text), f), name, x, y, w, h);
+    };
+
+    lblInfo[0] = info(0, "COM:", 12, 20);
+    cmbComPort = list("cmbComPort", 92, 16, 81, 21);
+    cmbComPort->setToolTip(QStringLiteral("List of available COM ports"));
+    lblInfo[1] = info(1, "Baud:", 12, 44);
+    cmbBaud = list("cmbBaud", 92, 40, 81, 21);
+    lblInfo[2] = info(2, "DTR/RTS:", 12, 68);
+    cmbDTRRTS = list("cmbDTRRTS", 112, 64, 61, 21);
+    lblInfo[4] = info(4, "Bits:", 12, 92);
+    cmbBits = list("cmbBits", 112, 88, 61, 21);
+    lblInfo[3] = info(3, "Parity:", 12, 116);
+    cmbParity = list("cmbParity", 112, 112, 61, 21);
+    lblInfo[5] = info(5, "Stop Bits:", 12, 140);
+    cmbStopBits = list("cmbStopBits", 112, 136, 61, 21);
+    lblInfo[6] = info(6, "Read TimeOut:", 12, 164);
+    txtRIT = box("txtRIT", "0", 112, 160, 61, 19);
+    lblInfo[7] = info(7, "Host Address:", 212, 20);
+    txtHostAddress = box("txtHostAddress", defaultHostAddress, 300, 16, 237, 19);
+    txtHostAddress->setToolTip(QStringLiteral("Host address (will resolve redirects if needed)"));
+    lblInfo[8] = info(8, "Host Port:", 212, 44);
+    txtHostPort = box("txtHostPort", "3001", 476, 40, 61, 19);
+    txtHostPort->setToolTip(QStringLiteral("Remote host port"));
+
+    buttonHolder = place(new QWidget(f), "XPHolder(0)", 376, 152, 161, 33);
+    cmdNewRedirect[0] = place(new QPushButton(QStringLiteral("Create"), buttonHolder), "cmdNewRedirect(0)", 0, 0, 77, 29);
+    cmdNewRedirect[0]->setToolTip(QStringLiteral("Create a COM <-> TCP redirect using entered settings"));
+    cmdNewRedirect[1] = place(new QPushButton(QStringLiteral("Cancel"), buttonHolder), "cmdNewRedirect(1)", 84, 0, 77, 29);
+    cmdNewRedirect[1]->setToolTip(QStringLiteral("Ignore entered settings and display list of created devices"));
+    lblDevices = placeLabel(f, QStringLiteral("lblDevices"), QStringLiteral("deviceIDs_invisible_label"), 252, 0);
+    lblDevices->hide();
+}
+
+void RedirectEditor::fillChoices()
+{
+    fill(cmbBaud, baudChoices);
+    fill(cmbDTRRTS, dtrRtsChoices);
+    fill(cmbParity, parityChoices);
+    fill(cmbBits, bitsChoices);
+    fill(cmbStopBits, stopBitsChoices);
+    for (QComboBox* box : {cmbBaud, cmbDTRRTS, cmbParity, cmbBits, cmbStopBits})
+        box->setCurrentIndex(-1);  // the editor selects its defaults when it opens
+}
+
+void RedirectEditor::startPortScan()
+{
+    cmbComPort->clear();
+    cmbComPort->setStyleSheet(QStringLiteral("QComboBox { background-color: rgb(255, 0, 0); }"));
+    cmbComPort->setEnabled(false);
+}
+
+void RedirectEditor::offerFreePorts(PortScanner& scanner)
+{
+    for (int n = 1; n <= 255; ++n)
+        if (!probePortOpens(static_cast<std::uint8_t>(n), scanner))
+            cmbComPort->addItem(comPortName(QString::number(n)));
+}
+
+void RedirectEditor::endPortScan()
+{
+    cmbComPort->setStyleSheet(QString());
+    // Clearing a style sheet leaves the application's font set on the box; it
+    // takes the window's again.
+    cmbComPort->setFont(QFont());
+    cmbComPort->setEnabled(true);
+}
+
+void RedirectEditor::selectFirstPort()
+{
+    if (cmbComPort->count() > 0)
+        cmbComPort->setCurrentIndex(0);
+}
+
+void RedirectEditor::showDefaults(Trap& trap)
+{
+    trap(10, [&] { selectFirstPort(); });
+    trap(20, [&] { selectText(cmbBaud, QStringLiteral("19200")); });
+    trap(30, [&] { selectText(cmbDTRRTS, QStringLiteral("no")); });
+    trap(40, [&] { selectText(cmbParity, QStringLiteral("no")); });
+    trap(50, [&] { selectText(cmbBits, QStringLiteral("8")); });
+    trap(60, [&] { selectText(cmbStopBits, QStringLiteral("1")); });
+    trap(70, [&] { txtRIT->setText(QStringLiteral("0")); });
+}
+
+void RedirectEditor::showRedirect(const Redirect& r, Trap& trap)
+{
+    trap(120, [&] {
+        // The redirect's own port, so that "Update" keeps it there unless changed.
+        r.need(Redirect::ComNumber);
+        const QString own = comPortName(r.comNumber);
+        offerPort(cmbComPort, own);
+        selectText(cmbComPort, own);
+    });
+    trap(130, [&] {
+        r.need(Redirect::Host);
+        txtHostAddress->setText(r.host);
+    });
+    trap(140, [&] {
+        r.need(Redirect::Port);
+        txtHostPort->setText(r.port);
+    });
+    trap(150, [&] { r.need(Redirect::SerialGroup); });
+    trap(160, [&] {
+        r.need(Redirect::Baud);
+        selectText(cmbBaud, r.baud);
+    });
+    trap(170, [&] {
+        r.need(Redirect::DtrRts);
+        selectIndex(cmbDTRRTS, toInt16(numericValue(r.dtrRts)));
+    });
+    trap(180, [&] {
+        r.need(Redirect::Parity);
+        selectIndex(cmbParity, toInt16(numericValue(r.parity)));
+    });
+    trap(190, [&] {
+        r.need(Redirect::DataBits);
+        selectText(cmbBits, r.dataBits);
+    });
+    trap(200, [&] {
+        r.need(Redirect::StopBits);
+        selectText(cmbStopBits, r.stopBits);
+    });
+    trap(210, [&] {
+        r.need(Redirect::ReadTimeout);
+        txtRIT->setText(r.readTimeout);
+    });
+}
+
+Redirect RedirectEditor::redirect() const
+{
+    Redirect r;
+    r.comNumber = comPortNumber(cmbComPort->currentText());
+    r.host = txtHostAddress->text();
+    r.port = txtHostPort->text();
+    r.baud = cmbBaud->currentText();
+    r.dtrRts = QString::number(cmbDTRRTS->currentIndex());
+    r.dataBits = cmbBits->currentText();
+    r.stopBits = cmbStopBits->currentText();
+    r.parity = QString::number(cmbParity->currentIndex());
+    r.readTimeout = txtRIT->text();
+    return r;
+}
+
+void RedirectEditor::setMode(EditorMode mode)
+{
+    mode_ = std::move(mode);
+    const auto* update = std::get_if<UpdatingRedirect>(&mode_);
+    lblDevices->setText(update ? update->devicePair : newRedirectPair);
+    cmdNewRedirect[0]->setText(update ? QStringLiteral("Update") : QStringLiteral("Create"));
+    setTitle(update ? updateCaption : createCaption);
+}

@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# tools/check-layers on small trees of its own: a tree whose includes run down the
+# layers passes; an include up a layer, one between sibling layers, a cycle between
+# two folders of one layer and one between files each fail and name what is wrong.
+set -u
+check="$1"
+tree="$(mktemp -d)"
+trap 'rm -rf "$tree"' EXIT
+failures=0
+
+file() {  # file PATH [INCLUDED...]
+    local path="$tree/$1"
+    shift
+    mkdir -p "$(dirname "$path")"
+    : >"$path"
+    for included in "$@"; do echo "#include \"$included\"" >>"$path"; done
+}
+expect() {  # expect RC PATTERN-OR-EMPTY WHAT
+    local out rc
+    out="$(python3 "$check" --quiet --root "$tree" 2>&1)"
+    rc=$?
+    if [ "$rc" -ne "$1" ] || { [ -n "$2" ] && ! grep -q -- "$2" <<<"$out"; }; then
+        echo "FAILED: $3 (exit $rc, wanted $1)"
+        echo "$out"
+        failures=$((failures + 1))
+    fi
+}
+
+file app/Trap.h
+file app/platform/Platform.h
+file deviceapi/Binding.h app/Trap.h
+file redirect/Redirect.h deviceapi/Binding.h
+file devices/RedirectList.cpp redirect/Redirect.h app/platform/Platform.h
+file config/Document.cpp deviceapi/Binding.h
+file app/windows/frmMain.h devices/RedirectList.cpp config/Document.cpp
+expect 0 "" "includes that run down the layers"
+
+file devices/Commands.cpp app/windows/frmMain.h
+expect 1 "devices/Commands.cpp -> app/windows/frmMain.h (devices may not include windows)" "an include up to the windows"
+rm "$tree/devices/Commands.cpp"
+
+file config/Document.cpp devices/RedirectList.cpp
+expect 1 "config may not include devices" "an include between sibling layers"
+file config/Document.cpp deviceapi/Binding.h
+
+file app/Trap.h app/platform/Platform.h
+file app/platform/QtPlatform.cpp app/Log.h
+file app/Log.h
+expect 1 "include cycle between the folders app, app/platform" "a cycle between two folders of the core"
+file app/Log.h app/platform/QtPlatform.cpp
+expect 1 "include cycle between the files" "a cycle between files"
+
+[ "$failures" -eq 0 ] && echo "check-layers: all cases passed"
+exit "$failures"
