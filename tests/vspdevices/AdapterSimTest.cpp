@@ -5,6 +5,7 @@
 #include "support/LibraryFixture.h"
 #include "support/SerialApp.h"
 
+#include <csignal>
 #include <fstream>
 #include <iterator>
 #include <system_error>
@@ -30,6 +31,45 @@ TEST_F(AdapterSim, ATakenPortIsReportedAndEndsTheSimulatorWithStatus1)
     std::ifstream in(log);
     const std::string output((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     EXPECT_NE(output.find("cannot listen on 127.0.0.1:" + std::to_string(port)), std::string::npos) << output;
+}
+
+// The simulator program as a user drives it: a dropped connection comes back by
+// itself, and an adapter off the network is retried until it is back.
+TEST_F(AdapterSim, DropsAndGoesOffTheNetworkOnCommand)
+{
+    asio::io_context io;
+    asio::ip::tcp::acceptor probe(io, {asio::ip::make_address("127.0.0.1"), 0});
+    const std::uint16_t port = probe.local_endpoint().port();
+    probe.close();
+    const std::string log = portDir + "/../adapter-sim.log";
+    ChildProcess sim({VSP_ADAPTER_SIM, "--port", std::to_string(port)}, log);
+    auto logged = [&](const std::string& text, std::size_t times) {
+        return waitUntil([&] {
+            std::ifstream in(log);
+            const std::string output((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            std::size_t found = 0;
+            for (auto at = output.find(text); at != std::string::npos; at = output.find(text, at + 1))
+                ++found;
+            return found >= times;
+        });
+    };
+    ASSERT_TRUE(logged("listening", 1));
+    vsp_createDevice("Connector", "5;0");
+    const int tcp = vsp_createDevice("TcpClient", client(port, 5, "9600,0,8,1,0,0").c_str());
+    ASSERT_EQ(vsp_startEmulation(), 1);
+    ASSERT_TRUE(logged("client connected", 1));
+
+    sim.signal(SIGUSR1);
+    ASSERT_TRUE(logged("dropping every connection", 1));
+    EXPECT_TRUE(logged("client connected", 2));
+
+    sim.signal(SIGUSR2);
+    ASSERT_TRUE(logged("off the network", 1));
+    EXPECT_TRUE(waitUntil([&] { return state(tcp).ok == 0; }));
+    sim.signal(SIGUSR2);
+    ASSERT_TRUE(logged("back on the network", 1));
+    EXPECT_TRUE(logged("client connected", 3));
+    EXPECT_TRUE(waitUntil([&] { return state(tcp).ok == 1; }));
 }
 
 TEST_F(AdapterSim, SeveralRedirectsToOneSimulatorEachGetALineOfTheirOwn)

@@ -4,6 +4,10 @@
 // line, like a multi-port adapter. Every port command a line receives is logged with
 // its time. DTR loops back to DSR and DCD, RTS to CTS, RI stays low, unless a line
 // is held fixed with --cts/--dsr/--dcd/--ri on|off.
+// Faults on command, for trying what a redirect does when the adapter goes away:
+// SIGUSR1 drops every connection (the clients come back by themselves); SIGUSR2
+// takes the adapter off the network (connections dropped, nothing accepted) and,
+// sent again, brings it back.
 //   adapter-sim [--port N] [--lines N] [--raw] [--no-echo] [--cts|--dsr|--dcd|--ri on|off]
 #include "AdapterServer.h"
 
@@ -100,6 +104,8 @@ int main(int argc, char** argv)
     sigemptyset(&signals);
     sigaddset(&signals, SIGINT);
     sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGUSR1);
+    sigaddset(&signals, SIGUSR2);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);  // the server's thread inherits the mask
     try {
         vsp::AdapterServer server(options);
@@ -107,8 +113,20 @@ int main(int argc, char** argv)
                     options.telnet ? "Telnet RFC 2217" : "raw TCP", options.echo ? ", echo" : "", options.lines,
                     options.lines == 1 ? "" : "s");
         std::fflush(stdout);
-        int signal = 0;
-        sigwait(&signals, &signal);
+        bool offline = false;
+        for (int signal = 0; sigwait(&signals, &signal) == 0 && signal != SIGINT && signal != SIGTERM;) {
+            if (signal == SIGUSR1) {
+                std::printf("%s dropping every connection\n", timeStamp().c_str());
+                server.dropClient();
+            } else if ((offline = !offline)) {
+                std::printf("%s off the network\n", timeStamp().c_str());
+                server.stop();
+            } else {
+                std::printf("%s back on the network\n", timeStamp().c_str());
+                server.start();
+            }
+            std::fflush(stdout);
+        }
     } catch (const std::exception& error) {
         std::fprintf(stderr, "adapter-sim: cannot listen on 127.0.0.1:%u: %s\n", options.port, error.what());
         return 1;

@@ -63,3 +63,9 @@ bool ChildProcess::onPath(const std::string& program)
     }
     return false;
 }
+
+void ChildProcess::signal(int number) const
+{
+    if (pid_ > 0)
+        ::kill(pid_, number);
+}
