@@ -76,9 +76,11 @@ TEST_F(Launcher, ACProgramSetsAndReadsTheLinesSendsBreaksAndSetsDataSizeAndParit
               "framing 7E\n"
               "framing 8M\n"
               "kernel framing 8M\n"
+              "framing 8O\n"
+              "kernel framing 7N\n"
               "child DTR RTS CTS DSR CD\n"
               "parent DTR RTS CTS DSR CD\n");
-    ASSERT_TRUE(adapter->waitFor([&] { return log.texts().back() == "SET-CONTROL 12 (RTS off)" && log.texts().size() >= 27; }));
+    ASSERT_TRUE(adapter->waitFor([&] { return log.texts().back() == "SET-CONTROL 12 (RTS off)" && log.texts().size() >= 30; }));
     // In the order the program made them; the reset's two lines together.
     EXPECT_EQ(log.from("SET-CONTROL 8 (DTR on)"),
               (Strings{"SET-CONTROL 8 (DTR on)", "SET-CONTROL 11 (RTS on)",                       // the open
@@ -90,6 +92,7 @@ TEST_F(Launcher, ACProgramSetsAndReadsTheLinesSendsBreaksAndSetsDataSizeAndParit
                        "SET-CONTROL 5 (break on)", "SET-CONTROL 6 (break off)",                    // TCSBRKP
                        "SET-DATASIZE 7", "SET-PARITY 3",                                           // 7E1
                        "SET-DATASIZE 8", "SET-PARITY 4",                                           // 8M1
+                       "SET-PARITY 2", "SET-DATASIZE 7", "SET-PARITY 1",                           // 8O1, 7N1 raw
                        "SET-CONTROL 9 (DTR off)", "SET-CONTROL 12 (RTS off)"}));                   // the close
     EXPECT_GE(breakLength(0).count(), 90);
     EXPECT_GE(breakLength(1).count(), 240);

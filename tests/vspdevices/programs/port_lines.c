@@ -122,6 +122,14 @@ int main(int argc, char** argv)
     check("8M1", ioctl(fd, TCSETS, &t));
     print_framing("framing");
     print_framing("kernel framing");
+    /* Raw mode set wholesale, as many programs do, read back at once both ways. */
+    t.c_lflag = 0;
+    t.c_cflag = (t.c_cflag & ~(CSIZE | CMSPAR)) | CS8 | PARENB | PARODD;
+    check("8O1", ioctl(fd, TCSETS, &t));
+    print_framing("framing");
+    t.c_cflag = (t.c_cflag & ~(CSIZE | PARENB | PARODD)) | CS7;
+    check("7N1", tcsetattr(fd, TCSANOW, &t));
+    print_framing("kernel framing");
 
     /* A child of a program that already talks to the port asks on its own. */
     fflush(stdout);
