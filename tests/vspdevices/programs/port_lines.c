@@ -105,6 +105,10 @@ int main(int argc, char** argv)
     printf("counted cts %d dsr %d dcd %d\n", after.cts - before.cts, after.dsr - before.dsr, after.dcd - before.dcd);
     const int both = TIOCM_DTR | TIOCM_RTS;
     check("both on", ioctl(fd, TIOCMSET, &both));
+    check("both still on", ioctl(fd, TIOCMSET, &both)); /* changes nothing */
+    const int dtr = TIOCM_DTR;
+    check("rts off", ioctl(fd, TIOCMSET, &dtr)); /* changes RTS alone */
+    check("rts on", ioctl(fd, TIOCMBIS, &rts));
 
     check("break on", ioctl(fd, TIOCSBRK));
     pause_ms(100);
