@@ -1,7 +1,8 @@
 // Serial programs as users run them on a redirect's port, through quorlinvcp-run:
-// a C program using every modem line, break and framing call, and pyserial. Each
-// case checks what the adapter received (and when) and what the program read back;
-// the same program without the launcher sees the plain pseudo-terminal as before.
+// a C program using every modem line, break and framing call, pyserial, picocom
+// and tio. Each case checks what the adapter received (and when) and what the
+// program read back; the same program without the launcher sees the plain
+// pseudo-terminal as before.
 #include "AdapterServer.h"
 #include "support/ChildProcess.h"
 #include "support/CommandLog.h"
@@ -200,6 +201,35 @@ TEST_F(Launcher, PicocomPulsesDtrAndShowsTheModemLines)
     const std::size_t raised = at("SET-CONTROL 8 (DTR on)", lowered);
     ASSERT_LT(raised, entries.size()) << testing::PrintToString(log.texts());
     EXPECT_GE(entries[raised].when - entries[lowered].when, std::chrono::milliseconds(900));  // a one-second pulse
+}
+
+TEST_F(Launcher, TioShowsTheLineStatesAndTogglesDtr)
+{
+    if (!ChildProcess::onPath("tio") || !ChildProcess::onPath("script"))
+        GTEST_SKIP() << "tio is not installed (scripts/setup)";
+    // tio takes key commands only from a terminal: script gives it one. C-t L shows the
+    // lines, C-t g 0 toggles DTR, C-t q ends tio.
+    const std::string keys = "(sleep 0.7; printf '\\024L'; sleep 0.3; printf '\\024g'; sleep 0.3; printf 0; sleep 0.7;"
+                             " printf '\\024L'; sleep 0.3; printf '\\024q'; sleep 0.3)";
+    const std::string output =
+        run({"sh", "-c", keys + " | script -qfec '" + VSP_LAUNCHER + " tio -b 19200 " + portPath(5) + "' /dev/null"});
+    // tio prints each line as " DTR: HIGH" between its time stamp and colour codes:
+    // each line's level before and after the toggle.
+    std::string states;
+    for (const char* line : {" DTR: ", " RTS: ", " CTS: ", " DSR: ", " DCD: ", " RI : "})
+        for (std::size_t at = output.find(line); at != std::string::npos; at = output.find(line, at + 1))
+            states += std::string(line + 1, 3) + (output.compare(at + 6, 4, "HIGH") == 0 ? "1 " : "0 ");
+    EXPECT_EQ(states, "DTR1 DTR0 RTS1 RTS1 CTS1 CTS1 DSR1 DSR0 DCD1 DCD0 RI 0 RI 0 ") << output;
+    // The adapter's loop-back took DSR and DCD down with DTR; only DTR was sent.
+    ASSERT_TRUE(adapter->waitFor([&] { return log.texts().back() == "SET-CONTROL 12 (RTS off)"; }));
+    Strings controls;
+    for (const std::string& command : log.from("SET-CONTROL 8 (DTR on)"))
+        if (command.rfind("SET-CONTROL", 0) == 0)
+            controls.push_back(command);
+    EXPECT_EQ(controls, (Strings{"SET-CONTROL 8 (DTR on)", "SET-CONTROL 11 (RTS on)",    // the open
+                                 "SET-CONTROL 9 (DTR off)",                              // C-t g 0
+                                 "SET-CONTROL 9 (DTR off)", "SET-CONTROL 12 (RTS off)"}))  // the close
+        << testing::PrintToString(log.texts());
 }
 
 }  // namespace
