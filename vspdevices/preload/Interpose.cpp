@@ -91,7 +91,8 @@ static_assert(offsetof(termios, c_lflag) == 12 && offsetof(termios2, c_lflag) ==
 // practically never have it. So settings read back without EXTPROC are no port's,
 // and the look-up (an fstat per call) is spared for the reads that programs make
 // most, often on their own terminal. A set call cannot be judged by what it sets
-// (a program may clear c_lflag wholesale on a port): it is looked up as before.
+// (a program may clear c_lflag wholesale on a port), only by what the terminal
+// holds before it.
 inline bool maybePort(tcflag_t lflag)
 {
     return (lflag & EXTPROC) != 0;
@@ -293,13 +294,15 @@ EXPORT int ioctl(int fd, unsigned long request, ...)
     // The kernel reads the request as 32 bits: a caller's sign-extended int is the same request.
     const unsigned int command = static_cast<unsigned int>(request);
     if (const int settings = settingsRequest(command)) {
-        // Made first: on anything but a terminal it fails, and no look-up is needed.
-        const int result = realIoctl(fd, request, arg);
-        if (result != 0)
-            return result;
-        if (settings == 1 && !maybePort(static_cast<const termios*>(arg)->c_lflag))
-            return 0;
+        // A read is judged by what it gives back, a set by what the terminal holds
+        // before it (see maybePort); then the call is made as it is.
         const int saved = errno;
+        termios before{};
+        const bool reporting = settings == 2 && realIoctl(fd, TCGETS, &before) == 0 && maybePort(before.c_lflag);
+        errno = saved;
+        const int result = realIoctl(fd, request, arg);
+        if (result != 0 || !(settings == 1 ? maybePort(static_cast<const termios*>(arg)->c_lflag) : reporting))
+            return result;
         if (const int com = portOf(fd)) {
             if (settings == 1)
                 patchFraming(com, static_cast<termios*>(arg)->c_cflag);
@@ -339,8 +342,11 @@ EXPORT int tcgetattr(int fd, LibcTermios* t)
 EXPORT int tcsetattr(int fd, int action, const LibcTermios* t)
 {
     ensureRealCalls();
+    // Judged by the settings it holds now (see maybePort): a read costs less than the look-up.
     const int saved = errno;
-    const int com = portOf(fd);
+    termios now{};
+    const bool reporting = realIoctl(fd, TCGETS, &now) == 0 && maybePort(now.c_lflag);
+    const int com = reporting ? portOf(fd) : 0;
     errno = saved;
     if (com == 0)
         return realTcsetattr(fd, action, t);
@@ -349,10 +355,7 @@ EXPORT int tcsetattr(int fd, int action, const LibcTermios* t)
     // own framing goes to the library.
     LibcTermios held = *t;
     held.c_cflag = (held.c_cflag & ~framingFlags) | CS8 | CREAD;
-    // EXTPROC stays where the library put it (see maybePort).
-    termios now{};
-    if (realIoctl(fd, TCGETS, &now) == 0 && maybePort(now.c_lflag))
-        held.c_lflag |= EXTPROC;
+    held.c_lflag |= EXTPROC;  // where the library put it
     const int result = realTcsetattr(fd, action, &held);
     if (result != 0)
         return result;
