@@ -1,7 +1,8 @@
 // Serial programs as users run them on a redirect's port, through quorlinvcp-run:
-// a C program using every modem line, break and framing call, and pyserial. Each
-// case checks what the adapter received (and when) and what the program read back;
-// the same program without the launcher sees the plain pseudo-terminal as before.
+// a C program using every modem line, break and framing call, pyserial, picocom
+// and tio. Each case checks what the adapter received (and when) and what the
+// program read back; the same program without the launcher sees the plain
+// pseudo-terminal as before.
 #include "AdapterServer.h"
 #include "support/ChildProcess.h"
 #include "support/CommandLog.h"
@@ -76,20 +77,25 @@ TEST_F(Launcher, ACProgramSetsAndReadsTheLinesSendsBreaksAndSetsDataSizeAndParit
               "framing 7E\n"
               "framing 8M\n"
               "kernel framing 8M\n"
+              "framing 8O\n"
+              "kernel framing 7N\n"
               "child DTR RTS CTS DSR CD\n"
               "parent DTR RTS CTS DSR CD\n");
-    ASSERT_TRUE(adapter->waitFor([&] { return log.texts().back() == "SET-CONTROL 12 (RTS off)" && log.texts().size() >= 27; }));
-    // In the order the program made them; the reset's two lines together.
+    ASSERT_TRUE(adapter->waitFor([&] { return log.texts().back() == "SET-CONTROL 12 (RTS off)" && log.texts().size() >= 32; }));
+    // In the order the program made them; the reset's two lines together; a line
+    // set to the level it has is not sent again.
     EXPECT_EQ(log.from("SET-CONTROL 8 (DTR on)"),
               (Strings{"SET-CONTROL 8 (DTR on)", "SET-CONTROL 11 (RTS on)",                       // the open
                        "SET-CONTROL 12 (RTS off)", "SET-CONTROL 11 (RTS on)",                      // TIOCMBIC, TIOCMBIS
                        "SET-CONTROL 9 (DTR off)", "SET-CONTROL 12 (RTS off)",                      // TIOCMSET 0
                        "SET-CONTROL 8 (DTR on)", "SET-CONTROL 11 (RTS on)",                        // TIOCMSET both
+                       "SET-CONTROL 12 (RTS off)", "SET-CONTROL 11 (RTS on)",                      // the same, DTR alone, TIOCMBIS
                        "SET-CONTROL 5 (break on)", "SET-CONTROL 6 (break off)",                    // TIOCSBRK, TIOCCBRK
                        "SET-CONTROL 5 (break on)", "SET-CONTROL 6 (break off)",                    // tcsendbreak
                        "SET-CONTROL 5 (break on)", "SET-CONTROL 6 (break off)",                    // TCSBRKP
                        "SET-DATASIZE 7", "SET-PARITY 3",                                           // 7E1
                        "SET-DATASIZE 8", "SET-PARITY 4",                                           // 8M1
+                       "SET-PARITY 2", "SET-DATASIZE 7", "SET-PARITY 1",                           // 8O1, 7N1 raw
                        "SET-CONTROL 9 (DTR off)", "SET-CONTROL 12 (RTS off)"}));                   // the close
     EXPECT_GE(breakLength(0).count(), 90);
     EXPECT_GE(breakLength(1).count(), 240);
@@ -164,7 +170,7 @@ TEST_F(Launcher, PyserialReadsTheLinesSendsABreakAndSetsSevenBitsEvenParity)
     const Strings commands = log.from("SET-CONTROL 8 (DTR on)");
     EXPECT_EQ(commands, (Strings{"SET-CONTROL 8 (DTR on)", "SET-CONTROL 11 (RTS on)",                  // the open
                                  "SET-DATASIZE 7", "SET-PARITY 3",                                     // pyserial's settings
-                                 "SET-CONTROL 8 (DTR on)", "SET-CONTROL 11 (RTS on)",                  // and its lines
+                                 // (its raising DTR and RTS again changes nothing)
                                  "PURGE-DATA 1 (receive buffer)",                                      // the open's input flush
                                  "SET-CONTROL 9 (DTR off)", "SET-CONTROL 12 (RTS off)",                // .dtr = False, .rts = False
                                  "SET-CONTROL 5 (break on)", "SET-CONTROL 6 (break off)",              // send_break
@@ -195,6 +201,35 @@ TEST_F(Launcher, PicocomPulsesDtrAndShowsTheModemLines)
     const std::size_t raised = at("SET-CONTROL 8 (DTR on)", lowered);
     ASSERT_LT(raised, entries.size()) << testing::PrintToString(log.texts());
     EXPECT_GE(entries[raised].when - entries[lowered].when, std::chrono::milliseconds(900));  // a one-second pulse
+}
+
+TEST_F(Launcher, TioShowsTheLineStatesAndTogglesDtr)
+{
+    if (!ChildProcess::onPath("tio") || !ChildProcess::onPath("script"))
+        GTEST_SKIP() << "tio is not installed (scripts/setup)";
+    // tio takes key commands only from a terminal: script gives it one. C-t L shows the
+    // lines, C-t g 0 toggles DTR, C-t q ends tio.
+    const std::string keys = "(sleep 0.7; printf '\\024L'; sleep 0.3; printf '\\024g'; sleep 0.3; printf 0; sleep 0.7;"
+                             " printf '\\024L'; sleep 0.3; printf '\\024q'; sleep 0.3)";
+    const std::string output =
+        run({"sh", "-c", keys + " | script -qfec '" + VSP_LAUNCHER + " tio -b 19200 " + portPath(5) + "' /dev/null"});
+    // tio prints each line as " DTR: HIGH" between its time stamp and colour codes:
+    // each line's level before and after the toggle.
+    std::string states;
+    for (const char* line : {" DTR: ", " RTS: ", " CTS: ", " DSR: ", " DCD: ", " RI : "})
+        for (std::size_t at = output.find(line); at != std::string::npos; at = output.find(line, at + 1))
+            states += std::string(line + 1, 3) + (output.compare(at + 6, 4, "HIGH") == 0 ? "1 " : "0 ");
+    EXPECT_EQ(states, "DTR1 DTR0 RTS1 RTS1 CTS1 CTS1 DSR1 DSR0 DCD1 DCD0 RI 0 RI 0 ") << output;
+    // The adapter's loop-back took DSR and DCD down with DTR; only DTR was sent.
+    ASSERT_TRUE(adapter->waitFor([&] { return log.texts().back() == "SET-CONTROL 12 (RTS off)"; }));
+    Strings controls;
+    for (const std::string& command : log.from("SET-CONTROL 8 (DTR on)"))
+        if (command.rfind("SET-CONTROL", 0) == 0)
+            controls.push_back(command);
+    EXPECT_EQ(controls, (Strings{"SET-CONTROL 8 (DTR on)", "SET-CONTROL 11 (RTS on)",    // the open
+                                 "SET-CONTROL 9 (DTR off)",                              // C-t g 0
+                                 "SET-CONTROL 9 (DTR off)", "SET-CONTROL 12 (RTS off)"}))  // the close
+        << testing::PrintToString(log.texts());
 }
 
 }  // namespace

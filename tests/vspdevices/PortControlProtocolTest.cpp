@@ -253,6 +253,50 @@ TEST(PortControlProtocol, TheProgramsSettingsReachEveryNewConnectionAndMomentary
     }
 }
 
+TEST(PortControlProtocol, ALineGoesOutOnlyWhenTheAdapterHasItAtAnotherLevel)
+{
+    ClientProtocol client(true, SerialSettings{.dtrRts = true});
+    // What the adapter hears from the client's first bytes (or `act`) until both are quiet.
+    auto heard = [&](AdapterProtocol& adapter, auto&& act) {
+        std::vector<Message> commands;
+        Bytes toAdapter, toClient, data;
+        act(toAdapter);
+        for (int round = 0; round < 6 && !toAdapter.empty(); ++round) {
+            toClient.clear();
+            adapter.receive(toAdapter, data, toClient);
+            commands.insert(commands.end(), adapter.commands().begin(), adapter.commands().end());
+            toAdapter.clear();
+            client.receive(toClient, data, toAdapter);
+        }
+        return commands;
+    };
+    auto connect = [&](Bytes& out) { client.connected(out); };
+    AdapterProtocol first;
+    heard(first, connect);  // the settings bring DTR and RTS off
+    EXPECT_EQ(heard(first,
+                    [&](Bytes& out) {
+                        client.setDtr(false, out);  // a program's TIOCMSET raising RTS alone
+                        client.setRts(true, out);
+                        client.setDtr(false, out);  // the same again: nothing
+                        client.setRts(true, out);
+                        client.setModemLines(false, out);  // a close lowers both, as it always did
+                        client.setDtr(true, out);
+                    }),
+              (std::vector<Message>{{5, 11, {}}, {5, 9, {}}, {5, 12, {}}, {5, 8, {}}}));
+    // A new connection hears both lines with the settings, and they are not repeated after.
+    AdapterProtocol second;
+    const std::vector<Message> replayed = heard(second, connect);
+    ASSERT_GE(replayed.size(), 2u);
+    EXPECT_EQ(std::vector<Message>(replayed.end() - 2, replayed.end()), (std::vector<Message>{{5, 8, {}}, {5, 12, {}}}));
+    EXPECT_EQ(heard(second,
+                    [&](Bytes& out) {
+                        client.setDtr(true, out);
+                        client.setRts(false, out);
+                        client.setRts(true, out);
+                    }),
+              (std::vector<Message>{{5, 11, {}}}));
+}
+
 TEST(PortControlProtocol, TheAdapterNotifiesOnlyTheModemLinesItsMaskAsksFor)
 {
     AdapterProtocol adapter(false, {.dcd = false});

@@ -84,4 +84,37 @@ TEST_F(Ser2netInterop, DataCrossesBothWaysAndTheBaudRateReachesTheDevice)
     EXPECT_TRUE(waitUntil([&] { return deviceSpeed() == B115200; })) << "the application's speed change did not reach the device";
 }
 
+// What ser2net's device shows of an application's stop bits and flow control (a pty
+// keeps these, unlike data size and parity).
+TEST_F(Ser2netInterop, StopBitsAndHardwareFlowControlReachTheDevice)
+{
+    SerialApp device(work + "/device");
+    ASSERT_TRUE(device.isOpen());
+    ASSERT_GE(vsp_createDevice("Connector", "5;0"), 0);
+    const int tcp = vsp_createDevice("TcpClient", client(port, 5, "9600,1,8,1,0,0").c_str());
+    ASSERT_EQ(vsp_startEmulation(), 1);
+    ASSERT_TRUE(waitUntil([&] { return state(tcp).ok == 1; })) << "no connection to ser2net";
+    SerialApp app(portPath(5));
+    const std::vector<std::uint8_t> hello{'h', 'i'};
+    app.write(hello);
+    ASSERT_EQ(device.read(hello.size()), hello);  // ser2net has its device open
+
+    auto deviceFlags = [&] {
+        const int fd = ::open((work + "/dev").c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+        termios t{};
+        ::tcgetattr(fd, &t);
+        ::close(fd);
+        return t.c_cflag & (CSTOPB | CRTSCTS);
+    };
+    EXPECT_EQ(deviceFlags(), 0u);
+    termios t{};
+    ASSERT_EQ(::tcgetattr(app.fd(), &t), 0);
+    t.c_cflag |= CSTOPB | CRTSCTS;
+    ASSERT_EQ(::tcsetattr(app.fd(), TCSANOW, &t), 0);
+    EXPECT_TRUE(waitUntil([&] { return deviceFlags() == (CSTOPB | CRTSCTS); })) << "device flags " << deviceFlags();
+    t.c_cflag &= ~(CSTOPB | CRTSCTS);
+    ASSERT_EQ(::tcsetattr(app.fd(), TCSANOW, &t), 0);
+    EXPECT_TRUE(waitUntil([&] { return deviceFlags() == 0u; })) << "device flags " << deviceFlags();
+}
+
 }  // namespace

@@ -4,8 +4,9 @@
 // alternating from round to round), and the child times its own loop; the figures
 // are medians over the rounds.
 //   preload_bench [--rounds N] [--calls N]
-// Two loops: FIONREAD on a pipe (a request the library passes on at once) and
-// TCGETS on a pseudo-terminal that is no port (looked up once, then passed on).
+// Loops: FIONREAD on a pipe (a request the library passes on at once); on a
+// pseudo-terminal that is no port, the TCGETS ioctl, tcgetattr, and tcsetattr of
+// the settings it holds (settings calls are the ones the library looks at).
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -39,12 +40,24 @@ int child(const char* kind, long calls)
         request = TCGETS;
     }
     termios t{};
+    if (request != FIONREAD && ::tcgetattr(fd, &t) != 0)
+        return 1;
     int pending = 0;
     void* arg = request == FIONREAD ? static_cast<void*>(&pending) : static_cast<void*>(&t);
     const auto start = std::chrono::steady_clock::now();
-    for (long i = 0; i < calls; ++i)
-        if (::ioctl(fd, request, arg) != 0)
-            return 1;
+    if (!std::strcmp(kind, "tcgetattr")) {
+        for (long i = 0; i < calls; ++i)
+            if (::tcgetattr(fd, &t) != 0)
+                return 1;
+    } else if (!std::strcmp(kind, "tcsetattr")) {
+        for (long i = 0; i < calls; ++i)
+            if (::tcsetattr(fd, TCSANOW, &t) != 0)
+                return 1;
+    } else {
+        for (long i = 0; i < calls; ++i)
+            if (::ioctl(fd, request, arg) != 0)
+                return 1;
+    }
     const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start).count();
     std::printf("%lld\n", static_cast<long long>(ns));
     return 0;
@@ -92,7 +105,7 @@ int main(int argc, char** argv)
     }
     const std::string folder = ownFolder();
     const std::string launcher = folder + "/quorlinvcp-run ";
-    for (const char* kind : {"fionread", "tcgets"}) {
+    for (const char* kind : {"fionread", "tcgets", "tcgetattr", "tcsetattr"}) {
         const std::string plain = folder + "/preload_bench --child " + kind + " " + std::to_string(calls);
         std::vector<double> without, with;
         for (int r = 0; r < rounds; ++r) {

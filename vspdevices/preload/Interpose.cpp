@@ -82,8 +82,21 @@ inline void ensureRealCalls()
         findRealCalls();
 }
 
-// The kernel's termios and termios2 keep c_cflag third, as the C library's does.
+// The kernel's termios and termios2 keep c_cflag third and c_lflag fourth, as the C library's does.
 static_assert(offsetof(termios, c_cflag) == 8 && offsetof(termios2, c_cflag) == 8);
+static_assert(offsetof(termios, c_lflag) == 12 && offsetof(termios2, c_lflag) == 12);
+
+// The library sets EXTPROC on each port's terminal (the kernel then reports every
+// change of setting to it), and a set call here keeps it there; other terminals
+// practically never have it. So settings read back without EXTPROC are no port's,
+// and the look-up (an fstat per call) is spared for the reads that programs make
+// most, often on their own terminal. A set call cannot be judged by what it sets
+// (a program may clear c_lflag wholesale on a port), only by what the terminal
+// holds before it.
+inline bool maybePort(tcflag_t lflag)
+{
+    return (lflag & EXTPROC) != 0;
+}
 
 constexpr tcflag_t framingFlags = CSIZE | PARENB | PARODD | CMSPAR;
 
@@ -164,6 +177,20 @@ void patchFraming(int com, tcflag_t& cflag)
     const Answer answer = quick(com, control::Op::Query);
     if (replied(answer))
         cflag = (cflag & ~framingFlags) | cflagOf(answer.reply);
+}
+
+// A program's set call on a served port that cleared EXTPROC (c_lflag set
+// wholesale) is made again with it, so the port keeps reporting changes and reads
+// stay judged by it (the kernel's termios is the start of its termios2).
+void keepReporting(int fd, unsigned int request, const void* arg)
+{
+    if (maybePort(static_cast<const termios*>(arg)->c_lflag))
+        return;
+    const bool two = request == TCSETS2 || request == TCSETSW2 || request == TCSETSF2;
+    termios2 again{};
+    __builtin_memcpy(&again, arg, two ? sizeof(termios2) : sizeof(termios));
+    again.c_lflag |= EXTPROC;
+    realIoctl(fd, two ? TCSETS2 : TCSETS, &again);
 }
 
 // A break of the given length, after what the program wrote has gone out.
@@ -267,16 +294,20 @@ EXPORT int ioctl(int fd, unsigned long request, ...)
     // The kernel reads the request as 32 bits: a caller's sign-extended int is the same request.
     const unsigned int command = static_cast<unsigned int>(request);
     if (const int settings = settingsRequest(command)) {
-        // Made first: on anything but a terminal it fails, and no look-up is needed.
-        const int result = realIoctl(fd, request, arg);
-        if (result != 0)
-            return result;
+        // A read is judged by what it gives back, a set by what the terminal holds
+        // before it (see maybePort); then the call is made as it is.
         const int saved = errno;
+        termios before{};
+        const bool reporting = settings == 2 && realIoctl(fd, TCGETS, &before) == 0 && maybePort(before.c_lflag);
+        errno = saved;
+        const int result = realIoctl(fd, request, arg);
+        if (result != 0 || !(settings == 1 ? maybePort(static_cast<const termios*>(arg)->c_lflag) : reporting))
+            return result;
         if (const int com = portOf(fd)) {
             if (settings == 1)
                 patchFraming(com, static_cast<termios*>(arg)->c_cflag);
-            else
-                sendFraming(com, static_cast<const termios*>(arg)->c_cflag);
+            else if (sendFraming(com, static_cast<const termios*>(arg)->c_cflag))
+                keepReporting(fd, command, arg);
         }
         errno = saved;
         return 0;
@@ -299,7 +330,7 @@ EXPORT int tcgetattr(int fd, LibcTermios* t)
 {
     ensureRealCalls();
     const int result = realTcgetattr(fd, t);
-    if (result != 0)
+    if (result != 0 || !maybePort(t->c_lflag))
         return result;
     const int saved = errno;
     if (const int com = portOf(fd))
@@ -311,8 +342,11 @@ EXPORT int tcgetattr(int fd, LibcTermios* t)
 EXPORT int tcsetattr(int fd, int action, const LibcTermios* t)
 {
     ensureRealCalls();
+    // Judged by the settings it holds now (see maybePort): a read costs less than the look-up.
     const int saved = errno;
-    const int com = portOf(fd);
+    termios now{};
+    const bool reporting = realIoctl(fd, TCGETS, &now) == 0 && maybePort(now.c_lflag);
+    const int com = reporting ? portOf(fd) : 0;
     errno = saved;
     if (com == 0)
         return realTcsetattr(fd, action, t);
@@ -321,6 +355,7 @@ EXPORT int tcsetattr(int fd, int action, const LibcTermios* t)
     // own framing goes to the library.
     LibcTermios held = *t;
     held.c_cflag = (held.c_cflag & ~framingFlags) | CS8 | CREAD;
+    held.c_lflag |= EXTPROC;  // where the library put it
     const int result = realTcsetattr(fd, action, &held);
     if (result != 0)
         return result;

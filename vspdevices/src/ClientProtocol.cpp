@@ -23,6 +23,7 @@ void ClientProtocol::connected(std::vector<std::uint8_t>& out)
     negotiator_ = clientNegotiator();
     server_ = rfc2217::ServerState();
     settingsSent_ = false;
+    dtrSent_ = rtsSent_ = std::nullopt;
     signatureAnswered_ = false;
     messages_.clear();
     if (!telnet_)
@@ -130,6 +131,8 @@ void ClientProtocol::sendState(std::vector<std::uint8_t>& out)
     if (serial_.dtrRts || linesSetApart_) {
         rfc2217::appendCommand(rfc2217::SetControl, dtr_ ? rfc2217::dtrOn : rfc2217::dtrOff, out);
         rfc2217::appendCommand(rfc2217::SetControl, rts_ ? rfc2217::rtsOn : rfc2217::rtsOff, out);
+        dtrSent_ = dtr_;
+        rtsSent_ = rts_;
     }
     if (lineStateMask_)
         rfc2217::appendCommand(rfc2217::SetLineStateMask, *lineStateMask_, out);
@@ -154,8 +157,10 @@ void ClientProtocol::encodeData(std::span<const std::uint8_t> data, std::vector<
 void ClientProtocol::setModemLines(bool raised, std::vector<std::uint8_t>& out)
 {
     dtr_ = rts_ = raised;
-    if (live() && (serial_.dtrRts || linesSetApart_))
+    if (live() && (serial_.dtrRts || linesSetApart_)) {
         rfc2217::appendModemLines(raised, out);
+        dtrSent_ = rtsSent_ = raised;
+    }
 }
 
 void ClientProtocol::setBaudRate(std::uint32_t baud, std::vector<std::uint8_t>& out)
@@ -190,16 +195,20 @@ void ClientProtocol::setDtr(bool on, std::vector<std::uint8_t>& out)
 {
     dtr_ = on;
     linesSetApart_ = true;
-    if (live())
+    if (live() && dtrSent_ != on) {
         rfc2217::appendCommand(rfc2217::SetControl, on ? rfc2217::dtrOn : rfc2217::dtrOff, out);
+        dtrSent_ = on;
+    }
 }
 
 void ClientProtocol::setRts(bool on, std::vector<std::uint8_t>& out)
 {
     rts_ = on;
     linesSetApart_ = true;
-    if (live())
+    if (live() && rtsSent_ != on) {
         rfc2217::appendCommand(rfc2217::SetControl, on ? rfc2217::rtsOn : rfc2217::rtsOff, out);
+        rtsSent_ = on;
+    }
 }
 
 void ClientProtocol::setBreak(bool on, std::vector<std::uint8_t>& out)

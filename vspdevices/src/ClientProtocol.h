@@ -73,6 +73,8 @@ public:
     void setStopSize(std::uint8_t code, std::vector<std::uint8_t>& out);  // 1, 2, or 3 for 1.5
     // DTR and RTS one at a time, as the application sets them; once either is set
     // this way both are kept and sent on every connection, whatever dtrRts says.
+    // A line the adapter already has at that level on this connection is not sent
+    // again (programs rewrite both lines to change one).
     void setDtr(bool on, std::vector<std::uint8_t>& out);
     void setRts(bool on, std::vector<std::uint8_t>& out);
     void setBreak(bool on, std::vector<std::uint8_t>& out);
@@ -119,6 +121,9 @@ private:
     bool dtr_ = false;
     bool rts_ = false;
     bool linesSetApart_ = false;  // setDtr/setRts used
+    // The level of each output line the adapter last heard on this connection.
+    std::optional<bool> dtrSent_;
+    std::optional<bool> rtsSent_;
     std::optional<std::uint8_t> outboundFlow_;
     std::optional<std::uint8_t> inboundFlow_;
     std::optional<std::uint8_t> lineStateMask_;

@@ -105,6 +105,10 @@ int main(int argc, char** argv)
     printf("counted cts %d dsr %d dcd %d\n", after.cts - before.cts, after.dsr - before.dsr, after.dcd - before.dcd);
     const int both = TIOCM_DTR | TIOCM_RTS;
     check("both on", ioctl(fd, TIOCMSET, &both));
+    check("both still on", ioctl(fd, TIOCMSET, &both)); /* changes nothing */
+    const int dtr = TIOCM_DTR;
+    check("rts off", ioctl(fd, TIOCMSET, &dtr)); /* changes RTS alone */
+    check("rts on", ioctl(fd, TIOCMBIS, &rts));
 
     check("break on", ioctl(fd, TIOCSBRK));
     pause_ms(100);
@@ -121,6 +125,14 @@ int main(int argc, char** argv)
     t.c_cflag = (t.c_cflag & ~CSIZE) | CS8 | PARENB | PARODD | CMSPAR;
     check("8M1", ioctl(fd, TCSETS, &t));
     print_framing("framing");
+    print_framing("kernel framing");
+    /* Raw mode set wholesale, as many programs do, read back at once both ways. */
+    t.c_lflag = 0;
+    t.c_cflag = (t.c_cflag & ~(CSIZE | CMSPAR)) | CS8 | PARENB | PARODD;
+    check("8O1", ioctl(fd, TCSETS, &t));
+    print_framing("framing");
+    t.c_cflag = (t.c_cflag & ~(CSIZE | PARENB | PARODD)) | CS7;
+    check("7N1", tcsetattr(fd, TCSANOW, &t));
     print_framing("kernel framing");
 
     /* A child of a program that already talks to the port asks on its own. */
