@@ -27,8 +27,13 @@ struct Run {
 std::size_t sendEveryCommand(ClientProtocol& protocol, std::span<const std::uint8_t> input, std::vector<std::uint8_t>& out)
 {
     const auto at = [&](std::size_t i) { return input.empty() ? std::uint8_t{0xFF} : input[i % input.size()]; };
+    // A modem line goes out only when the adapter has it at the other level.
+    std::size_t lines = out.size();
     protocol.setDtr(at(0) & 1, out);
+    std::size_t count = out.size() != lines ? 1 : 0;
+    lines = out.size();
     protocol.setRts(at(1) & 1, out);
+    count += out.size() != lines ? 1 : 0;
     protocol.setBreak(at(2) & 1, out);
     protocol.setDataSize(at(3), out);
     protocol.setParity(static_cast<Parity>(at(4) % 5), out);
@@ -39,7 +44,7 @@ std::size_t sendEveryCommand(ClientProtocol& protocol, std::span<const std::uint
     protocol.suspendFlow(out);
     protocol.resumeFlow(out);
     protocol.sendSignature(std::string(input.begin(), input.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(input.size(), 80))), out);
-    std::size_t count = 12;
+    count += 10;
     const std::size_t before = out.size();
     protocol.setFlowControl(at(12), out);
     protocol.requestControl(at(13), out);
