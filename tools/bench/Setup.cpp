@@ -1,5 +1,7 @@
 #include "Setup.h"
 
+#include "RawPortOpen.h"
+
 #include "vspdevices.h"
 
 #include <arpa/inet.h>
@@ -68,14 +70,8 @@ int openPort(const std::string& path)
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     for (;;) {
-        const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        if (fd >= 0) {
-            termios t{};
-            ::tcgetattr(fd, &t);
-            ::cfmakeraw(&t);
-            ::tcsetattr(fd, TCSANOW, &t);
+        if (const int fd = openRawPortOnce(path); fd >= 0)
             return fd;
-        }
         if (std::chrono::steady_clock::now() > deadline)
             setupFailed("cannot open " + path + ": " + std::strerror(errno));
         std::this_thread::sleep_for(std::chrono::milliseconds(10));

@@ -6,6 +6,7 @@
 // the adapter's echo.
 //   idle_bench [--seconds N] [--open N]
 #include "AdapterServer.h"
+#include "RawPortOpen.h"
 #include "vspdevices.h"
 
 #include <dirent.h>
@@ -66,17 +67,6 @@ ThreadUse ioThreadUse()
     return use;
 }
 
-int openPort(const std::string& path)
-{
-    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd >= 0) {
-        termios t{};
-        ::tcgetattr(fd, &t);
-        ::cfmakeraw(&t);
-        ::tcsetattr(fd, TCSANOW, &t);
-    }
-    return fd;
-}
 
 }  // namespace
 
@@ -113,7 +103,7 @@ int main(int argc, char** argv)
     }
     std::vector<int> open;
     for (int com = 1; com <= held && com <= ports; ++com)
-        open.push_back(openPort(dir + "/COM" + std::to_string(com)));
+        open.push_back(openRawPortOnce(dir + "/COM" + std::to_string(com)));
     std::this_thread::sleep_for(std::chrono::seconds(1));  // opens confirmed, settings sent
 
     const ThreadUse before = ioThreadUse();
@@ -130,7 +120,7 @@ int main(int argc, char** argv)
     const int com = ports;
     for (int round = 0; round < 21; ++round) {
         const auto start = Clock::now();
-        const int fd = openPort(dir + "/COM" + std::to_string(com));
+        const int fd = openRawPortOnce(dir + "/COM" + std::to_string(com));
         const char byte = 'x';
         if (fd < 0 || ::write(fd, &byte, 1) != 1)
             return 1;
