@@ -28,6 +28,8 @@ install(TARGETS ${QVCP_LIBRARIES} LIBRARY DESTINATION ${QVCP_SYSTEM_LIBDIR}
   PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ ${system} NAMELINK_COMPONENT system)
 install(FILES ${QVCP_MANUAL} packaging/copyright ${CMAKE_BINARY_DIR}/packaging/changelog.gz
   DESTINATION ${QVCP_SYSTEM_DOCDIR} ${system})
+install(FILES packaging/quorlinvcp.doc-base DESTINATION ${QVCP_SYSTEM_DATADIR}/doc-base
+  RENAME quorlinvcp-manual ${system})
 install(FILES packaging/quorlinvcp.desktop DESTINATION ${QVCP_SYSTEM_DATADIR}/applications ${system})
 install(FILES packaging/quorlinvcp.xml DESTINATION ${QVCP_SYSTEM_DATADIR}/mime/packages ${system})
 install(FILES packaging/org.quorlinvcp.quorlinvcp.metainfo.xml DESTINATION ${QVCP_SYSTEM_DATADIR}/metainfo ${system})
