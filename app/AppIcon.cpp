@@ -3,13 +3,8 @@
 #include <QPainter>
 #include <QPixmap>
 
-namespace {
-QPixmap drawIcon(int size)
+void paintAppIcon(QPainter& p, qreal size)
 {
-    QPixmap pixmap(size, size);
-    pixmap.fill(Qt::transparent);
-    QPainter p(&pixmap);
-    p.setRenderHint(QPainter::Antialiasing);
     const qreal s = size / 32.0;
     // The connector's trapezoid shell.
     QPolygonF shell;
@@ -28,6 +23,16 @@ QPixmap drawIcon(int size)
     p.setPen(QPen(QColor(240, 150, 30), 2 * s));
     p.drawLine(QPointF(16 * s, 23 * s), QPointF(16 * s, 29 * s));
     p.drawLine(QPointF(9 * s, 29 * s), QPointF(23 * s, 29 * s));
+}
+
+namespace {
+QPixmap drawIcon(int size)
+{
+    QPixmap pixmap(size, size);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    paintAppIcon(p, size);
     return pixmap;
 }
 }  // namespace

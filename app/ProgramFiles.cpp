@@ -1,7 +1,8 @@
 #include "app/ProgramFiles.h"
 
+#include "app/InstallLayout.h"
+
 #include <QDir>
-#include <QFileInfo>
 
 #include <optional>
 #include <sys/stat.h>
@@ -15,21 +16,15 @@ std::optional<QString>& cachedDir()
 }
 }  // namespace
 
-QString chooseProgramFilesDir(const QString& executableDir, bool executableDirWritable, bool installedByPackage,
+QString chooseProgramFilesDir(const QString& executableDir, bool executableDirWritable, bool portableLayout,
                               const QString& xdgConfigHome, const QString& home)
 {
-    if (executableDirWritable && !installedByPackage)
+    if (executableDirWritable && portableLayout)
         return executableDir;
     // The XDG rules say a relative $XDG_CONFIG_HOME is invalid and must be ignored.
     const QString base = xdgConfigHome.startsWith(QLatin1Char('/')) ? xdgConfigHome
                                                                      : home + QStringLiteral("/.config");
     return base + QStringLiteral("/QuorlinVCP");
-}
-
-QString executableDir()
-{
-    const QString exe = QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget();
-    return QFileInfo(exe).absolutePath();
 }
 
 QString programFilesDir()
@@ -38,8 +33,7 @@ QString programFilesDir()
     if (!dir) {
         const QString exeDir = executableDir();
         const bool writable = ::access(QFile::encodeName(exeDir).constData(), W_OK) == 0;
-        const bool packaged = QFileInfo::exists(exeDir + QLatin1Char('/') + QLatin1String(packageMarkerName));
-        dir = chooseProgramFilesDir(exeDir, writable, packaged, qEnvironmentVariable("XDG_CONFIG_HOME"),
+        dir = chooseProgramFilesDir(exeDir, writable, installLayout().portable, qEnvironmentVariable("XDG_CONFIG_HOME"),
                                     QDir::homePath());
         if (*dir != exeDir)
             QDir().mkpath(*dir);

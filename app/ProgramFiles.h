@@ -4,26 +4,19 @@
 
 #include <QString>
 
-// The directory that holds the executable, without a trailing "/", when the user
-// may write there and it is not an installed package (a portable install). Otherwise
-// (the Debian package, an install under /usr or /opt) $XDG_CONFIG_HOME/QuorlinVCP,
+// The directory that holds the executable, without a trailing "/", when it is a
+// portable folder the user may write to. Otherwise (the system layout, as the Debian
+// package installs it, or a folder the user may not write) $XDG_CONFIG_HOME/QuorlinVCP,
 // default ~/.config/QuorlinVCP, created on first use, so every user (root too) keeps
 // settings of their own and the installation is never written. Decided once per process.
 QString programFilesDir();
 
-// The file the Debian package installs beside the program: its presence marks the
-// folder as a package's, which the program never writes to.
-inline constexpr char packageMarkerName[] = "quorlinvcp.package";
-
 // The rule behind programFilesDir(), separated so it can be checked with any inputs.
-QString chooseProgramFilesDir(const QString& executableDir, bool executableDirWritable, bool installedByPackage,
+QString chooseProgramFilesDir(const QString& executableDir, bool executableDirWritable, bool portableLayout,
                               const QString& xdgConfigHome, const QString& home);
 
 // Tests point the program's files at a folder of their own.
 void overrideProgramFilesDir(const QString& dir);
-
-// The directory of the running executable, from /proc/self/exe.
-QString executableDir();
 
 // True when the length of the file can be obtained; any failure gives false.
 bool FileExists(const QString& path);

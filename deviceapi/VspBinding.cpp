@@ -1,6 +1,6 @@
 #include "deviceapi/VspBinding.h"
 
-#include "app/ProgramFiles.h"
+#include "app/InstallLayout.h"
 #include "app/RuntimeError.h"
 
 #include <QFile>
@@ -31,12 +31,12 @@ void* VspBinding::lookUp(const char* name, bool required)
     if (const auto found = entries_.find(name); found != entries_.end() && (found->second || !required))
         return found->second;
     if (!handle_) {
-        // A bare name is looked for beside the program first, then on the usual
-        // search path. Done here rather than left to the run path, which does not
+        // A bare name is looked for in the program's library folder first, then on
+        // the usual search path. Done here rather than left to the run path, which does not
         // apply when dlopen is wrapped (as under the address sanitizer).
         if (!libraryFile_.contains(QLatin1Char('/'))) {
-            const QString beside = executableDir() + QLatin1Char('/') + libraryFile_;
-            handle_ = ::dlopen(QFile::encodeName(beside).constData(), RTLD_NOW | RTLD_LOCAL);
+            const QString own = installLayout().libraryDir + QLatin1Char('/') + libraryFile_;
+            handle_ = ::dlopen(QFile::encodeName(own).constData(), RTLD_NOW | RTLD_LOCAL);
         }
         if (!handle_)
             handle_ = ::dlopen(QFile::encodeName(libraryFile_).constData(), RTLD_NOW | RTLD_LOCAL);

@@ -4,6 +4,8 @@
 // point (453), into the calling procedure's trap.
 #pragma once
 
+#include "InstallPaths.h"
+
 #include <QString>
 #include <map>
 #include <string>
@@ -12,10 +14,11 @@ class VspBinding {
 public:
     static VspBinding& instance();
 
-    // The library the program drives: "libvspdevices.so", found beside the program
-    // first (its run path is $ORIGIN), then on the usual search path. Tests name the
-    // test double's file here. Changing it drops the current binding.
-    static constexpr const char* defaultLibraryFile = "libvspdevices.so";
+    // The library the program drives: "libvspdevices.so", found in the program's
+    // library folder first (beside it, or lib/quorlinvcp in the system layout), then
+    // on the usual search path. Tests name the test double's file here. Changing it
+    // drops the current binding.
+    static constexpr const char* defaultLibraryFile = QVCP_DEVICE_LIBRARY;
     void setLibraryFile(const QString& file);
     QString libraryFile() const { return libraryFile_; }
 

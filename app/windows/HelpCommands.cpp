@@ -1,7 +1,7 @@
 // The Help menu and the options dialog's command.
 #include "app/windows/frmMain.h"
 
-#include "app/ProgramFiles.h"
+#include "app/InstallLayout.h"
 #include "app/windows/frmAbout.h"
 #include "app/windows/frmOptions.h"
 
@@ -12,9 +12,9 @@ const char* const manualFileName = "QV3Manual2008.pdf";
 void frmMain::mnuViewHelp_Click()
 {
     // The manual in the current folder (the program's folder when started from its
-    // own folder or menu entry), else the copy installed beside the program.
+    // own folder), else the copy installed with the program.
     const QFileInfo here(QString::fromLatin1(manualFileName));
-    const QFileInfo beside(executableDir() + QLatin1Char('/') + QString::fromLatin1(manualFileName));
+    const QFileInfo beside(installLayout().manualDir + QLatin1Char('/') + QString::fromLatin1(manualFileName));
     if (here.isFile())
         platform_.opener->open(here.absoluteFilePath());
     else if (beside.isFile())

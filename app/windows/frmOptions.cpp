@@ -1,6 +1,7 @@
 #include "app/windows/frmOptions.h"
 
 #include "app/HandlerBoundary.h"
+#include "app/InstallLayout.h"
 #include "app/NumericText.h"
 #include "app/Placement.h"
 #include "app/ProgramFiles.h"

@@ -1,9 +1,11 @@
 #include "app/CommandLine.h"
+#include "app/InstallLayout.h"
 #include "app/ProgramFiles.h"
 #include "support/TestFolder.h"
 
 #include <QDir>
 #include <gtest/gtest.h>
+#include <set>
 
 namespace {
 
@@ -28,13 +30,43 @@ TEST(FileExists, IsTrueOnlyForAFileWhoseLengthCanBeRead)
 
 TEST(ProgramFilesDir, UsesAWritablePortableFolderElseTheUsersConfigFolder)
 {
-    EXPECT_EQ(chooseProgramFilesDir("/home/u/q", true, false, "", "/home/u"), "/home/u/q");
-    EXPECT_EQ(chooseProgramFilesDir("/usr/bin", false, false, "", "/home/u"), "/home/u/.config/QuorlinVCP");
+    EXPECT_EQ(chooseProgramFilesDir("/home/u/q", true, true, "", "/home/u"), "/home/u/q");
+    EXPECT_EQ(chooseProgramFilesDir("/srv/q", false, true, "", "/home/u"), "/home/u/.config/QuorlinVCP");
+    EXPECT_EQ(chooseProgramFilesDir("/srv/q", false, true, "/xdg", "/home/u"), "/xdg/QuorlinVCP");
+    EXPECT_EQ(chooseProgramFilesDir("/srv/q", false, true, "relative", "/home/u"), "/home/u/.config/QuorlinVCP");
+    // The system layout's /usr/bin is writable for root, and still never written.
+    EXPECT_EQ(chooseProgramFilesDir("/usr/bin", true, false, "", "/root"), "/root/.config/QuorlinVCP");
     EXPECT_EQ(chooseProgramFilesDir("/usr/bin", false, false, "/xdg", "/home/u"), "/xdg/QuorlinVCP");
-    EXPECT_EQ(chooseProgramFilesDir("/usr/bin", false, false, "relative", "/home/u"), "/home/u/.config/QuorlinVCP");
-    // The package's folder is writable for root, and still never written.
-    EXPECT_EQ(chooseProgramFilesDir("/opt/quorlinvcp", true, true, "", "/root"), "/root/.config/QuorlinVCP");
-    EXPECT_EQ(chooseProgramFilesDir("/opt/quorlinvcp", false, true, "/xdg", "/home/u"), "/xdg/QuorlinVCP");
+}
+
+TEST(InstallLayout, TheDeviceLibrarysPlaceTellsAPortableFolderFromTheSystemLayout)
+{
+    std::set<QString> files;
+    const auto exists = [&files](const QString& path) { return files.count(path) > 0; };
+
+    // Nothing installed yet (the build tree before its library is built): beside.
+    InstallLayout layout = installLayoutOf("/home/u/q", exists);
+    EXPECT_TRUE(layout.portable);
+    EXPECT_EQ(layout.libraryDir, "/home/u/q");
+    EXPECT_EQ(layout.manualDir, "/home/u/q");
+
+    files = {"/usr/lib/quorlinvcp/libvspdevices.so"};
+    layout = installLayoutOf("/usr/bin", exists);
+    EXPECT_FALSE(layout.portable);
+    EXPECT_EQ(layout.libraryDir, "/usr/lib/quorlinvcp");
+    EXPECT_EQ(layout.manualDir, "/usr/share/doc/quorlinvcp");
+    // The same layout under another prefix, wherever its root was moved.
+    files = {"/home/u/root/lib/quorlinvcp/libvspdevices.so"};
+    layout = installLayoutOf("/home/u/root/bin", exists);
+    EXPECT_FALSE(layout.portable);
+    EXPECT_EQ(layout.libraryDir, "/home/u/root/lib/quorlinvcp");
+
+    // A portable folder inside a prefix that also has the system layout keeps to
+    // its own library.
+    files = {"/home/u/lib/quorlinvcp/libvspdevices.so", "/home/u/bin/libvspdevices.so"};
+    layout = installLayoutOf("/home/u/bin", exists);
+    EXPECT_TRUE(layout.portable);
+    EXPECT_EQ(layout.libraryDir, "/home/u/bin");
 }
 
 TEST(CommandLine, RemovesEveryQuoteAndKeepsOnlyAnExistingFile)

@@ -1,13 +1,18 @@
 #!/usr/bin/env bash
-# The installed program starts and finds its device library and its manual: once
-# from a portable folder (cmake --install) and once from the Debian package,
-# unpacked into a scratch root. The portable program keeps its files beside itself,
-# the packaged one in the user's folder even where it could write its own. On purge
-# the package removes the machine-wide autostart entry of its program, nothing else.
+# The installed program starts and finds its device library and its manual in both
+# layouts: a portable folder (cmake --install), moved elsewhere after installing,
+# and the Debian package, installed by dpkg into a scratch root. The portable
+# program keeps its files beside itself, the packaged one in the user's folder and
+# nothing under its root. The package passes lintian; its AppStream data, menu entry
+# and file type validate; purge leaves nothing of it behind.
+#   install_and_start.sh BUILD SOURCE [lintian|skip-lintian]
 set -euo pipefail
 build="$1"
+source="$2"
+lintian="${3:-lintian}"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
+export PATH="$PATH:/usr/sbin:/sbin"  # dpkg looks for ldconfig
 # A runtime folder of this run's own holds the program's one-instance lock, so a
 # QuorlinVCP already running for this user does not stop the started ones.
 mkdir -m 700 "$work/runtime"
@@ -15,74 +20,135 @@ export XDG_RUNTIME_DIR="$work/runtime"
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
-check_folder() {
-  for file in quorlinvcp libvspdevices.so QV3Manual2008.pdf quorlinvcp.png quorlinvcp-run libquorlinvcp-preload.so; do
-    [ -e "$1/$file" ] || fail "$1/$file is missing"
-  done
-}
+# A one-port configuration, in a folder with a blank, as a file manager passes it.
+mkdir "$work/lab files"
+config="$work/lab files/my lab.qlc"
+printf '{"format":"vspdevices-configuration","version":1,"devices":[{"type":"Connector","init":"7;0"}]}' > "$config"
 
-# Starts the program headless with a one-port configuration, waits for the port,
-# then asks it to end as the system would.
+# Starts the program headless with the configuration as its one argument, waits for
+# the port, then asks it to end as the system would.
 start_installed() {
-  local dir="$1" ports="$work/ports-$2" home="$work/home-$2"
-  printf '{"format":"vspdevices-configuration","version":1,"devices":[{"type":"Connector","init":"7;0"}]}' \
-    > "$work/one.qlc"
+  local program="$1" ports="$work/ports-$2" home="$work/home-$2"
   HOME="$home" XDG_CONFIG_HOME="$home/.config" QT_QPA_PLATFORM=offscreen VSP_PORT_DIR="$ports" \
-    "$dir/quorlinvcp" "$work/one.qlc" &
+    "$program" "$config" &
   local pid=$!
   for _ in $(seq 200); do [ -L "$ports/COM7" ] && break; sleep 0.05; done
-  [ -L "$ports/COM7" ] || { kill -9 "$pid" || true; fail "the program in $dir did not bring up its port (library not found?)"; }
+  [ -L "$ports/COM7" ] || { kill -9 "$pid" || true; fail "$program did not bring up its port (library or file not found?)"; }
   kill -TERM "$pid"
   for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.05; done
-  kill -0 "$pid" 2>/dev/null && { kill -9 "$pid"; fail "the program in $dir did not end on SIGTERM"; }
-  wait "$pid" || fail "the program in $dir ended with an error"
+  kill -0 "$pid" 2>/dev/null && { kill -9 "$pid"; fail "$program did not end on SIGTERM"; }
+  wait "$pid" || fail "$program ended with an error"
   [ ! -e "$ports/COM7" ] || fail "the port outlived the program"
 }
 
-cmake --install "$build" --prefix "$work/portable" > /dev/null
-check_folder "$work/portable"
-start_installed "$work/portable" portable
-[ ! -e "$work/portable/ErrorLog.txt" ] || fail "errors logged: $(cat "$work/portable/ErrorLog.txt")"
-[ -f "$work/portable/Settings.ini" ] || fail "the portable program kept no settings beside itself"
-[ ! -e "$work/home-portable/.config/QuorlinVCP" ] || fail "the portable program wrote into the user's folder"
-[ ! -e "$work/portable/quorlinvcp.package" ] || fail "the portable folder carries the package's marker"
-# The launcher preloads the library beside it, after the user's own and only once.
-preload="$work/portable/libquorlinvcp-preload.so"
-[ "$("$work/portable/quorlinvcp-run" printenv LD_PRELOAD)" = "$preload" ] || fail "the launcher does not preload its library"
-[ "$(LD_PRELOAD="$preload" "$work/portable/quorlinvcp-run" printenv LD_PRELOAD)" = "$preload" ] \
-  || fail "the launcher preloads its library twice"
+# The launcher preloads its own library, after the user's and only once.
+check_launcher() {
+  local launcher="$1" library="$2"
+  [ "$("$launcher" printenv LD_PRELOAD)" = "$library" ] || fail "$launcher does not preload $library"
+  [ "$(LD_PRELOAD="$library" "$launcher" printenv LD_PRELOAD)" = "$library" ] \
+    || fail "$launcher preloads its library twice"
+}
 
-(cd "$build" && cpack -B "$work/package" > "$work/cpack.log") || { cat "$work/cpack.log"; fail "cpack failed"; }
-deb="$work/package/quorlinvcp_2.0.0_amd64.deb"
-[ -f "$deb" ] || fail "no $deb"
-dpkg-deb -f "$deb" Depends | grep -q "libqt6widgets6" || fail "the package does not depend on Qt"
-dpkg-deb -f "$deb" Depends | grep -q "qt6-qpa-plugins" || fail "the package does not depend on the window system plugins"
-dpkg-deb -f "$deb" Depends | grep -q "fonts-dejavu-extra" || fail "the package does not depend on the condensed font"
-dpkg-deb -x "$deb" "$work/root"
-check_folder "$work/root/opt/quorlinvcp"
-grep -q '^Path=/opt/quorlinvcp$' "$work/root/usr/share/applications/quorlinvcp.desktop" || fail "no menu entry"
-[ "$(readlink "$work/root/usr/bin/quorlinvcp-run")" = /opt/quorlinvcp/quorlinvcp-run ] || fail "the launcher is not on the PATH"
-chmod u+w "$work/root/opt/quorlinvcp"  # writable, as for root: the marker alone keeps the program out
-start_installed "$work/root/opt/quorlinvcp" package
-for file in Settings.ini ErrorLog.txt Untitled.qlc; do
-  [ ! -e "$work/root/opt/quorlinvcp/$file" ] || fail "the packaged program wrote $file into its installation folder"
+## The portable folder, moved after installing.
+cmake --install "$build" --prefix "$work/installed" > /dev/null
+mkdir "$work/elsewhere"
+mv "$work/installed" "$work/elsewhere/quorlinvcp"
+portable="$work/elsewhere/quorlinvcp"
+for file in quorlinvcp libvspdevices.so QV3Manual2008.pdf quorlinvcp.png quorlinvcp-run libquorlinvcp-preload.so; do
+  [ -e "$portable/$file" ] || fail "the portable folder lacks $file"
 done
-[ -f "$work/home-package/.config/QuorlinVCP/Settings.ini" ] || fail "the packaged program kept no settings in the user's folder"
+[ ! -e "$portable/bin" ] && [ ! -e "$portable/share" ] || fail "the portable folder holds the system layout too"
+start_installed "$portable/quorlinvcp" portable
+[ ! -e "$portable/ErrorLog.txt" ] || fail "errors logged: $(cat "$portable/ErrorLog.txt")"
+[ -f "$portable/Settings.ini" ] || fail "the portable program kept no settings beside itself"
+grep -q "my lab.qlc" "$portable/Settings.ini" || fail "the portable program did not take the file named on its command line"
+[ ! -e "$work/home-portable/.config/QuorlinVCP" ] || fail "the portable program wrote into the user's folder"
+check_launcher "$portable/quorlinvcp-run" "$portable/libquorlinvcp-preload.so"
 
-# The maintainer script on purge, in the scratch root (dpkg passes it as DPKG_ROOT).
-dpkg-deb -e "$deb" "$work/control"
-[ -x "$work/control/postrm" ] || fail "the package has no postrm"
-autostart="$work/root/etc/xdg/autostart"
+## The Debian package.
+deb="$("$source/packaging/build-deb" "$build" "$work/package" 2> "$work/build-deb.log")" \
+  || { cat "$work/build-deb.log"; fail "packaging/build-deb failed"; }
+if [ "$lintian" = lintian ]; then
+  lintian --fail-on error,warning "$deb" > "$work/lintian.log" 2>&1 \
+    || { cat "$work/lintian.log"; fail "lintian finds fault with the package"; }
+fi
+depends="$(dpkg-deb -f "$deb" Depends)"
+for dependency in libqt6widgets6 qt6-qpa-plugins fonts-dejavu-extra; do
+  grep -q "$dependency" <<< "$depends" || fail "the package does not depend on $dependency"
+done
+[ "$(dpkg-deb -f "$deb" Recommends)" = xdg-utils ] || fail "the package does not recommend xdg-utils"
+
+# Installed by dpkg into a scratch root, without its dependencies (the machine has them).
+root="$work/root"
+mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates"
+touch "$root/var/lib/dpkg/status"
+scratch_dpkg() { dpkg --root="$root" --force-not-root --force-script-chrootless "$@" > "$work/dpkg.log" 2>&1 \
+  || { cat "$work/dpkg.log"; fail "dpkg $* failed"; }; }
+scratch_dpkg --force-depends --install "$deb"
+usr="$root/usr"
+for file in bin/quorlinvcp bin/quorlinvcp-run lib/quorlinvcp/libvspdevices.so lib/quorlinvcp/libquorlinvcp-preload.so \
+            share/doc/quorlinvcp/QV3Manual2008.pdf share/doc/quorlinvcp/copyright share/doc/quorlinvcp/changelog.gz \
+            share/icons/hicolor/scalable/apps/quorlinvcp.svg; do
+  [ -e "$usr/$file" ] || fail "the package lacks /usr/$file"
+done
+for size in 16 32 48 64 128 256; do
+  [ "$(file -b "$usr/share/icons/hicolor/${size}x${size}/apps/quorlinvcp.png")" = \
+    "PNG image data, $size x $size, 8-bit/color RGBA, non-interlaced" ] || fail "no $size-pixel icon"
+done
+for command in "$usr"/bin/*; do
+  [ -f "$usr/share/man/man1/$(basename "$command").1.gz" ] || fail "$(basename "$command") has no man page"
+done
+
+# The menu entry, the file type and the AppStream data agree and validate.
+desktop="$usr/share/applications/quorlinvcp.desktop"
+desktop-file-validate "$desktop" || fail "the menu entry does not validate"
+appstreamcli validate --no-net "$usr"/share/metainfo/*.metainfo.xml > "$work/appstream.log" 2>&1 \
+  || { cat "$work/appstream.log"; fail "the AppStream data does not validate"; }
+grep -qx 'Exec=quorlinvcp %f' "$desktop" && grep -qx 'Icon=quorlinvcp' "$desktop" || fail "the menu entry starts no file"
+type="$(sed -n 's/^MimeType=\([^;]*\);$/\1/p' "$desktop")"
+cp -r "$usr/share/mime" "$work/mime"
+update-mime-database "$work/mime" > /dev/null 2>&1 || fail "the file type does not load"
+grep -qx "50:$type:\*.qlc" "$work/mime/globs2" || fail "no file type $type for *.qlc"
+
+# The program and the launcher start from the package; nothing is written under
+# the root, the user's files go to the user's folder.
+find "$root" -path "$root/var/lib/dpkg" -prune -o -print | sort > "$work/before"
+start_installed "$usr/bin/quorlinvcp" package
+check_launcher "$usr/bin/quorlinvcp-run" "$usr/lib/quorlinvcp/libquorlinvcp-preload.so"
+if [ -e "$usr/bin/quorlinvcp-service" ]; then
+  "$usr/bin/quorlinvcp-service" --help > /dev/null || fail "the runner does not start"
+fi
+find "$root" -path "$root/var/lib/dpkg" -prune -o -print | sort > "$work/after"
+diff "$work/before" "$work/after" || fail "the packaged programs wrote under their root"
+[ -f "$work/home-package/.config/QuorlinVCP/Settings.ini" ] || fail "the packaged program kept no settings in the user's folder"
+[ ! -e "$work/home-package/.config/QuorlinVCP/ErrorLog.txt" ] \
+  || fail "errors logged: $(cat "$work/home-package/.config/QuorlinVCP/ErrorLog.txt")"
+
+# Remove keeps the machine-wide autostart entry the program made; purge takes it and
+# leaves nothing of the package.
+autostart="$root/etc/xdg/autostart"
 mkdir -p "$autostart"
 entry() { printf '[Desktop Entry]\nType=Application\nName=QuorlinVCP\nExec=%s\n' "$1" > "$autostart/QuorlinVCP.desktop"; }
-postrm() { DPKG_ROOT="$work/root" "$work/control/postrm" "$1" || fail "postrm $1 failed"; }
-entry /opt/quorlinvcp/quorlinvcp
-postrm remove
+entry /usr/bin/quorlinvcp
+scratch_dpkg --remove quorlinvcp
 [ -e "$autostart/QuorlinVCP.desktop" ] || fail "a plain remove took the autostart entry"
-postrm purge
-[ ! -e "$autostart/QuorlinVCP.desktop" ] || fail "purge left the program's autostart entry"
+scratch_dpkg --purge quorlinvcp
+left="$(find "$root" -path "$root/var/lib/dpkg" -prune -o \( -type f -o -type l \) -print)"
+[ -z "$left" ] || fail "purge left $left"
+[ -f "$work/home-package/.config/QuorlinVCP/Settings.ini" ] || fail "purge took the user's files"
+
+# The entry is the package's only when it starts the package's program.
+dpkg-deb -e "$deb" "$work/control"
+postrm() { DPKG_ROOT="$root" "$work/control/postrm" "$1" || fail "postrm $1 failed"; }
+for own in '"/usr/bin/quorlinvcp"' /opt/quorlinvcp/quorlinvcp; do
+  entry "$own"
+  postrm purge
+  [ ! -e "$autostart/QuorlinVCP.desktop" ] || fail "purge left the autostart entry of $own"
+done
 postrm purge  # nothing there: still fine
-entry /home/u/quorlinvcp/quorlinvcp
-postrm purge
-[ -e "$autostart/QuorlinVCP.desktop" ] || fail "purge took an autostart entry of another copy of the program"
-echo "installed program starts from the portable folder and from the package; purge removes its autostart entry"
+for other in /home/u/quorlinvcp/quorlinvcp /usr/bin/quorlinvcp-run; do
+  entry "$other"
+  postrm purge
+  [ -e "$autostart/QuorlinVCP.desktop" ] || fail "purge took an autostart entry of $other"
+done
+echo "the program starts from a moved portable folder and from the package; the package is lintian-clean; purge leaves nothing"

@@ -1,7 +1,10 @@
 // quorlinvcp-run PROGRAM [ARGUMENTS...]: runs a program with the interposition
 // library that lets it set and read the virtual ports' modem lines, break, data
-// size and parity. The library is the one installed beside this launcher; it is
-// added to LD_PRELOAD after any the user already has.
+// size and parity. The library is the one installed with this launcher: beside it
+// in a portable folder, in lib/quorlinvcp/ in the system layout. It is added to
+// LD_PRELOAD after any the user already has.
+#include "InstallPaths.h"
+
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -11,7 +14,7 @@
 #include <unistd.h>
 
 namespace {
-constexpr const char* libraryName = "libquorlinvcp-preload.so";
+constexpr const char* libraryName = QVCP_PRELOAD_LIBRARY;
 
 std::string ownFolder()
 {
@@ -21,6 +24,20 @@ std::string ownFolder()
         return {};
     const std::string exe(path, static_cast<std::size_t>(n));
     return exe.substr(0, exe.rfind('/'));
+}
+
+// The interposition library beside the launcher, else in the system layout's library
+// folder, by its canonical path; "" when neither holds it.
+std::string ownLibrary()
+{
+    const std::string folder = ownFolder();
+    for (const std::string& candidate : {folder + "/" + libraryName,
+                                         folder + "/" + QVCP_LIBRARY_DIR_FROM_PROGRAM + "/" + libraryName}) {
+        char resolved[PATH_MAX];
+        if (::access(candidate.c_str(), R_OK) == 0 && ::realpath(candidate.c_str(), resolved))
+            return resolved;
+    }
+    return {};
 }
 
 bool listed(const std::string& list, const std::string& item)
@@ -47,9 +64,9 @@ int main(int argc, char** argv)
                      "DSR, DCD and RI, send a break and set the data size and parity.\n");
         return argc < 2 ? 2 : 0;
     }
-    const std::string library = ownFolder() + "/" + libraryName;
-    if (::access(library.c_str(), R_OK) != 0) {
-        std::fprintf(stderr, "quorlinvcp-run: %s is missing\n", library.c_str());
+    const std::string library = ownLibrary();
+    if (library.empty()) {
+        std::fprintf(stderr, "quorlinvcp-run: %s is missing beside %s\n", libraryName, ownFolder().c_str());
         return 127;
     }
     // The loader splits LD_PRELOAD at blanks and colons.
