@@ -25,18 +25,20 @@ QString windowsPathOf(const QString& unixPath)
 
 QtWineRegistry::QtWineRegistry(QString wine) : wine_(std::move(wine)), searched_(!wine_.isEmpty()) {}
 
+QString QtWineRegistry::installedWine()
+{
+    for (const char* name : {"wine", "wine64"})
+        if (QString found = QStandardPaths::findExecutable(QString::fromLatin1(name)); !found.isEmpty())
+            return found;
+    const QFileInfo debian(QStringLiteral("/usr/lib/wine/wine64"));  // not on the PATH without the wine package
+    return debian.isExecutable() ? debian.filePath() : QString();
+}
+
 QString QtWineRegistry::wineProgram()
 {
     if (!searched_) {
         searched_ = true;
-        for (const char* name : {"wine", "wine64"}) {
-            wine_ = QStandardPaths::findExecutable(QString::fromLatin1(name));
-            if (!wine_.isEmpty())
-                break;
-        }
-        const QFileInfo debian(QStringLiteral("/usr/lib/wine/wine64"));
-        if (wine_.isEmpty() && debian.isExecutable())
-            wine_ = debian.filePath();
+        wine_ = installedWine();
     }
     return wine_;
 }

@@ -12,9 +12,11 @@ class QProcess;
 
 class QtWineRegistry : public WineRegistry {
 public:
-    // `wine`: the program that runs Windows programs; empty, the first of wine and
-    // wine64 on the PATH, then /usr/lib/wine/wine64 (where Debian's wine64 puts it).
+    // `wine`: the program that runs Windows programs; empty, the installed one.
     explicit QtWineRegistry(QString wine = {});
+
+    // The first of wine and wine64 on the PATH, then Debian's /usr/lib/wine/wine64; "" when none is there.
+    static QString installedWine();
 
     bool isInstalled() override;
     void readPorts(const QString& prefix, QObject* context, ReadDone done) override;
