@@ -6,6 +6,7 @@
 #include "devices/WinePorts.h"
 #include "support/SignalCounter.h"
 #include "support/TestFolder.h"
+#include "support/WaitFor.h"
 
 #include <QDir>
 #include <QFile>
@@ -152,8 +153,8 @@ TEST_F(WinePortsInWine, AWindowsProgramUsesThePortAsComNAndWineListsItTillEmulat
     ASSERT_TRUE(QFile::link("/dev/null", portPath(8)));
 
     QtWineRegistry registry;
-    WinePorts ports(registry);
-    switchEmulation(ports, true);
+    auto ports = std::make_unique<WinePorts>(registry);
+    switchEmulation(*ports, true);
     EXPECT_EQ(QFile::symLinkTarget(prefix() + "/dosdevices/com7"), portPath(7));
     EXPECT_FALSE(QFileInfo::exists(prefix() + "/dosdevices/com8"));
 
@@ -168,12 +169,19 @@ TEST_F(WinePortsInWine, AWindowsProgramUsesThePortAsComNAndWineListsItTillEmulat
     QString mapping = portsKey();
     EXPECT_TRUE(mapping.contains(QRegularExpression("COM7\\s+REG_SZ\\s+" + QRegularExpression::escape(portPath(7))))) << mapping.toStdString();
 
-    switchEmulation(ports, false);
+    switchEmulation(*ports, false);
     mapping = portsKey();
     EXPECT_FALSE(mapping.contains("COM7")) << mapping.toStdString();
     EXPECT_TRUE(mapping.contains(QRegularExpression("COM8\\s+REG_SZ\\s+/dev/ttyUSB9"))) << mapping.toStdString();
     EXPECT_FALSE(QFileInfo(prefix() + "/dosdevices/com7").isSymLink());
     EXPECT_TRUE(folder.log().contains("COM8 of " + QFile::encodeName(prefix()) + " is mapped to /dev/ttyUSB9"));
+
+    // The program ends while the port runs: the mapping goes after it.
+    switchEmulation(*ports, true);
+    ASSERT_TRUE(portsKey().contains("COM7"));
+    ports.reset();
+    EXPECT_FALSE(QFileInfo(prefix() + "/dosdevices/com7").isSymLink());
+    EXPECT_TRUE(waitFor([] { return !portsKey().contains("COM7"); }, 30000)) << portsKey().toStdString();
 }
 
 }  // namespace

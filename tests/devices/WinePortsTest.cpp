@@ -5,91 +5,27 @@
 #include "devices/WinePorts.h"
 #include "support/SignalCounter.h"
 #include "support/TestFolder.h"
+#include "support/WineScene.h"
 
-#include <QDir>
 #include <QFile>
-#include <QRegularExpression>
-#include <QTimer>
 #include <gtest/gtest.h>
 
 namespace {
 
-// Answers each call a turn of the event loop later, as Wine's commands do.
-class ScriptedRegistry : public WineRegistry {
-public:
-    bool isInstalled() override { return installed; }
-    void readPorts(const QString& prefix, QObject* context, ReadDone done) override
-    {
-        calls << "read " + prefix;
-        later(context, [this, done] {
-            if (readable)
-                done(values, {});
-            else
-                done(std::nullopt, "wine crashed");
-        });
-    }
-    void setPort(const QString&, const QString& name, const QString& path, QObject* context, WriteDone done) override
-    {
-        calls << "set " + name;
-        later(context, [this, name, path, done] {
-            values[name] = path;
-            done(true, {});
-        });
-    }
-    void removePort(const QString&, const QString& name, QObject* context, WriteDone done) override
-    {
-        calls << "remove " + name;
-        later(context, [this, name, done] {
-            values.remove(name);
-            done(true, {});
-        });
-    }
-    void removePortsDetached(const QString&, const QStringList& names) override
-    {
-        QStringList sorted = names;
-        sorted.sort();
-        calls << "detached " + sorted.join(',');
-    }
-
-    QStringList writes() const { return calls.filter(QRegularExpression("^(set|remove|detached) ")); }
-
-    bool installed = true;
-    bool readable = true;
-    Values values;
-    QStringList calls;
-
-private:
-    static void later(QObject* context, std::function<void()> answer) { QTimer::singleShot(0, context, answer); }
-};
-
 class WinePortsTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        savedPrefix = qgetenv("WINEPREFIX");
-        savedPorts = qgetenv("VSP_PORT_DIR");
-        g_SettingsFile = folder.path("Settings.ini");
-        QDir().mkpath(prefix() + "/dosdevices");
-        QDir().mkpath(portDir());
-        writeFile(prefix() + "/system.reg", "WINE REGISTRY Version 2\n");
-        qputenv("WINEPREFIX", QFile::encodeName(prefix()));
-        qputenv("VSP_PORT_DIR", QFile::encodeName(portDir()));
-    }
+    void SetUp() override { g_SettingsFile = folder.path("Settings.ini"); }
     void TearDown() override
     {
         ports.reset();
-        qputenv("WINEPREFIX", savedPrefix);
-        qputenv("VSP_PORT_DIR", savedPorts);
         g_SettingsFile.clear();
     }
 
-    QString prefix() const { return folder.path("prefix"); }
-    QString portDir() const { return folder.path("ports"); }
-    QString portPath(int com) const { return portDir() + "/COM" + QString::number(com); }
-    QString dosLink(int com) const { return prefix() + "/dosdevices/com" + QString::number(com); }
-    // A port as the library shows it running: its link in the port folder.
-    void runPort(int com) const { QFile::link("/dev/null", portPath(com)); }
-    void endPort(int com) const { QFile::remove(portPath(com)); }
+    QString prefix() const { return scene.prefix(); }
+    QString portPath(int com) const { return scene.portPath(com); }
+    QString dosLink(int com) const { return scene.dosLink(com); }
+    void runPort(int com) const { scene.runPort(com); }
+    void endPort(int com) const { scene.endPort(com); }
 
     WinePorts& wine()
     {
@@ -104,13 +40,12 @@ protected:
         wine().setRunning(running);
         ASSERT_TRUE(settled.count() > 0 || settled.wait(5000));
     }
-    QStringList logLines() const { return QString::fromUtf8(folder.log()).split("\r\n").filter(" Wine: "); }
+    QStringList logLines() const { return wineLogLines(folder); }
 
     TestFolder folder;
-    ScriptedRegistry registry;
+    WineScene scene{folder};
+    ScriptedWineRegistry registry;
     std::unique_ptr<WinePorts> ports;
-    QByteArray savedPrefix;
-    QByteArray savedPorts;
 };
 
 TEST_F(WinePortsTest, RunningPortsAreMappedAndLinkedWhileEmulationRunsAndGoWhenItStops)
