@@ -4,11 +4,16 @@
 #include "app/Settings.h"
 #include "devices/WineDosDevices.h"
 
-#include <QFile>
-
 #include "vspdevices_ports.h"
 
+#include <QFile>
+
 namespace {
+
+QString portDirectory()
+{
+    return QFile::decodeName(QByteArray::fromStdString(vspdevices::portDirectory()));
+}
 
 QString portPath(int com)
 {
@@ -66,13 +71,12 @@ void WinePorts::watchPortDirectory()
     if (!watcher_.directories().isEmpty())
         watcher_.removePaths(watcher_.directories());
     if (running_)
-        watcher_.addPath(QFile::decodeName(QByteArray::fromStdString(vspdevices::portDirectory())));
+        watcher_.addPath(portDirectory());
 }
 
 QList<int> WinePorts::wantedPorts() const
 {
-    return running_ ? winedos::portsIn(QFile::decodeName(QByteArray::fromStdString(vspdevices::portDirectory())))
-                    : QList<int>();
+    return running_ ? winedos::portsIn(portDirectory()) : QList<int>();
 }
 
 void WinePorts::request()
