@@ -19,6 +19,8 @@ inline constexpr const char* WarnInSysTray = "WarnInSysTray";
 inline constexpr const char* ScriptLoadOPT = "ScriptLoadOPT";
 inline constexpr const char* ScriptLoadLASTFILE = "ScriptLoadLASTFILE";
 inline constexpr const char* ScriptLoadCONSTFILE = "ScriptLoadCONSTFILE";
+// "0" keeps the running ports out of the Wine prefix; anything else, or nothing, lets them in.
+inline constexpr const char* WineComPorts = "WineComPorts";
 }  // namespace settingsKey
 
 // The value of key in section of file (g_SettingsFile when file is empty); "" when

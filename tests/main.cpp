@@ -12,6 +12,9 @@ int main(int argc, char** argv)
     QTemporaryDir runtime;
     if (runtime.isValid())
         qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+    // No Wine prefix unless a test makes one: the programs the tests start must not
+    // put ports into the user's ~/.wine.
+    qputenv("WINEPREFIX", QFile::encodeName(runtime.path() + QStringLiteral("/no-wine-prefix")));
     testing::InitGoogleTest(&argc, argv);
     QApplication application(argc, argv);
     return RUN_ALL_TESTS();

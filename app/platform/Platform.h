@@ -8,6 +8,7 @@
 #include "app/platform/MenuPopup.h"
 #include "app/platform/MessageBoxes.h"
 #include "app/platform/TrayIcon.h"
+#include "app/platform/WineRegistry.h"
 
 struct Platform {
     MessageBoxes* messages = nullptr;
@@ -16,4 +17,5 @@ struct Platform {
     FileDialogs* dialogs = nullptr;
     MenuPopup* popups = nullptr;
     DocumentOpener* opener = nullptr;
+    WineRegistry* wine = nullptr;  // none: the ports stay out of Wine
 };

@@ -81,4 +81,5 @@ QtPlatform::QtPlatform(const QIcon& trayIcon) : tray_(trayIcon)
     platform_.dialogs = &dialogs_;
     platform_.popups = &popups_;
     platform_.opener = &opener_;
+    platform_.wine = &wine_;
 }

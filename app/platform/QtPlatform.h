@@ -2,6 +2,7 @@
 #pragma once
 
 #include "app/platform/Platform.h"
+#include "app/platform/QtWineRegistry.h"
 
 #include <QSystemTrayIcon>
 #include <memory>
@@ -45,5 +46,6 @@ private:
     QtFileDialogs dialogs_;
     QtMenuPopup popups_;
     QtDocumentOpener opener_;
+    QtWineRegistry wine_;
     Platform platform_;
 };

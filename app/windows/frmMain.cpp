@@ -16,6 +16,10 @@ frmMain::frmMain(Platform& platform, QWidget* parent) : QMainWindow(parent), pla
     buildLayout();
     redirects_.emplace(*lstPairs);
     connectHandlers();
+    if (platform_.wine) {
+        winePorts_ = std::make_unique<WinePorts>(*platform_.wine);
+        connect(&emulation_, &EmulationSwitch::changed, winePorts_.get(), &WinePorts::setRunning);
+    }
 }
 
 void frmMain::showMessage(const QString& text)

@@ -11,12 +11,14 @@
 #include "config/ConfigurationDocument.h"
 #include "devices/EmulationSwitch.h"
 #include "devices/RedirectList.h"
+#include "devices/WinePorts.h"
 #include "redirect/PortScanner.h"
 #include "redirect/RedirectEditor.h"
 
 #include <QMainWindow>
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 
 class QAction;
@@ -191,6 +193,7 @@ private:
 
     RedirectEditor* editor_;
     EmulationSwitch emulation_;
+    std::unique_ptr<WinePorts> winePorts_;  // the running ports in Wine, when the platform reaches it
     std::optional<RedirectList> redirects_;  // over lstPairs, once it is built
     bool m_PreparingEditor = false;
     QList<bool> m_CommandStates;
