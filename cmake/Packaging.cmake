@@ -1,11 +1,15 @@
 # Installation: a portable folder holding the program, its device library, the
-# launcher quorlinvcp-run with its interposition library, the manual and the icon,
+# launcher quorlinvcp-run with its interposition library, the runner
+# quorlinvcp-service, the manual and the icon,
 # that runs from wherever it is copied (the program finds the library beside itself,
 # the launcher its own). The Debian package puts that folder at /opt/quorlinvcp
 # with a marker that keeps the program from writing there (each user's files go to
 # ~/.config/QuorlinVCP), adds a desktop menu entry whose working folder is the
-# program's folder, and puts the launcher on the PATH (/usr/bin/quorlinvcp-run).
+# program's folder, and puts the launcher and the runner on the PATH
+# (/usr/bin/quorlinvcp-run, /usr/bin/quorlinvcp-service) with the runner's systemd
+# user unit (quorlinvcp@.service).
 install(TARGETS quorlinvcp quorlinvcp-run RUNTIME DESTINATION .)
+install(TARGETS quorlinvcp-service RUNTIME DESTINATION .)
 install(TARGETS vspdevices LIBRARY DESTINATION . NAMELINK_COMPONENT Unspecified)
 install(TARGETS quorlinvcp-preload LIBRARY DESTINATION .)
 install(FILES ${QVCP_MANUAL} ${QVCP_ICON} DESTINATION .)
@@ -16,6 +20,8 @@ install(CODE "
     file(INSTALL \"${CMAKE_SOURCE_DIR}/packaging/quorlinvcp.package\" DESTINATION \"/opt/quorlinvcp\")
     file(MAKE_DIRECTORY \"\$ENV{DESTDIR}/usr/bin\")
     file(CREATE_LINK /opt/quorlinvcp/quorlinvcp-run \"\$ENV{DESTDIR}/usr/bin/quorlinvcp-run\" SYMBOLIC)
+    file(CREATE_LINK /opt/quorlinvcp/quorlinvcp-service \"\$ENV{DESTDIR}/usr/bin/quorlinvcp-service\" SYMBOLIC)
+    file(INSTALL \"${CMAKE_SOURCE_DIR}/packaging/quorlinvcp@.service\" DESTINATION \"/usr/lib/systemd/user\")
   endif()")
 
 set(CPACK_GENERATOR DEB)

@@ -16,7 +16,7 @@ export XDG_RUNTIME_DIR="$work/runtime"
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 check_folder() {
-  for file in quorlinvcp libvspdevices.so QV3Manual2008.pdf quorlinvcp.png quorlinvcp-run libquorlinvcp-preload.so; do
+  for file in quorlinvcp libvspdevices.so QV3Manual2008.pdf quorlinvcp.png quorlinvcp-run libquorlinvcp-preload.so quorlinvcp-service; do
     [ -e "$1/$file" ] || fail "$1/$file is missing"
   done
 }
@@ -39,9 +39,22 @@ start_installed() {
   [ ! -e "$ports/COM7" ] || fail "the port outlived the program"
 }
 
+# The runner brings the same port up without a display and removes it on SIGTERM.
+start_runner() {
+  local dir="$1" ports="$work/runner-ports-$2"
+  env -u DISPLAY -u WAYLAND_DISPLAY VSP_PORT_DIR="$ports" "$dir/quorlinvcp-service" "$work/one.qlc" 2> "$work/runner-$2.log" &
+  local pid=$!
+  for _ in $(seq 200); do [ -L "$ports/COM7" ] && break; sleep 0.05; done
+  [ -L "$ports/COM7" ] || { kill -9 "$pid" || true; cat "$work/runner-$2.log"; fail "the runner in $dir did not bring up its port"; }
+  kill -TERM "$pid"
+  wait "$pid" || fail "the runner in $dir ended with an error: $(cat "$work/runner-$2.log")"
+  [ ! -e "$ports/COM7" ] || fail "the port outlived the runner"
+}
+
 cmake --install "$build" --prefix "$work/portable" > /dev/null
 check_folder "$work/portable"
 start_installed "$work/portable" portable
+start_runner "$work/portable" portable
 [ ! -e "$work/portable/ErrorLog.txt" ] || fail "errors logged: $(cat "$work/portable/ErrorLog.txt")"
 [ -f "$work/portable/Settings.ini" ] || fail "the portable program kept no settings beside itself"
 [ ! -e "$work/home-portable/.config/QuorlinVCP" ] || fail "the portable program wrote into the user's folder"
@@ -62,8 +75,11 @@ dpkg-deb -x "$deb" "$work/root"
 check_folder "$work/root/opt/quorlinvcp"
 grep -q '^Path=/opt/quorlinvcp$' "$work/root/usr/share/applications/quorlinvcp.desktop" || fail "no menu entry"
 [ "$(readlink "$work/root/usr/bin/quorlinvcp-run")" = /opt/quorlinvcp/quorlinvcp-run ] || fail "the launcher is not on the PATH"
+[ "$(readlink "$work/root/usr/bin/quorlinvcp-service")" = /opt/quorlinvcp/quorlinvcp-service ] || fail "the runner is not on the PATH"
+[ -f "$work/root/usr/lib/systemd/user/quorlinvcp@.service" ] || fail "no systemd user unit"
 chmod u+w "$work/root/opt/quorlinvcp"  # writable, as for root: the marker alone keeps the program out
 start_installed "$work/root/opt/quorlinvcp" package
+start_runner "$work/root/opt/quorlinvcp" package
 for file in Settings.ini ErrorLog.txt Untitled.qlc; do
   [ ! -e "$work/root/opt/quorlinvcp/$file" ] || fail "the packaged program wrote $file into its installation folder"
 done
