@@ -8,7 +8,7 @@ namespace service {
 
 // Exit statuses, as the manual page lists them.
 namespace exitStatus {
-inline constexpr int stopped = 0;          // ended on SIGTERM or SIGINT, ports removed
+inline constexpr int stopped = 0;          // ended on SIGTERM, SIGINT or SIGHUP, ports removed
 inline constexpr int failed = 1;           // emulation could not start
 inline constexpr int usage = 2;            // wrong arguments
 inline constexpr int missingFile = 3;      // the configuration file cannot be read
