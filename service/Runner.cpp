@@ -103,9 +103,12 @@ int runConfiguration(const std::string& path)
     ::sigprocmask(SIG_BLOCK, &ending, nullptr);
     std::signal(SIGPIPE, SIG_IGN);  // a log reader that went away is no reason to end
     const int signals = ::signalfd(-1, &ending, SFD_CLOEXEC);
-
     EventQueue queue;
     EventLog events;
+    if (signals < 0 || queue.fd() < 0) {  // without them it could neither log nor end
+        log.write(Priority::Error, std::string("cannot wait for signals and events: ") + std::strerror(errno));
+        return exitStatus::failed;
+    }
     vsp_setEventHandler(&EventQueue::handler, &queue);
 
     const std::string dir = vspdevices::portDirectory();
