@@ -8,7 +8,7 @@ unit="$1" runner="$2"
 command -v systemd-analyze >/dev/null || { echo "systemd-analyze is missing: skipped"; exit 77; }
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
-grep -q '^ExecStart=/usr/bin/quorlinvcp-service %I$' "$unit" || { echo "FAIL: ExecStart does not run the installed runner with the instance"; exit 1; }
+grep -q '^ExecStart=/usr/bin/quorlinvcp-service %i$' "$unit" || { echo "FAIL: ExecStart does not run the installed runner with the instance"; exit 1; }
 sed "s|^ExecStart=/usr/bin/quorlinvcp-service |ExecStart=$runner |" "$unit" > "$work/quorlinvcp@lab.service"
 mkdir -m 700 "$work/runtime"
 # --man=no: the manual page is installed with the package, not here.
