@@ -155,6 +155,28 @@ TEST_F(Service, ASecondServiceOnTheSameDirectoryIsRefusedAndNamesTheFirst)
     EXPECT_FALSE(exists(port(6)));
 }
 
+TEST_F(Service, UnderTheJournalEachLineCarriesItsPriorityInsteadOfATime)
+{
+    // systemd names the journal's stream in $JOURNAL_STREAM: "<device>:<inode>" of standard error.
+    const std::string logPath = folder + "/journal.log";
+    std::ofstream(logPath) << "";
+    struct stat st {};
+    ASSERT_EQ(::stat(logPath.c_str(), &st), 0);
+    ::setenv("JOURNAL_STREAM", (std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino)).c_str(), 1);
+    auto service = start({configuration("one.qlc", R"({"type":"Connector","init":"5;0"})")}, "journal.log");
+    ::unsetenv("JOURNAL_STREAM");
+    ASSERT_TRUE(waitFor([&] { return exists(port(5)); }));
+    const auto [rc, refusal] = run({configuration("two.qlc", R"({"type":"Connector","init":"6;0"})")});
+    EXPECT_EQ(rc, 5);
+    EXPECT_EQ(refusal.substr(0, 2), "20") << "a time stamp where the stream is not the journal: " << refusal;
+    service->signal(SIGTERM);
+    EXPECT_EQ(service->wait(), 0);
+    const std::string text = log("journal.log");
+    EXPECT_EQ(text.substr(0, text.find('\n')), "<5>running " + folder + "/one.qlc on the port directory " + portDir);
+    EXPECT_NE(text.find("\n<4>the configuration has no redirect\n"), std::string::npos) << text;  // a port alone
+    EXPECT_NE(text.find("\n<5>stopped\n"), std::string::npos) << text;
+}
+
 TEST_F(Service, AMissingABadOrAMalformedFileEndsAtOnceWithItsReason)
 {
     auto [rc, text] = run({folder + "/absent.qlc"});
