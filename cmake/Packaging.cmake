@@ -16,7 +16,7 @@ set(QVCP_SYSTEM_DATADIR share)
 
 # The commands users start; a further command is one more name here, and its man
 # page one more docs/man/<command>.1.md.
-set(QVCP_COMMANDS quorlinvcp quorlinvcp-run)
+set(QVCP_COMMANDS quorlinvcp quorlinvcp-run quorlinvcp-service)
 set(QVCP_LIBRARIES vspdevices quorlinvcp-preload)
 
 install(TARGETS ${QVCP_COMMANDS} RUNTIME DESTINATION .)

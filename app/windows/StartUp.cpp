@@ -8,9 +8,11 @@
 #include "app/SingleInstance.h"
 #include "app/TerminationSignal.h"
 #include "app/platform/QtPlatform.h"
+#include "app/windows/ServiceExclusion.h"
 #include "app/windows/SessionEnd.h"
 #include "app/windows/frmMain.h"
 #include "Version.h"
+#include "vspdevices_ports.h"
 
 #include <QApplication>
 #include <cstdio>
@@ -59,6 +61,8 @@ int Main(int argc, char** argv)
     g_ScriptFile = scriptFileFromArguments(arguments);
 
     QtPlatform platform(appIcon());
+    if (refuseWhileServiceRuns(*platform.platform().messages, vspdevices::portDirectory()))
+        return 1;
     frmMain window(platform.platform());
     window.Form_Load();
     window.show();

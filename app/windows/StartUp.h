@@ -1,7 +1,8 @@
 // The start-up routine of the program.
 #pragma once
 
-// Refuses a second instance (silently), fixes where the settings file lies, takes a
+// Refuses a second instance (silently) and, with a message, a start while
+// quorlinvcp-service runs the ports; fixes where the settings file lies, takes a
 // configuration file from the command line and shows the main window. Returns the
 // process's exit code once the main window has closed.
 int Main(int argc, char** argv);

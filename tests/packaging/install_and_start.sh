@@ -49,12 +49,24 @@ check_launcher() {
     || fail "$launcher preloads its library twice"
 }
 
+# The runner brings the same port up without a display and removes it on SIGTERM.
+start_runner() {
+  local runner="$1" ports="$work/runner-ports-$2"
+  env -u DISPLAY -u WAYLAND_DISPLAY VSP_PORT_DIR="$ports" "$runner" "$config" 2> "$work/runner-$2.log" &
+  local pid=$!
+  for _ in $(seq 200); do [ -L "$ports/COM7" ] && break; sleep 0.05; done
+  [ -L "$ports/COM7" ] || { kill -9 "$pid" || true; cat "$work/runner-$2.log"; fail "$runner did not bring up its port"; }
+  kill -TERM "$pid"
+  wait "$pid" || fail "$runner ended with an error: $(cat "$work/runner-$2.log")"
+  [ ! -e "$ports/COM7" ] || fail "the port outlived the runner"
+}
+
 ## The portable folder, moved after installing.
 cmake --install "$build" --prefix "$work/installed" > /dev/null
 mkdir "$work/elsewhere"
 mv "$work/installed" "$work/elsewhere/quorlinvcp"
 portable="$work/elsewhere/quorlinvcp"
-for file in quorlinvcp libvspdevices.so QV3Manual2008.pdf quorlinvcp.png quorlinvcp-run libquorlinvcp-preload.so; do
+for file in quorlinvcp libvspdevices.so QV3Manual2008.pdf quorlinvcp.png quorlinvcp-run libquorlinvcp-preload.so quorlinvcp-service; do
   [ -e "$portable/$file" ] || fail "the portable folder lacks $file"
 done
 [ ! -e "$portable/bin" ] && [ ! -e "$portable/share" ] || fail "the portable folder holds the system layout too"
@@ -64,6 +76,7 @@ start_installed "$portable/quorlinvcp" portable
 grep -q "my lab.qlc" "$portable/Settings.ini" || fail "the portable program did not take the file named on its command line"
 [ ! -e "$work/home-portable/.config/QuorlinVCP" ] || fail "the portable program wrote into the user's folder"
 check_launcher "$portable/quorlinvcp-run" "$portable/libquorlinvcp-preload.so"
+start_runner "$portable/quorlinvcp-service" portable
 
 ## The Debian package.
 deb="$("$source/packaging/build-deb" "$build" "$work/package" 2> "$work/build-deb.log")" \
@@ -86,7 +99,7 @@ scratch_dpkg() { dpkg --root="$root" --force-not-root --force-script-chrootless 
   || { cat "$work/dpkg.log"; fail "dpkg $* failed"; }; }
 scratch_dpkg --force-depends --install "$deb"
 usr="$root/usr"
-for file in bin/quorlinvcp bin/quorlinvcp-run lib/quorlinvcp/libvspdevices.so lib/quorlinvcp/libquorlinvcp-preload.so \
+for file in bin/quorlinvcp bin/quorlinvcp-run bin/quorlinvcp-service lib/systemd/user/quorlinvcp@.service lib/quorlinvcp/libvspdevices.so lib/quorlinvcp/libquorlinvcp-preload.so \
             share/doc/quorlinvcp/QV3Manual2008.pdf share/doc/quorlinvcp/copyright share/doc/quorlinvcp/changelog.gz \
             share/icons/hicolor/scalable/apps/quorlinvcp.svg; do
   [ -e "$usr/$file" ] || fail "the package lacks /usr/$file"
@@ -110,14 +123,13 @@ cp -r "$usr/share/mime" "$work/mime"
 update-mime-database "$work/mime" > /dev/null 2>&1 || fail "the file type does not load"
 grep -qx "50:$type:\*.qlc" "$work/mime/globs2" || fail "no file type $type for *.qlc"
 
-# The program and the launcher start from the package; nothing is written under
+# The program, the launcher and the runner start from the package; nothing is written under
 # the root, the user's files go to the user's folder.
 find "$root" -path "$root/var/lib/dpkg" -prune -o -print | sort > "$work/before"
 start_installed "$usr/bin/quorlinvcp" package
 check_launcher "$usr/bin/quorlinvcp-run" "$usr/lib/quorlinvcp/libquorlinvcp-preload.so"
-if [ -e "$usr/bin/quorlinvcp-service" ]; then
-  "$usr/bin/quorlinvcp-service" --help > /dev/null || fail "the runner does not start"
-fi
+"$usr/bin/quorlinvcp-service" --help > /dev/null || fail "the runner does not start"
+start_runner "$usr/bin/quorlinvcp-service" package
 find "$root" -path "$root/var/lib/dpkg" -prune -o -print | sort > "$work/after"
 diff "$work/before" "$work/after" || fail "the packaged programs wrote under their root"
 [ -f "$work/home-package/.config/QuorlinVCP/Settings.ini" ] || fail "the packaged program kept no settings in the user's folder"

@@ -8,6 +8,7 @@
 #include "support/LibraryFixture.h"
 #include "support/SerialApp.h"
 
+#include <cstring>
 #include <filesystem>
 #include <sys/stat.h>
 #include <thread>
@@ -99,6 +100,76 @@ TEST_F(ControlChannel, ThePortWithoutAConnectionAnswersUnavailableAndTheSocketLi
     ASSERT_EQ(vsp_stopEmulation(), 1);
     EXPECT_FALSE(std::filesystem::exists(socketPath()));
     EXPECT_TRUE(control.closedByPeer());
+}
+
+// The Diagnose answer comes as a record of its own size, read here byte for byte.
+std::optional<Diagnostics> diagnose(ControlSocket& control, const std::uint8_t* request)
+{
+    std::uint8_t answer[diagnosticsRecordSize];
+    if (!control.sendBytes(request, recordSize))
+        return std::nullopt;
+    std::size_t got = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (got < sizeof answer && std::chrono::steady_clock::now() < deadline) {
+        const auto reply = control.replyBytes(answer + got, sizeof answer - got);
+        if (reply <= 0)
+            return std::nullopt;
+        got += static_cast<std::size_t>(reply);
+    }
+    return decodeDiagnostics(answer, got);
+}
+
+TEST_F(ControlChannel, DiagnoseAnswersTheConnectionsStateAndBytesAndAMalformedRequestIsRefused)
+{
+    AdapterServer adapter({.echo = true});
+    startRedirect(adapter.port());
+    SerialApp app(portPath(5));
+    app.write({1, 2, 3});
+    ASSERT_EQ(app.read(3).size(), 3u);
+
+    std::uint8_t request[recordSize];
+    encode(Request{Op::Diagnose, 0, 0}, request);
+    ControlSocket control(socketPath());
+    const auto up = diagnose(control, request);
+    ASSERT_TRUE(up.has_value());
+    EXPECT_EQ(up->status, Status::Ok);
+    EXPECT_EQ(up->state, VSP_STATE_UP);
+    EXPECT_EQ(up->bytesToAdapter, 3u);
+    EXPECT_EQ(up->bytesFromAdapter, 3u);
+    EXPECT_TRUE(up->portHeld);
+    EXPECT_EQ(up->errorKind, VSP_ERROR_NONE);
+    // The same client goes on with other requests.
+    ASSERT_TRUE(control.ask({Op::Query, 0, 0}).has_value());
+
+    adapter.stop();
+    ASSERT_TRUE(waitUntil([&] { return state(tcp).ok == 0; }));
+    const auto down = diagnose(control, request);
+    ASSERT_TRUE(down.has_value());
+    EXPECT_NE(down->state, VSP_STATE_UP);
+    EXPECT_NE(down->errorKind, VSP_ERROR_NONE);
+    EXPECT_GT(std::strlen(down->lastErrorText), 0u);
+
+    std::uint8_t malformed[recordSize];
+    std::copy(std::begin(request), std::end(request), malformed);
+    malformed[8] = 1;  // a Diagnose takes no value
+    ControlSocket hostile(socketPath());
+    ASSERT_TRUE(hostile.sendBytes(malformed, sizeof malformed));
+    const auto refused = hostile.reply();
+    ASSERT_TRUE(refused.has_value());
+    EXPECT_EQ(refused->status, Status::Refused);
+    EXPECT_TRUE(hostile.closedByPeer());
+}
+
+TEST_F(ControlChannel, DiagnoseOnAPortWithoutAConnectionAnswersUnavailable)
+{
+    ASSERT_GE(vsp_createDevice("Connector", "5;0"), 0);
+    ASSERT_EQ(vsp_startEmulation(), 1);
+    std::uint8_t request[recordSize];
+    encode(Request{Op::Diagnose, 0, 0}, request);
+    ControlSocket control(socketPath());
+    const auto answer = diagnose(control, request);
+    ASSERT_TRUE(answer.has_value());
+    EXPECT_EQ(answer->status, Status::Unavailable);
 }
 
 TEST_F(ControlChannel, HostileClientsAreEndedAndNeitherThePortNorOtherClientsSuffer)

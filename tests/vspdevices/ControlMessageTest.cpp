@@ -2,7 +2,9 @@
 // every record that is not exactly right is refused (it comes from another process).
 #include "ControlMessage.h"
 
+#include <array>
 #include <gtest/gtest.h>
+#include <string>
 
 using namespace vsp::control;
 
@@ -46,7 +48,8 @@ TEST(ControlMessage, RefusesValuesOutOfRangeAndAnyRecordNotExactlyRight)
                             Request{Op::WaitLines, lineDtr, 0}, Request{Op::Break, breakTimed, maxBreakMs + 1},
                             Request{Op::Break, breakOn, 5}, Request{Op::Break, 3, 0}, Request{Op::SetFraming, 4, 0},
                             Request{Op::SetFraming, 9, 0}, Request{Op::SetFraming, 8, paritySpace + 1},
-                            Request{static_cast<Op>(0), 0, 0}, Request{static_cast<Op>(6), 0, 0}})
+                            Request{Op::Diagnose, 1, 0}, Request{Op::Diagnose, 0, 1},
+                            Request{static_cast<Op>(0), 0, 0}, Request{static_cast<Op>(7), 0, 0}})
         EXPECT_FALSE(roundTrip(r).has_value()) << static_cast<int>(r.op) << " " << r.a << " " << r.b;
 
     std::uint8_t good[recordSize];
@@ -64,6 +67,94 @@ TEST(ControlMessage, RefusesValuesOutOfRangeAndAnyRecordNotExactlyRight)
     std::uint8_t bytes[recordSize];
     encode(reply, bytes);
     EXPECT_FALSE(decodeReply(bytes, sizeof bytes).has_value());
+}
+
+Diagnostics failedConnection()
+{
+    Diagnostics d;
+    d.state = 7;  // retry-wait
+    d.errorKind = 1;
+    d.portHeld = true;
+    d.reconnects = 0xFFFFFFFF;
+    d.bytesToAdapter = 0x0102030405060708;
+    d.bytesFromAdapter = 1;
+    d.bytesDropped = 2;
+    d.lastErrorTimeMs = 1765000000123;
+    d.upTimeMs = 0;
+    setText(d, "connection: Connection refused", 30);
+    return d;
+}
+
+std::array<std::uint8_t, diagnosticsRecordSize> bytesOf(const Diagnostics& d)
+{
+    std::uint8_t bytes[diagnosticsRecordSize];
+    encode(d, bytes);
+    std::array<std::uint8_t, diagnosticsRecordSize> out;
+    std::copy(std::begin(bytes), std::end(bytes), out.begin());
+    return out;
+}
+
+TEST(ControlMessage, DiagnosticsReadBackAsSentWithTheirTextCleanedOnTheWayIn)
+{
+    const Diagnostics sent = failedConnection();
+    const auto bytes = bytesOf(sent);
+    const auto back = decodeDiagnostics(bytes.data(), bytes.size());
+    ASSERT_TRUE(back.has_value());
+    EXPECT_EQ(back->state, 7);
+    EXPECT_EQ(back->reconnects, 0xFFFFFFFFu);
+    EXPECT_EQ(back->bytesToAdapter, 0x0102030405060708u);
+    EXPECT_EQ(back->lastErrorTimeMs, 1765000000123u);
+    EXPECT_TRUE(back->portHeld);
+    EXPECT_STREQ(back->lastErrorText, "connection: Connection refused");
+
+    // A tab, an escape and bytes that are no UTF-8 become '?'; whole characters stay.
+    Diagnostics d = failedConnection();
+    const char odd[] = "h\xc3\xa9\tx\x1b[2J\xff\xc0\x80\xed\xa0\x80.";
+    setText(d, odd, sizeof odd - 1);
+    EXPECT_STREQ(d.lastErrorText, "h\xc3\xa9?x?[2J??????.");
+    EXPECT_TRUE(decodeDiagnostics(bytesOf(d).data(), diagnosticsRecordSize).has_value());
+    // A long text is cut before the last whole character that fits.
+    std::string accents;
+    for (int i = 0; i < 60; ++i)
+        accents += "\xc3\xa9";
+    setText(d, accents.data(), accents.size());
+    EXPECT_EQ(std::string(d.lastErrorText), accents.substr(0, 94));
+    EXPECT_TRUE(decodeDiagnostics(bytesOf(d).data(), diagnosticsRecordSize).has_value());
+}
+
+TEST(ControlMessage, DiagnosticsNotExactlyRightAreRefused)
+{
+    const auto good = bytesOf(failedConnection());
+    ASSERT_TRUE(decodeDiagnostics(good.data(), good.size()).has_value());
+    EXPECT_FALSE(decodeDiagnostics(good.data(), good.size() - 1).has_value());
+    const auto refusedWith = [&](std::size_t at, std::uint8_t value) {
+        auto bad = good;
+        bad[at] = value;
+        return !decodeDiagnostics(bad.data(), bad.size()).has_value();
+    };
+    EXPECT_TRUE(refusedWith(6, static_cast<std::uint8_t>(Op::Query)));    // not a diagnostics record
+    EXPECT_TRUE(refusedWith(7, static_cast<std::uint8_t>(Status::Gone)));
+    EXPECT_TRUE(refusedWith(8, maxConnectionState + 1));                    // state
+    EXPECT_TRUE(refusedWith(9, maxErrorKind + 1));                          // error kind
+    EXPECT_TRUE(refusedWith(10, 2));                                        // port held
+    EXPECT_TRUE(refusedWith(11, 1));                                        // reserved
+    EXPECT_TRUE(refusedWith(diagnosticsRecordSize - 1, 1));                 // reserved
+    EXPECT_TRUE(refusedWith(47, 0x40));                                     // an error time past any clock
+    EXPECT_TRUE(refusedWith(56 + 3, 0x07));                                 // a control character
+    EXPECT_TRUE(refusedWith(56 + 3, 0xFF));                                 // no UTF-8
+    EXPECT_TRUE(refusedWith(56 + 60, 'x'));                                 // something after the text's end
+    auto unterminated = good;
+    std::fill(unterminated.begin() + 56, unterminated.begin() + 56 + diagnosticsTextSize, 'x');
+    EXPECT_FALSE(decodeDiagnostics(unterminated.data(), unterminated.size()).has_value());
+
+    Diagnostics noError = failedConnection();
+    noError.errorKind = 0;  // yet a text and a time
+    EXPECT_FALSE(decodeDiagnostics(bytesOf(noError).data(), diagnosticsRecordSize).has_value());
+    Diagnostics unavailable;
+    unavailable.status = Status::Unavailable;
+    EXPECT_TRUE(decodeDiagnostics(bytesOf(unavailable).data(), diagnosticsRecordSize).has_value());
+    unavailable.bytesFromAdapter = 1;  // no connection, yet bytes
+    EXPECT_FALSE(decodeDiagnostics(bytesOf(unavailable).data(), diagnosticsRecordSize).has_value());
 }
 
 }  // namespace

@@ -108,6 +108,35 @@ struct vsp_diagnostics {
  * `size` smaller than the first version's). */
 VSP_EXPORT int vsp_getDeviceDiagnostics(int id, struct vsp_diagnostics* out);
 
+/* Events: what happens to the redirects' connections, as it happens. The handler is
+ * called on the library's own thread, one event at a time, so it must be quick and
+ * must not call the library (it would wait for itself); a program that logs or
+ * shows events hands them to a thread of its own. The event and its text live only
+ * for the call. Once vsp_setEventHandler returns, the handler it replaced is no
+ * longer running and is never called again; NULL turns events off. The handler
+ * stays set across vsp_release and vsp_initialize. */
+#define VSP_EVENT_CONNECTED 1       /* the connection to the adapter is up; text: host:port */
+#define VSP_EVENT_DROPPED 2         /* a connection that was up failed; errorKind and text: why */
+#define VSP_EVENT_CONNECT_FAILED 3  /* an attempt to connect failed (retried); errorKind and text: why */
+#define VSP_EVENT_SETTINGS_SENT 4   /* serial settings went to the adapter; text: e.g. "19200 baud, 8N1" */
+#define VSP_EVENT_CLOSED 5          /* the library closed the connection; text: why */
+
+struct vsp_event {
+    uint32_t size;                /* sizeof(struct vsp_event) of the library; later versions add at the end */
+    int32_t kind;                 /* VSP_EVENT_* */
+    int32_t deviceId;             /* the TcpClient */
+    int32_t com;                  /* its COM port */
+    int32_t errorKind;            /* VSP_ERROR_*, for DROPPED and CONNECT_FAILED */
+    int32_t reserved;
+    char text[VSP_DIAGNOSTICS_TEXT]; /* UTF-8, NUL-ended, cut at a character boundary */
+};
+
+typedef void (*vsp_event_handler)(const struct vsp_event* event, void* context);
+
+/* Sets the handler (and the context it is called with); flag. Any thread, any time,
+ * apart from within the handler itself. */
+VSP_EXPORT int vsp_setEventHandler(vsp_event_handler handler, void* context);
+
 #ifdef __cplusplus
 }
 #endif

@@ -19,6 +19,7 @@ struct ControlChannel::Client {
     asio::steady_timer breakTimer;
     std::uint8_t in[control::recordSize] = {};
     std::uint8_t out[control::recordSize] = {};
+    std::uint8_t diagnostics[control::diagnosticsRecordSize] = {};
     std::uint32_t waitMask = 0;  // input lines a WaitLines request waits on
     bool breaking = false;       // a timed break is on
 };
@@ -127,6 +128,10 @@ void ControlChannel::readRequest(const std::shared_ptr<Client>& client)
 
 void ControlChannel::handle(const std::shared_ptr<Client>& client, const control::Request& request)
 {
+    if (request.op == Op::Diagnose) {
+        replyDiagnostics(client);
+        return;
+    }
     const auto target = target_.lock();
     if (!target) {
         reply(client, request.op, Status::Unavailable);
@@ -146,6 +151,7 @@ void ControlChannel::handle(const std::shared_ptr<Client>& client, const control
         target->controlSetBreak(request.a == control::breakOn);
         break;
     case Op::WaitLines: startWait(client, request.a); return;
+    case Op::Diagnose: break;  // answered above
     }
     reply(client, request.op, Status::Ok);
 }
@@ -226,6 +232,45 @@ void ControlChannel::reply(const std::shared_ptr<Client>& client, Op op, Status 
                           if (self->closed_)
                               return;
                           if (error || thenClose)
+                              self->forget(client);
+                          else
+                              self->readRequest(client);
+                      });
+}
+
+namespace {
+control::Diagnostics recordOf(const vsp_diagnostics& d)
+{
+    control::Diagnostics r;
+    r.state = static_cast<std::uint8_t>(std::clamp<std::int32_t>(d.state, 0, control::maxConnectionState));
+    r.errorKind = static_cast<std::uint8_t>(std::clamp<std::int32_t>(d.lastErrorKind, 0, control::maxErrorKind));
+    r.portHeld = d.portHeld != 0;
+    r.reconnects = d.reconnects;
+    r.bytesToAdapter = d.bytesToAdapter;
+    r.bytesFromAdapter = d.bytesFromAdapter;
+    r.bytesDropped = d.bytesDropped;
+    if (r.errorKind != 0) {
+        r.lastErrorTimeMs = static_cast<std::uint64_t>(std::max<std::int64_t>(d.lastErrorTimeMs, 1));
+        control::setText(r, d.lastErrorText, sizeof d.lastErrorText);
+    }
+    r.upTimeMs = static_cast<std::uint64_t>(std::max<std::int64_t>(d.upTimeMs, 0));
+    return r;
+}
+}  // namespace
+
+void ControlChannel::replyDiagnostics(const std::shared_ptr<Client>& client)
+{
+    control::Diagnostics record;
+    if (const auto target = target_.lock())
+        record = recordOf(target->controlDiagnostics());
+    else
+        record.status = Status::Unavailable;
+    control::encode(record, client->diagnostics);
+    asio::async_write(client->socket, asio::buffer(client->diagnostics),
+                      [self = shared_from_this(), client](const asio::error_code& error, std::size_t) {
+                          if (self->closed_)
+                              return;
+                          if (error)
                               self->forget(client);
                           else
                               self->readRequest(client);

@@ -1,7 +1,8 @@
 // A port's control channel: a Unix stream socket beside the port's link
 // (COM<N>.control, mode 0600, in the port directory that only its user may enter).
 // Programs started through the launcher ask on it for what a pseudo-terminal cannot
-// carry: the modem lines, break, and the program's data size and parity. Each client
+// carry: the modem lines, break, and the program's data size and parity; a status
+// command asks it for the connection's diagnostics. Each client
 // sends one request record at a time and gets one reply (ControlMessage.h); a
 // malformed record ends that client. At most maxClients are served at once, only
 // the port's own user, and a client that hangs up during a wait is noticed at once.
@@ -10,6 +11,7 @@
 #pragma once
 
 #include "ControlMessage.h"
+#include "vspdevices.h"
 
 #include <asio.hpp>
 
@@ -38,6 +40,8 @@ public:
     virtual void controlSetFraming(std::uint8_t dataBits, std::uint8_t parity) = 0;
     // `changed` is called with the input lines that changed, whenever some do.
     virtual void controlObserve(std::function<void(std::uint32_t changed)> changed) = 0;
+    // The connection's diagnostics, for a Diagnose request.
+    virtual vsp_diagnostics controlDiagnostics() const = 0;
 };
 
 class ControlChannel : public std::enable_shared_from_this<ControlChannel> {
@@ -66,6 +70,7 @@ private:
     void startTimedBreak(const std::shared_ptr<Client>& client, std::uint32_t ms);
     void linesChanged(std::uint32_t changed);
     void reply(const std::shared_ptr<Client>& client, control::Op op, control::Status status, bool thenClose = false);
+    void replyDiagnostics(const std::shared_ptr<Client>& client);
     void forget(const std::shared_ptr<Client>& client);
 
     asio::local::stream_protocol::acceptor acceptor_;

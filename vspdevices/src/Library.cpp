@@ -9,6 +9,21 @@
 
 namespace vsp {
 
+namespace {
+int eventCode(TcpClientSession::Event::Kind kind)
+{
+    using Kind = TcpClientSession::Event::Kind;
+    switch (kind) {
+    case Kind::Connected: return VSP_EVENT_CONNECTED;
+    case Kind::Dropped: return VSP_EVENT_DROPPED;
+    case Kind::ConnectFailed: return VSP_EVENT_CONNECT_FAILED;
+    case Kind::SettingsSent: return VSP_EVENT_SETTINGS_SENT;
+    case Kind::Closed: return VSP_EVENT_CLOSED;
+    }
+    return 0;
+}
+}  // namespace
+
 Library& Library::instance()
 {
     static Library library;
@@ -122,6 +137,9 @@ void Library::bringUp(Device& device)
     Device* partner = partnerOf(device);
     if (device.client) {
         device.session = std::make_shared<TcpClientSession>(*io_, *device.client);
+        device.session->setEventReport([this, id = device.id, com = device.com](const TcpClientSession::Event& e) {
+            events_.raise(eventCode(e.kind), id, com, TcpClientSession::errorCode(e.failure), e.text);
+        });
         if (partner && partner->port) {
             partner->port->setListener(device.session);
             device.session->attachPort(partner->port);
@@ -352,73 +370,6 @@ bool Library::saveConfiguration(const std::string& path)
     return entries && writeFileAtomically(path, serializeConfiguration(*entries));
 }
 
-namespace {
-int stateCode(TcpClientSession::State state)
-{
-    using State = TcpClientSession::State;
-    switch (state) {
-    case State::Stopped: return VSP_STATE_STOPPED;
-    case State::Idle: return VSP_STATE_IDLE;
-    case State::Resolving: return VSP_STATE_RESOLVING;
-    case State::Connecting: return VSP_STATE_CONNECTING;
-    case State::Negotiating: return VSP_STATE_NEGOTIATING;
-    case State::Up: return VSP_STATE_UP;
-    case State::Closing: return VSP_STATE_CLOSING;
-    case State::RetryWait: return VSP_STATE_RETRY_WAIT;
-    }
-    return VSP_STATE_STOPPED;
-}
-
-int errorCode(TcpClientSession::FailureKind kind)
-{
-    using Kind = TcpClientSession::FailureKind;
-    switch (kind) {
-    case Kind::None: return VSP_ERROR_NONE;
-    case Kind::Refused: return VSP_ERROR_REFUSED;
-    case Kind::TimedOut: return VSP_ERROR_TIMED_OUT;
-    case Kind::NameNotFound: return VSP_ERROR_NAME_NOT_FOUND;
-    case Kind::Reset: return VSP_ERROR_RESET;
-    case Kind::ClosedByPeer: return VSP_ERROR_CLOSED_BY_PEER;
-    case Kind::Unreachable: return VSP_ERROR_UNREACHABLE;
-    case Kind::Other: return VSP_ERROR_OTHER;
-    }
-    return VSP_ERROR_OTHER;
-}
-
-template <class T>
-std::int64_t orMinusOne(const std::optional<T>& value)
-{
-    return value ? static_cast<std::int64_t>(*value) : -1;
-}
-
-void describeSession(const TcpClientSession& session, vsp_diagnostics& out)
-{
-    using namespace std::chrono;
-    out.state = stateCode(session.state());
-    const auto& failure = session.lastFailure();
-    out.lastErrorKind = errorCode(failure.kind);
-    if (failure.kind != TcpClientSession::FailureKind::None) {
-        out.lastErrorTimeMs = duration_cast<milliseconds>(failure.when.time_since_epoch()).count();
-        const std::size_t length = std::min(failure.text.size(), sizeof out.lastErrorText - 1);
-        std::copy_n(failure.text.data(), length, out.lastErrorText);
-    }
-    const auto& counters = session.counters();
-    out.bytesToAdapter = counters.toAdapter;
-    out.bytesFromAdapter = counters.fromAdapter;
-    out.bytesDropped = counters.dropped;
-    out.reconnects = counters.reconnects;
-    out.portHeld = session.portHeld() ? 1 : 0;
-    out.upTimeMs = duration_cast<milliseconds>(session.upTime()).count();
-    const auto& server = session.serverState();
-    out.ackBaud = orMinusOne(server.baud);
-    out.ackDataSize = static_cast<std::int32_t>(orMinusOne(server.dataSize));
-    out.ackParity = static_cast<std::int32_t>(orMinusOne(server.parity));
-    out.ackStopSize = static_cast<std::int32_t>(orMinusOne(server.stopSize));
-    out.lineState = static_cast<std::int32_t>(orMinusOne(server.lineState));
-    out.modemState = static_cast<std::int32_t>(orMinusOne(server.modemState));
-}
-}  // namespace
-
 std::optional<vsp_diagnostics> Library::diagnostics(int id)
 {
     return onIoThread(
@@ -426,13 +377,13 @@ std::optional<vsp_diagnostics> Library::diagnostics(int id)
             const Device* device = find(id);
             if (!device)
                 return std::nullopt;
+            if (device->session)
+                return device->session->diagnostics();
             vsp_diagnostics out{};
             out.size = sizeof out;
             out.ackBaud = -1;
             out.ackDataSize = out.ackParity = out.ackStopSize = out.lineState = out.modemState = -1;
-            if (device->session) {
-                describeSession(*device->session, out);
-            } else if (device->port) {
+            if (device->port) {
                 out.state = VSP_STATE_UP;
                 out.portHeld = device->port->isOpen() ? 1 : 0;
             }

@@ -6,6 +6,7 @@
 
 #include "ConfigFile.h"
 #include "ControlChannel.h"
+#include "EventHook.h"
 #include "InitString.h"
 #include "TcpClientSession.h"
 #include "VirtualPort.h"
@@ -55,6 +56,8 @@ public:
     bool saveConfiguration(const std::string& path);
     // A device's diagnostics, every field filled; nullopt for an unknown id.
     std::optional<vsp_diagnostics> diagnostics(int id);
+    // The program's event handler; set from any thread, called on the I/O thread.
+    void setEventHandler(vsp_event_handler handler, void* context) { events_.set(handler, context); }
 
 private:
     struct Device {
@@ -93,6 +96,7 @@ private:
     int portLock_ = -1;       // held from initialize to release
     pid_t owner_ = 0;         // the process that started the thread
 
+    EventHook events_;
     std::vector<Device> devices_;
     ComClaims claims_;
     int nextId_ = 0;

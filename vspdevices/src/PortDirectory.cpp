@@ -1,5 +1,6 @@
 #include "PortDirectory.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <dirent.h>
@@ -96,13 +97,20 @@ int lockPortDirectory(const std::string& dir)
         ::close(fd);
         return -1;
     }
+    char holder[128];
+    const int length = std::snprintf(holder, sizeof holder, "%d %s\n", static_cast<int>(::getpid()),
+                                     program_invocation_short_name);
+    if (::ftruncate(fd, 0) == 0 && length > 0)
+        static_cast<void>(::pwrite(fd, holder, std::min<std::size_t>(static_cast<std::size_t>(length), sizeof holder - 1), 0));
     return fd;
 }
 
 void unlockPortDirectory(int lock)
 {
-    if (lock >= 0)
-        ::close(lock);  // the file stays: removing it could let two instances lock different files
+    if (lock < 0)
+        return;
+    static_cast<void>(::ftruncate(lock, 0));  // it names no holder any more
+    ::close(lock);  // the file stays: removing it could let two instances lock different files
 }
 
 void removeStaleLinks(const std::string& dir)

@@ -9,16 +9,19 @@
 // instance (in any process) is refused.
 #pragma once
 
+#include "vspdevices_holder.h"
+
 #include <string>
 
 namespace vsp {
 
-inline constexpr const char* portDirectoryLockName = ".vspdevices.lock";
+using vspdevices::portDirectoryLockName;
 
 // Creates the folder (mode 0700) or checks the existing one; false when unusable.
 bool preparePortDirectory(const std::string& dir);
-// Takes the folder's lock for this instance: the lock's descriptor, or -1 when
-// another instance holds it (or it cannot be made).
+// Takes the folder's lock for this instance and writes "<pid> <program>" into the
+// lock file, so a refused program can say who holds it: the lock's descriptor, or
+// -1 when another instance holds it (or it cannot be made).
 int lockPortDirectory(const std::string& dir);
 void unlockPortDirectory(int lock);
 // Removes every link and control socket (COM<n>.control) of ours left behind by an

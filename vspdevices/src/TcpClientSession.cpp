@@ -82,6 +82,8 @@ void TcpClientSession::reinitialize()
 {
     if (state_ == State::Stopped)
         return;
+    if (connected())
+        report(Event::Kind::Closed, "reinitialized");
     leaveConnection();
     retryDelay_ = firstRetry;
     settleIdle();
@@ -174,6 +176,7 @@ void TcpClientSession::onConnected()
         ++counters_.reconnects;
     everConnected_ = true;
     setKeepAlive();
+    report(Event::Kind::Connected, adapterAddress());
 
     std::vector<std::uint8_t> offer;
     protocol_.connected(offer);
@@ -221,6 +224,7 @@ void TcpClientSession::fail(FailureKind kind, std::string text)
     const bool wasConnected = connected();
     const auto now = std::chrono::steady_clock::now();
     lastFailure_ = {kind, std::move(text), std::chrono::system_clock::now()};
+    report(wasConnected ? Event::Kind::Dropped : Event::Kind::ConnectFailed, lastFailure_.text, kind);
     if (wasConnected && now - connectedAt_ >= stableAfter)
         retryDelay_ = firstRetry;
     leaveConnection();
@@ -247,6 +251,8 @@ void TcpClientSession::hangUp()
         state_ = State::Closing;
         return;
     }
+    if (connected())
+        report(Event::Kind::Closed, "no application holds the port");
     leaveConnection();
     settleIdle();
 }
@@ -308,6 +314,7 @@ void TcpClientSession::onReceived(std::size_t size)
         if (events & ClientProtocol::Notified)
             noteModemState();
         sendRaw(answer_);  // the settings, once the adapter agrees to port control
+        reportSettingsSent((events & ClientProtocol::PortControlSettled) && protocol_.portControl());
         if ((events & ClientProtocol::PortControlSettled) && state_ == State::Negotiating)
             becomeUp();
     }
@@ -410,6 +417,7 @@ void TcpClientSession::portSettingsChanged(const PortSettings& now, const PortSe
     if (now.inbound != before.inbound)
         protocol_.setFlowControl(inboundFlowCode(now.inbound), commands);
     sendRaw(commands);
+    reportSettingsSent(!commands.empty() && connected());
 }
 
 void TcpClientSession::portFlushed(bool input, bool output)
@@ -492,6 +500,31 @@ void TcpClientSession::updatePortPause()
         flow_.portPaused = false;
         port->setReadPaused(false);
     }
+}
+
+void TcpClientSession::report(Event::Kind kind, std::string text, FailureKind failure)
+{
+    if (report_)
+        report_(Event{kind, failure, std::move(text)});
+}
+
+std::string TcpClientSession::adapterAddress() const
+{
+    const bool ipv6 = settings_.host.find(':') != std::string::npos;
+    return (ipv6 ? "[" + settings_.host + "]" : settings_.host) + ":" + std::to_string(settings_.port);
+}
+
+void TcpClientSession::reportSettingsSent(bool sent)
+{
+    if (!sent || !report_)
+        return;
+    static constexpr char parityLetters[] = {'N', 'O', 'E', 'M', 'S'};
+    const SerialSettings& serial = protocol_.serial();
+    const auto parity = static_cast<std::size_t>(serial.parity);
+    std::string text = std::to_string(serial.baud) + " baud, " + std::to_string(serial.dataBits) +
+                       (parity < sizeof parityLetters ? parityLetters[parity] : '?') +
+                       (serial.stopBits == 3 ? "1.5" : std::to_string(serial.stopBits));
+    report(Event::Kind::SettingsSent, std::move(text));
 }
 
 }  // namespace vsp

@@ -102,7 +102,17 @@ public:
         std::uint32_t reconnects = 0;   // connections made after the first
     };
 
+    // What happens to the connection, for the library's event hook.
+    struct Event {
+        enum class Kind { Connected, Dropped, ConnectFailed, SettingsSent, Closed };
+        Kind kind;
+        FailureKind failure = FailureKind::None;
+        std::string text;
+    };
+
     TcpClientSession(asio::io_context& io, TcpClientSettings settings);
+    // Called on the I/O thread with each event from now on.
+    void setEventReport(std::function<void(const Event&)> report) { report_ = std::move(report); }
 
     void start();
     void stop();
@@ -119,6 +129,9 @@ public:
     std::chrono::steady_clock::duration upTime() const;
     const rfc2217::ServerState& serverState() const { return protocol_.server(); }
     bool portHeld() const;
+    // Everything vsp_getDeviceDiagnostics tells of the connection (SessionDiagnostics.cpp).
+    vsp_diagnostics diagnostics() const;
+    static int errorCode(FailureKind kind);
 
     void portOpened() override;
     void portClosed() override;
@@ -134,8 +147,14 @@ public:
     void controlSetBreak(bool on) override;
     void controlSetFraming(std::uint8_t dataBits, std::uint8_t parity) override;
     void controlObserve(std::function<void(std::uint32_t changed)> changed) override;
+    vsp_diagnostics controlDiagnostics() const override { return diagnostics(); }
 
 private:
+    void report(Event::Kind kind, std::string text, FailureKind failure = FailureKind::None);
+    // After commands went out: reports the serial settings when some were among them.
+    void reportSettingsSent(bool sent);
+    std::string adapterAddress() const;
+
     // Control channel helpers (TcpClientSessionControl.cpp).
     void askForModemState();
     std::uint32_t inputLinesNow() const;
@@ -186,6 +205,7 @@ private:
     bool hangUpWhenUp_ = false;  // on demand, the application left during negotiation
     Failure lastFailure_;
     Counters counters_;
+    std::function<void(const Event&)> report_;
 
     struct Flow {
         bool reading = false;     // a socket read is in flight

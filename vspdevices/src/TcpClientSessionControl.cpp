@@ -175,6 +175,7 @@ void TcpClientSession::controlSetFraming(std::uint8_t dataBits, std::uint8_t par
     if (!out.empty())
         flushGathered();
     sendRaw(out);
+    reportSettingsSent(!out.empty() && connected());
 }
 
 void TcpClientSession::controlObserve(std::function<void(std::uint32_t changed)> changed)

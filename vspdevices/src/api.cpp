@@ -145,3 +145,9 @@ int vsp_getDeviceDiagnostics(int id, struct vsp_diagnostics* out)
     out->size = filled;
     return 1;
 }
+
+int vsp_setEventHandler(vsp_event_handler handler, void* context)
+{
+    library().setEventHandler(handler, context);
+    return 1;
+}

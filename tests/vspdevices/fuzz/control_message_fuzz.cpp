@@ -1,7 +1,9 @@
 // Records from another process on a port's control socket, cut into records as the
 // library reads them: each is either refused or read into values its operation
 // takes, and what is read encodes back to the very same bytes (nothing in a
-// record goes unchecked). Replies, which the interposition library reads, likewise.
+// record goes unchecked). Replies, which the interposition library reads, and
+// diagnostics records, which a status command reads, likewise; any text put into a
+// diagnostics record comes out of it as a record that is read back whole.
 #include "ControlMessage.h"
 
 #include <cstdlib>
@@ -30,6 +32,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 std::abort();
         }
     }
+    for (std::size_t at = 0; at + diagnosticsRecordSize <= size; at += diagnosticsRecordSize) {
+        if (const auto diagnostics = decodeDiagnostics(data + at, diagnosticsRecordSize)) {
+            std::uint8_t again[diagnosticsRecordSize];
+            encode(*diagnostics, again);
+            if (std::memcmp(again, data + at, diagnosticsRecordSize) != 0)
+                std::abort();
+        }
+    }
+    Diagnostics failed;
+    failed.errorKind = 1;
+    failed.lastErrorTimeMs = 1;
+    setText(failed, reinterpret_cast<const char*>(data), size);
+    std::uint8_t record[diagnosticsRecordSize];
+    encode(failed, record);
+    const auto back = decodeDiagnostics(record, sizeof record);
+    if (!back || std::memcmp(back->lastErrorText, failed.lastErrorText, diagnosticsTextSize) != 0)
+        std::abort();
     if (decodeRequest(data, size) && size != recordSize)
         std::abort();
     return 0;

@@ -14,6 +14,7 @@ public:
     ChildProcess& operator=(const ChildProcess&) = delete;
 
     bool running() const;
+    int pid() const { return pid_; }
     void signal(int number) const;
     // Waits for the program to end: its exit status, or 128 + the signal that ended it.
     int wait();

@@ -62,6 +62,16 @@ public:
         }
         return vsp::control::decodeReply(record, sizeof record);
     }
+    // Whatever bytes come next (up to `size`), within the time: their count, or 0
+    // when none came or the socket closed.
+    ssize_t replyBytes(std::uint8_t* into, std::size_t size, int timeoutMs = 2000)
+    {
+        pollfd p{fd_, POLLIN, 0};
+        if (fd_ < 0 || ::poll(&p, 1, timeoutMs) <= 0)
+            return 0;
+        const ssize_t n = ::recv(fd_, into, size, 0);
+        return n > 0 ? n : 0;
+    }
     std::optional<vsp::control::Reply> ask(const vsp::control::Request& request)
     {
         return send(request) ? reply() : std::nullopt;

@@ -1,0 +1,68 @@
+#include "service/ConfigurationPath.h"
+
+#include "InstallPaths.h"
+
+#include <climits>
+#include <cstdlib>
+#include <pwd.h>
+#include <unistd.h>
+
+namespace service {
+namespace {
+
+std::string executableDir()
+{
+    char path[PATH_MAX];
+    const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n <= 0)
+        return {};
+    const std::string exe(path, static_cast<std::size_t>(n));
+    return exe.substr(0, exe.rfind('/'));
+}
+
+std::string homeDir()
+{
+    if (const char* home = std::getenv("HOME"); home && *home)
+        return home;
+    const passwd* entry = ::getpwuid(::getuid());
+    return entry && entry->pw_dir ? entry->pw_dir : "";
+}
+
+bool endsWith(const std::string& text, const std::string& end)
+{
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+}  // namespace
+
+std::string chooseConfigurationFolder(const std::string& executableDir, bool executableDirWritable,
+                                      bool installedByPackage, const std::string& xdgConfigHome,
+                                      const std::string& home)
+{
+    if (executableDirWritable && !installedByPackage)
+        return executableDir;
+    // A relative $XDG_CONFIG_HOME is invalid and ignored, as the window ignores it.
+    const std::string base = !xdgConfigHome.empty() && xdgConfigHome[0] == '/' ? xdgConfigHome : home + "/.config";
+    return base + "/QuorlinVCP";
+}
+
+std::string configurationFolder()
+{
+    const std::string exeDir = executableDir();
+    const bool writable = !exeDir.empty() && ::access(exeDir.c_str(), W_OK) == 0;
+    // The system layout, as the window tells it: the device library is not beside
+    // the program but in the layout's library folder.
+    const std::string library = "/" QVCP_DEVICE_LIBRARY;
+    const bool packaged = ::access((exeDir + library).c_str(), F_OK) != 0 &&
+                          ::access((exeDir + "/" QVCP_LIBRARY_DIR_FROM_PROGRAM + library).c_str(), F_OK) == 0;
+    const char* xdg = std::getenv("XDG_CONFIG_HOME");
+    return chooseConfigurationFolder(exeDir, writable, packaged, xdg ? xdg : "", homeDir());
+}
+
+std::string configurationPath(const std::string& argument, const std::string& folder)
+{
+    if (argument.find('/') != std::string::npos || endsWith(argument, ".qlc"))
+        return argument;
+    return folder + "/" + argument + ".qlc";
+}
+
+}  // namespace service

@@ -1,0 +1,120 @@
+#include "service/PortStatus.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <dirent.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace service {
+namespace {
+// "COM<n>" with n 1..255, no leading zero.
+int comNumber(const char* name)
+{
+    if (std::strncmp(name, "COM", 3) != 0 || name[3] < '1' || name[3] > '9')
+        return 0;
+    int com = 0;
+    for (const char* c = name + 3; *c; ++c) {
+        if (*c < '0' || *c > '9' || com > 255)
+            return 0;
+        com = com * 10 + (*c - '0');
+    }
+    return com <= 255 ? com : 0;
+}
+
+bool pointsAtTerminal(const std::string& path)
+{
+    char target[64];
+    const ssize_t n = ::readlink(path.c_str(), target, sizeof target - 1);
+    return n > 9 && std::strncmp(target, "/dev/pts/", 9) == 0;
+}
+
+// Reads exactly `size` bytes before the deadline.
+bool readAll(int fd, std::uint8_t* into, std::size_t size, std::chrono::steady_clock::time_point deadline)
+{
+    std::size_t got = 0;
+    while (got < size) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        pollfd p{fd, POLLIN, 0};
+        if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0)
+            return false;
+        const ssize_t n = ::recv(fd, into + got, size - got, 0);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        got += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+}  // namespace
+
+std::vector<RunningPort> runningPorts(const std::string& dir)
+{
+    std::vector<RunningPort> ports;
+    DIR* folder = ::opendir(dir.c_str());
+    if (!folder)
+        return ports;
+    while (const dirent* entry = ::readdir(folder)) {
+        const int com = comNumber(entry->d_name);
+        const std::string path = dir + "/" + entry->d_name;
+        if (com > 0 && pointsAtTerminal(path))
+            ports.push_back({com, path});
+    }
+    ::closedir(folder);
+    std::sort(ports.begin(), ports.end(), [](const RunningPort& a, const RunningPort& b) { return a.com < b.com; });
+    return ports;
+}
+
+std::optional<vsp::control::Diagnostics> askDiagnostics(const std::string& socketPath, int timeoutMs)
+{
+    using namespace vsp::control;
+    sockaddr_un address{};
+    if (socketPath.size() >= sizeof address.sun_path)
+        return std::nullopt;
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return std::nullopt;
+    address.sun_family = AF_UNIX;
+    socketPath.copy(address.sun_path, sizeof address.sun_path - 1);
+    std::optional<Diagnostics> answer;
+    std::uint8_t request[recordSize];
+    encode(Request{Op::Diagnose, 0, 0}, request);
+    std::uint8_t reply[diagnosticsRecordSize];
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
+        ::send(fd, request, sizeof request, MSG_NOSIGNAL) == static_cast<ssize_t>(sizeof request) &&
+        readAll(fd, reply, sizeof reply, deadline))
+        answer = decodeDiagnostics(reply, sizeof reply);
+    ::close(fd);
+    return answer;
+}
+
+std::string stateWord(const std::optional<vsp::control::Diagnostics>& diagnostics)
+{
+    static constexpr const char* words[] = {"stopped", "idle",  "resolving", "connecting",
+                                            "negotiating", "up", "closing", "retry-wait"};
+    static_assert(std::size(words) == vsp::control::maxConnectionState + 1);
+    if (!diagnostics)
+        return "unknown";
+    if (diagnostics->status != vsp::control::Status::Ok)
+        return "no-connection";
+    return words[diagnostics->state];  // checked against maxConnectionState when read
+}
+
+std::string statusLine(const RunningPort& port, const std::optional<vsp::control::Diagnostics>& diagnostics)
+{
+    std::string line = "COM" + std::to_string(port.com) + "\t" + stateWord(diagnostics) + "\t" + port.path + "\t";
+    if (!diagnostics)
+        return line + "\t\t";
+    const std::string error = diagnostics->lastErrorText;  // NUL-ended, no tab nor other control character
+    return line + std::to_string(diagnostics->bytesToAdapter) + "\t" + std::to_string(diagnostics->bytesFromAdapter) +
+           "\t" + error;
+}
+
+}  // namespace service

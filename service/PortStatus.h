@@ -1,0 +1,33 @@
+// What the status command reports: the running ports in a port directory and, from
+// each port's control channel, the state of the connection behind it.
+#pragma once
+
+#include "ControlMessage.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace service {
+
+struct RunningPort {
+    int com = 0;
+    std::string path;  // the link COM<N> in the port directory
+};
+
+// The ports' links (COM<N> pointing at a pseudo-terminal) in the directory, by COM number.
+std::vector<RunningPort> runningPorts(const std::string& dir);
+
+// Asks a port's control socket for its connection's diagnostics, waiting at most
+// timeoutMs for the answer; nullopt when there is none or it is malformed.
+std::optional<vsp::control::Diagnostics> askDiagnostics(const std::string& socketPath, int timeoutMs = 1000);
+
+// The state's word: "up", "retry-wait", ...; "no-connection" for a port no
+// connection serves, "unknown" when the port did not answer.
+std::string stateWord(const std::optional<vsp::control::Diagnostics>& diagnostics);
+
+// One line for a port, columns separated by tabs: COM port, state, path, bytes sent
+// to the adapter, bytes received from it, the last error ("" when none).
+std::string statusLine(const RunningPort& port, const std::optional<vsp::control::Diagnostics>& diagnostics);
+
+}  // namespace service

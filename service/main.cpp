@@ -1,0 +1,44 @@
+// quorlinvcp-service: runs the redirects of a configuration without the window, in
+// the foreground (a systemd user service runs it as quorlinvcp@NAME), and prints
+// the running ports' states for scripts.
+#include "service/ConfigurationPath.h"
+#include "service/Runner.h"
+#include "Version.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace {
+void usage(std::FILE* to)
+{
+    std::fprintf(to,
+                 "Usage: quorlinvcp-service FILE.qlc | NAME\n"
+                 "       quorlinvcp-service status [--paths]\n"
+                 "Runs the redirects of a QuorlinVCP configuration until SIGTERM or SIGINT; NAME\n"
+                 "is the configuration NAME.qlc in %s.\n"
+                 "status prints each running port: COM port, state, path, bytes to and from the\n"
+                 "adapter, last error (tab-separated); --paths prints only the ports' paths.\n",
+                 service::configurationFolder().c_str());
+}
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    const std::string first = argc > 1 ? argv[1] : "";
+    if (first == "--help" || first == "-h") {
+        usage(stdout);
+        return 0;
+    }
+    if (first == "--version") {
+        std::printf("quorlinvcp-service %d.%d.%d\n", version::major, version::minor, version::revision);
+        return 0;
+    }
+    if (first == "status" && (argc == 2 || (argc == 3 && !std::strcmp(argv[2], "--paths"))))
+        return service::printStatus(argc == 3);
+    if (argc != 2 || first.empty() || first == "status" || first[0] == '-') {
+        usage(stderr);
+        return service::exitStatus::usage;
+    }
+    return service::runConfiguration(service::configurationPath(first, service::configurationFolder()));
+}

@@ -1,0 +1,125 @@
+// The service's log lines: what a user reads in the journal for each event, a
+// dead adapter's failures logged once rather than every few seconds, and texts
+// from elsewhere kept to one line.
+#include "service/ConfigurationPath.h"
+#include "service/EventLog.h"
+#include "service/EventQueue.h"
+
+#include <cstddef>
+#include <cstdlib>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <poll.h>
+
+namespace {
+
+using namespace service;
+
+vsp_event event(int kind, int id, const char* text, int errorKind = VSP_ERROR_NONE)
+{
+    vsp_event e{};
+    e.size = sizeof e;
+    e.kind = kind;
+    e.deviceId = id;
+    e.com = id + 4;
+    e.errorKind = errorKind;
+    std::strncpy(e.text, text, sizeof e.text - 1);
+    return e;
+}
+
+std::string textOf(const std::optional<LogLine>& line)
+{
+    return line ? line->text : "(none)";
+}
+
+TEST(EventLog, ARepeatedFailureIsLoggedOnceUntilTheRedirectConnectsOrFailsDifferently)
+{
+    EventLog log;
+    const auto refused = event(VSP_EVENT_CONNECT_FAILED, 1, "connection: Connection refused", VSP_ERROR_REFUSED);
+    const auto first = log.line(refused);
+    EXPECT_EQ(textOf(first),
+              "COM5: cannot connect: connection: Connection refused; retrying (the same failure is not logged again)");
+    EXPECT_EQ(first.value_or(LogLine{Priority::Info, ""}).priority, Priority::Warning);
+    EXPECT_FALSE(log.line(refused).has_value());
+    EXPECT_TRUE(log.line(event(VSP_EVENT_CONNECT_FAILED, 2, "connection: Connection refused", VSP_ERROR_REFUSED))
+                    .has_value());  // another redirect's failure is its own
+    const auto timedOut = event(VSP_EVENT_CONNECT_FAILED, 1, "no answer to the connection within 5 s", VSP_ERROR_TIMED_OUT);
+    EXPECT_TRUE(log.line(timedOut).has_value());
+    EXPECT_FALSE(log.line(timedOut).has_value());
+
+    EXPECT_EQ(textOf(log.line(event(VSP_EVENT_CONNECTED, 1, "10.0.0.7:3001"))), "COM5: connected to 10.0.0.7:3001");
+    EXPECT_TRUE(log.line(timedOut).has_value());  // a new episode
+
+    // A drop is always logged, and the same failure right after it is not news.
+    EXPECT_EQ(textOf(log.line(event(VSP_EVENT_DROPPED, 1, "connection: End of file", VSP_ERROR_CLOSED_BY_PEER))),
+              "COM5: connection dropped: connection: End of file; reconnecting");
+    EXPECT_FALSE(log.line(event(VSP_EVENT_CONNECT_FAILED, 1, "connection: End of file", VSP_ERROR_CLOSED_BY_PEER))
+                     .has_value());
+
+    EXPECT_EQ(textOf(log.line(event(VSP_EVENT_SETTINGS_SENT, 1, "9600 baud, 7E2"))),
+              "COM5: settings sent to the adapter: 9600 baud, 7E2");
+    EXPECT_FALSE(log.line(event(99, 1, "from a later library")).has_value());
+}
+
+TEST(EventLog, LinesKeepToOneLineAndCarryThePriorityOnlyForTheJournal)
+{
+    char* text = nullptr;
+    std::size_t size = 0;
+    std::FILE* stream = ::open_memstream(&text, &size);
+    LogWriter journal(stream, true);
+    journal.write(Priority::Warning, "COM5: cannot connect: name bad\nhost\x1b[2J found");
+    LogWriter terminal(stream, false);
+    terminal.write(Priority::Info, "stopped");
+    std::fclose(stream);
+    const std::string written(text, size);
+    std::free(text);
+    EXPECT_EQ(written.substr(0, written.find('\n') + 1), "<4>COM5: cannot connect: name bad host [2J found\n");
+    // Elsewhere a UTC time stamp instead: "2026-12-08 13:45:01.123 stopped".
+    const std::string second = written.substr(written.find('\n') + 1);
+    EXPECT_EQ(second.size(), 32u) << second;
+    EXPECT_EQ(second.substr(23), " stopped\n");
+}
+
+TEST(EventQueue, WakesItsReaderAndCountsWhatDidNotFitInsteadOfGrowing)
+{
+    EventQueue queue(2);
+    pollfd p{queue.fd(), POLLIN, 0};
+    EXPECT_EQ(::poll(&p, 1, 0), 0);
+    for (int i = 0; i < 5; ++i) {
+        const vsp_event connected = event(VSP_EVENT_CONNECTED, i, "x");
+        EventQueue::handler(&connected, &queue);
+    }
+    EXPECT_EQ(::poll(&p, 1, 0), 1);
+    std::size_t lost = 0;
+    const auto taken = queue.take(lost);
+    ASSERT_EQ(taken.size(), 2u);
+    EXPECT_EQ(taken[1].deviceId, 1);
+    EXPECT_EQ(lost, 3u);
+    EXPECT_EQ(::poll(&p, 1, 0), 0);
+
+    // An older library's shorter event: what it lacks reads as zero.
+    vsp_event shorter = event(VSP_EVENT_CLOSED, 1, "reinitialized");
+    shorter.size = offsetof(vsp_event, errorKind);
+    shorter.errorKind = 7;
+    EventQueue::handler(&shorter, &queue);
+    const auto one = queue.take(lost);
+    ASSERT_EQ(one.size(), 1u);
+    EXPECT_EQ(one[0].errorKind, 0);
+    EXPECT_EQ(one[0].text[0], '\0');
+}
+
+TEST(ConfigurationPath, FollowsTheWindowsFolderAndTellsANameFromAFile)
+{
+    EXPECT_EQ(chooseConfigurationFolder("/home/u/qv", true, false, "/x", "/home/u"), "/home/u/qv");
+    EXPECT_EQ(chooseConfigurationFolder("/home/u/qv", true, true, "/x", "/home/u"), "/x/QuorlinVCP");
+    EXPECT_EQ(chooseConfigurationFolder("/usr/bin", false, false, "", "/home/u"), "/home/u/.config/QuorlinVCP");
+    EXPECT_EQ(chooseConfigurationFolder("/usr/bin", false, false, "relative", "/home/u"), "/home/u/.config/QuorlinVCP");
+
+    EXPECT_EQ(configurationPath("lab", "/c"), "/c/lab.qlc");
+    EXPECT_EQ(configurationPath("bench 2", "/c"), "/c/bench 2.qlc");
+    EXPECT_EQ(configurationPath("lab.qlc", "/c"), "lab.qlc");
+    EXPECT_EQ(configurationPath("./lab", "/c"), "./lab");
+    EXPECT_EQ(configurationPath("/srv/lab.json", "/c"), "/srv/lab.json");
+}
+
+}  // namespace

@@ -1,0 +1,253 @@
+// quorlinvcp-service as a user or systemd runs it, against the adapter simulator:
+// the ports come up and carry data, status reports them, SIGTERM removes them, and
+// a second service, a bad file or a missing one end at once with their reason.
+#include "InstallPaths.h"
+#include "AdapterServer.h"
+#include "support/ChildProcess.h"
+#include "support/SerialApp.h"
+#include "vspdevices_holder.h"
+
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <iterator>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <thread>
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using vsp::AdapterServer;
+
+std::string readAll(const std::string& path)
+{
+    std::ifstream in(path);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 5s)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(10ms);
+    }
+    return true;
+}
+
+std::string redirectTo(std::uint16_t port, int com)
+{
+    return R"({"type":"Connector","init":")" + std::to_string(com) + R"(;0"},{"type":"TcpClient","init":"127.0.0.1;)" +
+           std::to_string(port) + ";" + std::to_string(com) + R"(;19200,0,8,1,0,0;1;0;"})";
+}
+
+class Service : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/vsp-service-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        folder = pattern;
+        portDir = folder + "/ports";
+        ::setenv("VSP_PORT_DIR", portDir.c_str(), 1);
+    }
+    void TearDown() override
+    {
+        ::unsetenv("VSP_PORT_DIR");
+        fs::remove_all(folder);
+    }
+    std::string configuration(const std::string& name, const std::string& devices)
+    {
+        const std::string path = folder + "/" + name;
+        std::ofstream(path) << R"({"format":"vspdevices-configuration","version":1,"devices":[)" << devices << "]}";
+        return path;
+    }
+    std::unique_ptr<ChildProcess> start(const std::vector<std::string>& arguments, const std::string& log)
+    {
+        std::vector<std::string> all{QUORLINVCP_SERVICE};
+        all.insert(all.end(), arguments.begin(), arguments.end());
+        return std::make_unique<ChildProcess>(all, folder + "/" + log);
+    }
+    std::string log(const std::string& name) { return readAll(folder + "/" + name); }
+    // Runs the service to its end: its exit status and what it wrote.
+    std::pair<int, std::string> run(const std::vector<std::string>& arguments)
+    {
+        const std::string name = "run" + std::to_string(++runs) + ".log";
+        const int status = start(arguments, name)->wait();
+        return {status, log(name)};
+    }
+    // `quorlinvcp-service status ...`: its exit status and standard output alone.
+    std::pair<int, std::string> status(const std::string& arguments = "")
+    {
+        std::FILE* pipe = ::popen((std::string(QUORLINVCP_SERVICE) + " status " + arguments + " 2>/dev/null").c_str(), "r");
+        std::string out;
+        char buffer[512];
+        while (std::fgets(buffer, sizeof buffer, pipe))
+            out += buffer;
+        const int rc = ::pclose(pipe);
+        return {WEXITSTATUS(rc), out};
+    }
+    std::string port(int com) const { return portDir + "/COM" + std::to_string(com); }
+    bool exists(const std::string& path) const
+    {
+        struct stat st {};
+        return ::lstat(path.c_str(), &st) == 0;
+    }
+
+    std::string folder;
+    std::string portDir;
+    int runs = 0;
+};
+
+TEST_F(Service, RunsTheRedirectsReportsThemAndRemovesThePortsOnSigterm)
+{
+    AdapterServer adapter({.echo = true, .lines = 2});
+    const std::string file = configuration("lab.qlc", redirectTo(adapter.port(), 5) + "," + redirectTo(adapter.port(), 6));
+    const auto service = start({file}, "service.log");
+    ASSERT_TRUE(waitFor([&] { return adapter.clients() == 2 && exists(port(5)) && exists(port(6)); }))
+        << log("service.log");
+    const std::string address = "127.0.0.1:" + std::to_string(adapter.port());
+    ASSERT_TRUE(waitFor([&] {
+        const std::string text = log("service.log");
+        return text.find("COM5: connected to " + address) != std::string::npos &&
+               text.find("COM6: settings sent to the adapter: 19200 baud, 8N1") != std::string::npos;
+    })) << log("service.log");
+    EXPECT_NE(log("service.log").find("COM5: " + port(5) + " <-> " + address + " (Telnet)"), std::string::npos);
+
+    SerialApp app(port(5));
+    std::this_thread::sleep_for(100ms);
+    app.write({'p', 'i', 'n', 'g', 0xFF});
+    EXPECT_EQ(app.read(5), (std::vector<std::uint8_t>{'p', 'i', 'n', 'g', 0xFF}));
+
+    const auto [rc, lines] = status();
+    EXPECT_EQ(rc, 0);
+    EXPECT_EQ(lines, "COM5\tup\t" + port(5) + "\t5\t5\t\nCOM6\tup\t" + port(6) + "\t0\t0\t\n");
+    EXPECT_EQ(status("--paths"), std::make_pair(0, port(5) + "\n" + port(6) + "\n"));
+
+    service->signal(SIGTERM);
+    EXPECT_EQ(service->wait(), 0);
+    EXPECT_TRUE(app.hungUp());
+    for (const std::string& gone : {port(5), port(6), port(5) + ".control", port(6) + ".control"})
+        EXPECT_FALSE(exists(gone)) << gone;
+    EXPECT_TRUE(adapter.waitFor([&] { return adapter.clients() == 0; }));
+    EXPECT_NE(log("service.log").find("stopping on SIGTERM"), std::string::npos);
+    EXPECT_EQ(status().first, 3);  // nothing runs on the directory any more
+}
+
+TEST_F(Service, ASecondServiceOnTheSameDirectoryIsRefusedAndNamesTheFirst)
+{
+    const auto first = start({configuration("one.qlc", R"({"type":"Connector","init":"5;0"})")}, "first.log");
+    ASSERT_TRUE(waitFor([&] { return exists(port(5)); })) << log("first.log");
+
+    const auto [rc, text] = run({configuration("two.qlc", R"({"type":"Connector","init":"6;0"})")});
+    EXPECT_EQ(rc, 5);
+    EXPECT_NE(text.find("quorlinvcp-service (pid " + std::to_string(first->pid()) + ") is using the port directory " +
+                        portDir),
+              std::string::npos)
+        << text;
+    EXPECT_TRUE(first->running());
+    EXPECT_TRUE(exists(port(5)));
+    EXPECT_FALSE(exists(port(6)));
+}
+
+TEST_F(Service, UnderTheJournalEachLineCarriesItsPriorityInsteadOfATime)
+{
+    // systemd names the journal's stream in $JOURNAL_STREAM: "<device>:<inode>" of standard error.
+    const std::string logPath = folder + "/journal.log";
+    std::ofstream(logPath) << "";
+    struct stat st {};
+    ASSERT_EQ(::stat(logPath.c_str(), &st), 0);
+    ::setenv("JOURNAL_STREAM", (std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino)).c_str(), 1);
+    auto service = start({configuration("one.qlc", R"({"type":"Connector","init":"5;0"})")}, "journal.log");
+    ::unsetenv("JOURNAL_STREAM");
+    ASSERT_TRUE(waitFor([&] { return exists(port(5)); }));
+    const auto [rc, refusal] = run({configuration("two.qlc", R"({"type":"Connector","init":"6;0"})")});
+    EXPECT_EQ(rc, 5);
+    EXPECT_EQ(refusal.substr(0, 2), "20") << "a time stamp where the stream is not the journal: " << refusal;
+    service->signal(SIGTERM);
+    EXPECT_EQ(service->wait(), 0);
+    const std::string text = log("journal.log");
+    EXPECT_EQ(text.substr(0, text.find('\n')), "<5>running " + folder + "/one.qlc on the port directory " + portDir);
+    EXPECT_NE(text.find("\n<4>the configuration has no redirect\n"), std::string::npos) << text;  // a port alone
+    EXPECT_NE(text.find("\n<5>stopped\n"), std::string::npos) << text;
+}
+
+TEST_F(Service, AMissingABadOrAMalformedFileEndsAtOnceWithItsReason)
+{
+    auto [rc, text] = run({folder + "/absent.qlc"});
+    EXPECT_EQ(rc, 3);
+    EXPECT_NE(text.find("cannot read the configuration " + folder + "/absent.qlc: No such file or directory"),
+              std::string::npos)
+        << text;
+
+    std::tie(rc, text) = run({folder + "/"});
+    EXPECT_EQ(rc, 3);
+    EXPECT_NE(text.find("is not a file"), std::string::npos) << text;
+
+    std::tie(rc, text) = run({configuration("broken.qlc", R"({"type":"Connector","init":"5;0"},{"type":"Connector")")});
+    EXPECT_EQ(rc, 4);
+    EXPECT_NE(text.find("broken.qlc was refused"), std::string::npos) << text;
+    std::tie(rc, text) = run({configuration("clash.qlc", R"({"type":"Connector","init":"5;0"},{"type":"Connector","init":"5;0"})")});
+    EXPECT_EQ(rc, 4);
+
+    EXPECT_EQ(run({}).first, 2);
+    EXPECT_EQ(run({"one", "two"}).first, 2);
+    EXPECT_FALSE(vspdevices::portDirectoryHolder(portDir).has_value());  // nothing left holding the directory
+}
+
+TEST_F(Service, AConfigurationsNameIsLookedUpWhereThePackagedWindowKeepsItsFiles)
+{
+    // A copy in the system layout (its library in the layout's library folder), whose
+    // files go to $XDG_CONFIG_HOME/QuorlinVCP.
+    const std::string install = folder + "/install/bin";
+    const std::string libraries = install + "/" QVCP_LIBRARY_DIR_FROM_PROGRAM;
+    fs::create_directories(install);
+    fs::create_directories(libraries);
+    const fs::path built = fs::path(QUORLINVCP_SERVICE).parent_path();
+    fs::copy_file(QUORLINVCP_SERVICE, install + "/quorlinvcp-service");
+    for (const auto& entry : fs::directory_iterator(built))
+        if (entry.path().filename().string().rfind("libvspdevices.so", 0) == 0)
+            fs::copy(entry.path(), libraries + "/" + entry.path().filename().string(), fs::copy_options::copy_symlinks);
+    fs::create_directories(folder + "/config/QuorlinVCP");
+    std::ofstream(folder + "/config/QuorlinVCP/bench 2.qlc")
+        << R"({"format":"vspdevices-configuration","version":1,"devices":[{"type":"Connector","init":"9;0"}]})";
+
+    ::setenv("XDG_CONFIG_HOME", (folder + "/config").c_str(), 1);
+    ChildProcess service({install + "/quorlinvcp-service", "bench 2"}, folder + "/named.log");
+    ::unsetenv("XDG_CONFIG_HOME");
+    EXPECT_TRUE(waitFor([&] { return exists(port(9)); })) << log("named.log");
+}
+
+TEST_F(Service, StatusSaysWhenNothingRunsAndDoesNotWaitLongForAPortThatNeverAnswers)
+{
+    EXPECT_EQ(status(), std::make_pair(3, std::string()));
+    EXPECT_EQ(status("--paths"), std::make_pair(3, std::string()));
+
+    // A holder whose port's channel takes the connection and never answers.
+    fs::create_directories(portDir);
+    ::chmod(portDir.c_str(), 0700);
+    const int lock = ::open((portDir + "/.vspdevices.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_EQ(::flock(lock, LOCK_EX | LOCK_NB), 0);
+    fs::create_symlink("/dev/pts/0", port(7));
+    fs::create_symlink("/dev/null", port(8));  // not a port of the library's
+    const int silent = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    (port(7) + ".control").copy(address.sun_path, sizeof address.sun_path - 1);
+    ASSERT_EQ(::bind(silent, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(silent, 4), 0);
+
+    const auto before = std::chrono::steady_clock::now();
+    EXPECT_EQ(status(), std::make_pair(0, "COM7\tunknown\t" + port(7) + "\t\t\t\n"));
+    EXPECT_LT(std::chrono::steady_clock::now() - before, 3s);
+    ::close(silent);
+    ::close(lock);
+}
+
+}  // namespace

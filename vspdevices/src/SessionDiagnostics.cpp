@@ -1,0 +1,75 @@
+// A connection's diagnostics in the C interface's terms, for vsp_getDeviceDiagnostics
+// and for a port's control channel.
+#include "TcpClientSession.h"
+
+#include <algorithm>
+
+namespace vsp {
+namespace {
+int stateCode(TcpClientSession::State state)
+{
+    using State = TcpClientSession::State;
+    switch (state) {
+    case State::Stopped: return VSP_STATE_STOPPED;
+    case State::Idle: return VSP_STATE_IDLE;
+    case State::Resolving: return VSP_STATE_RESOLVING;
+    case State::Connecting: return VSP_STATE_CONNECTING;
+    case State::Negotiating: return VSP_STATE_NEGOTIATING;
+    case State::Up: return VSP_STATE_UP;
+    case State::Closing: return VSP_STATE_CLOSING;
+    case State::RetryWait: return VSP_STATE_RETRY_WAIT;
+    }
+    return VSP_STATE_STOPPED;
+}
+
+template <class T>
+std::int64_t orMinusOne(const std::optional<T>& value)
+{
+    return value ? static_cast<std::int64_t>(*value) : -1;
+}
+}  // namespace
+
+int TcpClientSession::errorCode(FailureKind kind)
+{
+    switch (kind) {
+    case FailureKind::None: return VSP_ERROR_NONE;
+    case FailureKind::Refused: return VSP_ERROR_REFUSED;
+    case FailureKind::TimedOut: return VSP_ERROR_TIMED_OUT;
+    case FailureKind::NameNotFound: return VSP_ERROR_NAME_NOT_FOUND;
+    case FailureKind::Reset: return VSP_ERROR_RESET;
+    case FailureKind::ClosedByPeer: return VSP_ERROR_CLOSED_BY_PEER;
+    case FailureKind::Unreachable: return VSP_ERROR_UNREACHABLE;
+    case FailureKind::Other: return VSP_ERROR_OTHER;
+    }
+    return VSP_ERROR_OTHER;
+}
+
+vsp_diagnostics TcpClientSession::diagnostics() const
+{
+    using namespace std::chrono;
+    vsp_diagnostics out{};
+    out.size = sizeof out;
+    out.state = stateCode(state_);
+    out.lastErrorKind = errorCode(lastFailure_.kind);
+    if (lastFailure_.kind != FailureKind::None) {
+        out.lastErrorTimeMs = duration_cast<milliseconds>(lastFailure_.when.time_since_epoch()).count();
+        const std::size_t length = std::min(lastFailure_.text.size(), sizeof out.lastErrorText - 1);
+        std::copy_n(lastFailure_.text.data(), length, out.lastErrorText);
+    }
+    out.bytesToAdapter = counters_.toAdapter;
+    out.bytesFromAdapter = counters_.fromAdapter;
+    out.bytesDropped = counters_.dropped;
+    out.reconnects = counters_.reconnects;
+    out.portHeld = portHeld() ? 1 : 0;
+    out.upTimeMs = duration_cast<milliseconds>(upTime()).count();
+    const auto& server = serverState();
+    out.ackBaud = orMinusOne(server.baud);
+    out.ackDataSize = static_cast<std::int32_t>(orMinusOne(server.dataSize));
+    out.ackParity = static_cast<std::int32_t>(orMinusOne(server.parity));
+    out.ackStopSize = static_cast<std::int32_t>(orMinusOne(server.stopSize));
+    out.lineState = static_cast<std::int32_t>(orMinusOne(server.lineState));
+    out.modemState = static_cast<std::int32_t>(orMinusOne(server.modemState));
+    return out;
+}
+
+}  // namespace vsp
