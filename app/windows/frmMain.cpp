@@ -16,6 +16,7 @@ frmMain::frmMain(Platform& platform, QWidget* parent) : QMainWindow(parent), pla
     buildLayout();
     redirects_.emplace(*lstPairs);
     connectHandlers();
+    statusRefresh_.emplace(*redirects_, *this, *TrayPic);  // starts and stops as the window shows and hides
 }
 
 void frmMain::showMessage(const QString& text)

@@ -11,6 +11,7 @@
 #include "config/ConfigurationDocument.h"
 #include "devices/EmulationSwitch.h"
 #include "devices/RedirectList.h"
+#include "devices/StatusRefresh.h"
 #include "redirect/PortScanner.h"
 #include "redirect/RedirectEditor.h"
 
@@ -105,6 +106,7 @@ public:
     // The list's columns, in order, and the device record behind a row.
     using enum RedirectList::Column;
     static QString deviceRecordOf(const class QTreeWidgetItem* row) { return RedirectList::recordOf(row); }
+    StatusRefresh& statusRefresh() { return *statusRefresh_; }
 
     // List frame and window-level widgets.
     QGroupBox* fraMain;
@@ -192,6 +194,7 @@ private:
     RedirectEditor* editor_;
     EmulationSwitch emulation_;
     std::optional<RedirectList> redirects_;  // over lstPairs, once it is built
+    std::optional<StatusRefresh> statusRefresh_;  // the rows' live status while shown
     bool m_PreparingEditor = false;
     QList<bool> m_CommandStates;
     int m_PendingCloseReason = -1;
