@@ -167,6 +167,8 @@ QString DiagnosticsText(const RedirectDiagnostics& redirect)
         const QString acknowledged = acknowledgedWords(client);
         lines << (acknowledged.isEmpty() ? QStringLiteral("Serial settings: not acknowledged by the adapter")
                                          : QStringLiteral("Serial settings the adapter acknowledged: ") + acknowledged);
+    } else if (redirect.hasClient) {
+        lines << QStringLiteral("Connection: the device library gives no diagnostics");
     } else {
         lines << QStringLiteral("Connection: no TcpClient");
     }

@@ -24,6 +24,7 @@ struct RedirectDiagnostics {
     QString portPath;   // the port's full path, empty when not known
     QString host;       // the adapter's address and port, as in the TcpClient string
     QString hostPort;
+    bool hasClient = false;  // the row has a TcpClient, whether or not it gave diagnostics
     std::optional<vsp_diagnostics> client;
     std::optional<vsp_diagnostics> connector;
     // How long the connection has been down without a break, as its watcher saw it.

@@ -86,7 +86,7 @@ void StatusRefresh::followWindow()
             return;
         timer_.start(shownInterval);
         refresh();
-    } else if (watchHidden(false)) {  // told at the next check, not over the hiding's own balloon
+    } else if (balloonsWanted() && watchHidden(false)) {  // told at the next check, not over the hiding's balloon
         if (!timer_.isActive() || timer_.intervalAsDuration() != hiddenInterval)
             timer_.start(hiddenInterval);
     } else {
@@ -97,7 +97,7 @@ void StatusRefresh::followWindow()
 void StatusRefresh::refresh()
 {
     if (!windowShown()) {
-        if (!watchHidden(true))
+        if (!balloonsWanted() || !watchHidden(true))
             timer_.stop();
         return;
     }
@@ -124,6 +124,7 @@ void StatusRefresh::refreshRow(int row)
             redirect.host = client.fieldOr(0);
             redirect.hostPort = client.fieldOr(1);
             comNumber = client.fieldOr(2);
+            redirect.hasClient = true;
             redirect.client = diagnosticsOf(clientId);
             if (redirect.client)
                 redirect.downFor = observe(clientId, *redirect.client);
@@ -176,11 +177,22 @@ bool StatusRefresh::watchHidden(bool tell)
     return running;
 }
 
+// Only a window hidden in the notification area has a place for a balloon, and only
+// when the user allows notification messages (a choice made while the window shows).
+bool StatusRefresh::balloonsWanted() const
+{
+    try {
+        return tray_.isShown() &&
+               ReadIniNumber(QString::fromLatin1(settingsSection), QString::fromLatin1(settingsKey::WarnInSysTray)) == 1;
+    } catch (...) {
+        return false;
+    }
+}
+
 void StatusRefresh::tellUnreachable(std::int16_t clientId, milliseconds downFor, const vsp_diagnostics& client)
 {
     Outage& outage = outages_[clientId];
-    if (outage.told || !tray_.isShown() ||
-        ReadIniNumber(QString::fromLatin1(settingsSection), QString::fromLatin1(settingsKey::WarnInSysTray)) != 1)
+    if (outage.told || !balloonsWanted())
         return;
     outage.told = true;
     const DeviceInfo info = infoOf(clientId);

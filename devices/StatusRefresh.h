@@ -7,8 +7,9 @@
 // redirect whose adapter has been out of reach for a minute is worth a balloon
 // (once per redirect and outage, when the user allows notifications). The library
 // announces no state changes, so a slow check runs for that, and only while the
-// window is hidden and some redirect is running: emulation cannot start while the
-// window is hidden, so a check that finds none running stops for good.
+// window is hidden in the notification area, notifications are allowed and some
+// redirect is running: none of these can change while the window is hidden, so a
+// check that finds one missing stops for good.
 #pragma once
 
 #include <QHash>
@@ -53,6 +54,7 @@ private:
     };
 
     bool windowShown() const;
+    bool balloonsWanted() const;
     void followWindow();
     void refreshRow(int row);
     // Records what the client's diagnostics say about its outage; how long it has lasted.
