@@ -106,6 +106,14 @@ std::int16_t vsp_saveConfiguration(const QString& path)
 
 std::int16_t vsp_release() { return flag16(VSP_CALL(vsp_release)); }
 
+std::int16_t vsp_getDeviceDiagnostics(std::int32_t id, ::vsp_diagnostics& out)
+{
+    out = vsp_diagnostics{};
+    out.size = sizeof out;
+    auto* call = VspBinding::instance().optionalEntry<decltype(::vsp_getDeviceDiagnostics)>("vsp_getDeviceDiagnostics");
+    return call ? flag16(call(id, &out)) : 0;
+}
+
 QString cleanOutBuffer(const QString& buffer)
 {
     qsizetype begin = 0;

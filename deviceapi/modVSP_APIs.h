@@ -7,6 +7,8 @@
 #include <QString>
 #include <cstdint>
 
+struct vsp_diagnostics;  // the library's record (vspdevices.h)
+
 namespace modVSP_APIs {
 
 inline constexpr int versionBufferLength = 64;
@@ -37,6 +39,9 @@ std::int16_t vsp_stopEmulation();
 std::int16_t vsp_loadConfiguration(const QString& path);
 std::int16_t vsp_saveConfiguration(const QString& path);
 std::int16_t vsp_release();
+// What the library tells about a device's connection (out is cleared and its size
+// set here); 0 for an unknown device, and where the library lacks the operation.
+std::int16_t vsp_getDeviceDiagnostics(std::int32_t id, vsp_diagnostics& out);
 
 // What comes back in an out-buffer: blanks trimmed from both ends, then every NUL removed.
 QString cleanOutBuffer(const QString& buffer);

@@ -47,7 +47,21 @@ void setRecord(QTreeWidgetItem* row, const QString& record)
     row->setData(RedirectList::ColComPort, Qt::UserRole, record);
 }
 
-QString statusText(std::int32_t ready, std::int32_t ok)
+// A device id of a record, -1 for an empty or unreadable one.
+std::int16_t idOrNone(const QString& text)
+{
+    if (text.isEmpty())
+        return -1;
+    try {
+        return deviceIdFromText(text);
+    } catch (const RuntimeError&) {
+        return -1;
+    }
+}
+
+}  // namespace
+
+QString RedirectList::statusText(std::int32_t ready, std::int32_t ok)
 {
     if (ok == 1)
         return QStringLiteral("OK");
@@ -55,8 +69,6 @@ QString statusText(std::int32_t ready, std::int32_t ok)
         return QStringLiteral("Ready");
     return QStringLiteral("Emulation is OFF");
 }
-
-}  // namespace
 
 QString RedirectList::recordOf(const QTreeWidgetItem* row)
 {
@@ -150,6 +162,50 @@ std::int16_t RedirectList::selectedConnectorId() const
 std::int16_t RedirectList::selectedClientId() const
 {
     return deviceIdFromText(field(selectedRecord(), 2));
+}
+
+int RedirectList::rowCount() const
+{
+    return view_.topLevelItemCount();
+}
+
+// A complete record has four parts; a connector's alone ends with the separator
+// (three parts, the last empty); a client's alone, left by a connector that went,
+// has two.
+std::int16_t RedirectList::connectorIdAt(int row) const
+{
+    const QTreeWidgetItem* item = view_.topLevelItem(row);
+    if (!item)
+        return -1;
+    const QStringList parts = splitFields(recordOf(item), recordSeparator);
+    return parts.size() >= 3 ? idOrNone(parts[0]) : -1;
+}
+
+std::int16_t RedirectList::clientIdAt(int row) const
+{
+    const QTreeWidgetItem* item = view_.topLevelItem(row);
+    if (!item)
+        return -1;
+    const QStringList parts = splitFields(recordOf(item), recordSeparator);
+    if (parts.size() == 2)
+        return idOrNone(parts[0]);
+    return parts.size() >= 4 ? idOrNone(parts[2]) : -1;
+}
+
+void RedirectList::setStatusText(int row, const QString& text)
+{
+    QTreeWidgetItem* item = view_.topLevelItem(row);
+    if (item && item->text(ColStatus) != text)
+        item->setText(ColStatus, text);
+}
+
+void RedirectList::setToolTipText(int row, const QString& text)
+{
+    QTreeWidgetItem* item = view_.topLevelItem(row);
+    if (!item || item->toolTip(ColComPort) == text)
+        return;
+    for (int column = ColComPort; column <= ColStatus; ++column)
+        item->setToolTip(column, text);
 }
 
 QTreeWidgetItem* RedirectList::rowOf(const QString& comPortName) const

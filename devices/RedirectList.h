@@ -40,6 +40,20 @@ public:
     std::int16_t selectedConnectorId() const;
     std::int16_t selectedClientId() const;
 
+    // The rows by position, for readers that refresh them in place (the live status):
+    // the ids of a row's devices, -1 when its record has none, and the texts that
+    // such a reader may change. None of these adds, removes or reorders rows, or
+    // touches a record or the selection.
+    int rowCount() const;
+    std::int16_t connectorIdAt(int row) const;
+    std::int16_t clientIdAt(int row) const;
+    void setStatusText(int row, const QString& text);
+    void setToolTipText(int row, const QString& text);
+
+    // The Status text of a TcpClient from its flags, as the scan shows it: "OK" when the
+    // OK flag is 1, else "Ready" when the ready flag is 1, else "Emulation is OFF".
+    static QString statusText(std::int32_t ready, std::int32_t ok);
+
     // The first row from the top with this text ("COM5"), or none.
     QTreeWidgetItem* rowOf(const QString& comPortName) const;
     // The row at a point of the view, none on empty space or in an empty list.

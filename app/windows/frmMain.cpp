@@ -20,6 +20,7 @@ frmMain::frmMain(Platform& platform, QWidget* parent) : QMainWindow(parent), pla
         winePorts_ = std::make_unique<WinePorts>(*platform_.wine);
         connect(&emulation_, &EmulationSwitch::changed, winePorts_.get(), &WinePorts::setRunning);
     }
+    statusRefresh_.emplace(*redirects_, *this, *TrayPic);  // starts and stops as the window shows and hides
 }
 
 void frmMain::showMessage(const QString& text)

@@ -12,6 +12,7 @@
 #include "devices/EmulationSwitch.h"
 #include "devices/RedirectList.h"
 #include "devices/WinePorts.h"
+#include "devices/StatusRefresh.h"
 #include "redirect/PortScanner.h"
 #include "redirect/RedirectEditor.h"
 
@@ -107,6 +108,7 @@ public:
     // The list's columns, in order, and the device record behind a row.
     using enum RedirectList::Column;
     static QString deviceRecordOf(const class QTreeWidgetItem* row) { return RedirectList::recordOf(row); }
+    StatusRefresh& statusRefresh() { return *statusRefresh_; }
 
     // List frame and window-level widgets.
     QGroupBox* fraMain;
@@ -195,6 +197,7 @@ private:
     EmulationSwitch emulation_;
     std::unique_ptr<WinePorts> winePorts_;  // the running ports in Wine, when the platform reaches it
     std::optional<RedirectList> redirects_;  // over lstPairs, once it is built
+    std::optional<StatusRefresh> statusRefresh_;  // the rows' live status while shown
     bool m_PreparingEditor = false;
     QList<bool> m_CommandStates;
     int m_PendingCloseReason = -1;

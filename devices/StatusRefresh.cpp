@@ -1,0 +1,209 @@
+#include "devices/StatusRefresh.h"
+
+#include "Version.h"
+#include "app/Settings.h"
+#include "app/modSysTrayIcon.h"
+#include "deviceapi/DiagnosticsText.h"
+#include "deviceapi/modVSP_APIs.h"
+#include "devices/RedirectList.h"
+#include "redirect/InitStrings.h"
+#include "vspdevices_ports.h"
+
+#include <QEvent>
+#include <QSet>
+#include <QWidget>
+
+using namespace std::chrono;
+
+namespace {
+
+// A device as vsp_getDeviceInfo gives it, its initialization string split into fields.
+struct DeviceInfo {
+    bool found = false;
+    QString type;
+    QStringList fields;
+    std::int32_t ready = 0;
+    std::int32_t ok = 0;
+
+    QString fieldOr(qsizetype index) const { return index < fields.size() ? fields[index] : QString(); }
+};
+
+DeviceInfo infoOf(std::int16_t id)
+{
+    DeviceInfo info;
+    QString type;
+    QString init;
+    if (id < 0 || modVSP_APIs::vsp_getDeviceInfoEx(id, type, init, info.ready, info.ok) == 0)
+        return info;
+    info.found = true;
+    info.type = modVSP_APIs::cleanOutBuffer(type);
+    info.fields = redirect::splitFields(modVSP_APIs::cleanOutBuffer(init), QLatin1Char(';'));
+    return info;
+}
+
+std::optional<vsp_diagnostics> diagnosticsOf(std::int16_t id)
+{
+    vsp_diagnostics out;
+    if (id < 0 || modVSP_APIs::vsp_getDeviceDiagnostics(id, out) == 0)
+        return std::nullopt;
+    return out;
+}
+
+QString portPathOf(const QString& comNumber)
+{
+    bool isNumber = false;
+    const int com = comNumber.toInt(&isNumber);
+    return isNumber && com > 0 ? QString::fromStdString(vspdevices::portLinkPath(com)) : QString();
+}
+
+}  // namespace
+
+StatusRefresh::StatusRefresh(RedirectList& list, QWidget& window, TrayIconPort& tray)
+    : QObject(nullptr), list_(list), window_(window), tray_(tray)
+{
+    connect(&timer_, &QTimer::timeout, this, &StatusRefresh::refresh);
+    window.installEventFilter(this);
+    followWindow();
+}
+
+bool StatusRefresh::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == &window_ &&
+        (event->type() == QEvent::Show || event->type() == QEvent::Hide || event->type() == QEvent::WindowStateChange))
+        followWindow();
+    return QObject::eventFilter(watched, event);
+}
+
+bool StatusRefresh::windowShown() const
+{
+    return window_.isVisible() && !window_.isMinimized();
+}
+
+void StatusRefresh::followWindow()
+{
+    if (windowShown()) {
+        if (timer_.isActive() && timer_.intervalAsDuration() == shownInterval)
+            return;
+        timer_.start(shownInterval);
+        refresh();
+    } else if (balloonsWanted() && watchHidden(false)) {  // told at the next check, not over the hiding's balloon
+        if (!timer_.isActive() || timer_.intervalAsDuration() != hiddenInterval)
+            timer_.start(hiddenInterval);
+    } else {
+        timer_.stop();
+    }
+}
+
+void StatusRefresh::refresh()
+{
+    if (!windowShown()) {
+        if (!balloonsWanted() || !watchHidden(true))
+            timer_.stop();
+        return;
+    }
+    QSet<std::int16_t> listed;
+    for (int row = 0; row < list_.rowCount(); ++row) {
+        listed.insert(list_.clientIdAt(row));
+        refreshRow(row);
+    }
+    outages_.removeIf([&](const auto& entry) { return !listed.contains(entry.key()); });
+}
+
+void StatusRefresh::refreshRow(int row)
+{
+    // A library that cannot be reached leaves the row as the scan showed it; the
+    // next command's scan reports the failure.
+    try {
+        const std::int16_t clientId = list_.clientIdAt(row);
+        const std::int16_t connectorId = list_.connectorIdAt(row);
+        diagnostics::RedirectDiagnostics redirect;
+        QString comNumber;
+        const DeviceInfo client = infoOf(clientId);
+        if (client.found && client.type == QLatin1String(redirect::tcpClientType)) {
+            list_.setStatusText(row, RedirectList::statusText(client.ready, client.ok));
+            redirect.host = client.fieldOr(0);
+            redirect.hostPort = client.fieldOr(1);
+            comNumber = client.fieldOr(2);
+            redirect.hasClient = true;
+            redirect.client = diagnosticsOf(clientId);
+            if (redirect.client)
+                redirect.downFor = observe(clientId, *redirect.client);
+        } else {
+            const DeviceInfo connector = infoOf(connectorId);
+            if (!connector.found || connector.type != QLatin1String(redirect::connectorType))
+                return;
+            comNumber = connector.fieldOr(0);
+        }
+        redirect.connector = diagnosticsOf(connectorId);
+        redirect.comPort = redirect::comPortName(comNumber);
+        redirect.portPath = portPathOf(comNumber);
+        list_.setToolTipText(row, diagnostics::DiagnosticsText(redirect));
+    } catch (...) {
+    }
+}
+
+milliseconds StatusRefresh::observe(std::int16_t clientId, const vsp_diagnostics& client)
+{
+    if (!diagnostics::isDown(client)) {
+        outages_.remove(clientId);  // connected, idle or stopped: an outage ends here
+        return milliseconds(0);
+    }
+    const auto now = clock_();
+    auto found = outages_.find(clientId);
+    if (found == outages_.end() || found->reconnects != client.reconnects)
+        found = outages_.insert(clientId, Outage{now, client.reconnects, false});
+    return duration_cast<milliseconds>(now - found->since);
+}
+
+bool StatusRefresh::watchHidden(bool tell)
+{
+    bool running = false;
+    QSet<std::int16_t> listed;
+    for (int row = 0; row < list_.rowCount(); ++row) {
+        try {
+            const std::int16_t clientId = list_.clientIdAt(row);
+            const std::optional<vsp_diagnostics> client = diagnosticsOf(clientId);
+            if (!client)
+                continue;
+            listed.insert(clientId);
+            running = running || client->state != VSP_STATE_STOPPED;
+            const milliseconds downFor = observe(clientId, *client);
+            if (tell && downFor >= diagnostics::unreachableAfter)
+                tellUnreachable(clientId, downFor, *client);
+        } catch (...) {
+        }
+    }
+    outages_.removeIf([&](const auto& entry) { return !listed.contains(entry.key()); });
+    return running;
+}
+
+// Only a window hidden in the notification area has a place for a balloon, and only
+// when the user allows notification messages (a choice made while the window shows).
+bool StatusRefresh::balloonsWanted() const
+{
+    try {
+        return tray_.isShown() &&
+               ReadIniNumber(QString::fromLatin1(settingsSection), QString::fromLatin1(settingsKey::WarnInSysTray)) == 1;
+    } catch (...) {
+        return false;
+    }
+}
+
+void StatusRefresh::tellUnreachable(std::int16_t clientId, milliseconds downFor, const vsp_diagnostics& client)
+{
+    Outage& outage = outages_[clientId];
+    if (outage.told || !balloonsWanted())
+        return;
+    outage.told = true;
+    const DeviceInfo info = infoOf(clientId);
+    const QString comPort = redirect::comPortName(info.fieldOr(2));
+    const QString host = info.fieldOr(0);
+    const QString hostPort = info.fieldOr(1);
+    QString text = comPort + QStringLiteral(" has not reached its adapter ") + host + QLatin1Char(':') + hostPort +
+                   QStringLiteral(" for ") + diagnostics::durationWords(downFor) + QLatin1Char('.');
+    const QString error = diagnostics::lastErrorWords(client, host, hostPort, QDateTime::currentDateTime());
+    if (!error.isEmpty())
+        text += QStringLiteral(" Last error: ") + error + QLatin1Char('.');
+    ShowBalloon(tray_, QString::fromUtf8(version::title) + QStringLiteral(": ") + comPort + QStringLiteral(" is down"),
+                text, 1);
+}
