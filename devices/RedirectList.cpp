@@ -7,7 +7,8 @@
 #include "redirect/InitStrings.h"
 
 #include <QHash>
-#include <QTreeWidget>
+#include <QItemSelectionModel>
+#include <QTreeView>
 
 using namespace modVSP_APIs;
 using namespace redirect;
@@ -18,34 +19,33 @@ namespace {
 // of a search of the list keeps a scan of many redirects instant.
 class RowIndex {
 public:
-    explicit RowIndex(QTreeWidget& list)
-        : list_(list)
+    explicit RowIndex(RedirectListModel& model)
+        : model_(model)
     {
         // From the bottom up, so that of rows with equal texts the top one wins.
-        for (int i = list.topLevelItemCount() - 1; i >= 0; --i)
-            rows_[list.topLevelItem(i)->text(RedirectList::ColComPort)] = list.topLevelItem(i);
+        for (int i = model.rowCount() - 1; i >= 0; --i)
+            rows_[model.row(i).texts[RedirectRow::ColComPort]] = i;
     }
 
-    QTreeWidgetItem* find(const QString& text) const { return rows_.value(text, nullptr); }
-
-    QTreeWidgetItem* findOrAdd(const QString& text)
+    std::optional<int> find(const QString& text) const
     {
-        if (QTreeWidgetItem* row = find(text))
-            return row;
-        auto* row = new QTreeWidgetItem(&list_, QStringList{text});
+        const auto it = rows_.constFind(text);
+        return it == rows_.cend() ? std::nullopt : std::optional<int>(*it);
+    }
+
+    int findOrAdd(const QString& text)
+    {
+        if (const auto row = find(text))
+            return *row;
+        const int row = model_.append(text);
         rows_.insert(text, row);
         return row;
     }
 
 private:
-    QTreeWidget& list_;
-    QHash<QString, QTreeWidgetItem*> rows_;
+    RedirectListModel& model_;
+    QHash<QString, int> rows_;
 };
-
-void setRecord(QTreeWidgetItem* row, const QString& record)
-{
-    row->setData(RedirectList::ColComPort, Qt::UserRole, record);
-}
 
 QString statusText(std::int32_t ready, std::int32_t ok)
 {
@@ -56,24 +56,31 @@ QString statusText(std::int32_t ready, std::int32_t ok)
     return QStringLiteral("Emulation is OFF");
 }
 
+std::int16_t commandId(const ListedDevice& device)
+{
+    return toInt16(static_cast<double>(device.id));
+}
+
 }  // namespace
 
-QString RedirectList::recordOf(const QTreeWidgetItem* row)
+RedirectList::RedirectList(QTreeView& view)
+    : view_(view)
+    , model_(new RedirectListModel(&view))
 {
-    return row->data(ColComPort, Qt::UserRole).toString();
+    view.setModel(model_);
 }
 
 void RedirectList::forgetRecords()
 {
-    for (int i = 0; i < view_.topLevelItemCount(); ++i)
-        setRecord(view_.topLevelItem(i), QString());
+    for (int i = 0; i < model_->rowCount(); ++i)
+        model_->setDevices(i, std::nullopt, std::nullopt);
 }
 
 void RedirectList::readDevices(Trap& trap)
 {
     std::int16_t count = 0;
     trap(30, [&] { count = toInt16(static_cast<double>(vsp_getDevicesCount())); });
-    RowIndex rows(view_);
+    RowIndex rows(*model_);
     for (std::int16_t index = 0; index < count; ++index) {
         QString type;
         QString init;
@@ -93,27 +100,32 @@ void RedirectList::readDevices(Trap& trap)
             continue;
         if (type == QLatin1String(connectorType)) {
             trap(70, [&] {
-                QTreeWidgetItem* row = rows.findOrAdd(comPortName(field(fields, 0)));
-                setRecord(row, QString::number(id) + recordSeparator + init + recordSeparator);
-                row->setText(ColSettings, QString());
-                row->setText(ColHost, QString());
-                row->setText(ColHostPort, QString());
-                row->setText(ColStatus, QStringLiteral("Initializing"));
+                const int row = rows.findOrAdd(comPortName(field(fields, 0)));
+                // The Connector resets its row: whatever claimed it before is forgotten.
+                model_->setDevices(row, ListedDevice{id, init}, std::nullopt);
+                model_->setText(row, RedirectRow::ColSettings, QString());
+                model_->setText(row, RedirectRow::ColHost, QString());
+                model_->setText(row, RedirectRow::ColHostPort, QString());
+                model_->setText(row, RedirectRow::ColStatus, QStringLiteral("Initializing"));
             });
         } else if (type == QLatin1String(tcpClientType)) {
             trap(80, [&] {
-                QTreeWidgetItem* row = rows.find(comPortName(field(fields, 2)));
+                const std::optional<int> row = rows.find(comPortName(field(fields, 2)));
                 const QString status = statusText(ready, ok);
                 if (!row)
                     return;
                 const QString settings = field(fields, 3);
                 const QString host = field(fields, 0);
                 const QString hostPort = field(fields, 1);
-                setRecord(row, recordOf(row) + QString::number(id) + recordSeparator + init);
-                row->setText(ColSettings, settings);
-                row->setText(ColHost, host);
-                row->setText(ColHostPort, hostPort);
-                row->setText(ColStatus, status);
+                // The first client of a row is its client; a later one of the same COM
+                // number only shows its texts.
+                const RedirectRow& claimed = model_->row(*row);
+                if (!claimed.client)
+                    model_->setDevices(*row, claimed.connector, ListedDevice{id, init});
+                model_->setText(*row, RedirectRow::ColSettings, settings);
+                model_->setText(*row, RedirectRow::ColHost, host);
+                model_->setText(*row, RedirectRow::ColHostPort, hostPort);
+                model_->setText(*row, RedirectRow::ColStatus, status);
             });
         }
     }
@@ -121,9 +133,9 @@ void RedirectList::readDevices(Trap& trap)
 
 void RedirectList::dropRowsWithoutRecord()
 {
-    for (int position = 0; position < view_.topLevelItemCount();) {
-        if (recordOf(view_.topLevelItem(position)).isEmpty())
-            delete view_.takeTopLevelItem(position);
+    for (int position = 0; position < model_->rowCount();) {
+        if (!model_->row(position).isClaimed())
+            model_->remove(position);
         else
             ++position;
     }
@@ -131,43 +143,94 @@ void RedirectList::dropRowsWithoutRecord()
 
 bool RedirectList::isEmpty() const
 {
-    return view_.topLevelItemCount() == 0;
+    return model_->rowCount() == 0;
 }
 
-QStringList RedirectList::selectedRecord() const
+int RedirectList::rowCount() const
 {
-    const QList<QTreeWidgetItem*> selected = view_.selectedItems();
+    return model_->rowCount();
+}
+
+const RedirectRow& RedirectList::at(int row) const
+{
+    if (row < 0 || row >= model_->rowCount())
+        throw RuntimeError(ErrorCode::SubscriptOutOfRange);
+    return model_->row(row);
+}
+
+QString RedirectList::text(int row, Column column) const
+{
+    return at(row).texts[column];
+}
+
+std::int16_t RedirectList::connectorIdAt(int row) const
+{
+    const RedirectRow& r = at(row);
+    if (r.connector)
+        return commandId(*r.connector);
+    if (r.client)
+        return commandId(*r.client);
+    throw RuntimeError(ErrorCode::TypeMismatch);  // no id at all is no number
+}
+
+std::int16_t RedirectList::clientIdAt(int row) const
+{
+    const RedirectRow& r = at(row);
+    if (!r.connector)
+        throw RuntimeError(ErrorCode::SubscriptOutOfRange);
+    if (!r.client)
+        throw RuntimeError(ErrorCode::TypeMismatch);  // the Connector left its client's id empty
+    return commandId(*r.client);
+}
+
+std::pair<ListedDevice, ListedDevice> RedirectList::devicesAt(int row) const
+{
+    const RedirectRow& r = at(row);
+    if (!r.connector || !r.client)
+        throw RuntimeError(ErrorCode::SubscriptOutOfRange);
+    return {*r.connector, *r.client};
+}
+
+void RedirectList::setStatusText(int row, const QString& text)
+{
+    at(row);
+    model_->setText(row, RedirectRow::ColStatus, text);
+}
+
+void RedirectList::setToolTipText(int row, const QString& text)
+{
+    at(row);
+    model_->setToolTip(row, text);
+}
+
+int RedirectList::selectedRow() const
+{
+    const QModelIndexList selected = view_.selectionModel()->selectedIndexes();
     if (selected.isEmpty())
         throw RuntimeError(ErrorCode::ObjectNotSet);
-    return splitFields(recordOf(selected.first()), recordSeparator);
+    return selected.first().row();
 }
 
-std::int16_t RedirectList::selectedConnectorId() const
+std::optional<int> RedirectList::rowOf(const QString& comPortName) const
 {
-    return deviceIdFromText(field(selectedRecord(), 0));
+    for (int i = 0; i < model_->rowCount(); ++i)
+        if (model_->row(i).texts[RedirectRow::ColComPort] == comPortName)
+            return i;
+    return std::nullopt;
 }
 
-std::int16_t RedirectList::selectedClientId() const
+std::optional<int> RedirectList::rowAt(QPoint point) const
 {
-    return deviceIdFromText(field(selectedRecord(), 2));
+    if (isEmpty())
+        return std::nullopt;
+    const QModelIndex index = view_.indexAt(point);
+    return index.isValid() ? std::optional<int>(index.row()) : std::nullopt;
 }
 
-QTreeWidgetItem* RedirectList::rowOf(const QString& comPortName) const
+void RedirectList::select(int row)
 {
-    for (int i = 0; i < view_.topLevelItemCount(); ++i)
-        if (view_.topLevelItem(i)->text(ColComPort) == comPortName)
-            return view_.topLevelItem(i);
-    return nullptr;
-}
-
-QTreeWidgetItem* RedirectList::rowAt(QPoint point) const
-{
-    return isEmpty() ? nullptr : view_.itemAt(point);
-}
-
-void RedirectList::select(QTreeWidgetItem* row)
-{
+    const QModelIndex index = model_->index(row, 0);
     view_.clearSelection();
-    view_.setCurrentItem(row);
-    row->setSelected(true);
+    view_.setCurrentIndex(index);
+    view_.selectionModel()->select(index, QItemSelectionModel::Select | QItemSelectionModel::Rows);
 }

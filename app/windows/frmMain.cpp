@@ -5,16 +5,14 @@
 #include <QAction>
 #include <QLineEdit>
 #include <QMouseEvent>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <QPushButton>
-#include <QTreeWidgetItem>
 
 QString g_TitleText;
 
 frmMain::frmMain(Platform& platform, QWidget* parent) : QMainWindow(parent), platform_(platform)
 {
     buildLayout();
-    redirects_.emplace(*lstPairs);
     connectHandlers();
 }
 

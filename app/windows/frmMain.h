@@ -26,7 +26,7 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QPushButton;
-class QTreeWidget;
+class QTreeView;
 class QWidget;
 
 // Why the main window is asked to close.
@@ -102,13 +102,12 @@ public:
     void mnuEmulation_Click();
     void ScanAvailPairs();
 
-    // The list's columns, in order, and the device record behind a row.
-    using enum RedirectList::Column;
-    static QString deviceRecordOf(const class QTreeWidgetItem* row) { return RedirectList::recordOf(row); }
+    // The list's columns, in order.
+    using enum RedirectRow::Column;
 
     // List frame and window-level widgets.
     QGroupBox* fraMain;
-    QTreeWidget* lstPairs;
+    QTreeView* lstPairs;
     QLabel* lblAPIVer;
     std::array<QWidget*, 2> XPHolder;
     QPushButton* cmdHide;
@@ -191,7 +190,7 @@ private:
 
     RedirectEditor* editor_;
     EmulationSwitch emulation_;
-    std::optional<RedirectList> redirects_;  // over lstPairs, once it is built
+    std::optional<RedirectList> redirects_;  // over lstPairs, from when it is built
     bool m_PreparingEditor = false;
     QList<bool> m_CommandStates;
     int m_PendingCloseReason = -1;

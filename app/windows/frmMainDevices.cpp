@@ -9,7 +9,7 @@
 
 #include <QAction>
 #include <QMenu>
-#include <QTreeWidget>
+#include <QTreeView>
 
 using namespace redirect;
 
@@ -55,16 +55,16 @@ void frmMain::lstPairs_MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers /
     Trap trap(QStringLiteral("lstPairs_MouseDown"));
     if (button != Qt::RightButton)
         return;
-    QTreeWidgetItem* row = nullptr;
+    std::optional<int> row;
     trap(10, [&] { row = redirects_->rowAt(QPoint(x, y)); });
     trap(20, [&] {
         if (row)
-            redirects_->select(row);
+            redirects_->select(*row);
     });
     trap(30, [&] {
         for (QAction* a : {mnuProperties, mnuReinitialize, mnuRemove})
-            a->setEnabled(row != nullptr);
-        mnuCreate->setEnabled(row == nullptr);
+            a->setEnabled(row.has_value());
+        mnuCreate->setEnabled(!row);
     });
     trap(40, [&] { platform_.popups->popup(mnuDevices, lstPairs->viewport()->mapToGlobal(QPoint(x, y))); });
 }
@@ -75,11 +75,11 @@ void frmMain::mnuProperties_Click()
         return;
     Trap trap(QStringLiteral("mnuProperties_Click"));
     trap(10, [&] { loadPairPropertiesFrame(); });
-    trap(20, [&] { redirects_->selectedRecord(); });
+    trap(20, [&] { redirects_->selectedRow(); });
     trap(30, [&] {
-        const QStringList record = redirects_->selectedRecord();
-        showPairProperties(buildDevicePair(field(record, 0), field(record, 2)),
-                           buildCombinedText(field(record, 1), field(record, 3)));
+        const auto [connector, client] = redirects_->devicesAt(redirects_->selectedRow());
+        showPairProperties(buildDevicePair(QString::number(connector.id), QString::number(client.id)),
+                           buildCombinedText(connector.init, client.init));
     });
 }
 

@@ -16,7 +16,6 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
-#include <QTreeWidget>
 #include <exception>
 
 using namespace redirect;
@@ -208,7 +207,7 @@ bool frmMain::isUnique(const QString& comPort, const QString& /*hostAddress*/, c
     if (editor_->isUpdating())
         return unique;
     trap(10, [&] {
-        QTreeWidgetItem* row = redirects_->rowOf(comPort);
+        const std::optional<int> row = redirects_->rowOf(comPort);
         if (!row)
             return;
         unique = false;
@@ -217,7 +216,7 @@ bool frmMain::isUnique(const QString& comPort, const QString& /*hostAddress*/, c
              msgbox::Buttons::YesNo, msgbox::Icon::Question, QString::fromLatin1(msgbox::defaultCaption),
              msgbox::Answer::Yes});
         if (answer == msgbox::Answer::Yes) {
-            redirects_->select(row);
+            redirects_->select(*row);
             mnuProperties_Click();
         }
     });

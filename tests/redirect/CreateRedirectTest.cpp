@@ -54,7 +54,7 @@ TEST_F(CreateRedirect, ATakenPortAsksAndNoKeepsTheEntriesYesOpensTheExistingRedi
     EXPECT_EQ(window->cmdNewRedirect[0]->text(), "Update");
     EXPECT_EQ(window->txtHostAddress->text(), "old.host");
     EXPECT_EQ(window->cmbBaud->currentText(), "57600");
-    EXPECT_TRUE(window->lstPairs->topLevelItem(0)->isSelected());
+    EXPECT_TRUE(listRows::isRowSelected(window->lstPairs, 0));
     EXPECT_FALSE(vsp.calls().contains("vsp_createDevice"));
 
     fake.messages.shown.clear();

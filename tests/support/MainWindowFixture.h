@@ -6,9 +6,9 @@
 #include "app/windows/frmMain.h"
 #include "support/FakePlatform.h"
 #include "support/FakeVsp.h"
+#include "support/ListRows.h"
 #include "support/TestFolder.h"
 
-#include <QTreeWidget>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -33,16 +33,15 @@ protected:
     QStringList rows() const
     {
         QStringList list;
-        for (int i = 0; i < window->lstPairs->topLevelItemCount(); ++i) {
-            const QTreeWidgetItem* row = window->lstPairs->topLevelItem(i);
+        for (int i = 0; i < listRows::rowCount(window->lstPairs); ++i) {
             QStringList columns;
             for (int c = 0; c < 5; ++c)
-                columns << row->text(c);
+                columns << listRows::rowText(window->lstPairs, i, c);
             list << columns.join('|');
         }
         return list;
     }
-    QString record(int row) const { return frmMain::deviceRecordOf(window->lstPairs->topLevelItem(row)); }
+    QString record(int row) const { return listRows::recordText(window->lstPairs, row); }
 
     TestFolder folder;
     FakeVsp vsp;

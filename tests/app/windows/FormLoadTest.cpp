@@ -35,7 +35,7 @@ TEST_F(FormLoad, WithoutSettingsOrCommandLineNothingIsLoadedAndTheFileIsUntitled
     window->Form_Load();
     EXPECT_EQ(g_ScriptFile, untitled());
     EXPECT_EQ(window->windowTitle(), "QuorlinVCP v2.0.0 [Untitled.qlc] Emulation: Stopped");
-    EXPECT_EQ(window->lstPairs->topLevelItemCount(), 0);
+    EXPECT_EQ(listRows::rowCount(window->lstPairs), 0);
     EXPECT_EQ(window->lblAPIVer->text(), "fake 9.9");
     EXPECT_EQ(vsp.calls(), "vsp_getVersionInformation\nvsp_initialize\nvsp_stopEmulation\nvsp_destroyAllDevices\n");
     EXPECT_EQ(fake.cursor.depth, 0);
@@ -59,7 +59,7 @@ TEST_F(FormLoad, ACommandLineFileWinsAndTheOptionIsNotRead)
     EXPECT_EQ(g_ScriptLoadOpt, 0);
     EXPECT_TRUE(vsp.calls().contains("vsp_loadConfiguration " + folder.path("given.qlc")));
     EXPECT_TRUE(vsp.emulationRunning());
-    EXPECT_EQ(window->lstPairs->topLevelItemCount(), 1);
+    EXPECT_EQ(listRows::rowCount(window->lstPairs), 1);
     EXPECT_EQ(window->windowTitle(), "QuorlinVCP v2.0.0 [given.qlc] Emulation: Running");
 }
 

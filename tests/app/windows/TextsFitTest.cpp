@@ -169,15 +169,15 @@ TEST_F(TextsFit, EveryHeaderAndStatusTextFitsItsColumn)
         statuses << row.section('|', 4);
     ASSERT_EQ(statuses, (QStringList{"Initializing", "Emulation is OFF", "Ready", "OK"}));
 
-    QTreeWidget* list = window->lstPairs;
+    QTreeView* list = window->lstPairs;
     const int itemMargins = 2 * (list->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, list) + 1);
     const int headerMargins = 2 * list->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, list->header());
-    for (int c = 0; c < list->columnCount(); ++c) {
-        const QString header = list->headerItem()->text(c);
+    for (int c = 0; c < listRows::columnCount(list); ++c) {
+        const QString header = listRows::headerText(list, c);
         EXPECT_LE(list->header()->fontMetrics().horizontalAdvance(header) + headerMargins, list->columnWidth(c))
             << header.toStdString();
-        for (int r = 0; r < list->topLevelItemCount(); ++r) {
-            const QString text = list->topLevelItem(r)->text(c);
+        for (int r = 0; r < listRows::rowCount(list); ++r) {
+            const QString text = listRows::rowText(list, r, c);
             EXPECT_LE(textWidth(list, text) + itemMargins, list->columnWidth(c)) << text.toStdString();
         }
     }

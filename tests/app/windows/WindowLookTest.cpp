@@ -8,7 +8,6 @@
 #include <QFontInfo>
 #include <QImage>
 #include <QRadioButton>
-#include <QTreeWidget>
 
 namespace {
 
