@@ -58,7 +58,7 @@ QString statusText(std::int32_t ready, std::int32_t ok)
 
 std::int16_t commandId(const ListedDevice& device)
 {
-    return toInt16(static_cast<double>(device.id));
+    return deviceIdForCommand(device.id);
 }
 
 }  // namespace

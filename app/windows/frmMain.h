@@ -17,6 +17,7 @@
 #include <QMainWindow>
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 class QAction;
@@ -59,6 +60,8 @@ public:
     // The redirect editor, laid over the list.
     void loadPairPropertiesFrame();
     void showPairProperties(const QString& devicePair, const QString& combinedText);
+    // The same for a listed redirect, whose mode the caller gives.
+    void showPairProperties(const QString& combinedText, const std::function<UpdatingRedirect()>& update);
     void mnuCreate_Click();
     void txtHostPort_Validate(bool& cancel);
     void txtRIT_Validate(bool& cancel);

@@ -77,9 +77,13 @@ void frmMain::mnuProperties_Click()
     trap(10, [&] { loadPairPropertiesFrame(); });
     trap(20, [&] { redirects_->selectedRow(); });
     trap(30, [&] {
+        // The editor is filled from the two strings joined; an update that the library
+        // refuses brings back the devices' own strings, which that join cannot always
+        // tell apart again (a Connector string with more than two fields).
         const auto [connector, client] = redirects_->devicesAt(redirects_->selectedRow());
-        showPairProperties(buildDevicePair(QString::number(connector.id), QString::number(client.id)),
-                           buildCombinedText(connector.init, client.init));
+        showPairProperties(buildCombinedText(connector.init, client.init), [&] {
+            return UpdatingRedirect{DevicePair{connector.id, client.id}, DeviceStrings{connector.init, client.init}};
+        });
     });
 }
 

@@ -127,4 +127,21 @@ TEST_F(CreateRedirect, ARefusedUpdateBringsTheOldRedirectBackAndKeepsTheUsersVal
     EXPECT_TRUE(window->m_ConfigChanged);
 }
 
+TEST_F(CreateRedirect, ARefusedUpdateBringsBackTheStringsTheLibraryHeldNotOnesRebuiltFromTheFields)
+{
+    // Strings this program would not build (a configuration file written elsewhere).
+    vsp.addDevice("Connector", "5;0;x");
+    const QString oldClient = "good.host;3001;5;9600,0,8,1,0,0,7;1;1;extra";
+    vsp.addDevice("TcpClient", oldClient.toUtf8().constData());
+    window->ScanAvailPairs();
+    selectRow(0);
+    window->mnuProperties_Click();
+    vsp.refuseType("TcpClient");
+    window->cmdNewRedirect_Click(0);
+
+    EXPECT_TRUE(vsp.calls().contains("vsp_createDevice Connector 5;0;x\n"));
+    EXPECT_TRUE(vsp.calls().contains("vsp_createDevice TcpClient " + oldClient + "\n"));
+    EXPECT_EQ(window->lblDevices->text(), "3;4");
+}
+
 }  // namespace
