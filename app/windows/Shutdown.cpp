@@ -29,7 +29,7 @@ void frmMain::Form_QueryUnload(std::int16_t& cancel, int reason, bool interactiv
     }
     trap(50, [&] {
         if (m_HiddenInTray) {
-            TrayIcon(*TrayPic, g_TitleText, trayAction::remove);
+            TrayIcon(*TrayPic, m_TitleText, trayAction::remove);
             m_HiddenInTray = false;
         }
     });

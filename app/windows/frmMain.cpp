@@ -8,8 +8,6 @@
 #include <QTreeView>
 #include <QPushButton>
 
-QString g_TitleText;
-
 frmMain::frmMain(Platform& platform, QWidget* parent) : QMainWindow(parent), platform_(platform)
 {
     buildLayout();

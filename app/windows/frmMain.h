@@ -39,9 +39,6 @@ inline constexpr int terminate = 3;    // the system asks the program to end (SI
 inline constexpr int other = 4;
 }  // namespace closeReason
 
-// The window's title, also the notification icon's tooltip.
-extern QString g_TitleText;
-
 class frmMain : public QMainWindow {
     Q_OBJECT
 public:
@@ -96,6 +93,8 @@ public:
 
     // Status line and notification area.
     void UpdateTitle();
+    // The window's title, also the notification icon's tooltip.
+    const QString& titleText() const { return m_TitleText; }
     void DisplayStatus(bool& doShow);
     void cmdHide_Click();
     void TrayPic_MouseMove(TrayIconPort::Activation activation);
@@ -194,6 +193,7 @@ private:
     RedirectEditor* editor_;
     EmulationSwitch emulation_;
     std::optional<RedirectList> redirects_;  // over lstPairs, from when it is built
+    QString m_TitleText;
     bool m_PreparingEditor = false;
     QList<bool> m_CommandStates;
     int m_PendingCloseReason = -1;

@@ -18,7 +18,6 @@ protected:
 TEST_F(EmulationControl, StartingWithAnEmptyListIsUndoneByTheScan)
 {
     window->UpdateTitle();
-    g_TitleText.clear();  // so that every rebuild below changes the title
     window->setWindowTitle("");
     countTitles();
     window->mnuEmulation_Click();

@@ -43,7 +43,7 @@ int main(int argc, char** argv)
         // Opened the way the Create command opens it: over the list, which it covers.
         window.mnuCreate_Click();
     }
-    frmOptions options(platform.platform());
+    frmOptions options(platform.platform(), window.titleText());
     frmAbout about;
     QWidget* shown = &window;
     if (args.contains(QStringLiteral("--options"))) {

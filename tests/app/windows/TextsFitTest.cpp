@@ -120,7 +120,7 @@ QStringList overflowsOf(QWidget* window)
 TEST_F(TextsFit, TheWindowsGetTheNarrowFaceTheyAskFor)
 {
     // The places are drawn for it; a wider substitute is what cut the status texts.
-    frmOptions options(fake.platform);
+    frmOptions options(fake.platform, window->titleText());
     frmAbout about;
     for (QWidget* w : std::initializer_list<QWidget*>{window.get(), &options, &about}) {
         SCOPED_TRACE(w->metaObject()->className());
@@ -144,7 +144,7 @@ TEST_F(TextsFit, EveryCaptionOfTheMainWindowAndItsEditorFits)
 
 TEST_F(TextsFit, EveryTextOfTheOptionsDialogAndTheAboutBoxFits)
 {
-    frmOptions options(fake.platform);
+    frmOptions options(fake.platform, window->titleText());
     options.Form_Load();
     EXPECT_EQ(overflowsOf(&options), QStringList());
     frmAbout about;
