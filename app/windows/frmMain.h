@@ -101,6 +101,7 @@ public:
 
     // Emulation switch and the list of redirects.
     void ChangeEmuStatus(bool wanted);
+    bool emulationRunning() const { return emulation_.isRunning(); }
     void mnuEmulation_Click();
     void ScanAvailPairs();
 

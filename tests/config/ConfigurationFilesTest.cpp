@@ -97,7 +97,7 @@ TEST_F(ConfigurationFiles, AFileTheLibraryRefusesToLoadChangesNothing)
     EXPECT_EQ(fake.messages.texts(), QStringList{"Error: can not load configuration file " + folder.path("broken.qlc")});
     EXPECT_EQ(g_ScriptFile, before);
     EXPECT_FALSE(vsp.calls().contains("vsp_startEmulation"));
-    EXPECT_FALSE(g_EmulationRunning);
+    EXPECT_FALSE(window->emulationRunning());
 }
 
 TEST_F(ConfigurationFiles, ASaveTheLibraryRefusesKeepsTheUnsavedMark)

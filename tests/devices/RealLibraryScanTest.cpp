@@ -32,13 +32,13 @@ TEST(RealLibraryScan, ARedirectIsListedAndEmulationStartsAndStops)
     EXPECT_EQ(listRows::rowText(window.lstPairs, 0, frmMain::ColStatus), "Emulation is OFF");
 
     window.mnuEmulation_Click();
-    EXPECT_TRUE(g_EmulationRunning);
+    EXPECT_TRUE(window.emulationRunning());
     EXPECT_EQ(window.mnuEmulation->text(), "Stop Emulation");
     EXPECT_EQ(listRows::rowText(window.lstPairs, 0, frmMain::ColStatus), "Ready");  // connecting
     EXPECT_TRUE(QFileInfo(folder.path("ports/COM5")).isSymLink());
 
     window.mnuEmulation_Click();
-    EXPECT_FALSE(g_EmulationRunning);
+    EXPECT_FALSE(window.emulationRunning());
     EXPECT_EQ(listRows::rowText(window.lstPairs, 0, frmMain::ColStatus), "Emulation is OFF");
     EXPECT_TRUE(fake.messages.shown.isEmpty());
     EXPECT_TRUE(folder.log().isEmpty());

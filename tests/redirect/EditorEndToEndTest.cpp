@@ -40,7 +40,7 @@ TEST(EditorEndToEnd, CreateUseUpdateAndRemoveARedirect)
         window.txtHostAddress->setText("127.0.0.1");
         window.txtHostPort->setText(QString::number(adapter.port()));
         window.cmdNewRedirect_Click(0);
-        ASSERT_TRUE(g_EmulationRunning);
+        ASSERT_TRUE(window.emulationRunning());
         const QString port = folder.path("ports/COM5");
         ASSERT_TRUE(QFileInfo(port).isSymLink());
         ASSERT_TRUE(adapter.waitFor([&] { return adapter.settings().baud == 19200u; }));
@@ -67,7 +67,7 @@ TEST(EditorEndToEnd, CreateUseUpdateAndRemoveARedirect)
         window.mnuRemove_Click();
         EXPECT_FALSE(QFileInfo(port).exists() || QFileInfo(port).isSymLink());
         EXPECT_EQ(listRows::rowCount(window.lstPairs), 0);
-        EXPECT_FALSE(g_EmulationRunning);
+        EXPECT_FALSE(window.emulationRunning());
         EXPECT_TRUE(fake.messages.shown.isEmpty());
         EXPECT_TRUE(folder.log().isEmpty()) << folder.log().toStdString();
     }

@@ -18,7 +18,6 @@ protected:
     {
         g_SettingsFile = folder.path("Settings.ini");
         g_ScriptFile = folder.path("Untitled.qlc");
-        g_EmulationRunning = false;
         window = std::make_unique<frmMain>(fake.platform);
     }
     void TearDown() override
@@ -26,7 +25,6 @@ protected:
         window.reset();
         g_SettingsFile.clear();
         g_ScriptFile.clear();
-        g_EmulationRunning = false;
     }
 
     // The texts of the rows, column by column, "|" between columns.

@@ -70,7 +70,7 @@ TEST_F(FormLoad, TheOptionPicksTheLastOrTheFixedFile)
     window->Form_Load();
     EXPECT_EQ(g_ScriptLoadOpt, 1);
     EXPECT_EQ(g_ScriptFile, folder.path("last.qlc"));
-    EXPECT_TRUE(g_EmulationRunning);
+    EXPECT_TRUE(window->emulationRunning());
 }
 
 TEST_F(FormLoad, AMissingStoredFileIsNotLoadedButStaysCurrent)
@@ -118,7 +118,7 @@ TEST_F(FormLoad, AFileTheLibraryRefusesIsReportedAndTreatedAsNotLoaded)
     EXPECT_EQ(fake.messages.texts(), QStringList{"Error: can not load configuration file " + folder.path("corrupt.qlc")});
     EXPECT_EQ(fake.messages.shown[0].icon, msgbox::Icon::Critical);
     EXPECT_EQ(g_ScriptFile, folder.path("corrupt.qlc"));
-    EXPECT_FALSE(g_EmulationRunning);
+    EXPECT_FALSE(window->emulationRunning());
     EXPECT_EQ(window->windowTitle(), "QuorlinVCP v2.0.0 [corrupt.qlc] Emulation: Stopped");
 }
 

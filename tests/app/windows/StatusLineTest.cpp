@@ -22,7 +22,7 @@ TEST_F(StatusLine, TitleNamesProgramVersionFileUnsavedMarkAndEmulation)
     EXPECT_EQ(window->windowTitle(), "QuorlinVCP v2.0.0 [Untitled.qlc] Emulation: Stopped");
     g_ScriptFile = "/home/u/office.qlc";
     window->m_ConfigChanged = true;
-    g_EmulationRunning = true;
+    window->ChangeEmuStatus(true);
     window->UpdateTitle();
     EXPECT_EQ(window->titleText(), "QuorlinVCP v2.0.0 [office.qlc*] Emulation: Running");
     EXPECT_EQ(window->windowTitle(), window->titleText());
