@@ -56,10 +56,10 @@ int Main(int argc, char** argv)
 
     QStringList arguments = QApplication::arguments();
     arguments.removeFirst();
-    g_ScriptFile = scriptFileFromArguments(arguments);
 
     QtPlatform platform(appIcon());
     frmMain window(platform.platform());
+    window.setScriptFile(scriptFileFromArguments(arguments));
     window.Form_Load();
     window.show();
 

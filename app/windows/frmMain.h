@@ -51,6 +51,9 @@ public:
     // Configuration files. Each returns whether it succeeded, for its callers.
     void mnuLoad_Click();
     bool ProcessScriptLoad();
+    // The current configuration file's path; start-up gives it the command line's.
+    const QString& scriptFile() const { return document_.path(); }
+    void setScriptFile(const QString& path) { document_.setPath(path); }
     bool mnuSave_Click();
     bool mnuSaveAs_Click();
 

@@ -28,7 +28,6 @@ TEST(EditorEndToEnd, CreateUseUpdateAndRemoveARedirect)
     qputenv("VSP_PORT_DIR", folder.path("ports").toUtf8());
     VspBinding::instance().setLibraryFile(VspBinding::defaultLibraryFile);
     g_SettingsFile = folder.path("Settings.ini");
-    g_ScriptFile.clear();
     vsp::AdapterServer adapter({.echo = true});
     FakePlatform fake;
     {

@@ -62,7 +62,6 @@ TEST_P(LongHostName, IsListedShownUpdatedRestoredSavedAndLoadedWhole)
     qputenv("VSP_PORT_DIR", folder.path("ports").toUtf8());
     VspBinding::instance().setLibraryFile(VspBinding::defaultLibraryFile);
     g_SettingsFile = folder.path("Settings.ini");
-    g_ScriptFile.clear();
     vsp::AdapterServer adapter({});
     const QString port = QString::number(adapter.port());
     FakePlatform fake;
@@ -100,8 +99,8 @@ TEST_P(LongHostName, IsListedShownUpdatedRestoredSavedAndLoadedWhole)
         ASSERT_TRUE(scanUntil(window, "OK"));
         expectRow(window, host, port);
 
-        g_ScriptFile = folder.path("lab.qlc");
-        QFile(g_ScriptFile).open(QIODevice::WriteOnly);
+        window.setScriptFile(folder.path("lab.qlc"));
+        QFile(window.scriptFile()).open(QIODevice::WriteOnly);
         ASSERT_TRUE(window.mnuSave_Click());
         vsp_destroyAllDevices();
         window.ScanAvailPairs();
@@ -116,7 +115,6 @@ TEST_P(LongHostName, IsListedShownUpdatedRestoredSavedAndLoadedWhole)
     VspBinding::instance().unbind();
     qunsetenv("VSP_PORT_DIR");
     g_SettingsFile.clear();
-    g_ScriptFile.clear();
 }
 
 // With the adapter's five-digit port, 35 makes a TcpClient string of exactly 64
@@ -129,7 +127,6 @@ TEST(LongHostName, NonAsciiNamesAreListedAndShownWithoutACutCharacter)
     qputenv("VSP_PORT_DIR", folder.path("ports").toUtf8());
     VspBinding::instance().setLibraryFile(VspBinding::defaultLibraryFile);
     g_SettingsFile = folder.path("Settings.ini");
-    g_ScriptFile.clear();
     FakePlatform fake;
     {
         frmMain window(fake.platform);

@@ -17,14 +17,13 @@ protected:
     void SetUp() override
     {
         g_SettingsFile = folder.path("Settings.ini");
-        g_ScriptFile = folder.path("Untitled.qlc");
         window = std::make_unique<frmMain>(fake.platform);
+        window->setScriptFile(folder.path("Untitled.qlc"));
     }
     void TearDown() override
     {
         window.reset();
         g_SettingsFile.clear();
-        g_ScriptFile.clear();
     }
 
     // The texts of the rows, column by column, "|" between columns.

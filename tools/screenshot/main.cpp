@@ -26,10 +26,10 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: screenshot OUTPUT.png [--rows] [--editor]\n");
         return 2;
     }
-    g_ScriptFile = QStringLiteral("/home/user/Untitled.qlc");
     qputenv("VSP_PORT_DIR", QByteArray("/tmp/screenshot-ports"));
     QtPlatform platform(appIcon());
     frmMain window(platform.platform());
+    window.setScriptFile(QStringLiteral("/home/user/Untitled.qlc"));
     window.Form_Load();  // the editor's choices, the library's version
     if (args.contains(QStringLiteral("--rows"))) {
         using namespace modVSP_APIs;

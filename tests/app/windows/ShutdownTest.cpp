@@ -69,7 +69,7 @@ TEST_F(Shutdown, EveryOtherReasonAsksAndCancelOrAFailedSaveKeepsTheProgramRunnin
     fake.dialogs.cancel();
     EXPECT_EQ(close(closeReason::exitCommand), 1);
     // Yes, and the library refuses the save: refused as well.
-    writeFile(g_ScriptFile, "");
+    writeFile(window->scriptFile(), "");
     vsp.setResult("vsp_saveConfiguration", 0);
     fake.messages.answers = {msgbox::Answer::Yes};
     EXPECT_EQ(close(closeReason::exitCommand), 1);

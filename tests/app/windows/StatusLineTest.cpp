@@ -20,7 +20,7 @@ TEST_F(StatusLine, TitleNamesProgramVersionFileUnsavedMarkAndEmulation)
 {
     window->UpdateTitle();
     EXPECT_EQ(window->windowTitle(), "QuorlinVCP v2.0.0 [Untitled.qlc] Emulation: Stopped");
-    g_ScriptFile = "/home/u/office.qlc";
+    window->setScriptFile("/home/u/office.qlc");
     window->m_ConfigChanged = true;
     window->ChangeEmuStatus(true);
     window->UpdateTitle();
@@ -61,7 +61,7 @@ TEST_F(StatusLine, NoBalloonWithoutSupportOrWithoutTheSettingAndLongTooltipsAreC
 {
     WriteIni("QuorlinVCP", "WarnInSysTray", "1");
     fake.tray.messages = false;
-    g_ScriptFile = "/cfg/" + QString(150, 'x') + ".qlc";
+    window->setScriptFile("/cfg/" + QString(150, 'x') + ".qlc");
     window->UpdateTitle();
     hide();
     EXPECT_TRUE(fake.tray.balloons.isEmpty());
