@@ -158,11 +158,6 @@ const RedirectRow& RedirectList::at(int row) const
     return model_->row(row);
 }
 
-QString RedirectList::text(int row, Column column) const
-{
-    return at(row).texts[column];
-}
-
 std::int16_t RedirectList::connectorIdAt(int row) const
 {
     const RedirectRow& r = at(row);

@@ -18,12 +18,8 @@ class Trap;
 
 class RedirectList {
 public:
-    using Column = RedirectRow::Column;
-
     // Shows its rows in the view.
     explicit RedirectList(QTreeView& view);
-
-    const RedirectListModel& model() const { return *model_; }
 
     // The scan, step by step; the caller runs each step as a statement of its trap.
     // First every row loses its devices; reading the devices gives them back to the
@@ -36,7 +32,6 @@ public:
     bool isEmpty() const;
 
     int rowCount() const;
-    QString text(int row, Column column) const;
 
     // A row's device ids, read as the 16-bit values the library's commands take
     // (Overflow outside them). The first is the id of the first device that claimed

@@ -60,8 +60,6 @@ public:
     // The redirect editor, laid over the list.
     void loadPairPropertiesFrame();
     void showPairProperties(const QString& devicePair, const QString& combinedText);
-    // The same for a listed redirect, whose mode the caller gives.
-    void showPairProperties(const QString& combinedText, const std::function<UpdatingRedirect()>& update);
     void mnuCreate_Click();
     void txtHostPort_Validate(bool& cancel);
     void txtRIT_Validate(bool& cancel);
@@ -183,6 +181,8 @@ private:
     // Creating from the editor's fields; replacing: the pair of an update is gone.
     void createRedirect(bool replacing);
     void closeEditor();
+    // The editor filled from a combined text, in the update mode the caller gives.
+    void showRedirectInEditor(const QString& combinedText, const std::function<UpdatingRedirect()>& update);
     void buildMenus();
     void connectHandlers();
     void showMessage(const QString& text);

@@ -81,7 +81,7 @@ void frmMain::mnuProperties_Click()
         // refuses brings back the devices' own strings, which that join cannot always
         // tell apart again (a Connector string with more than two fields).
         const auto [connector, client] = redirects_->devicesAt(redirects_->selectedRow());
-        showPairProperties(buildCombinedText(connector.init, client.init), [&] {
+        showRedirectInEditor(buildCombinedText(connector.init, client.init), [&] {
             return UpdatingRedirect{DevicePair{connector.id, client.id}, DeviceStrings{connector.init, client.init}};
         });
     });

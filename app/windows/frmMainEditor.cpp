@@ -63,12 +63,12 @@ void frmMain::loadPairPropertiesFrame()
 
 void frmMain::showPairProperties(const QString& devicePair, const QString& combinedText)
 {
-    showPairProperties(combinedText, [&] {
+    showRedirectInEditor(combinedText, [&] {
         return UpdatingRedirect{devicePairFromText(devicePair), deviceStringsOf(combinedText)};
     });
 }
 
-void frmMain::showPairProperties(const QString& combinedText, const std::function<UpdatingRedirect()>& update)
+void frmMain::showRedirectInEditor(const QString& combinedText, const std::function<UpdatingRedirect()>& update)
 {
     Trap trap(QStringLiteral("showPairProperties"));
     if (combinedText.isEmpty()) {
