@@ -75,9 +75,7 @@ int Main(int argc, char** argv)
 void hideWhenAskedAtStart(frmMain& window)
 {
     runHandler(Trap(QStringLiteral("Main"), Trap::UnitKind::Module, QStringLiteral("modMain")), [&] {
-        if (ReadIniNumber(QString::fromLatin1(settingsSection), QString::fromLatin1(settingsKey::LoadInSysTray)) == 1) {
-            bool doShow = false;
-            window.DisplayStatus(doShow);
-        }
+        if (ReadIniNumber(QString::fromLatin1(settingsSection), QString::fromLatin1(settingsKey::LoadInSysTray)) == 1)
+            window.DisplayStatus(false);
     });
 }

@@ -16,7 +16,7 @@ void frmMain::UpdateTitle()
     setWindowTitle(m_TitleText);
 }
 
-void frmMain::DisplayStatus(bool& doShow)
+void frmMain::DisplayStatus(bool doShow)
 {
     if (doShow) {
         if (m_HiddenInTray) {
@@ -61,14 +61,11 @@ void frmMain::DisplayStatus(bool& doShow)
 
 void frmMain::cmdHide_Click()
 {
-    bool doShow = false;
-    DisplayStatus(doShow);
+    DisplayStatus(false);
 }
 
 void frmMain::TrayPic_MouseMove(TrayIconPort::Activation activation)
 {
-    if (activation == TrayIconPort::Activation::LeftPress) {
-        bool doShow = true;
-        DisplayStatus(doShow);
-    }
+    if (activation == TrayIconPort::Activation::LeftPress)
+        DisplayStatus(true);
 }

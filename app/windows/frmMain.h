@@ -74,9 +74,9 @@ public:
     void mnuRemoveAll_Click();
 
     // Shutdown.
-    // interactive false (the desktop session has ended): no save question and no
-    // message box; unsaved changes stay unsaved.
-    void Form_QueryUnload(std::int16_t& cancel, int reason, bool interactive = true);
+    // True when the close is cancelled. interactive false (the desktop session has
+    // ended): no save question and no message box; unsaved changes stay unsaved.
+    bool Form_QueryUnload(int reason, bool interactive = true);
     void mnuExit_Click();
     // Closes the window for a reason other than its own close control.
     void requestClose(int reason);
@@ -96,7 +96,7 @@ public:
     void UpdateTitle();
     // The window's title, also the notification icon's tooltip.
     const QString& titleText() const { return m_TitleText; }
-    void DisplayStatus(bool& doShow);
+    void DisplayStatus(bool doShow);
     void cmdHide_Click();
     void TrayPic_MouseMove(TrayIconPort::Activation activation);
 

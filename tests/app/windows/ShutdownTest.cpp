@@ -31,9 +31,7 @@ protected:
     }
     std::int16_t close(int reason)
     {
-        std::int16_t cancel = 0;
-        window->Form_QueryUnload(cancel, reason);
-        return cancel;
+        return window->Form_QueryUnload(reason) ? 1 : 0;
     }
     QString lastFile() { return ReadIni("QuorlinVCP", "ScriptLoadLASTFILE"); }
     const QString prompt = "Changes to Untitled.qlc haven't been saved yet.  Would you like to save them now?";
