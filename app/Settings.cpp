@@ -4,7 +4,6 @@
 #include "app/NumericText.h"
 
 QString g_SettingsFile;
-QString g_ScriptFile;
 std::uint8_t g_ScriptLoadOpt = 0;
 
 QString ReadIni(const QString& section, const QString& key, const QString& file)

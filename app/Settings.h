@@ -6,8 +6,6 @@
 
 // Full path of Settings.ini; set once at start-up, the default file of ReadIni/WriteIni.
 extern QString g_SettingsFile;
-// Full path of the current configuration file.
-extern QString g_ScriptFile;
 // Auto-load option: 0 none, 1 last file, 2 fixed file.
 extern std::uint8_t g_ScriptLoadOpt;
 

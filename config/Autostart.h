@@ -2,7 +2,7 @@
 // turns on and off.
 #pragma once
 
-#include "config/modReg.h"
+#include "config/StartUpEntry.h"
 
 #include <QString>
 

@@ -1,5 +1,5 @@
-// The current configuration: the file's path (g_ScriptFile, never empty once the
-// program has started), whether the devices changed since it was last loaded or
+// The current configuration: the file's path (never empty once the program has
+// started), whether the devices changed since it was last loaded or
 // saved, and loading and saving it. The device library writes and reads the files'
 // contents; the program only chooses the path.
 #pragma once
@@ -8,8 +8,8 @@
 
 class ConfigurationDocument {
 public:
-    QString path() const;
-    void setPath(const QString& path);
+    const QString& path() const { return path_; }
+    void setPath(const QString& path) { path_ = path; }
     bool exists() const;
 
     // The library loads the file at path(); false when it refused it.
@@ -24,4 +24,7 @@ public:
     // Unsaved changes, shown as "*" in the title: set by a created or updated
     // redirect, cleared by a save and by a start-up that loads nothing.
     bool unsaved = false;
+
+private:
+    QString path_;
 };

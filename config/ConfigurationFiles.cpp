@@ -30,6 +30,20 @@ QString chooseConfigurationToLoad(FileDialogs& dialogs, const QString& initialDi
     return picked ? fileName : QString();
 }
 
+QString chooseConfigurationToSave(FileDialogs& dialogs, const QString& proposedPath)
+{
+    QString fileName = proposedPath;
+    QString fileTitle;
+    QString filter = configFileFilter();
+    std::int32_t filterIndex = 1;
+    std::int32_t flags = dlgFlag::explorer | dlgFlag::overwritePrompt | dlgFlag::hideReadOnly;
+    // Only a path the user chose counts: a dialog that failed leaves the proposed
+    // name behind, and taking that would open the dialog again and again.
+    const bool picked = SaveDialog(dialogs, fileName, fileTitle, true, filter, filterIndex, programFilesDir(),
+                                   QStringLiteral("Save Configuration File"), QStringLiteral("qlc"), -1, flags);
+    return picked ? fileName : QString();
+}
+
 void CreateEmptyFile(const QString& path)
 {
     QFile file(path);

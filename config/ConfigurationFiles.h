@@ -13,6 +13,10 @@ QString dialogFolderFor(const QString& path);
 // The open dialog as the Load command shows it; the chosen path, or "" when the
 // user cancelled or the dialog failed.
 QString chooseConfigurationToLoad(class FileDialogs& dialogs, const QString& initialDir);
+// The save dialog as the Save As command shows it, in the program's folder with the
+// proposed path filled in, asking before it overwrites; the chosen path, or "" when
+// the user cancelled or the dialog failed.
+QString chooseConfigurationToSave(class FileDialogs& dialogs, const QString& proposedPath);
 
 // Creates the file, or empties an existing one; Path/File access error when it cannot.
 void CreateEmptyFile(const QString& path);

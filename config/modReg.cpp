@@ -8,11 +8,6 @@
 
 namespace {
 
-QString entryFile(const QString& keyPath, const QString& valueName)
-{
-    return keyPath + QLatin1Char('/') + valueName + QStringLiteral(".desktop");
-}
-
 // The escapes of a string value in a desktop entry file.
 QString unescapeValue(const QString& text)
 {
@@ -50,6 +45,11 @@ std::optional<QString> execLine(const QString& file)
 
 }  // namespace
 
+QString regValueFile(const QString& keyPath, const QString& valueName)
+{
+    return keyPath + QLatin1Char('/') + valueName + QStringLiteral(".desktop");
+}
+
 QString runKeyPath()
 {
     const QString dirs = qEnvironmentVariable("XDG_CONFIG_DIRS");
@@ -64,39 +64,6 @@ QString userRunKeyPath()
     const QString home = qEnvironmentVariable("XDG_CONFIG_HOME");
     const QString base = home.startsWith(QLatin1Char('/')) ? home : QDir::homePath() + QStringLiteral("/.config");
     return base + QStringLiteral("/autostart");
-}
-
-bool startUpEntryExists(const QString& valueName)
-{
-    return !ReadRegValue(userRunKeyPath(), valueName).isEmpty() || !ReadRegValue(runKeyPath(), valueName).isEmpty();
-}
-
-StartUpEntryResult writeStartUpEntry(const QString& valueName, const QString& programPath)
-{
-    const QString machine = runKeyPath();
-    const QString user = userRunKeyPath();
-    int error = WriteRegValueOfKey(machine, valueName, regType::sz, programPath);
-    if (error == 0) {
-        if (QFile::exists(entryFile(user, valueName)) && !QFile::remove(entryFile(user, valueName)))
-            return {EACCES, entryFile(user, valueName)};
-        return {};
-    }
-    if (error == EINVAL)
-        return {error, entryFile(machine, valueName)};  // no folder can take it
-    QDir().mkpath(user);
-    error = WriteRegValueOfKey(user, valueName, regType::sz, programPath);
-    return {error, error == 0 ? QString() : entryFile(user, valueName)};
-}
-
-StartUpEntryResult deleteStartUpEntry(const QString& valueName)
-{
-    StartUpEntryResult result;
-    for (const QString& file : {entryFile(userRunKeyPath(), valueName), entryFile(runKeyPath(), valueName)}) {
-        QFile entry(file);
-        if (entry.exists() && !entry.remove() && result.error == 0)
-            result = {EACCES, file};
-    }
-    return result;
 }
 
 QString desktopExecValue(const QString& programPath)
@@ -135,7 +102,7 @@ QString programFromExecValue(const QString& exec)
 
 int ReadRegValueOfKey(const QString& keyPath, const QString& valueName, std::optional<RegValue>& value)
 {
-    const auto exec = execLine(entryFile(keyPath, valueName));
+    const auto exec = execLine(regValueFile(keyPath, valueName));
     if (!exec)
         return ENOENT;
     value = programFromExecValue(*exec);
@@ -161,7 +128,7 @@ int WriteRegValueOfKey(const QString& keyPath, const QString& valueName, int typ
             return (c.unicode() < 0x20 && c != QLatin1Char('\t')) || c.unicode() == 0x7f;
         }))
         return EINVAL;
-    QSaveFile out(entryFile(keyPath, valueName));
+    QSaveFile out(regValueFile(keyPath, valueName));
     if (!out.open(QIODevice::WriteOnly))
         return EACCES;
     const QString entry = QStringLiteral("[Desktop Entry]\nType=Application\nName=%1\nComment=Virtual serial ports for network "
@@ -178,5 +145,5 @@ void WriteRegValue(const QString& keyPath, const QString& valueName, const RegVa
 
 void DeleteRegValue(const QString& keyPath, const QString& valueName)
 {
-    QFile::remove(entryFile(keyPath, valueName));
+    QFile::remove(regValueFile(keyPath, valueName));
 }

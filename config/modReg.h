@@ -32,19 +32,8 @@ void WriteRegValue(const QString& keyPath, const QString& valueName, const RegVa
 int WriteRegValueOfKey(const QString& keyPath, const QString& valueName, int type, const RegValue& value);
 void DeleteRegValue(const QString& keyPath, const QString& valueName);
 
-// The start-up entry as the options dialog keeps it: in the machine-wide folder when
-// that can be written (only root can, as a rule), otherwise in the user's own.
-struct StartUpEntryResult {
-    int error = 0;  // 0, or the error code of the step that failed
-    QString file;   // the entry file that step concerned
-};
-// True when either entry exists with a non-empty Exec.
-bool startUpEntryExists(const QString& valueName);
-// Writes the entry: machine-wide when possible (and then drops a user entry of the
-// same name, which would hide it), else the user's own (its folder created).
-StartUpEntryResult writeStartUpEntry(const QString& valueName, const QString& programPath);
-// Removes every entry the user may remove; an error when an entry is left behind.
-StartUpEntryResult deleteStartUpEntry(const QString& valueName);
+// The entry file that holds a value: "<key path>/<value name>.desktop".
+QString regValueFile(const QString& keyPath, const QString& valueName);
 
 // A program path as the Exec key of a desktop entry must hold it: quoted when it
 // has characters the rules reserve, with the escapes both levels of the rules ask for

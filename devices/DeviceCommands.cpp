@@ -17,15 +17,11 @@ std::int32_t createClient(const Redirect& redirect)
     return vsp_createDevice(QString::fromLatin1(redirect::tcpClientType), redirect::tcpClientInitOf(redirect));
 }
 
-std::optional<std::pair<std::int32_t, std::int32_t>> recreate(const QString& combinedText)
+std::pair<std::int32_t, std::int32_t> recreate(const DeviceStrings& strings)
 {
-    QString connectorInit;
-    QString clientInit;
-    if (!redirect::splitCombinedText(combinedText, connectorInit, clientInit))
-        return std::nullopt;
-    const std::int32_t connector = vsp_createDevice(QString::fromLatin1(redirect::connectorType), connectorInit);
-    const std::int32_t client = vsp_createDevice(QString::fromLatin1(redirect::tcpClientType), clientInit);
-    return std::pair{connector, client};
+    const std::int32_t connector = vsp_createDevice(QString::fromLatin1(redirect::connectorType), strings.connectorInit);
+    const std::int32_t client = vsp_createDevice(QString::fromLatin1(redirect::tcpClientType), strings.clientInit);
+    return {connector, client};
 }
 
 void reinitialize(std::int32_t id)

@@ -16,10 +16,9 @@ namespace deviceCommands {
 // The new device's id; -1 when the library refused it.
 std::int32_t createConnector(const Redirect& redirect);
 std::int32_t createClient(const Redirect& redirect);
-// The pair again from the combined text it was read from: the connector's and the
-// client's ids (-1 for a device refused); none, and nothing created, when the text
-// has too few fields to hold two strings.
-std::optional<std::pair<std::int32_t, std::int32_t>> recreate(const QString& combinedText);
+// The pair again from the strings it was read from: the connector's and the
+// client's ids (-1 for a device refused).
+std::pair<std::int32_t, std::int32_t> recreate(const DeviceStrings& strings);
 
 void reinitialize(std::int32_t id);
 void destroy(std::int32_t id);

@@ -2,8 +2,6 @@
 
 #include "deviceapi/modVSP_APIs.h"
 
-bool g_EmulationRunning = false;
-
 bool EmulationSwitch::ask(bool wanted)
 {
     using namespace modVSP_APIs;
@@ -12,6 +10,6 @@ bool EmulationSwitch::ask(bool wanted)
 
 void EmulationSwitch::accept(bool running)
 {
-    g_EmulationRunning = running;
+    running_ = running;
     emit changed(running);
 }

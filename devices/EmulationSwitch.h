@@ -5,14 +5,11 @@
 
 #include <QObject>
 
-// The switch's state as the library last accepted it, program-wide; only
-// EmulationSwitch::accept changes it.
-extern bool g_EmulationRunning;
-
 class EmulationSwitch : public QObject {
     Q_OBJECT
 public:
-    bool isRunning() const { return g_EmulationRunning; }
+    // The state the library last accepted; stopped until it accepts a start.
+    bool isRunning() const { return running_; }
     // Asks the library to start or to stop all devices; true when it accepted.
     bool ask(bool wanted);
     // Records the state the library accepted, and announces it.
@@ -20,4 +17,7 @@ public:
 
 signals:
     void changed(bool running);
+
+private:
+    bool running_ = false;
 };

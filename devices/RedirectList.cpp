@@ -7,7 +7,8 @@
 #include "redirect/InitStrings.h"
 
 #include <QHash>
-#include <QTreeWidget>
+#include <QItemSelectionModel>
+#include <QTreeView>
 
 using namespace modVSP_APIs;
 using namespace redirect;
@@ -18,45 +19,37 @@ namespace {
 // of a search of the list keeps a scan of many redirects instant.
 class RowIndex {
 public:
-    explicit RowIndex(QTreeWidget& list)
-        : list_(list)
+    explicit RowIndex(RedirectListModel& model)
+        : model_(model)
     {
         // From the bottom up, so that of rows with equal texts the top one wins.
-        for (int i = list.topLevelItemCount() - 1; i >= 0; --i)
-            rows_[list.topLevelItem(i)->text(RedirectList::ColComPort)] = list.topLevelItem(i);
+        for (int i = model.rowCount() - 1; i >= 0; --i)
+            rows_[model.row(i).texts[RedirectRow::ColComPort]] = i;
     }
 
-    QTreeWidgetItem* find(const QString& text) const { return rows_.value(text, nullptr); }
-
-    QTreeWidgetItem* findOrAdd(const QString& text)
+    std::optional<int> find(const QString& text) const
     {
-        if (QTreeWidgetItem* row = find(text))
-            return row;
-        auto* row = new QTreeWidgetItem(&list_, QStringList{text});
+        const auto it = rows_.constFind(text);
+        return it == rows_.cend() ? std::nullopt : std::optional<int>(*it);
+    }
+
+    int findOrAdd(const QString& text)
+    {
+        if (const auto row = find(text))
+            return *row;
+        const int row = model_.append(text);
         rows_.insert(text, row);
         return row;
     }
 
 private:
-    QTreeWidget& list_;
-    QHash<QString, QTreeWidgetItem*> rows_;
+    RedirectListModel& model_;
+    QHash<QString, int> rows_;
 };
 
-void setRecord(QTreeWidgetItem* row, const QString& record)
+std::int16_t commandId(const ListedDevice& device)
 {
-    row->setData(RedirectList::ColComPort, Qt::UserRole, record);
-}
-
-// A device id of a record, -1 for an empty or unreadable one.
-std::int16_t idOrNone(const QString& text)
-{
-    if (text.isEmpty())
-        return -1;
-    try {
-        return deviceIdFromText(text);
-    } catch (const RuntimeError&) {
-        return -1;
-    }
+    return deviceIdForCommand(device.id);
 }
 
 }  // namespace
@@ -70,22 +63,24 @@ QString RedirectList::statusText(std::int32_t ready, std::int32_t ok)
     return QStringLiteral("Emulation is OFF");
 }
 
-QString RedirectList::recordOf(const QTreeWidgetItem* row)
+RedirectList::RedirectList(QTreeView& view)
+    : view_(view)
+    , model_(new RedirectListModel(&view))
 {
-    return row->data(ColComPort, Qt::UserRole).toString();
+    view.setModel(model_);
 }
 
 void RedirectList::forgetRecords()
 {
-    for (int i = 0; i < view_.topLevelItemCount(); ++i)
-        setRecord(view_.topLevelItem(i), QString());
+    for (int i = 0; i < model_->rowCount(); ++i)
+        model_->setDevices(i, std::nullopt, std::nullopt);
 }
 
 void RedirectList::readDevices(Trap& trap)
 {
     std::int16_t count = 0;
     trap(30, [&] { count = toInt16(static_cast<double>(vsp_getDevicesCount())); });
-    RowIndex rows(view_);
+    RowIndex rows(*model_);
     for (std::int16_t index = 0; index < count; ++index) {
         QString type;
         QString init;
@@ -105,27 +100,32 @@ void RedirectList::readDevices(Trap& trap)
             continue;
         if (type == QLatin1String(connectorType)) {
             trap(70, [&] {
-                QTreeWidgetItem* row = rows.findOrAdd(comPortName(field(fields, 0)));
-                setRecord(row, QString::number(id) + recordSeparator + init + recordSeparator);
-                row->setText(ColSettings, QString());
-                row->setText(ColHost, QString());
-                row->setText(ColHostPort, QString());
-                row->setText(ColStatus, QStringLiteral("Initializing"));
+                const int row = rows.findOrAdd(comPortName(field(fields, 0)));
+                // The Connector resets its row: whatever claimed it before is forgotten.
+                model_->setDevices(row, ListedDevice{id, init}, std::nullopt);
+                model_->setText(row, RedirectRow::ColSettings, QString());
+                model_->setText(row, RedirectRow::ColHost, QString());
+                model_->setText(row, RedirectRow::ColHostPort, QString());
+                model_->setText(row, RedirectRow::ColStatus, QStringLiteral("Initializing"));
             });
         } else if (type == QLatin1String(tcpClientType)) {
             trap(80, [&] {
-                QTreeWidgetItem* row = rows.find(comPortName(field(fields, 2)));
+                const std::optional<int> row = rows.find(comPortName(field(fields, 2)));
                 const QString status = statusText(ready, ok);
                 if (!row)
                     return;
                 const QString settings = field(fields, 3);
                 const QString host = field(fields, 0);
                 const QString hostPort = field(fields, 1);
-                setRecord(row, recordOf(row) + QString::number(id) + recordSeparator + init);
-                row->setText(ColSettings, settings);
-                row->setText(ColHost, host);
-                row->setText(ColHostPort, hostPort);
-                row->setText(ColStatus, status);
+                // The first client of a row is its client; a later one of the same COM
+                // number only shows its texts.
+                const RedirectRow& claimed = model_->row(*row);
+                if (!claimed.client)
+                    model_->setDevices(*row, claimed.connector, ListedDevice{id, init});
+                model_->setText(*row, RedirectRow::ColSettings, settings);
+                model_->setText(*row, RedirectRow::ColHost, host);
+                model_->setText(*row, RedirectRow::ColHostPort, hostPort);
+                model_->setText(*row, RedirectRow::ColStatus, status);
             });
         }
     }
@@ -133,9 +133,9 @@ void RedirectList::readDevices(Trap& trap)
 
 void RedirectList::dropRowsWithoutRecord()
 {
-    for (int position = 0; position < view_.topLevelItemCount();) {
-        if (recordOf(view_.topLevelItem(position)).isEmpty())
-            delete view_.takeTopLevelItem(position);
+    for (int position = 0; position < model_->rowCount();) {
+        if (!model_->row(position).isClaimed())
+            model_->remove(position);
         else
             ++position;
     }
@@ -143,87 +143,114 @@ void RedirectList::dropRowsWithoutRecord()
 
 bool RedirectList::isEmpty() const
 {
-    return view_.topLevelItemCount() == 0;
-}
-
-QStringList RedirectList::selectedRecord() const
-{
-    const QList<QTreeWidgetItem*> selected = view_.selectedItems();
-    if (selected.isEmpty())
-        throw RuntimeError(ErrorCode::ObjectNotSet);
-    return splitFields(recordOf(selected.first()), recordSeparator);
-}
-
-std::int16_t RedirectList::selectedConnectorId() const
-{
-    return deviceIdFromText(field(selectedRecord(), 0));
-}
-
-std::int16_t RedirectList::selectedClientId() const
-{
-    return deviceIdFromText(field(selectedRecord(), 2));
+    return model_->rowCount() == 0;
 }
 
 int RedirectList::rowCount() const
 {
-    return view_.topLevelItemCount();
+    return model_->rowCount();
 }
 
-// A complete record has four parts; a connector's alone ends with the separator
-// (three parts, the last empty); a client's alone, left by a connector that went,
-// has two.
+const RedirectRow& RedirectList::at(int row) const
+{
+    if (row < 0 || row >= model_->rowCount())
+        throw RuntimeError(ErrorCode::SubscriptOutOfRange);
+    return model_->row(row);
+}
+
 std::int16_t RedirectList::connectorIdAt(int row) const
 {
-    const QTreeWidgetItem* item = view_.topLevelItem(row);
-    if (!item)
-        return -1;
-    const QStringList parts = splitFields(recordOf(item), recordSeparator);
-    return parts.size() >= 3 ? idOrNone(parts[0]) : -1;
+    const RedirectRow& r = at(row);
+    if (r.connector)
+        return commandId(*r.connector);
+    if (r.client)
+        return commandId(*r.client);
+    throw RuntimeError(ErrorCode::TypeMismatch);  // no id at all is no number
 }
 
 std::int16_t RedirectList::clientIdAt(int row) const
 {
-    const QTreeWidgetItem* item = view_.topLevelItem(row);
-    if (!item)
+    const RedirectRow& r = at(row);
+    if (!r.connector)
+        throw RuntimeError(ErrorCode::SubscriptOutOfRange);
+    if (!r.client)
+        throw RuntimeError(ErrorCode::TypeMismatch);  // the Connector left its client's id empty
+    return commandId(*r.client);
+}
+
+std::pair<ListedDevice, ListedDevice> RedirectList::devicesAt(int row) const
+{
+    const RedirectRow& r = at(row);
+    if (!r.connector || !r.client)
+        throw RuntimeError(ErrorCode::SubscriptOutOfRange);
+    return {*r.connector, *r.client};
+}
+
+namespace {
+// A device's id for a reader that must not fail: -1 without the device or beyond
+// the commands' 16 bits.
+std::int16_t idOrNone(const std::optional<ListedDevice>& device)
+{
+    if (!device)
         return -1;
-    const QStringList parts = splitFields(recordOf(item), recordSeparator);
-    if (parts.size() == 2)
-        return idOrNone(parts[0]);
-    return parts.size() >= 4 ? idOrNone(parts[2]) : -1;
+    try {
+        return commandId(*device);
+    } catch (const RuntimeError&) {
+        return -1;
+    }
+}
+}  // namespace
+
+std::int16_t RedirectList::connectorIdOrNone(int row) const
+{
+    return row >= 0 && row < model_->rowCount() ? idOrNone(model_->row(row).connector) : -1;
+}
+
+std::int16_t RedirectList::clientIdOrNone(int row) const
+{
+    return row >= 0 && row < model_->rowCount() ? idOrNone(model_->row(row).client) : -1;
 }
 
 void RedirectList::setStatusText(int row, const QString& text)
 {
-    QTreeWidgetItem* item = view_.topLevelItem(row);
-    if (item && item->text(ColStatus) != text)
-        item->setText(ColStatus, text);
+    at(row);
+    model_->setText(row, RedirectRow::ColStatus, text);
 }
 
 void RedirectList::setToolTipText(int row, const QString& text)
 {
-    QTreeWidgetItem* item = view_.topLevelItem(row);
-    if (!item || item->toolTip(ColComPort) == text)
-        return;
-    for (int column = ColComPort; column <= ColStatus; ++column)
-        item->setToolTip(column, text);
+    at(row);
+    model_->setToolTip(row, text);
 }
 
-QTreeWidgetItem* RedirectList::rowOf(const QString& comPortName) const
+int RedirectList::selectedRow() const
 {
-    for (int i = 0; i < view_.topLevelItemCount(); ++i)
-        if (view_.topLevelItem(i)->text(ColComPort) == comPortName)
-            return view_.topLevelItem(i);
-    return nullptr;
+    const QModelIndexList selected = view_.selectionModel()->selectedIndexes();
+    if (selected.isEmpty())
+        throw RuntimeError(ErrorCode::ObjectNotSet);
+    return selected.first().row();
 }
 
-QTreeWidgetItem* RedirectList::rowAt(QPoint point) const
+std::optional<int> RedirectList::rowOf(const QString& comPortName) const
 {
-    return isEmpty() ? nullptr : view_.itemAt(point);
+    for (int i = 0; i < model_->rowCount(); ++i)
+        if (model_->row(i).texts[RedirectRow::ColComPort] == comPortName)
+            return i;
+    return std::nullopt;
 }
 
-void RedirectList::select(QTreeWidgetItem* row)
+std::optional<int> RedirectList::rowAt(QPoint point) const
 {
+    if (isEmpty())
+        return std::nullopt;
+    const QModelIndex index = view_.indexAt(point);
+    return index.isValid() ? std::optional<int>(index.row()) : std::nullopt;
+}
+
+void RedirectList::select(int row)
+{
+    const QModelIndex index = model_->index(row, 0);
     view_.clearSelection();
-    view_.setCurrentItem(row);
-    row->setSelected(true);
+    view_.setCurrentIndex(index);
+    view_.selectionModel()->select(index, QItemSelectionModel::Select | QItemSelectionModel::Rows);
 }

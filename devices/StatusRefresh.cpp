@@ -103,7 +103,7 @@ void StatusRefresh::refresh()
     }
     QSet<std::int16_t> listed;
     for (int row = 0; row < list_.rowCount(); ++row) {
-        listed.insert(list_.clientIdAt(row));
+        listed.insert(list_.clientIdOrNone(row));
         refreshRow(row);
     }
     outages_.removeIf([&](const auto& entry) { return !listed.contains(entry.key()); });
@@ -114,8 +114,8 @@ void StatusRefresh::refreshRow(int row)
     // A library that cannot be reached leaves the row as the scan showed it; the
     // next command's scan reports the failure.
     try {
-        const std::int16_t clientId = list_.clientIdAt(row);
-        const std::int16_t connectorId = list_.connectorIdAt(row);
+        const std::int16_t clientId = list_.clientIdOrNone(row);
+        const std::int16_t connectorId = list_.connectorIdOrNone(row);
         diagnostics::RedirectDiagnostics redirect;
         QString comNumber;
         const DeviceInfo client = infoOf(clientId);
@@ -161,7 +161,7 @@ bool StatusRefresh::watchHidden(bool tell)
     QSet<std::int16_t> listed;
     for (int row = 0; row < list_.rowCount(); ++row) {
         try {
-            const std::int16_t clientId = list_.clientIdAt(row);
+            const std::int16_t clientId = list_.clientIdOrNone(row);
             const std::optional<vsp_diagnostics> client = diagnosticsOf(clientId);
             if (!client)
                 continue;

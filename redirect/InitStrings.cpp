@@ -105,9 +105,32 @@ QString buildCombinedText(const QString& connectorInit, const QString& clientIni
     return connectorInit + QLatin1Char(';') + clientInit;
 }
 
-std::int16_t deviceIdFromText(const QString& text)
+std::optional<DevicePair> devicePairFromText(const QString& devicePair)
 {
-    return toInt16(text);
+    if (devicePair == newRedirectPair)
+        return std::nullopt;
+    const QStringList ids = splitFields(devicePair, QLatin1Char(';'));
+    const auto id = [&](qsizetype index) {
+        bool whole = false;
+        const std::int32_t value = field(ids, index).toInt(&whole);
+        if (!whole)
+            throw RuntimeError(ErrorCode::TypeMismatch);
+        return value;
+    };
+    return DevicePair{id(0), id(1)};
+}
+
+std::optional<DeviceStrings> deviceStringsOf(const QString& combinedText)
+{
+    DeviceStrings strings;
+    if (!splitCombinedText(combinedText, strings.connectorInit, strings.clientInit))
+        return std::nullopt;
+    return strings;
+}
+
+std::int16_t deviceIdForCommand(std::int32_t id)
+{
+    return toInt16(static_cast<double>(id));
 }
 
 }  // namespace redirect

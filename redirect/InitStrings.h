@@ -13,6 +13,7 @@
 #include <QString>
 #include <QStringList>
 #include <cstdint>
+#include <optional>
 
 namespace redirect {
 
@@ -58,8 +59,15 @@ inline const QString newRedirectPair = QStringLiteral("0");
 
 QString buildCombinedText(const QString& connectorInit, const QString& clientInit);
 
-// A device id taken back from text: the 16-bit signed conversion (Overflow outside
-// -32768..32767, Type mismatch for text that is not a number).
-std::int16_t deviceIdFromText(const QString& text);
+// The device pair an editor was given as text: none for "0", else the two ids;
+// Subscript out of range when an id is missing, Type mismatch for one that is not
+// a whole number.
+std::optional<DevicePair> devicePairFromText(const QString& devicePair);
+// The two strings of a combined text; none when it has fewer than three fields.
+std::optional<DeviceStrings> deviceStringsOf(const QString& combinedText);
+
+// A device id as the device commands take it: the 16-bit signed conversion
+// (Overflow outside -32768..32767).
+std::int16_t deviceIdForCommand(std::int32_t id);
 
 }  // namespace redirect

@@ -37,3 +37,19 @@ struct Redirect {
     // "Subscript out of range" when the field is missing.
     void need(Field field) const;
 };
+
+// The two devices of a listed redirect, by their ids in the library.
+struct DevicePair {
+    std::int32_t connectorId = 0;
+    std::int32_t clientId = 0;
+    friend bool operator==(const DevicePair&, const DevicePair&) = default;
+};
+// The initialization strings a redirect's devices were made from, as the library
+// holds them. An update that the library refuses brings the redirect back from
+// these, unchanged, even where a configuration file held strings that the editor's
+// fields would not build again.
+struct DeviceStrings {
+    QString connectorInit;
+    QString clientInit;
+    friend bool operator==(const DeviceStrings&, const DeviceStrings&) = default;
+};

@@ -210,7 +210,9 @@ void RedirectEditor::setMode(EditorMode mode)
 {
     mode_ = std::move(mode);
     const auto* update = std::get_if<UpdatingRedirect>(&mode_);
-    lblDevices->setText(update ? update->devicePair : newRedirectPair);
+    lblDevices->setText(update && update->replaces ? buildDevicePair(QString::number(update->replaces->connectorId),
+                                                                     QString::number(update->replaces->clientId))
+                                                   : newRedirectPair);
     cmdNewRedirect[0]->setText(update ? QStringLiteral("Update") : QStringLiteral("Create"));
     setTitle(update ? updateCaption : createCaption);
 }

@@ -8,6 +8,7 @@
 
 #include <QGroupBox>
 #include <array>
+#include <optional>
 #include <variant>
 
 class PortScanner;
@@ -19,12 +20,10 @@ class Trap;
 
 struct CreatingRedirect {};
 struct UpdatingRedirect {
-    // The pair it replaces, "<connector id>;<client id>" as the list's record gives
-    // them; "0" once that pair is gone and the new one is not made yet.
-    QString devicePair;
-    // The two strings the editor was filled from, joined by ";", to bring the
-    // redirect back when the library refuses its update.
-    QString combinedText;
+    // The pair it replaces; none once that pair is gone and the new one is not made yet.
+    std::optional<DevicePair> replaces;
+    // What the editor was filled from; none when that was too short to hold both strings.
+    std::optional<DeviceStrings> original;
 };
 using EditorMode = std::variant<CreatingRedirect, UpdatingRedirect>;
 
@@ -55,7 +54,7 @@ public:
     const EditorMode& mode() const { return mode_; }
     bool isUpdating() const { return std::holds_alternative<UpdatingRedirect>(mode_); }
     // Sets the mode, with the frame's title, the first button's caption and the
-    // hidden label of the device pair.
+    // hidden label of the device pair ("<connector id>;<client id>", else "0").
     void setMode(EditorMode mode);
 
     std::array<QLabel*, 9> lblInfo;

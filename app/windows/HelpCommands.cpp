@@ -30,7 +30,7 @@ void frmMain::mnuAbout_Click()
 
 void frmMain::mnuOptions_Click()
 {
-    frmOptions options(platform_, this);
+    frmOptions options(platform_, m_TitleText, this);
     options.Form_Load();
     options.exec();
 }

@@ -15,21 +15,18 @@
 
 using namespace modVSP_APIs;
 
-void frmMain::Form_QueryUnload(std::int16_t& cancel, int reason, bool interactive)
+bool frmMain::Form_QueryUnload(int reason, bool interactive)
 {
     Trap trap(QStringLiteral("Form_QueryUnload"));
     if (reason == closeReason::windowClose) {
-        cancel = 1;
         trap(10, [&] { cmdHide_Click(); });
-        return;
+        return true;
     }
-    if (interactive && !offerToSave(trap)) {
-        cancel = 1;
-        return;
-    }
+    if (interactive && !offerToSave(trap))
+        return true;
     trap(50, [&] {
         if (m_HiddenInTray) {
-            TrayIcon(*TrayPic, g_TitleText, trayAction::remove);
+            TrayIcon(*TrayPic, m_TitleText, trayAction::remove);
             m_HiddenInTray = false;
         }
     });
@@ -41,7 +38,7 @@ void frmMain::Form_QueryUnload(std::int16_t& cancel, int reason, bool interactiv
             showMessage(QStringLiteral("Error: emulation can not be stopped: maybe one of the devices is still in use."));
     });
     trap(80, [&] { vsp_release(); });
-    cancel = 0;
+    return false;
 }
 
 bool frmMain::offerToSave(Trap& trap)
@@ -88,9 +85,7 @@ void frmMain::closeEvent(QCloseEvent* event)
     int reason = m_PendingCloseReason;
     if (reason < 0)
         reason = event->spontaneous() ? closeReason::windowClose : closeReason::other;
-    std::int16_t cancel = 0;
-    Form_QueryUnload(cancel, reason);
-    if (cancel) {
+    if (Form_QueryUnload(reason)) {
         event->ignore();
         return;
     }
@@ -116,8 +111,7 @@ void frmMain::sessionEnded()
         return;
     // The session manager allows no question any more: it was put, when allowed,
     // before the session ended.
-    std::int16_t cancel = 0;
-    Form_QueryUnload(cancel, closeReason::sessionEnd, false);
+    Form_QueryUnload(closeReason::sessionEnd, false);
     m_Closed = true;
     hide();
 }

@@ -58,12 +58,12 @@ int Main(int argc, char** argv)
 
     QStringList arguments = QApplication::arguments();
     arguments.removeFirst();
-    g_ScriptFile = scriptFileFromArguments(arguments);
 
     QtPlatform platform(appIcon());
     if (refuseWhileServiceRuns(*platform.platform().messages, vspdevices::portDirectory()))
         return 1;
     frmMain window(platform.platform());
+    window.setScriptFile(scriptFileFromArguments(arguments));
     window.Form_Load();
     window.show();
 
@@ -79,9 +79,7 @@ int Main(int argc, char** argv)
 void hideWhenAskedAtStart(frmMain& window)
 {
     runHandler(Trap(QStringLiteral("Main"), Trap::UnitKind::Module, QStringLiteral("modMain")), [&] {
-        if (ReadIniNumber(QString::fromLatin1(settingsSection), QString::fromLatin1(settingsKey::LoadInSysTray)) == 1) {
-            bool doShow = false;
-            window.DisplayStatus(doShow);
-        }
+        if (ReadIniNumber(QString::fromLatin1(settingsSection), QString::fromLatin1(settingsKey::LoadInSysTray)) == 1)
+            window.DisplayStatus(false);
     });
 }

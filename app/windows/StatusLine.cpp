@@ -8,19 +8,19 @@
 
 void frmMain::UpdateTitle()
 {
-    g_TitleText = QString::fromUtf8(version::title) + QStringLiteral(" v") + QString::number(version::major) +
+    m_TitleText = QString::fromUtf8(version::title) + QStringLiteral(" v") + QString::number(version::major) +
                   QLatin1Char('.') + QString::number(version::minor) + QLatin1Char('.') +
                   QString::number(version::revision) + QStringLiteral(" [") + GetFileName(document_.path()) +
                   (document_.unsaved ? QStringLiteral("*") : QString()) + QStringLiteral("] Emulation: ") +
                   (emulation_.isRunning() ? QStringLiteral("Running") : QStringLiteral("Stopped"));
-    setWindowTitle(g_TitleText);
+    setWindowTitle(m_TitleText);
 }
 
-void frmMain::DisplayStatus(bool& doShow)
+void frmMain::DisplayStatus(bool doShow)
 {
     if (doShow) {
         if (m_HiddenInTray) {
-            TrayIcon(*TrayPic, g_TitleText, trayAction::remove);
+            TrayIcon(*TrayPic, m_TitleText, trayAction::remove);
             m_HiddenInTray = false;
         }
         if (isHidden()) {
@@ -45,7 +45,7 @@ void frmMain::DisplayStatus(bool& doShow)
         hide();
         return;
     }
-    TrayIcon(*TrayPic, g_TitleText, trayAction::add);
+    TrayIcon(*TrayPic, m_TitleText, trayAction::add);
     m_HiddenInTray = true;
     // Hidden before the setting is read: a value that cannot be read (it fails at the
     // handler's boundary) costs the balloon, never the hiding.
@@ -61,14 +61,11 @@ void frmMain::DisplayStatus(bool& doShow)
 
 void frmMain::cmdHide_Click()
 {
-    bool doShow = false;
-    DisplayStatus(doShow);
+    DisplayStatus(false);
 }
 
 void frmMain::TrayPic_MouseMove(TrayIconPort::Activation activation)
 {
-    if (activation == TrayIconPort::Activation::LeftPress) {
-        bool doShow = true;
-        DisplayStatus(doShow);
-    }
+    if (activation == TrayIconPort::Activation::LeftPress)
+        DisplayStatus(true);
 }

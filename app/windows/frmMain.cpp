@@ -5,16 +5,12 @@
 #include <QAction>
 #include <QLineEdit>
 #include <QMouseEvent>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <QPushButton>
-#include <QTreeWidgetItem>
-
-QString g_TitleText;
 
 frmMain::frmMain(Platform& platform, QWidget* parent) : QMainWindow(parent), platform_(platform)
 {
     buildLayout();
-    redirects_.emplace(*lstPairs);
     connectHandlers();
     if (platform_.wine) {
         winePorts_ = std::make_unique<WinePorts>(*platform_.wine);

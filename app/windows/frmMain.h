@@ -19,6 +19,7 @@
 #include <QMainWindow>
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -29,7 +30,7 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QPushButton;
-class QTreeWidget;
+class QTreeView;
 class QWidget;
 
 // Why the main window is asked to close.
@@ -40,9 +41,6 @@ inline constexpr int sessionEnd = 2;   // the desktop session ends
 inline constexpr int terminate = 3;    // the system asks the program to end (SIGTERM)
 inline constexpr int other = 4;
 }  // namespace closeReason
-
-// The window's title, also the notification icon's tooltip.
-extern QString g_TitleText;
 
 class frmMain : public QMainWindow {
     Q_OBJECT
@@ -56,6 +54,9 @@ public:
     // Configuration files. Each returns whether it succeeded, for its callers.
     void mnuLoad_Click();
     bool ProcessScriptLoad();
+    // The current configuration file's path; start-up gives it the command line's.
+    const QString& scriptFile() const { return document_.path(); }
+    void setScriptFile(const QString& path) { document_.setPath(path); }
     bool mnuSave_Click();
     bool mnuSaveAs_Click();
 
@@ -76,9 +77,9 @@ public:
     void mnuRemoveAll_Click();
 
     // Shutdown.
-    // interactive false (the desktop session has ended): no save question and no
-    // message box; unsaved changes stay unsaved.
-    void Form_QueryUnload(std::int16_t& cancel, int reason, bool interactive = true);
+    // True when the close is cancelled. interactive false (the desktop session has
+    // ended): no save question and no message box; unsaved changes stay unsaved.
+    bool Form_QueryUnload(int reason, bool interactive = true);
     void mnuExit_Click();
     // Closes the window for a reason other than its own close control.
     void requestClose(int reason);
@@ -96,23 +97,25 @@ public:
 
     // Status line and notification area.
     void UpdateTitle();
-    void DisplayStatus(bool& doShow);
+    // The window's title, also the notification icon's tooltip.
+    const QString& titleText() const { return m_TitleText; }
+    void DisplayStatus(bool doShow);
     void cmdHide_Click();
     void TrayPic_MouseMove(TrayIconPort::Activation activation);
 
     // Emulation switch and the list of redirects.
     void ChangeEmuStatus(bool wanted);
+    bool emulationRunning() const { return emulation_.isRunning(); }
     void mnuEmulation_Click();
     void ScanAvailPairs();
 
-    // The list's columns, in order, and the device record behind a row.
-    using enum RedirectList::Column;
-    static QString deviceRecordOf(const class QTreeWidgetItem* row) { return RedirectList::recordOf(row); }
+    // The list's columns, in order.
+    using enum RedirectRow::Column;
     StatusRefresh& statusRefresh() { return *statusRefresh_; }
 
     // List frame and window-level widgets.
     QGroupBox* fraMain;
-    QTreeWidget* lstPairs;
+    QTreeView* lstPairs;
     QLabel* lblAPIVer;
     std::array<QWidget*, 2> XPHolder;
     QPushButton* cmdHide;
@@ -182,6 +185,8 @@ private:
     // Creating from the editor's fields; replacing: the pair of an update is gone.
     void createRedirect(bool replacing);
     void closeEditor();
+    // The editor filled from a combined text, in the update mode the caller gives.
+    void showRedirectInEditor(const QString& combinedText, const std::function<UpdatingRedirect()>& update);
     void buildMenus();
     void connectHandlers();
     void showMessage(const QString& text);
@@ -196,8 +201,9 @@ private:
     RedirectEditor* editor_;
     EmulationSwitch emulation_;
     std::unique_ptr<WinePorts> winePorts_;  // the running ports in Wine, when the platform reaches it
-    std::optional<RedirectList> redirects_;  // over lstPairs, once it is built
+    std::optional<RedirectList> redirects_;  // over lstPairs, from when it is built
     std::optional<StatusRefresh> statusRefresh_;  // the rows' live status while shown
+    QString m_TitleText;
     bool m_PreparingEditor = false;
     QList<bool> m_CommandStates;
     int m_PendingCloseReason = -1;

@@ -9,7 +9,7 @@
 
 #include <QAction>
 #include <QMenu>
-#include <QTreeWidget>
+#include <QTreeView>
 
 using namespace redirect;
 
@@ -55,16 +55,16 @@ void frmMain::lstPairs_MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers /
     Trap trap(QStringLiteral("lstPairs_MouseDown"));
     if (button != Qt::RightButton)
         return;
-    QTreeWidgetItem* row = nullptr;
+    std::optional<int> row;
     trap(10, [&] { row = redirects_->rowAt(QPoint(x, y)); });
     trap(20, [&] {
         if (row)
-            redirects_->select(row);
+            redirects_->select(*row);
     });
     trap(30, [&] {
         for (QAction* a : {mnuProperties, mnuReinitialize, mnuRemove})
-            a->setEnabled(row != nullptr);
-        mnuCreate->setEnabled(row == nullptr);
+            a->setEnabled(row.has_value());
+        mnuCreate->setEnabled(!row);
     });
     trap(40, [&] { platform_.popups->popup(mnuDevices, lstPairs->viewport()->mapToGlobal(QPoint(x, y))); });
 }
@@ -75,11 +75,15 @@ void frmMain::mnuProperties_Click()
         return;
     Trap trap(QStringLiteral("mnuProperties_Click"));
     trap(10, [&] { loadPairPropertiesFrame(); });
-    trap(20, [&] { redirects_->selectedRecord(); });
+    trap(20, [&] { redirects_->selectedRow(); });
     trap(30, [&] {
-        const QStringList record = redirects_->selectedRecord();
-        showPairProperties(buildDevicePair(field(record, 0), field(record, 2)),
-                           buildCombinedText(field(record, 1), field(record, 3)));
+        // The editor is filled from the two strings joined; an update that the library
+        // refuses brings back the devices' own strings, which that join cannot always
+        // tell apart again (a Connector string with more than two fields).
+        const auto [connector, client] = redirects_->devicesAt(redirects_->selectedRow());
+        showRedirectInEditor(buildCombinedText(connector.init, client.init), [&] {
+            return UpdatingRedirect{DevicePair{connector.id, client.id}, DeviceStrings{connector.init, client.init}};
+        });
     });
 }
 

@@ -16,7 +16,6 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
-#include <QTreeWidget>
 #include <exception>
 
 using namespace redirect;
@@ -64,6 +63,13 @@ void frmMain::loadPairPropertiesFrame()
 
 void frmMain::showPairProperties(const QString& devicePair, const QString& combinedText)
 {
+    showRedirectInEditor(combinedText, [&] {
+        return UpdatingRedirect{devicePairFromText(devicePair), deviceStringsOf(combinedText)};
+    });
+}
+
+void frmMain::showRedirectInEditor(const QString& combinedText, const std::function<UpdatingRedirect()>& update)
+{
     Trap trap(QStringLiteral("showPairProperties"));
     if (combinedText.isEmpty()) {
         editor_->showDefaults(trap);
@@ -73,7 +79,7 @@ void frmMain::showPairProperties(const QString& devicePair, const QString& combi
     Redirect redirect;
     trap(110, [&] { redirect = redirectFromCombinedText(combinedText); });
     editor_->showRedirect(redirect, trap);
-    trap(220, [&] { editor_->setMode(UpdatingRedirect{devicePair, combinedText}); });
+    trap(220, [&] { editor_->setMode(update()); });
 }
 
 void frmMain::mnuCreate_Click()
@@ -124,19 +130,18 @@ void frmMain::cmdNewRedirect_Click(std::int16_t index)
     if (index != 0)
         return;
     const auto* update = std::get_if<UpdatingRedirect>(&editor_->mode());
-    if (!update || update->devicePair == newRedirectPair) {
+    if (!update || !update->replaces) {
         createRedirect(false);
         return;
     }
     // Update: the old pair goes first, TcpClient before Connector, then the pair is
     // created again from the edited fields.
     Trap trap(QStringLiteral("cmdNewRedirect_Click"));
-    const UpdatingRedirect replaced = *update;
-    QStringList ids;
-    trap(30, [&] { ids = splitFields(replaced.devicePair, QLatin1Char(';')); });
-    trap(40, [&] { deviceCommands::destroy(deviceIdFromText(field(ids, 1))); });
-    trap(50, [&] { deviceCommands::destroy(deviceIdFromText(field(ids, 0))); });
-    trap(60, [&] { editor_->setMode(UpdatingRedirect{newRedirectPair, replaced.combinedText}); });
+    const DevicePair replaced = *update->replaces;
+    const std::optional<DeviceStrings> original = update->original;
+    trap(40, [&] { deviceCommands::destroy(deviceIdForCommand(replaced.clientId)); });
+    trap(50, [&] { deviceCommands::destroy(deviceIdForCommand(replaced.connectorId)); });
+    trap(60, [&] { editor_->setMode(UpdatingRedirect{std::nullopt, original}); });
     trap(70, [&] { createRedirect(true); });
 }
 
@@ -187,17 +192,14 @@ bool frmMain::restoreOldPair()
     // An update the library refused: the redirect comes back as it was before, and
     // the editor stays in update mode with the user's values, pointing at it.
     const auto* update = std::get_if<UpdatingRedirect>(&editor_->mode());
-    if (!update)
+    if (!update || !update->original)
         return false;
-    const QString combinedText = update->combinedText;
-    const auto ids = deviceCommands::recreate(combinedText);
-    if (!ids)
-        return false;
+    const DeviceStrings original = *update->original;
+    const auto [connector, client] = deviceCommands::recreate(original);
     ScanAvailPairs();
-    const auto [connector, client] = *ids;
     if (connector == -1 || client == -1)
         return false;
-    editor_->setMode(UpdatingRedirect{buildDevicePair(QString::number(connector), QString::number(client)), combinedText});
+    editor_->setMode(UpdatingRedirect{DevicePair{connector, client}, original});
     return true;
 }
 
@@ -208,7 +210,7 @@ bool frmMain::isUnique(const QString& comPort, const QString& /*hostAddress*/, c
     if (editor_->isUpdating())
         return unique;
     trap(10, [&] {
-        QTreeWidgetItem* row = redirects_->rowOf(comPort);
+        const std::optional<int> row = redirects_->rowOf(comPort);
         if (!row)
             return;
         unique = false;
@@ -217,7 +219,7 @@ bool frmMain::isUnique(const QString& comPort, const QString& /*hostAddress*/, c
              msgbox::Buttons::YesNo, msgbox::Icon::Question, QString::fromLatin1(msgbox::defaultCaption),
              msgbox::Answer::Yes});
         if (answer == msgbox::Answer::Yes) {
-            redirects_->select(row);
+            redirects_->select(*row);
             mnuProperties_Click();
         }
     });

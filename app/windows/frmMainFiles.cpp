@@ -4,7 +4,6 @@
 #include "app/ProgramFiles.h"
 #include "app/Trap.h"
 #include "config/ConfigurationFiles.h"
-#include "config/modDLG.h"
 
 void frmMain::mnuLoad_Click()
 {
@@ -71,20 +70,11 @@ bool frmMain::mnuSave_Click()
 bool frmMain::mnuSaveAs_Click()
 {
     Trap trap(QStringLiteral("mnuSaveAs_Click"));
+    QString proposed;
+    trap(10, [&] { proposed = document_.pathOrUntitled(); });
     QString fileName;
-    QString fileTitle;
-    QString filter = configFileFilter();
-    std::int32_t filterIndex = 1;
-    std::int32_t flags = dlgFlag::explorer | dlgFlag::overwritePrompt | dlgFlag::hideReadOnly;
-    trap(10, [&] { fileName = document_.pathOrUntitled(); });
-    // Only a path the user chose counts: a dialog that failed leaves the proposed
-    // name behind, and taking that would open the dialog again and again.
-    bool picked = false;
-    trap(20, [&] {
-        picked = SaveDialog(*platform_.dialogs, fileName, fileTitle, true, filter, filterIndex, programFilesDir(),
-                            QStringLiteral("Save Configuration File"), QStringLiteral("qlc"), -1, flags);
-    });
-    if (!picked || fileName.isEmpty())
+    trap(20, [&] { fileName = chooseConfigurationToSave(*platform_.dialogs, proposed); });
+    if (fileName.isEmpty())
         return false;
     bool saved = false;
     trap(30, [&] { document_.setPath(fileName); });

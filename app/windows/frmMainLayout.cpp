@@ -17,7 +17,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QScreen>
-#include <QTreeWidget>
+#include <QTreeView>
 
 namespace {
 
@@ -50,17 +50,14 @@ void frmMain::buildLayout()
     setCentralWidget(client);
 
     fraMain = place(new QGroupBox(QStringLiteral("COM <-> TCP Devices"), client), "fraMain", 8, 4, 545, 191);
-    lstPairs = place(new QTreeWidget(fraMain), "lstPairs", 8, 20, 528, 137);
+    lstPairs = place(new QTreeView(fraMain), "lstPairs", 8, 20, 528, 137);
+    redirects_.emplace(*lstPairs);  // the rows, with the columns' captions
     lstPairs->setRootIsDecorated(false);
     lstPairs->setSelectionBehavior(QAbstractItemView::SelectRows);
     lstPairs->setSelectionMode(QAbstractItemView::SingleSelection);
-    lstPairs->setHeaderLabels({QStringLiteral("COM Port"), QStringLiteral("COM Port Settings"), QStringLiteral("Host Address"),
-                               QStringLiteral("Host Port"), QStringLiteral("Status")});
     const int widths[] = {67, 120, 150, 75, 93};
-    for (int c = 0; c < 5; ++c) {
+    for (int c = 0; c < 5; ++c)
         lstPairs->setColumnWidth(c, widths[c]);
-        lstPairs->headerItem()->setTextAlignment(c, Qt::AlignLeft | Qt::AlignVCenter);
-    }
     lstPairs->header()->setStretchLastSection(false);
     QPalette palette = lstPairs->viewport()->palette();
     palette.setBrush(QPalette::Base, listBackground());

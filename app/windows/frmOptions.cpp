@@ -57,8 +57,8 @@ Trap optionsTrap(const char* procedure)
 
 }  // namespace
 
-frmOptions::frmOptions(Platform& platform, QWidget* parent, Autostart* autostart)
-    : QDialog(parent), platform_(platform), autostart_(autostart ? *autostart : xdgAutostart_)
+frmOptions::frmOptions(Platform& platform, const QString& titleText, QWidget* parent, Autostart* autostart)
+    : QDialog(parent), platform_(platform), titleText_(titleText), autostart_(autostart ? *autostart : xdgAutostart_)
 {
     buildLayout();
 }
@@ -115,8 +115,8 @@ void frmOptions::Form_Load()
 {
     Trap trap = optionsTrap("Form_Load");
     trap(10, [&] {
-        chkWindowsStart->setToolTip(QStringLiteral("Tick here to have ") + g_TitleText + QStringLiteral(" load with Windows."));
-        chkLoadInSysTray->setToolTip(QStringLiteral("Tick here to hide ") + g_TitleText +
+        chkWindowsStart->setToolTip(QStringLiteral("Tick here to have ") + titleText_ + QStringLiteral(" load with Windows."));
+        chkLoadInSysTray->setToolTip(QStringLiteral("Tick here to hide ") + titleText_ +
                                      QStringLiteral(" and display its icon in system tray (bottom-right hand corner, next to the clock"));
         chkWarnInSysTray->setToolTip(QStringLiteral("Tick here to display notification message about system tray presence"));
     });

@@ -18,8 +18,10 @@ class QRadioButton;
 class frmOptions : public QDialog {
     Q_OBJECT
 public:
-    // Without an autostart of its own, the dialog keeps the program's XDG entry.
-    frmOptions(Platform& platform, QWidget* parent = nullptr, Autostart* autostart = nullptr);
+    // titleText: the program's title, which the tooltips name. Without an autostart of
+    // its own, the dialog keeps the program's XDG entry.
+    frmOptions(Platform& platform, const QString& titleText, QWidget* parent = nullptr,
+               Autostart* autostart = nullptr);
 
     void Form_Load();
     void Form_QueryUnload();
@@ -48,6 +50,7 @@ protected:
 private:
     void buildLayout();
     Platform& platform_;
+    QString titleText_;
     XdgAutostart xdgAutostart_;
     Autostart& autostart_;
 };

@@ -126,7 +126,7 @@ TEST_F(HostileNumbers, EveryNumericSettingThatCannotBeReadIsLoggedAndTheProgramG
 
         // The options dialog reads all three.
         before = folder.log();
-        frmOptions options(fake.platform, window.get());
+        frmOptions options(fake.platform, window->titleText(), window.get());
         options.Form_Load();
         EXPECT_FALSE(options.chkLoadInSysTray->isChecked());
         EXPECT_FALSE(options.chkWarnInSysTray->isChecked());
@@ -150,7 +150,7 @@ TEST_F(HostileNumbers, MalformedSettingsReadAsZeroWithoutALogLine)
         EXPECT_TRUE(fake.tray.balloons.isEmpty());
         fake.tray.press(TrayIconPort::Activation::LeftPress);
         window->Form_Load();
-        frmOptions options(fake.platform, window.get());
+        frmOptions options(fake.platform, window->titleText(), window.get());
         options.Form_Load();
         EXPECT_TRUE(options.optScriptOpt[0]->isChecked());
     }

@@ -33,7 +33,7 @@ TEST_F(ConfigurationFiles, SaveOfAnUntitledStartProposesUntitledInTheProgramsFol
     EXPECT_EQ(r.defaultExt, "qlc");
     EXPECT_TRUE(r.overwritePrompt);
     // Cancelled: nothing changes.
-    EXPECT_EQ(g_ScriptFile, folder.path("Untitled.qlc"));
+    EXPECT_EQ(window->scriptFile(), folder.path("Untitled.qlc"));
     EXPECT_TRUE(window->m_ConfigChanged);
     EXPECT_FALSE(vsp.calls().contains("vsp_saveConfiguration"));
 }
@@ -53,7 +53,7 @@ TEST_F(ConfigurationFiles, SaveAsOntoAnExistingFileEmptiesAndWritesIt)
     const QString target = configFile("lab.qlc", "old contents that must go\n");
     fake.dialogs.pick(target);
     EXPECT_TRUE(window->mnuSaveAs_Click());
-    EXPECT_EQ(g_ScriptFile, target);
+    EXPECT_EQ(window->scriptFile(), target);
     EXPECT_TRUE(readFile(target).startsWith("Connector\t5;0\n"));
     EXPECT_FALSE(readFile(target).contains("old"));
     EXPECT_TRUE(window->windowTitle().contains("[lab.qlc]"));
@@ -79,25 +79,25 @@ TEST_F(ConfigurationFiles, LoadStartsEmulationListsTheRedirectsAndKeepsTheUnsave
     EXPECT_EQ(r.title, "Load Configuration File");
     EXPECT_TRUE(r.mustExist);
     EXPECT_EQ(r.initialDir, folder.path(""));  // the current file's folder, with its "/"
-    EXPECT_EQ(g_ScriptFile, file);
+    EXPECT_EQ(window->scriptFile(), file);
     EXPECT_EQ(rows(), QStringList{"COM9|9600,0,8,1,0,0|x|1|Emulation is OFF"});
     EXPECT_EQ(window->windowTitle(), "QuorlinVCP v2.0.0 [other.qlc*] Emulation: Running");
 
     fake.dialogs.cancel();
     window->mnuLoad_Click();
-    EXPECT_EQ(g_ScriptFile, file);
+    EXPECT_EQ(window->scriptFile(), file);
 }
 
 TEST_F(ConfigurationFiles, AFileTheLibraryRefusesToLoadChangesNothing)
 {
-    const QString before = g_ScriptFile;
+    const QString before = window->scriptFile();
     fake.dialogs.pick(configFile("broken.qlc"));
     vsp.setResult("vsp_loadConfiguration", 0);
     window->mnuLoad_Click();
     EXPECT_EQ(fake.messages.texts(), QStringList{"Error: can not load configuration file " + folder.path("broken.qlc")});
-    EXPECT_EQ(g_ScriptFile, before);
+    EXPECT_EQ(window->scriptFile(), before);
     EXPECT_FALSE(vsp.calls().contains("vsp_startEmulation"));
-    EXPECT_FALSE(g_EmulationRunning);
+    EXPECT_FALSE(window->emulationRunning());
 }
 
 TEST_F(ConfigurationFiles, ASaveTheLibraryRefusesKeepsTheUnsavedMark)

@@ -1,3 +1,4 @@
+#include "config/StartUpEntry.h"
 #include "config/modReg.h"
 #include "support/TestFolder.h"
 

@@ -11,7 +11,7 @@ class DeviceCommands : public EditorFixture {
 protected:
     QPoint rowCentre(int row) const
     {
-        return window->lstPairs->visualItemRect(window->lstPairs->topLevelItem(row)).center();
+        return listRows::rowRect(window->lstPairs, row).center();
     }
     void rightClick(QPoint at) { window->lstPairs_MouseDown(Qt::RightButton, Qt::NoModifier, at.x(), at.y()); }
     QStringList changes(const QString& since) const
@@ -34,11 +34,11 @@ TEST_F(DeviceCommands, ARightClickEnablesTheEntriesThatFitWhereItLands)
     listRedirect(6);
     rightClick(rowCentre(1));
     EXPECT_EQ(fake.popups.shown[1], (QStringList{"Properties", "Reinitialize", "Remove", "Remove All"}));
-    EXPECT_TRUE(window->lstPairs->topLevelItem(1)->isSelected());
+    EXPECT_TRUE(listRows::isRowSelected(window->lstPairs, 1));
 
     rightClick({20, 120});  // empty space below the rows: the selection stays
     EXPECT_EQ(fake.popups.shown[2], (QStringList{"Create", "Remove All"}));
-    EXPECT_TRUE(window->lstPairs->topLevelItem(1)->isSelected());
+    EXPECT_TRUE(listRows::isRowSelected(window->lstPairs, 1));
 
     window->lstPairs_MouseDown(Qt::LeftButton, Qt::NoModifier, rowCentre(0).x(), rowCentre(0).y());
     EXPECT_EQ(fake.popups.shown.size(), 3);  // a left press opens nothing and enables nothing
@@ -49,7 +49,7 @@ TEST_F(DeviceCommands, ARightClickEnablesTheEntriesThatFitWhereItLands)
                       Qt::RightButton, Qt::RightButton, Qt::NoModifier);
     QCoreApplication::sendEvent(window->lstPairs->viewport(), &press);
     EXPECT_EQ(fake.popups.shown.size(), 4);
-    EXPECT_TRUE(window->lstPairs->topLevelItem(0)->isSelected());
+    EXPECT_TRUE(listRows::isRowSelected(window->lstPairs, 0));
 }
 
 TEST_F(DeviceCommands, RemoveDestroysTheClientFirstThenTheConnectorAndRescans)

@@ -18,13 +18,12 @@ protected:
 TEST_F(EmulationControl, StartingWithAnEmptyListIsUndoneByTheScan)
 {
     window->UpdateTitle();
-    g_TitleText.clear();  // so that every rebuild below changes the title
     window->setWindowTitle("");
     countTitles();
     window->mnuEmulation_Click();
     EXPECT_EQ(vsp.calls(), "vsp_startEmulation\nvsp_getDevicesCount\nvsp_stopEmulation\n");
     EXPECT_EQ(window->mnuEmulation->text(), "Start Emulation");
-    EXPECT_FALSE(g_EmulationRunning);
+    EXPECT_FALSE(window->emulationRunning());
     EXPECT_TRUE(window->windowTitle().endsWith("Emulation: Stopped"));
     EXPECT_EQ(titleBuilds, 2);  // "Running", then "Stopped"
     EXPECT_TRUE(fake.messages.shown.isEmpty());
@@ -37,7 +36,7 @@ TEST_F(EmulationControl, RefusedStartAndStopShowTheirMessagesAndChangeNothing)
     ASSERT_EQ(fake.messages.texts(), QStringList{"Error: can not start emulation"});
     EXPECT_EQ(fake.messages.shown[0].icon, msgbox::Icon::Critical);
     EXPECT_EQ(fake.messages.shown[0].caption, "QuorlinVCP");
-    EXPECT_FALSE(g_EmulationRunning);
+    EXPECT_FALSE(window->emulationRunning());
     EXPECT_EQ(window->mnuEmulation->text(), "Start Emulation");
     EXPECT_TRUE(window->windowTitle().endsWith("Emulation: Stopped"));
 
@@ -46,7 +45,7 @@ TEST_F(EmulationControl, RefusedStartAndStopShowTheirMessagesAndChangeNothing)
     vsp.setResult("vsp_stopEmulation", 0);
     window->ChangeEmuStatus(false);
     EXPECT_EQ(fake.messages.texts().last(), "Error: emulation can not be stopped: maybe one of devices is still in use.");
-    EXPECT_TRUE(g_EmulationRunning);
+    EXPECT_TRUE(window->emulationRunning());
     EXPECT_EQ(window->mnuEmulation->text(), "Stop Emulation");
     EXPECT_TRUE(window->windowTitle().endsWith("Emulation: Running"));
 

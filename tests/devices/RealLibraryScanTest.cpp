@@ -2,6 +2,7 @@
 #include "deviceapi/VspBinding.h"
 #include "deviceapi/modVSP_APIs.h"
 #include "support/FakePlatform.h"
+#include "support/ListRows.h"
 #include "support/TestFolder.h"
 
 #include "app/Settings.h"
@@ -9,7 +10,6 @@
 
 #include <QAction>
 #include <QFileInfo>
-#include <QTreeWidget>
 #include <gtest/gtest.h>
 
 using namespace modVSP_APIs;
@@ -28,18 +28,18 @@ TEST(RealLibraryScan, ARedirectIsListedAndEmulationStartsAndStops)
     ASSERT_EQ(vsp_createDevice("Connector", "5;0"), 0);
     ASSERT_EQ(vsp_createDevice("TcpClient", "127.0.0.1;1;5;19200,0,8,1,0,0;1;0;"), 1);
     window.ScanAvailPairs();
-    ASSERT_EQ(window.lstPairs->topLevelItemCount(), 1);
-    EXPECT_EQ(window.lstPairs->topLevelItem(0)->text(frmMain::ColStatus), "Emulation is OFF");
+    ASSERT_EQ(listRows::rowCount(window.lstPairs), 1);
+    EXPECT_EQ(listRows::rowText(window.lstPairs, 0, frmMain::ColStatus), "Emulation is OFF");
 
     window.mnuEmulation_Click();
-    EXPECT_TRUE(g_EmulationRunning);
+    EXPECT_TRUE(window.emulationRunning());
     EXPECT_EQ(window.mnuEmulation->text(), "Stop Emulation");
-    EXPECT_EQ(window.lstPairs->topLevelItem(0)->text(frmMain::ColStatus), "Ready");  // connecting
+    EXPECT_EQ(listRows::rowText(window.lstPairs, 0, frmMain::ColStatus), "Ready");  // connecting
     EXPECT_TRUE(QFileInfo(folder.path("ports/COM5")).isSymLink());
 
     window.mnuEmulation_Click();
-    EXPECT_FALSE(g_EmulationRunning);
-    EXPECT_EQ(window.lstPairs->topLevelItem(0)->text(frmMain::ColStatus), "Emulation is OFF");
+    EXPECT_FALSE(window.emulationRunning());
+    EXPECT_EQ(listRows::rowText(window.lstPairs, 0, frmMain::ColStatus), "Emulation is OFF");
     EXPECT_TRUE(fake.messages.shown.isEmpty());
     EXPECT_TRUE(folder.log().isEmpty());
 

@@ -11,19 +11,26 @@
 #include "deviceapi/modVSP_APIs.h"
 #include "support/FakePlatform.h"
 #include "support/FakeVsp.h"
+#include "support/ListRows.h"
 #include "support/LoopbackPeer.h"
 #include "support/TestFolder.h"
 
 #include <QApplication>
 #include <QRegularExpression>
 #include <QThread>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <gtest/gtest.h>
 
 #include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
+
+// The tooltip a row shows over one of its cells.
+QString toolTipOf(const frmMain& window, int row, int column)
+{
+    return window.lstPairs->model()->index(row, column).data(Qt::ToolTipRole).toString();
+}
 
 using namespace std::chrono_literals;
 
@@ -66,7 +73,6 @@ protected:
     {
         window.reset();
         modVSP_APIs::vsp_release();
-        g_EmulationRunning = false;
         VspBinding::instance().unbind();
         qunsetenv("VSP_PORT_DIR");
     }
@@ -82,7 +88,7 @@ protected:
     {
         window->ChangeEmuStatus(true);
         window->ScanAvailPairs();
-        ASSERT_TRUE(g_EmulationRunning);
+        ASSERT_TRUE(window->emulationRunning());
     }
 
     // The first redirect's TcpClient, as the library tells it.
@@ -92,9 +98,8 @@ protected:
         return modVSP_APIs::vsp_getDeviceDiagnostics(1, d) ? d.state : -1;
     }
 
-    QTreeWidgetItem* row(int index) const { return window->lstPairs->topLevelItem(index); }
-    QString status(int index = 0) const { return row(index)->text(frmMain::ColStatus); }
-    QString tip(int index = 0) const { return row(index)->toolTip(frmMain::ColComPort); }
+    QString status(int index = 0) const { return listRows::rowText(window->lstPairs, index, frmMain::ColStatus); }
+    QString tip(int index = 0) const { return toolTipOf(*window, index, frmMain::ColComPort); }
 
     TestFolder folder;
     FakePlatform fake;
@@ -108,8 +113,8 @@ TEST_F(StatusRefreshTest, StatusFollowsConnectDropAndReconnectWithoutACommand)
     addRedirect(5, QStringLiteral("127.0.0.1"), adapter.port());
     startEmulation();
     window->show();
-    window->lstPairs->setCurrentItem(row(0));
-    const QString record = frmMain::deviceRecordOf(row(0));
+    window->lstPairs->setCurrentIndex(window->lstPairs->model()->index(0, 0));
+    const QString record = listRows::recordText(window->lstPairs, 0);
     ASSERT_EQ(status(), "Ready");
 
     // Every change the window shows from now on, in order, without a scan.
@@ -142,11 +147,11 @@ TEST_F(StatusRefreshTest, StatusFollowsConnectDropAndReconnectWithoutACommand)
     EXPECT_TRUE(tip().startsWith("COM5: " + folder.path("ports/COM5") + "\n")) << tip().toStdString();
 
     // Only the texts changed: the row, its record and the selection are the scan's.
-    ASSERT_EQ(window->lstPairs->topLevelItemCount(), 1);
-    EXPECT_EQ(frmMain::deviceRecordOf(row(0)), record);
-    EXPECT_EQ(window->lstPairs->currentItem(), row(0));
-    EXPECT_TRUE(row(0)->isSelected());
-    EXPECT_TRUE(g_EmulationRunning);
+    ASSERT_EQ(listRows::rowCount(window->lstPairs), 1);
+    EXPECT_EQ(listRows::recordText(window->lstPairs, 0), record);
+    EXPECT_EQ(window->lstPairs->currentIndex().row(), 0);
+    EXPECT_TRUE(listRows::isRowSelected(window->lstPairs, 0));
+    EXPECT_TRUE(window->emulationRunning());
     EXPECT_TRUE(folder.log().isEmpty());
     EXPECT_TRUE(fake.messages.shown.isEmpty());
 }
@@ -176,7 +181,7 @@ TEST_F(StatusRefreshTest, AHiddenWindowIsNotRefreshedAndCatchesUpWhenShown)
     // With emulation off nothing at all runs while hidden, and a minimized window
     // counts as hidden.
     window->ChangeEmuStatus(false);
-    ASSERT_FALSE(g_EmulationRunning);
+    ASSERT_FALSE(window->emulationRunning());
     window->cmdHide_Click();
     EXPECT_FALSE(window->statusRefresh().isTimerRunning());
     fake.tray.press(TrayIconPort::Activation::LeftPress);
@@ -224,7 +229,7 @@ TEST_F(StatusRefreshTest, TooltipsSayWhyEachConnectionFails)
     addRedirect(9, QStringLiteral("127.0.0.1"), silent.port());
     startEmulation();
     window->show();
-    ASSERT_EQ(window->lstPairs->topLevelItemCount(), 5);
+    ASSERT_EQ(listRows::rowCount(window->lstPairs), 5);
     const QString silentAt = "127.0.0.1:" + QString::number(silent.port());
 
     const int held = silent.accept(5000ms);
@@ -325,9 +330,9 @@ TEST(StatusRefreshWithoutDiagnostics, FollowsTheFlagsByTheScansRuleAndStillTells
     FakePlatform fake;
     frmMain window(fake.platform);
     window.ScanAvailPairs();
-    ASSERT_EQ(window.lstPairs->topLevelItemCount(), 2);
+    ASSERT_EQ(listRows::rowCount(window.lstPairs), 2);
     window.show();
-    const auto status = [&](int row) { return window.lstPairs->topLevelItem(row)->text(frmMain::ColStatus); };
+    const auto status = [&](int row) { return listRows::rowText(window.lstPairs, row, frmMain::ColStatus); };
 
     EXPECT_EQ(status(0), "Emulation is OFF");
     vsp.setFlags(client, 1, 0);
@@ -341,9 +346,9 @@ TEST(StatusRefreshWithoutDiagnostics, FollowsTheFlagsByTheScansRuleAndStillTells
     EXPECT_TRUE(runUntil([&] { return status(0) == "Emulation is OFF"; }, 2000));
     EXPECT_EQ(status(1), "Initializing");
 
-    EXPECT_EQ(window.lstPairs->topLevelItem(0)->toolTip(frmMain::ColStatus),
+    EXPECT_EQ(toolTipOf(window, 0, frmMain::ColStatus),
               "COM5: " + folder.path("ports/COM5") + "\nConnection: the device library gives no diagnostics");
-    EXPECT_EQ(window.lstPairs->topLevelItem(1)->toolTip(frmMain::ColHost),
+    EXPECT_EQ(toolTipOf(window, 1, frmMain::ColHost),
               "COM6: " + folder.path("ports/COM6") + "\nConnection: no TcpClient");
     EXPECT_FALSE(vsp.calls().contains("vsp_startEmulation"));
     EXPECT_FALSE(vsp.calls().contains("vsp_stopEmulation"));

@@ -54,7 +54,7 @@ TEST_F(CreateRedirect, ATakenPortAsksAndNoKeepsTheEntriesYesOpensTheExistingRedi
     EXPECT_EQ(window->cmdNewRedirect[0]->text(), "Update");
     EXPECT_EQ(window->txtHostAddress->text(), "old.host");
     EXPECT_EQ(window->cmbBaud->currentText(), "57600");
-    EXPECT_TRUE(window->lstPairs->topLevelItem(0)->isSelected());
+    EXPECT_TRUE(listRows::isRowSelected(window->lstPairs, 0));
     EXPECT_FALSE(vsp.calls().contains("vsp_createDevice"));
 
     fake.messages.shown.clear();
@@ -125,6 +125,23 @@ TEST_F(CreateRedirect, ARefusedUpdateBringsTheOldRedirectBackAndKeepsTheUsersVal
     window->cmdNewRedirect_Click(0);
     EXPECT_EQ(rows(), QStringList{"COM5|9600,0,8,1,0,0|fixed.host|3001|Emulation is OFF"});
     EXPECT_TRUE(window->m_ConfigChanged);
+}
+
+TEST_F(CreateRedirect, ARefusedUpdateBringsBackTheStringsTheLibraryHeldNotOnesRebuiltFromTheFields)
+{
+    // Strings this program would not build (a configuration file written elsewhere).
+    vsp.addDevice("Connector", "5;0;x");
+    const QString oldClient = "good.host;3001;5;9600,0,8,1,0,0,7;1;1;extra";
+    vsp.addDevice("TcpClient", oldClient.toUtf8().constData());
+    window->ScanAvailPairs();
+    selectRow(0);
+    window->mnuProperties_Click();
+    vsp.refuseType("TcpClient");
+    window->cmdNewRedirect_Click(0);
+
+    EXPECT_TRUE(vsp.calls().contains("vsp_createDevice Connector 5;0;x\n"));
+    EXPECT_TRUE(vsp.calls().contains("vsp_createDevice TcpClient " + oldClient + "\n"));
+    EXPECT_EQ(window->lblDevices->text(), "3;4");
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "deviceapi/VspBinding.h"
 #include "deviceapi/modVSP_APIs.h"
 #include "support/FakePlatform.h"
+#include "support/ListRows.h"
 #include "support/RawPort.h"
 #include "support/TestFolder.h"
 #include "support/WaitFor.h"
@@ -14,7 +15,6 @@
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QThread>
-#include <QTreeWidget>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <termios.h>
@@ -28,7 +28,6 @@ TEST(EditorEndToEnd, CreateUseUpdateAndRemoveARedirect)
     qputenv("VSP_PORT_DIR", folder.path("ports").toUtf8());
     VspBinding::instance().setLibraryFile(VspBinding::defaultLibraryFile);
     g_SettingsFile = folder.path("Settings.ini");
-    g_ScriptFile.clear();
     vsp::AdapterServer adapter({.echo = true});
     FakePlatform fake;
     {
@@ -40,7 +39,7 @@ TEST(EditorEndToEnd, CreateUseUpdateAndRemoveARedirect)
         window.txtHostAddress->setText("127.0.0.1");
         window.txtHostPort->setText(QString::number(adapter.port()));
         window.cmdNewRedirect_Click(0);
-        ASSERT_TRUE(g_EmulationRunning);
+        ASSERT_TRUE(window.emulationRunning());
         const QString port = folder.path("ports/COM5");
         ASSERT_TRUE(QFileInfo(port).isSymLink());
         ASSERT_TRUE(adapter.waitFor([&] { return adapter.settings().baud == 19200u; }));
@@ -52,22 +51,22 @@ TEST(EditorEndToEnd, CreateUseUpdateAndRemoveARedirect)
         EXPECT_TRUE(adapter.waitFor([&] { return adapter.received() == std::vector<std::uint8_t>{'h', 'e', 'l', 'l', 'o'}; }));
         ::close(fd);
 
-        window.lstPairs->topLevelItem(0)->setSelected(true);
+        listRows::selectRow(window.lstPairs, 0);
         window.mnuProperties_Click();
         EXPECT_EQ(window.cmbComPort->currentText(), "COM5");  // its own port, although in use
         window.cmbBaud->setCurrentText("115200");
         window.cmdNewRedirect_Click(0);
         EXPECT_TRUE(adapter.waitFor([&] { return adapter.settings().baud == 115200u; }));
-        ASSERT_EQ(window.lstPairs->topLevelItemCount(), 1);
-        EXPECT_EQ(window.lstPairs->topLevelItem(0)->text(frmMain::ColComPort), "COM5");
-        EXPECT_EQ(window.lstPairs->topLevelItem(0)->text(frmMain::ColSettings), "115200,0,8,1,0,0");
+        ASSERT_EQ(listRows::rowCount(window.lstPairs), 1);
+        EXPECT_EQ(listRows::rowText(window.lstPairs, 0, frmMain::ColComPort), "COM5");
+        EXPECT_EQ(listRows::rowText(window.lstPairs, 0, frmMain::ColSettings), "115200,0,8,1,0,0");
         EXPECT_TRUE(waitFor([&] { return QFileInfo(port).isSymLink(); }));
 
-        window.lstPairs->topLevelItem(0)->setSelected(true);
+        listRows::selectRow(window.lstPairs, 0);
         window.mnuRemove_Click();
         EXPECT_FALSE(QFileInfo(port).exists() || QFileInfo(port).isSymLink());
-        EXPECT_EQ(window.lstPairs->topLevelItemCount(), 0);
-        EXPECT_FALSE(g_EmulationRunning);
+        EXPECT_EQ(listRows::rowCount(window.lstPairs), 0);
+        EXPECT_FALSE(window.emulationRunning());
         EXPECT_TRUE(fake.messages.shown.isEmpty());
         EXPECT_TRUE(folder.log().isEmpty()) << folder.log().toStdString();
     }

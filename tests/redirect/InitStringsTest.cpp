@@ -80,8 +80,19 @@ TEST(DeviceRecordAndPair, JoinIdsAndStrings)
     EXPECT_EQ(record.count(QChar(8)), 3);
     EXPECT_EQ(buildDevicePair(texts[0], texts[2]), "3;4");
     EXPECT_EQ(newRedirectPair, "0");
-    EXPECT_EQ(deviceIdFromText("32767"), 32767);
-    EXPECT_THROW(deviceIdFromText("32768"), RuntimeError);
+    EXPECT_EQ(deviceIdForCommand(32767), 32767);
+    EXPECT_THROW(deviceIdForCommand(32768), RuntimeError);
+}
+
+TEST(InitStrings, ADevicePairTextGivesBothIdsOrNoneForANewRedirect)
+{
+    EXPECT_EQ(devicePairFromText("3;4"), (DevicePair{3, 4}));
+    EXPECT_EQ(devicePairFromText("40000;-2"), (DevicePair{40000, -2}));  // checked when the commands take them
+    EXPECT_EQ(devicePairFromText(newRedirectPair), std::nullopt);
+    EXPECT_THROW(devicePairFromText("3"), RuntimeError);
+    EXPECT_THROW(devicePairFromText("3;x"), RuntimeError);
+    EXPECT_EQ(deviceStringsOf("5;0;h;1;5;9600,0,8,1,0,0;1;0;"), (DeviceStrings{"5;0", "h;1;5;9600,0,8,1,0,0;1;0;"}));
+    EXPECT_EQ(deviceStringsOf("5;0"), std::nullopt);
 }
 
 }  // namespace

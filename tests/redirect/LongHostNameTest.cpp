@@ -9,6 +9,7 @@
 #include "deviceapi/modVSP_APIs.h"
 #include "redirect/InitStrings.h"
 #include "support/FakePlatform.h"
+#include "support/ListRows.h"
 #include "support/TestFolder.h"
 
 #include <QComboBox>
@@ -17,7 +18,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QThread>
-#include <QTreeWidget>
 #include <gtest/gtest.h>
 
 using namespace modVSP_APIs;
@@ -34,7 +34,7 @@ bool scanUntil(frmMain& window, const QString& status)
 {
     for (int i = 0; i < 500; ++i) {
         window.ScanAvailPairs();
-        if (window.lstPairs->topLevelItemCount() == 1 && window.lstPairs->topLevelItem(0)->text(frmMain::ColStatus) == status)
+        if (listRows::rowCount(window.lstPairs) == 1 && listRows::rowText(window.lstPairs, 0, frmMain::ColStatus) == status)
             return true;
         QThread::msleep(10);
     }
@@ -43,13 +43,13 @@ bool scanUntil(frmMain& window, const QString& status)
 
 void expectRow(frmMain& window, const QString& host, const QString& port)
 {
-    ASSERT_EQ(window.lstPairs->topLevelItemCount(), 1);
-    const QTreeWidgetItem* row = window.lstPairs->topLevelItem(0);
-    EXPECT_EQ(row->text(frmMain::ColComPort), "COM5");
-    EXPECT_EQ(row->text(frmMain::ColSettings), "19200,0,8,1,0,0");
-    EXPECT_EQ(row->text(frmMain::ColHost), host);
-    EXPECT_EQ(row->text(frmMain::ColHostPort), port);
-    EXPECT_TRUE(frmMain::deviceRecordOf(row).endsWith(redirect::buildTcpClientInit(
+    ASSERT_EQ(listRows::rowCount(window.lstPairs), 1);
+    const int row = 0;
+    EXPECT_EQ(listRows::rowText(window.lstPairs, row, frmMain::ColComPort), "COM5");
+    EXPECT_EQ(listRows::rowText(window.lstPairs, row, frmMain::ColSettings), "19200,0,8,1,0,0");
+    EXPECT_EQ(listRows::rowText(window.lstPairs, row, frmMain::ColHost), host);
+    EXPECT_EQ(listRows::rowText(window.lstPairs, row, frmMain::ColHostPort), port);
+    EXPECT_TRUE(listRows::recordText(window.lstPairs, row).endsWith(redirect::buildTcpClientInit(
         host, port, "5", "19200", 0, "8", "1", 0, "0")));
 }
 
@@ -62,7 +62,6 @@ TEST_P(LongHostName, IsListedShownUpdatedRestoredSavedAndLoadedWhole)
     qputenv("VSP_PORT_DIR", folder.path("ports").toUtf8());
     VspBinding::instance().setLibraryFile(VspBinding::defaultLibraryFile);
     g_SettingsFile = folder.path("Settings.ini");
-    g_ScriptFile.clear();
     vsp::AdapterServer adapter({});
     const QString port = QString::number(adapter.port());
     FakePlatform fake;
@@ -75,11 +74,11 @@ TEST_P(LongHostName, IsListedShownUpdatedRestoredSavedAndLoadedWhole)
         window.txtHostAddress->setText(host);
         window.txtHostPort->setText(port);
         window.cmdNewRedirect_Click(0);
-        ASSERT_TRUE(scanUntil(window, "OK")) << window.lstPairs->topLevelItem(0)->text(frmMain::ColStatus).toStdString();
+        ASSERT_TRUE(scanUntil(window, "OK")) << listRows::rowText(window.lstPairs, 0, frmMain::ColStatus).toStdString();
         expectRow(window, host, port);
         EXPECT_GE(adapter.connections(), 1);
 
-        window.lstPairs->topLevelItem(0)->setSelected(true);
+        listRows::selectRow(window.lstPairs, 0);
         window.mnuProperties_Click();
         EXPECT_EQ(window.txtHostAddress->text(), host);
         EXPECT_EQ(window.txtHostPort->text(), port);
@@ -91,7 +90,7 @@ TEST_P(LongHostName, IsListedShownUpdatedRestoredSavedAndLoadedWhole)
         EXPECT_EQ(window.cmdNewRedirect[0]->text(), "Update");
         ASSERT_TRUE(scanUntil(window, "OK"));
         expectRow(window, host, port);
-        const QStringList record = redirect::splitFields(frmMain::deviceRecordOf(window.lstPairs->topLevelItem(0)),
+        const QStringList record = redirect::splitFields(listRows::recordText(window.lstPairs, 0),
                                                          redirect::recordSeparator);
         ASSERT_EQ(record.size(), 4);
         EXPECT_EQ(window.lblDevices->text(), redirect::buildDevicePair(record[0], record[2]));
@@ -100,12 +99,12 @@ TEST_P(LongHostName, IsListedShownUpdatedRestoredSavedAndLoadedWhole)
         ASSERT_TRUE(scanUntil(window, "OK"));
         expectRow(window, host, port);
 
-        g_ScriptFile = folder.path("lab.qlc");
-        QFile(g_ScriptFile).open(QIODevice::WriteOnly);
+        window.setScriptFile(folder.path("lab.qlc"));
+        QFile(window.scriptFile()).open(QIODevice::WriteOnly);
         ASSERT_TRUE(window.mnuSave_Click());
         vsp_destroyAllDevices();
         window.ScanAvailPairs();
-        ASSERT_EQ(window.lstPairs->topLevelItemCount(), 0);
+        ASSERT_EQ(listRows::rowCount(window.lstPairs), 0);
         ASSERT_TRUE(window.ProcessScriptLoad());
         ASSERT_TRUE(scanUntil(window, "OK"));
         expectRow(window, host, port);
@@ -116,7 +115,6 @@ TEST_P(LongHostName, IsListedShownUpdatedRestoredSavedAndLoadedWhole)
     VspBinding::instance().unbind();
     qunsetenv("VSP_PORT_DIR");
     g_SettingsFile.clear();
-    g_ScriptFile.clear();
 }
 
 // With the adapter's five-digit port, 35 makes a TcpClient string of exactly 64
@@ -129,7 +127,6 @@ TEST(LongHostName, NonAsciiNamesAreListedAndShownWithoutACutCharacter)
     qputenv("VSP_PORT_DIR", folder.path("ports").toUtf8());
     VspBinding::instance().setLibraryFile(VspBinding::defaultLibraryFile);
     g_SettingsFile = folder.path("Settings.ini");
-    g_ScriptFile.clear();
     FakePlatform fake;
     {
         frmMain window(fake.platform);
@@ -140,9 +137,9 @@ TEST(LongHostName, NonAsciiNamesAreListedAndShownWithoutACutCharacter)
         ASSERT_EQ(vsp_createDevice("TcpClient", client), 1);
         window.ScanAvailPairs();
         expectRow(window, host, "3001");
-        EXPECT_EQ(window.lstPairs->topLevelItem(0)->text(frmMain::ColStatus), "Emulation is OFF");
+        EXPECT_EQ(listRows::rowText(window.lstPairs, 0, frmMain::ColStatus), "Emulation is OFF");
 
-        window.lstPairs->topLevelItem(0)->setSelected(true);
+        listRows::selectRow(window.lstPairs, 0);
         window.mnuProperties_Click();
         EXPECT_EQ(window.txtHostAddress->text(), host);
         EXPECT_TRUE(fake.messages.shown.isEmpty());

@@ -110,9 +110,9 @@ TEST_F(RedirectEditorTest, TheDefaultsAreThoseOfANewRedirect)
 TEST_F(RedirectEditorTest, TheModeSetsTitleCaptionAndDevicePair)
 {
     EXPECT_FALSE(editor.isUpdating());
-    editor.setMode(UpdatingRedirect{"3;4", "5;0;h;1;5;9600,0,8,1,0,0;1;0;"});
+    editor.setMode(UpdatingRedirect{DevicePair{3, 4}, DeviceStrings{"5;0", "h;1;5;9600,0,8,1,0,0;1;0;"}});
     EXPECT_TRUE(editor.isUpdating());
-    EXPECT_EQ(std::get<UpdatingRedirect>(editor.mode()).devicePair, "3;4");
+    EXPECT_EQ(std::get<UpdatingRedirect>(editor.mode()).replaces, (DevicePair{3, 4}));
     EXPECT_EQ(editor.title(), "Update existing COM <-> TCP redirect");
     EXPECT_EQ(editor.cmdNewRedirect[0]->text(), "Update");
     EXPECT_EQ(editor.lblDevices->text(), "3;4");

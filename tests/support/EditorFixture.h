@@ -41,7 +41,7 @@ protected:
     void selectRow(int row)
     {
         window->lstPairs->clearSelection();
-        window->lstPairs->topLevelItem(row)->setSelected(true);
+        listRows::selectRow(window->lstPairs, row);
     }
     QString editorValues() const
     {

@@ -6,9 +6,9 @@
 #include "app/windows/frmMain.h"
 #include "support/FakePlatform.h"
 #include "support/FakeVsp.h"
+#include "support/ListRows.h"
 #include "support/TestFolder.h"
 
-#include <QTreeWidget>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -17,32 +17,28 @@ protected:
     void SetUp() override
     {
         g_SettingsFile = folder.path("Settings.ini");
-        g_ScriptFile = folder.path("Untitled.qlc");
-        g_EmulationRunning = false;
         window = std::make_unique<frmMain>(fake.platform);
+        window->setScriptFile(folder.path("Untitled.qlc"));
     }
     void TearDown() override
     {
         window.reset();
         g_SettingsFile.clear();
-        g_ScriptFile.clear();
-        g_EmulationRunning = false;
     }
 
     // The texts of the rows, column by column, "|" between columns.
     QStringList rows() const
     {
         QStringList list;
-        for (int i = 0; i < window->lstPairs->topLevelItemCount(); ++i) {
-            const QTreeWidgetItem* row = window->lstPairs->topLevelItem(i);
+        for (int i = 0; i < listRows::rowCount(window->lstPairs); ++i) {
             QStringList columns;
             for (int c = 0; c < 5; ++c)
-                columns << row->text(c);
+                columns << listRows::rowText(window->lstPairs, i, c);
             list << columns.join('|');
         }
         return list;
     }
-    QString record(int row) const { return frmMain::deviceRecordOf(window->lstPairs->topLevelItem(row)); }
+    QString record(int row) const { return listRows::recordText(window->lstPairs, row); }
 
     TestFolder folder;
     FakeVsp vsp;

@@ -26,10 +26,10 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: screenshot OUTPUT.png [--rows] [--editor]\n");
         return 2;
     }
-    g_ScriptFile = QStringLiteral("/home/user/Untitled.qlc");
     qputenv("VSP_PORT_DIR", QByteArray("/tmp/screenshot-ports"));
     QtPlatform platform(appIcon());
     frmMain window(platform.platform());
+    window.setScriptFile(QStringLiteral("/home/user/Untitled.qlc"));
     window.Form_Load();  // the editor's choices, the library's version
     if (args.contains(QStringLiteral("--rows"))) {
         using namespace modVSP_APIs;
@@ -43,7 +43,7 @@ int main(int argc, char** argv)
         // Opened the way the Create command opens it: over the list, which it covers.
         window.mnuCreate_Click();
     }
-    frmOptions options(platform.platform());
+    frmOptions options(platform.platform(), window.titleText());
     frmAbout about;
     QWidget* shown = &window;
     if (args.contains(QStringLiteral("--options"))) {

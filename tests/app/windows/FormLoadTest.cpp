@@ -10,7 +10,7 @@ protected:
     void SetUp() override
     {
         MainWindowFixture::SetUp();
-        g_ScriptFile.clear();  // what the command line left: nothing
+        window->setScriptFile({});  // what the command line left: nothing
         g_ScriptLoadOpt = 0;
         vsp.setVersion("fake 9.9");
     }
@@ -33,9 +33,9 @@ protected:
 TEST_F(FormLoad, WithoutSettingsOrCommandLineNothingIsLoadedAndTheFileIsUntitled)
 {
     window->Form_Load();
-    EXPECT_EQ(g_ScriptFile, untitled());
+    EXPECT_EQ(window->scriptFile(), untitled());
     EXPECT_EQ(window->windowTitle(), "QuorlinVCP v2.0.0 [Untitled.qlc] Emulation: Stopped");
-    EXPECT_EQ(window->lstPairs->topLevelItemCount(), 0);
+    EXPECT_EQ(listRows::rowCount(window->lstPairs), 0);
     EXPECT_EQ(window->lblAPIVer->text(), "fake 9.9");
     EXPECT_EQ(vsp.calls(), "vsp_getVersionInformation\nvsp_initialize\nvsp_stopEmulation\nvsp_destroyAllDevices\n");
     EXPECT_EQ(fake.cursor.depth, 0);
@@ -53,13 +53,13 @@ TEST_F(FormLoad, ACommandLineFileWinsAndTheOptionIsNotRead)
 {
     WriteIni("QuorlinVCP", "ScriptLoadOPT", "2");
     WriteIni("QuorlinVCP", "ScriptLoadCONSTFILE", saved("fixed.qlc"));
-    g_ScriptFile = saved("given.qlc");
+    window->setScriptFile(saved("given.qlc"));
     window->Form_Load();
-    EXPECT_EQ(g_ScriptFile, folder.path("given.qlc"));
+    EXPECT_EQ(window->scriptFile(), folder.path("given.qlc"));
     EXPECT_EQ(g_ScriptLoadOpt, 0);
     EXPECT_TRUE(vsp.calls().contains("vsp_loadConfiguration " + folder.path("given.qlc")));
     EXPECT_TRUE(vsp.emulationRunning());
-    EXPECT_EQ(window->lstPairs->topLevelItemCount(), 1);
+    EXPECT_EQ(listRows::rowCount(window->lstPairs), 1);
     EXPECT_EQ(window->windowTitle(), "QuorlinVCP v2.0.0 [given.qlc] Emulation: Running");
 }
 
@@ -69,21 +69,21 @@ TEST_F(FormLoad, TheOptionPicksTheLastOrTheFixedFile)
     WriteIni("QuorlinVCP", "ScriptLoadLASTFILE", saved("last.qlc"));
     window->Form_Load();
     EXPECT_EQ(g_ScriptLoadOpt, 1);
-    EXPECT_EQ(g_ScriptFile, folder.path("last.qlc"));
-    EXPECT_TRUE(g_EmulationRunning);
+    EXPECT_EQ(window->scriptFile(), folder.path("last.qlc"));
+    EXPECT_TRUE(window->emulationRunning());
 }
 
 TEST_F(FormLoad, AMissingStoredFileIsNotLoadedButStaysCurrent)
 {
     WriteIni("QuorlinVCP", "ScriptLoadOPT", "1");  // and no ScriptLoadLASTFILE
     window->Form_Load();
-    EXPECT_EQ(g_ScriptFile, untitled());
+    EXPECT_EQ(window->scriptFile(), untitled());
 
-    g_ScriptFile.clear();
+    window->setScriptFile({});
     WriteIni("QuorlinVCP", "ScriptLoadOPT", "2");
     WriteIni("QuorlinVCP", "ScriptLoadCONSTFILE", folder.path("gone.qlc"));
     window->Form_Load();
-    EXPECT_EQ(g_ScriptFile, folder.path("gone.qlc"));
+    EXPECT_EQ(window->scriptFile(), folder.path("gone.qlc"));
     EXPECT_FALSE(vsp.calls().contains("vsp_loadConfiguration"));
     EXPECT_TRUE(window->windowTitle().contains("[gone.qlc]"));
 }
@@ -96,7 +96,7 @@ TEST_F(FormLoad, AnOptionOver255IsLoggedAndNothingIsLoaded)
     EXPECT_EQ(g_ScriptLoadOpt, 0);
     EXPECT_TRUE(folder.log().contains("Error 6 (Overflow) in procedure Form_Load of Form frmMain on line 90"));
     EXPECT_FALSE(vsp.calls().contains("vsp_loadConfiguration"));
-    EXPECT_EQ(g_ScriptFile, untitled());
+    EXPECT_EQ(window->scriptFile(), untitled());
 }
 
 TEST_F(FormLoad, InitializationErrorIsShownOnceAndStartUpGoesOn)
@@ -112,13 +112,13 @@ TEST_F(FormLoad, InitializationErrorIsShownOnceAndStartUpGoesOn)
 
 TEST_F(FormLoad, AFileTheLibraryRefusesIsReportedAndTreatedAsNotLoaded)
 {
-    g_ScriptFile = saved("corrupt.qlc");
+    window->setScriptFile(saved("corrupt.qlc"));
     vsp.setResult("vsp_loadConfiguration", 0);
     window->Form_Load();
     EXPECT_EQ(fake.messages.texts(), QStringList{"Error: can not load configuration file " + folder.path("corrupt.qlc")});
     EXPECT_EQ(fake.messages.shown[0].icon, msgbox::Icon::Critical);
-    EXPECT_EQ(g_ScriptFile, folder.path("corrupt.qlc"));
-    EXPECT_FALSE(g_EmulationRunning);
+    EXPECT_EQ(window->scriptFile(), folder.path("corrupt.qlc"));
+    EXPECT_FALSE(window->emulationRunning());
     EXPECT_EQ(window->windowTitle(), "QuorlinVCP v2.0.0 [corrupt.qlc] Emulation: Stopped");
 }
 

@@ -93,11 +93,11 @@ TEST_F(MainWindowLayout, ListHasFiveLeftAlignedColumnsAndTheWindowShowsOnlyTheLi
 {
     const char* headers[] = {"COM Port", "COM Port Settings", "Host Address", "Host Port", "Status"};
     const int widths[] = {67, 120, 150, 75, 93};
-    ASSERT_EQ(window->lstPairs->columnCount(), 5);
+    ASSERT_EQ(listRows::columnCount(window->lstPairs), 5);
     for (int c = 0; c < 5; ++c) {
-        EXPECT_EQ(window->lstPairs->headerItem()->text(c), headers[c]);
+        EXPECT_EQ(listRows::headerText(window->lstPairs, c), headers[c]);
         EXPECT_EQ(window->lstPairs->columnWidth(c), widths[c]);
-        EXPECT_TRUE(window->lstPairs->headerItem()->textAlignment(c) & Qt::AlignLeft);
+        EXPECT_TRUE(listRows::headerAlignment(window->lstPairs, c) & Qt::AlignLeft);
     }
     EXPECT_FALSE(window->lstPairs->rootIsDecorated());
     EXPECT_EQ(window->lstPairs->selectionBehavior(), QAbstractItemView::SelectRows);

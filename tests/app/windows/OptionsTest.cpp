@@ -21,7 +21,6 @@ protected:
         qputenv("XDG_CONFIG_HOME", folder.path("home").toUtf8());
         QDir().mkpath(folder.path("xdg/autostart"));
         g_ScriptLoadOpt = 0;
-        g_TitleText = "QuorlinVCP v2.0.0 [Untitled.qlc] Emulation: Stopped";
     }
     void TearDown() override
     {
@@ -34,13 +33,14 @@ protected:
     }
     std::unique_ptr<frmOptions> open()
     {
-        auto dialog = std::make_unique<frmOptions>(fake.platform);
+        auto dialog = std::make_unique<frmOptions>(fake.platform, titleText);
         dialog->Form_Load();
         return dialog;
     }
     QString stored(const char* key) { return ReadIni("QuorlinVCP", key); }
     QString entry() const { return folder.path("xdg/autostart/QuorlinVCP.desktop"); }
     QString userEntry() const { return folder.path("home/autostart/QuorlinVCP.desktop"); }
+    const QString titleText = "QuorlinVCP v2.0.0 [Untitled.qlc] Emulation: Stopped";
     QByteArray savedDirs;
     QByteArray savedHome;
 };

@@ -31,9 +31,7 @@ protected:
     }
     std::int16_t close(int reason)
     {
-        std::int16_t cancel = 0;
-        window->Form_QueryUnload(cancel, reason);
-        return cancel;
+        return window->Form_QueryUnload(reason) ? 1 : 0;
     }
     QString lastFile() { return ReadIni("QuorlinVCP", "ScriptLoadLASTFILE"); }
     const QString prompt = "Changes to Untitled.qlc haven't been saved yet.  Would you like to save them now?";
@@ -69,7 +67,7 @@ TEST_F(Shutdown, EveryOtherReasonAsksAndCancelOrAFailedSaveKeepsTheProgramRunnin
     fake.dialogs.cancel();
     EXPECT_EQ(close(closeReason::exitCommand), 1);
     // Yes, and the library refuses the save: refused as well.
-    writeFile(g_ScriptFile, "");
+    writeFile(window->scriptFile(), "");
     vsp.setResult("vsp_saveConfiguration", 0);
     fake.messages.answers = {msgbox::Answer::Yes};
     EXPECT_EQ(close(closeReason::exitCommand), 1);

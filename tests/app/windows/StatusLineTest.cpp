@@ -20,12 +20,12 @@ TEST_F(StatusLine, TitleNamesProgramVersionFileUnsavedMarkAndEmulation)
 {
     window->UpdateTitle();
     EXPECT_EQ(window->windowTitle(), "QuorlinVCP v2.0.0 [Untitled.qlc] Emulation: Stopped");
-    g_ScriptFile = "/home/u/office.qlc";
+    window->setScriptFile("/home/u/office.qlc");
     window->m_ConfigChanged = true;
-    g_EmulationRunning = true;
+    window->ChangeEmuStatus(true);
     window->UpdateTitle();
-    EXPECT_EQ(g_TitleText, "QuorlinVCP v2.0.0 [office.qlc*] Emulation: Running");
-    EXPECT_EQ(window->windowTitle(), g_TitleText);
+    EXPECT_EQ(window->titleText(), "QuorlinVCP v2.0.0 [office.qlc*] Emulation: Running");
+    EXPECT_EQ(window->windowTitle(), window->titleText());
 }
 
 TEST_F(StatusLine, HidingTwiceAddsOneIconAndOneBalloonAndALeftPressBringsTheWindowBack)
@@ -38,7 +38,7 @@ TEST_F(StatusLine, HidingTwiceAddsOneIconAndOneBalloonAndALeftPressBringsTheWind
     EXPECT_TRUE(window->isHidden());
     EXPECT_TRUE(window->m_HiddenInTray);
     EXPECT_EQ(fake.tray.adds, 1);
-    EXPECT_EQ(fake.tray.toolTip, g_TitleText);
+    EXPECT_EQ(fake.tray.toolTip, window->titleText());
     ASSERT_EQ(fake.tray.balloons.size(), 1);
     EXPECT_EQ(fake.tray.balloons[0].first, balloonTitle);
     EXPECT_EQ(fake.tray.balloons[0].second, balloonText);
@@ -61,12 +61,12 @@ TEST_F(StatusLine, NoBalloonWithoutSupportOrWithoutTheSettingAndLongTooltipsAreC
 {
     WriteIni("QuorlinVCP", "WarnInSysTray", "1");
     fake.tray.messages = false;
-    g_ScriptFile = "/cfg/" + QString(150, 'x') + ".qlc";
+    window->setScriptFile("/cfg/" + QString(150, 'x') + ".qlc");
     window->UpdateTitle();
     hide();
     EXPECT_TRUE(fake.tray.balloons.isEmpty());
-    EXPECT_EQ(fake.tray.toolTip, g_TitleText.left(127));
-    EXPECT_EQ(window->windowTitle(), g_TitleText);  // the caption shows it whole
+    EXPECT_EQ(fake.tray.toolTip, window->titleText().left(127));
+    EXPECT_EQ(window->windowTitle(), window->titleText());  // the caption shows it whole
 
     fake.tray.press(TrayIconPort::Activation::LeftPress);
     fake.tray.messages = true;

@@ -120,7 +120,7 @@ QStringList overflowsOf(QWidget* window)
 TEST_F(TextsFit, TheWindowsGetTheNarrowFaceTheyAskFor)
 {
     // The places are drawn for it; a wider substitute is what cut the status texts.
-    frmOptions options(fake.platform);
+    frmOptions options(fake.platform, window->titleText());
     frmAbout about;
     for (QWidget* w : std::initializer_list<QWidget*>{window.get(), &options, &about}) {
         SCOPED_TRACE(w->metaObject()->className());
@@ -144,7 +144,7 @@ TEST_F(TextsFit, EveryCaptionOfTheMainWindowAndItsEditorFits)
 
 TEST_F(TextsFit, EveryTextOfTheOptionsDialogAndTheAboutBoxFits)
 {
-    frmOptions options(fake.platform);
+    frmOptions options(fake.platform, window->titleText());
     options.Form_Load();
     EXPECT_EQ(overflowsOf(&options), QStringList());
     frmAbout about;
@@ -169,15 +169,15 @@ TEST_F(TextsFit, EveryHeaderAndStatusTextFitsItsColumn)
         statuses << row.section('|', 4);
     ASSERT_EQ(statuses, (QStringList{"Initializing", "Emulation is OFF", "Ready", "OK"}));
 
-    QTreeWidget* list = window->lstPairs;
+    QTreeView* list = window->lstPairs;
     const int itemMargins = 2 * (list->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, list) + 1);
     const int headerMargins = 2 * list->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, list->header());
-    for (int c = 0; c < list->columnCount(); ++c) {
-        const QString header = list->headerItem()->text(c);
+    for (int c = 0; c < listRows::columnCount(list); ++c) {
+        const QString header = listRows::headerText(list, c);
         EXPECT_LE(list->header()->fontMetrics().horizontalAdvance(header) + headerMargins, list->columnWidth(c))
             << header.toStdString();
-        for (int r = 0; r < list->topLevelItemCount(); ++r) {
-            const QString text = list->topLevelItem(r)->text(c);
+        for (int r = 0; r < listRows::rowCount(list); ++r) {
+            const QString text = listRows::rowText(list, r, c);
             EXPECT_LE(textWidth(list, text) + itemMargins, list->columnWidth(c)) << text.toStdString();
         }
     }

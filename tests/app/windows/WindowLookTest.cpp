@@ -8,7 +8,6 @@
 #include <QFontInfo>
 #include <QImage>
 #include <QRadioButton>
-#include <QTreeWidget>
 
 namespace {
 
@@ -59,7 +58,7 @@ TEST_F(WindowLook, TheOptionsDialogOpensWithTheFocusOnItsFirstControl)
     qputenv("XDG_CONFIG_DIRS", folder.path("xdg").toUtf8());
     for (const char* choice : {"0", "2"}) {  // whichever option is selected
         WriteIni("QuorlinVCP", "ScriptLoadOPT", choice);
-        frmOptions options(fake.platform, window.get());
+        frmOptions options(fake.platform, window->titleText(), window.get());
         options.Form_Load();
         options.show();
         options.activateWindow();
