@@ -78,8 +78,9 @@ TEST(EndToEnd, AConfigurationOnTheCommandLineComesUpLive)
     // The system asks the program to end: it records the file, releases the ports and exits.
     program.terminate();
     ASSERT_TRUE(program.waitForFinished(10000));
-    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(program.exitCode(), 0);
+    const std::string errors = program.readAllStandardError().toStdString();
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit) << errors;
+    EXPECT_EQ(program.exitCode(), 0) << errors;
     EXPECT_TRUE(readFile(install + "/Settings.ini").contains(("ScriptLoadLASTFILE=" + config).toUtf8()));
     EXPECT_FALSE(QFileInfo(port).isSymLink());
     EXPECT_FALSE(QFile::exists(install + "/ErrorLog.txt")) << readFile(install + "/ErrorLog.txt").toStdString();
