@@ -114,6 +114,12 @@ std::int16_t vsp_getDeviceDiagnostics(std::int32_t id, ::vsp_diagnostics& out)
     return call ? flag16(call(id, &out)) : 0;
 }
 
+std::int16_t vsp_setEventHandler(EventHandler handler, void* context)
+{
+    auto* call = VspBinding::instance().optionalEntry<decltype(::vsp_setEventHandler)>("vsp_setEventHandler");
+    return call ? flag16(call(handler, context)) : 0;
+}
+
 QString cleanOutBuffer(const QString& buffer)
 {
     qsizetype begin = 0;

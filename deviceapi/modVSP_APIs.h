@@ -7,7 +7,8 @@
 #include <QString>
 #include <cstdint>
 
-struct vsp_diagnostics;  // the library's record (vspdevices.h)
+struct vsp_diagnostics;  // the library's records (vspdevices.h)
+struct vsp_event;
 
 namespace modVSP_APIs {
 
@@ -42,6 +43,10 @@ std::int16_t vsp_release();
 // What the library tells about a device's connection (out is cleared and its size
 // set here); 0 for an unknown device, and where the library lacks the operation.
 std::int16_t vsp_getDeviceDiagnostics(std::int32_t id, vsp_diagnostics& out);
+// Sets the handler the library calls, on its own thread, as its connections come,
+// go and fail (NULL: none); 0 where the library lacks events.
+using EventHandler = void (*)(const vsp_event* event, void* context);
+std::int16_t vsp_setEventHandler(EventHandler handler, void* context);
 
 // What comes back in an out-buffer: blanks trimmed from both ends, then every NUL removed.
 QString cleanOutBuffer(const QString& buffer);

@@ -10,8 +10,11 @@
 #include "vspdevices_ports.h"
 
 #include <QEvent>
+#include <QMetaObject>
 #include <QSet>
 #include <QWidget>
+#include <algorithm>
+#include <optional>
 
 using namespace std::chrono;
 
@@ -63,7 +66,43 @@ StatusRefresh::StatusRefresh(RedirectList& list, QWidget& window, TrayIconPort& 
 {
     connect(&timer_, &QTimer::timeout, this, &StatusRefresh::refresh);
     window.installEventFilter(this);
+    modVSP_APIs::vsp_setEventHandler(&StatusRefresh::onLibraryEvent, this);
     followWindow();
+}
+
+StatusRefresh::~StatusRefresh()
+{
+    // Once this returns the library never calls the handler again; events already
+    // handed over go with this object.
+    modVSP_APIs::vsp_setEventHandler(nullptr, nullptr);
+}
+
+void StatusRefresh::onLibraryEvent(const vsp_event*, void* context)
+{
+    QMetaObject::invokeMethod(static_cast<StatusRefresh*>(context), &StatusRefresh::libraryChanged,
+                              Qt::QueuedConnection);
+}
+
+void StatusRefresh::libraryChanged()
+{
+    if (windowShown() || !balloonsWanted())
+        return;  // the shown window's timer reads everything anyway
+    watchHidden(true);
+    armHiddenWatch();
+}
+
+void StatusRefresh::armHiddenWatch()
+{
+    std::optional<steady_clock::time_point> first;
+    for (const Outage& outage : std::as_const(outages_))
+        if (!outage.told && (!first || outage.since < *first))
+            first = outage.since;
+    if (!first) {
+        timer_.stop();
+        return;
+    }
+    const auto wait = duration_cast<milliseconds>(*first + diagnostics::unreachableAfter - clock_());
+    timer_.start(std::max(wait, milliseconds(0)));
 }
 
 bool StatusRefresh::eventFilter(QObject* watched, QEvent* event)
@@ -86,9 +125,9 @@ void StatusRefresh::followWindow()
             return;
         timer_.start(shownInterval);
         refresh();
-    } else if (balloonsWanted() && watchHidden(false)) {  // told at the next check, not over the hiding's balloon
-        if (!timer_.isActive() || timer_.intervalAsDuration() != hiddenInterval)
-            timer_.start(hiddenInterval);
+    } else if (balloonsWanted()) {
+        watchHidden(false);  // told when the wake-up comes, not over the hiding's balloon
+        armHiddenWatch();
     } else {
         timer_.stop();
     }
@@ -97,8 +136,12 @@ void StatusRefresh::followWindow()
 void StatusRefresh::refresh()
 {
     if (!windowShown()) {
-        if (!balloonsWanted() || !watchHidden(true))
+        if (balloonsWanted()) {
+            watchHidden(true);
+            armHiddenWatch();
+        } else {
             timer_.stop();
+        }
         return;
     }
     QSet<std::int16_t> listed;
@@ -155,9 +198,8 @@ milliseconds StatusRefresh::observe(std::int16_t clientId, const vsp_diagnostics
     return duration_cast<milliseconds>(now - found->since);
 }
 
-bool StatusRefresh::watchHidden(bool tell)
+void StatusRefresh::watchHidden(bool tell)
 {
-    bool running = false;
     QSet<std::int16_t> listed;
     for (int row = 0; row < list_.rowCount(); ++row) {
         try {
@@ -166,7 +208,6 @@ bool StatusRefresh::watchHidden(bool tell)
             if (!client)
                 continue;
             listed.insert(clientId);
-            running = running || client->state != VSP_STATE_STOPPED;
             const milliseconds downFor = observe(clientId, *client);
             if (tell && downFor >= diagnostics::unreachableAfter)
                 tellUnreachable(clientId, downFor, *client);
@@ -174,7 +215,6 @@ bool StatusRefresh::watchHidden(bool tell)
         }
     }
     outages_.removeIf([&](const auto& entry) { return !listed.contains(entry.key()); });
-    return running;
 }
 
 // Only a window hidden in the notification area has a place for a balloon, and only

@@ -5,11 +5,10 @@
 //
 // While the window is hidden in the notification area nothing is shown, but a
 // redirect whose adapter has been out of reach for a minute is worth a balloon
-// (once per redirect and outage, when the user allows notifications). The library
-// announces no state changes, so a slow check runs for that, and only while the
-// window is hidden in the notification area, notifications are allowed and some
-// redirect is running: none of these can change while the window is hidden, so a
-// check that finds one missing stops for good.
+// (once per redirect and outage, when the user allows notifications). Nothing polls
+// for that: the library's events (a connection dropped, an attempt failed, a
+// connection made) wake the watch, and a redirect found down arms one wake-up for
+// the moment its outage reaches the minute.
 #pragma once
 
 #include <QHash>
@@ -19,6 +18,7 @@
 #include <functional>
 
 struct vsp_diagnostics;
+struct vsp_event;
 class QWidget;
 class RedirectList;
 class TrayIconPort;
@@ -29,11 +29,11 @@ public:
     using Clock = std::function<std::chrono::steady_clock::time_point()>;
 
     static constexpr std::chrono::milliseconds shownInterval{500};
-    static constexpr std::chrono::seconds hiddenInterval{15};
 
-    // Follows the window's showing and hiding from now on; it outlives neither the
-    // window nor the list.
+    // Follows the window's showing and hiding, and the library's events, from now
+    // on; it outlives neither the window nor the list.
     StatusRefresh(RedirectList& list, QWidget& window, TrayIconPort& tray);
+    ~StatusRefresh() override;
 
     // One pass now: the texts while the window is shown, the outage watch while hidden.
     void refresh();
@@ -53,6 +53,12 @@ private:
         bool told = false;
     };
 
+    // Called on the library's thread: hands the event to this object's thread.
+    static void onLibraryEvent(const vsp_event* event, void* context);
+    void libraryChanged();
+    // While hidden: the timer wakes the watch when the first outage not yet told of
+    // reaches the limit, and does not run when there is none.
+    void armHiddenWatch();
     bool windowShown() const;
     bool balloonsWanted() const;
     void followWindow();
@@ -60,8 +66,8 @@ private:
     // Records what the client's diagnostics say about its outage; how long it has lasted.
     std::chrono::milliseconds observe(std::int16_t clientId, const vsp_diagnostics& client);
     // While hidden: one look at every redirect, telling of the outages past the
-    // limit when `tell`; whether any redirect is running.
-    bool watchHidden(bool tell);
+    // limit when `tell`.
+    void watchHidden(bool tell);
     void tellUnreachable(std::int16_t clientId, std::chrono::milliseconds downFor, const vsp_diagnostics& client);
 
     RedirectList& list_;

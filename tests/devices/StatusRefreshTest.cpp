@@ -167,9 +167,13 @@ TEST_F(StatusRefreshTest, AHiddenWindowIsNotRefreshedAndCatchesUpWhenShown)
 
     window->cmdHide_Click();  // into the notification area
     ASSERT_TRUE(window->isHidden());
-    // Only the slow outage watch runs, as a redirect is running.
-    EXPECT_EQ(window->statusRefresh().timerInterval(), StatusRefresh::hiddenInterval);
+    // Hidden with every redirect connected, nothing runs at all. The drop the
+    // library announces arms one wake-up, for when the outage would reach its limit.
+    EXPECT_FALSE(window->statusRefresh().isTimerRunning());
     adapter.stop();
+    ASSERT_TRUE(runUntil([&] { return window->statusRefresh().isTimerRunning(); }));
+    EXPECT_LE(window->statusRefresh().timerInterval(), diagnostics::unreachableAfter);
+    EXPECT_GT(window->statusRefresh().timerInterval(), diagnostics::unreachableAfter - 10s);
     runFor(1500);
     EXPECT_EQ(status(), "OK");
 
@@ -280,8 +284,8 @@ TEST_F(StatusRefreshTest, AnAdapterOutOfReachForAMinuteIsToldOncePerOutageWhileH
 
     window->cmdHide_Click();
     ASSERT_EQ(fake.tray.balloons.size(), 1);  // "hidden in the system tray", and nothing over it
-    window->statusRefresh().refresh();  // the next check while hidden
-    ASSERT_EQ(fake.tray.balloons.size(), 2);
+    // The wake-up armed on hiding comes by itself: this outage is past its minute.
+    ASSERT_TRUE(runUntil([&] { return fake.tray.balloons.size() == 2; }));
     EXPECT_EQ(fake.tray.balloons[1].first, "QuorlinVCP: COM5 is down");
     EXPECT_TRUE(fake.tray.balloons[1].second.startsWith("COM5 has not reached its adapter 127.0.0.1:" +
                                                         QString::number(adapter.port()) + " for 1 min 00 s."))
