@@ -12,6 +12,11 @@ extern char** environ;
 
 ChildProcess::ChildProcess(const std::vector<std::string>& arguments, const std::string& logFile)
 {
+    if (arguments.empty())
+        return;
+    const std::string program = locate(arguments[0]);
+    if (program.empty())
+        return;
     std::vector<char*> argv;
     for (const std::string& a : arguments)
         argv.push_back(const_cast<char*>(a.c_str()));
@@ -21,7 +26,7 @@ ChildProcess::ChildProcess(const std::vector<std::string>& arguments, const std:
     posix_spawn_file_actions_addopen(&actions, 1, logFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
     posix_spawn_file_actions_adddup2(&actions, 1, 2);
     pid_t pid = -1;
-    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0)
+    if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ) == 0)
         pid_ = pid;
     posix_spawn_file_actions_destroy(&actions);
 }
@@ -50,18 +55,20 @@ int ChildProcess::wait()
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-bool ChildProcess::onPath(const std::string& program)
+std::string ChildProcess::locate(const std::string& program)
 {
+    if (program.find('/') != std::string::npos)
+        return program;
     const char* path = std::getenv("PATH");
     std::string dirs = std::string(path ? path : "") + ":/usr/sbin:/sbin";
     for (std::size_t start = 0; start <= dirs.size();) {
         const std::size_t end = std::min(dirs.find(':', start), dirs.size());
         const std::string candidate = dirs.substr(start, end - start) + "/" + program;
         if (::access(candidate.c_str(), X_OK) == 0)
-            return true;
+            return candidate;
         start = end + 1;
     }
-    return false;
+    return {};
 }
 
 void ChildProcess::signal(int number) const

@@ -7,7 +7,7 @@
 
 class ChildProcess {
 public:
-    // Starts the program found on PATH; running() tells whether it started.
+    // Starts the program found by locate(); running() tells whether it started.
     ChildProcess(const std::vector<std::string>& arguments, const std::string& logFile);
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
@@ -18,7 +18,11 @@ public:
     void signal(int number) const;
     // Waits for the program to end: its exit status, or 128 + the signal that ended it.
     int wait();
-    static bool onPath(const std::string& program);
+    // The program's path: as given when it names a folder, else the first executable
+    // on PATH and then in /usr/sbin and /sbin (daemons such as ser2net live there, and
+    // Debian's PATH for ordinary users lacks them); empty when there is none.
+    static std::string locate(const std::string& program);
+    static bool onPath(const std::string& program) { return !locate(program).empty(); }
 
 private:
     int pid_ = -1;
