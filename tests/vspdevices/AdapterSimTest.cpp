@@ -6,6 +6,7 @@
 #include "support/SerialApp.h"
 
 #include <csignal>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <system_error>
@@ -31,6 +32,35 @@ TEST_F(AdapterSim, ATakenPortIsReportedAndEndsTheSimulatorWithStatus1)
     std::ifstream in(log);
     const std::string output((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     EXPECT_NE(output.find("cannot listen on 127.0.0.1:" + std::to_string(port)), std::string::npos) << output;
+}
+
+// What a first-time user types: --help explains every option and exits 0; a wrong
+// option says which and shows the usage, with status 2.
+TEST_F(AdapterSim, HelpAndAWrongOptionAreExplained)
+{
+    struct Case {
+        std::vector<std::string> arguments;
+        int status;
+        std::vector<std::string> says;
+    };
+    const Case cases[] = {
+        {{"--help"}, 0, {"usage:", "--port N", "--lines N", "--raw", "--no-echo", "--ri on|off", "SIGUSR1"}},
+        {{"-h"}, 0, {"usage:"}},
+        {{"--speed", "9600"}, 2, {"unknown or incomplete option '--speed'", "usage:"}},
+        {{"--port"}, 2, {"unknown or incomplete option '--port'"}},
+    };
+    for (const Case& c : cases) {
+        const std::string log = portDir + "/../adapter-sim-help.log";
+        std::filesystem::remove(log);
+        std::vector<std::string> arguments{VSP_ADAPTER_SIM};
+        arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+        ChildProcess sim(arguments, log);
+        EXPECT_EQ(sim.wait(), c.status) << c.arguments[0];
+        std::ifstream in(log);
+        const std::string output((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        for (const std::string& text : c.says)
+            EXPECT_NE(output.find(text), std::string::npos) << c.arguments[0] << " should say " << text << ":\n" << output;
+    }
 }
 
 // The simulator program as a user drives it: a dropped connection comes back by

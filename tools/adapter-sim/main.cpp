@@ -66,6 +66,25 @@ std::optional<bool>* fixedLine(vsp::AdapterProtocol::ModemLines& lines, const ch
         return &lines.ri;
     return nullptr;
 }
+
+void printUsage(std::FILE* to, const char* program)
+{
+    std::fprintf(to,
+                 "usage: %s [--port N] [--lines N] [--raw] [--no-echo] [--cts|--dsr|--dcd|--ri on|off]\n"
+                 "Plays a Telnet-to-serial adapter on 127.0.0.1 for trying redirects without hardware:\n"
+                 "prints the port settings it receives and echoes every byte back.\n"
+                 "  --port N      listen on TCP port N (default 7000; 0 picks a free one, printed)\n"
+                 "  --lines N     serve N clients at once, each its own serial line (default 1)\n"
+                 "  --raw         plain TCP instead of Telnet with RFC 2217 port control\n"
+                 "  --no-echo     do not echo the received bytes\n"
+                 "  --cts|--dsr|--dcd|--ri on|off\n"
+                 "                hold that modem line fixed (by default DTR loops back to DSR and DCD,\n"
+                 "                RTS to CTS, and RI stays low)\n"
+                 "  -h, --help    print this help and exit\n"
+                 "Signals: SIGUSR1 drops every connection; SIGUSR2 takes the adapter off the network and,\n"
+                 "sent again, brings it back; SIGINT or SIGTERM end it.\n",
+                 program);
+}
 }  // namespace
 
 int main(int argc, char** argv)
@@ -74,7 +93,10 @@ int main(int argc, char** argv)
     options.port = 7000;
     options.echo = true;
     for (int i = 1; i < argc; ++i) {
-        if (!std::strcmp(argv[i], "--port") && i + 1 < argc) {
+        if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) {
+            printUsage(stdout, argv[0]);
+            return 0;
+        } else if (!std::strcmp(argv[i], "--port") && i + 1 < argc) {
             options.port = static_cast<std::uint16_t>(std::atoi(argv[++i]));
         } else if (!std::strcmp(argv[i], "--lines") && i + 1 < argc && std::atoi(argv[i + 1]) > 0) {
             options.lines = static_cast<std::size_t>(std::atoi(argv[++i]));
@@ -86,8 +108,8 @@ int main(int argc, char** argv)
                    line && i + 1 < argc && (!std::strcmp(argv[i + 1], "on") || !std::strcmp(argv[i + 1], "off"))) {
             *line = !std::strcmp(argv[++i], "on");
         } else {
-            std::fprintf(stderr, "usage: %s [--port N] [--lines N] [--raw] [--no-echo] [--cts|--dsr|--dcd|--ri on|off]\n",
-                         argv[0]);
+            std::fprintf(stderr, "%s: unknown or incomplete option '%s'\n", argv[0], argv[i]);
+            printUsage(stderr, argv[0]);
             return 2;
         }
     }
