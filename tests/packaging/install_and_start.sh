@@ -82,8 +82,11 @@ start_runner "$portable/quorlinvcp-service" portable
 deb="$("$source/packaging/build-deb" "$build" "$work/package" 2> "$work/build-deb.log")" \
   || { cat "$work/build-deb.log"; fail "packaging/build-deb failed"; }
 if [ "$lintian" = lintian ]; then
-  lintian --fail-on error,warning "$deb" > "$work/lintian.log" 2>&1 \
+  lintian --fail-on error,warning --pedantic -I "$deb" > "$work/lintian.log" 2>&1 \
     || { cat "$work/lintian.log"; fail "lintian finds fault with the package"; }
+  # Even its information tags find every program built with Debian's hardening.
+  ! grep -E '^[EWIP]: .*hardening-' "$work/lintian.log" \
+    || fail "the programs lack some of Debian's hardening (lintian's hardening tags above)"
 fi
 depends="$(dpkg-deb -f "$deb" Depends)"
 for dependency in libqt6widgets6 qt6-qpa-plugins fonts-dejavu-extra; do
