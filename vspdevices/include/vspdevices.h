@@ -92,8 +92,8 @@ struct vsp_diagnostics {
     uint32_t reconnects;          /* connections made after the first */
     int32_t portHeld;             /* 1 while an application holds the COM port */
     int64_t upTimeMs;             /* how long the current connection has lasted; 0 when down */
-    /* What the adapter confirmed on this connection (RFC 2217 answers); -1 when it
-     * has not: speed in baud, data size 5..8, parity 1 none 2 odd 3 even 4 mark
+    /* What the adapter confirmed on the current connection (RFC 2217 answers); -1
+     * when it has not, and while no connection is up: speed in baud, data size 5..8, parity 1 none 2 odd 3 even 4 mark
      * 5 space, stop size 1, 2 or 3 (1.5). */
     int64_t ackBaud;
     int32_t ackDataSize;
