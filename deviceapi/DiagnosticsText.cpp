@@ -164,9 +164,15 @@ QString DiagnosticsText(const RedirectDiagnostics& redirect)
         lines << QStringLiteral("Bytes dropped while disconnected: ") + QString::number(client.bytesDropped);
         lines << (keepsReconnecting(client) ? QStringLiteral("Reconnecting: %1 times").arg(client.reconnects)
                                             : QStringLiteral("Reconnects: %1").arg(client.reconnects));
+        // What an adapter confirmed holds for its connection only; an older library
+        // still reports the last connection's after a drop.
         const QString acknowledged = acknowledgedWords(client);
-        lines << (acknowledged.isEmpty() ? QStringLiteral("Serial settings: not acknowledged by the adapter")
-                                         : QStringLiteral("Serial settings the adapter acknowledged: ") + acknowledged);
+        if (!isConnected(client))
+            lines << QStringLiteral("Serial settings: none acknowledged while not connected");
+        else if (acknowledged.isEmpty())
+            lines << QStringLiteral("Serial settings: not acknowledged by the adapter");
+        else
+            lines << QStringLiteral("Serial settings the adapter acknowledged: ") + acknowledged;
     } else if (redirect.hasClient) {
         lines << QStringLiteral("Connection: the device library gives no diagnostics");
     } else {

@@ -105,8 +105,25 @@ TEST(DiagnosticsText, ListsEveryFactOfARedirectOnItsOwnLine)
               "Bytes to the adapter: 10, from it: 20\n"
               "Bytes dropped while disconnected: 30\n"
               "Reconnects: 0\n"
-              "Serial settings the adapter acknowledged: 9600 baud, ? data bits, even parity, ? stop bits\n"
+              "Serial settings: none acknowledged while not connected\n"
               "An application holds the port");
+
+    // What an adapter confirmed shows only while its connection lasts (an older
+    // library still reports the last connection's after a drop).
+    const std::pair<int, const char*> settingsByState[] = {
+        {VSP_STATE_UP, "Serial settings the adapter acknowledged: 9600 baud, ? data bits, even parity, ? stop bits"},
+        {VSP_STATE_NEGOTIATING, "Serial settings the adapter acknowledged: 9600 baud"},
+        {VSP_STATE_RETRY_WAIT, "Serial settings: none acknowledged while not connected"},
+        {VSP_STATE_CONNECTING, "Serial settings: none acknowledged while not connected"},
+        {VSP_STATE_STOPPED, "Serial settings: none acknowledged while not connected"},
+    };
+    for (const auto& [state, line] : settingsByState) {
+        redirect.client->state = state;
+        EXPECT_TRUE(DiagnosticsText(redirect).contains(QString("\n") + line)) << state;
+    }
+    redirect.client->ackBaud = redirect.client->ackParity = -1;
+    redirect.client->state = VSP_STATE_UP;
+    EXPECT_TRUE(DiagnosticsText(redirect).contains("\nSerial settings: not acknowledged by the adapter\n"));
 
     // A port whose TcpClient is gone still says where it is.
     redirect.client.reset();

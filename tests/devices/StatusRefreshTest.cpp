@@ -257,7 +257,7 @@ TEST_F(StatusRefreshTest, TooltipsSayWhyEachConnectionFails)
         << tip(2).toStdString();
     for (int i = 0; i < 4; ++i) {
         EXPECT_EQ(status(i), "Ready") << i;
-        EXPECT_TRUE(tip(i).contains("Serial settings: not acknowledged")) << i;
+        EXPECT_TRUE(tip(i).contains("Serial settings: none acknowledged while not connected")) << i;
         EXPECT_TRUE(tip(i).startsWith(QStringLiteral("COM%1: ").arg(5 + i) + folder.path(QStringLiteral("ports/COM%1").arg(5 + i))))
             << tip(i).toStdString();
     }

@@ -93,6 +93,14 @@ TEST_F(Diagnostics, TellWhyTheConnectionIsDownAndCountWhatWasDropped)
     ASSERT_TRUE(waitUntil([&] { return of(tcp).reconnects == 1 && of(tcp).state == VSP_STATE_UP; }, 8s));
     const int kind = of(tcp).lastErrorKind;
     EXPECT_TRUE(kind == VSP_ERROR_CLOSED_BY_PEER || kind == VSP_ERROR_RESET) << kind;
+
+    // Down again: what the last connection's adapter confirmed is not shown as current.
+    ASSERT_TRUE(waitUntil([&] { return of(tcp).ackBaud == 19200; }));
+    adapter.stop();
+    ASSERT_TRUE(waitUntil([&] { return of(tcp).state != VSP_STATE_UP; }));
+    d = of(tcp);
+    EXPECT_EQ(std::vector<std::int64_t>({d.ackBaud, d.ackDataSize, d.ackParity, d.ackStopSize}),
+              std::vector<std::int64_t>({-1, -1, -1, -1}));
 }
 
 // True when this machine's own resolver knows the name (a minimal root without

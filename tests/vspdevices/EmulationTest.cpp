@@ -4,9 +4,13 @@
 #include "support/LibraryFixture.h"
 #include "support/SerialApp.h"
 
+#include <atomic>
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <poll.h>
 #include <termios.h>
+#include <unistd.h>
 #include <thread>
 
 using vsp::AdapterServer;
@@ -263,6 +267,46 @@ TEST_F(Emulation, BytesFromAnApplicationThatClosesAtOnceStillReachTheAdapter)
     }
     EXPECT_TRUE(adapter->waitFor([&] { return adapter->receivedCount() == 3; }));
     EXPECT_EQ(adapter->received(), (std::vector<std::uint8_t>{'h', 'i', '\n'}));
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Emulation, ReleasingMidWriteSendsTheAdapterEveryByteTheProgramsWritesAccepted)
+{
+    for (const bool echo : {false, true}) {  // an echo keeps bytes coming while the connection ends
+        SCOPED_TRACE(echo ? "echoing adapter" : "silent adapter");
+        if (echo)
+            ASSERT_EQ(vsp_initialize(), 1);
+        makeAdapter({.echo = echo});
+        startRedirect();
+        ASSERT_TRUE(waitUntil([&] { return connectedAndNegotiated(); }));
+        auto app = openApp();
+        const auto block = everyByte(40 * 1024);  // 10 MiB, never read back
+        std::atomic<std::size_t> accepted = 0;
+        std::thread writer([&] {
+            while (accepted < block.size()) {
+                const ssize_t n = ::write(app->fd(), block.data() + accepted, block.size() - accepted);
+                if (n > 0) {
+                    accepted += static_cast<std::size_t>(n);
+                } else if (n < 0 && errno == EAGAIN) {
+                    pollfd p{app->fd(), POLLOUT, 0};
+                    ::poll(&p, 1, 100);
+                } else {
+                    return;  // hung up
+                }
+            }
+        });
+        ASSERT_TRUE(adapter->waitFor([&] { return adapter->receivedCount() >= (1u << 20); }, std::chrono::seconds(20)));
+        vsp_release();  // what the service does on SIGTERM, and the window on its exit
+        writer.join();
+        ASSERT_LT(accepted.load(), block.size());
+        const auto received = adapter->received();
+        EXPECT_EQ(received.size(), accepted.load()) << "accepted by write() but not received";
+        EXPECT_EQ(std::mismatch(received.begin(), received.end(), block.begin()).first - received.begin(),
+                  static_cast<std::ptrdiff_t>(received.size())) << "the first byte that differs";
+    }
 }
 
 }  // namespace

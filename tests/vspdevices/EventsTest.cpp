@@ -132,6 +132,23 @@ TEST_F(Events, OnDemandClosingAndReinitializingAreReportedAsClosed)
     EXPECT_EQ(of(VSP_EVENT_CLOSED)[1].text, "no application holds the port");
 }
 
+TEST_F(Events, StoppingReportsHowManyBytesFromThePortCouldNotReachTheAdapter)
+{
+    AdapterServer adapter({});
+    adapter.stop();  // nothing listens: the bytes wait for a connection that never comes
+    ASSERT_GE(vsp_createDevice("Connector", "5;0"), 0);
+    ASSERT_GE(vsp_createDevice("TcpClient", client(adapter.port(), 5).c_str()), 0);
+    ASSERT_EQ(vsp_startEmulation(), 1);
+    {
+        SerialApp app(portPath(5));
+        app.write(std::vector<std::uint8_t>(1000, 'x'));
+    }
+    ASSERT_EQ(vsp_stopEmulation(), 1);
+    const auto closed = of(VSP_EVENT_CLOSED);
+    ASSERT_EQ(closed.size(), 1u);
+    EXPECT_EQ(closed[0].text, "stopped with 1000 bytes from the port not sent");
+}
+
 TEST_F(Events, AReplacedHandlerIsNeverCalledAgain)
 {
     AdapterServer adapter({});

@@ -1,16 +1,19 @@
 // What an application's termios calls carry to the adapter with no help: speed, stop
 // bits and flow control as it sets them, in their place among its bytes; flushes
-// both ways; bytes right after opening; and the port's state again after the adapter
-// comes back.
+// both ways; bytes right after opening; the port's state again after the adapter
+// comes back; the redirect's speed whatever order its devices came in; and XON/XOFF
+// from the device acting on an application's output while it has IXON.
 #include "AdapterServer.h"
 #include "Rfc2217.h"
 #include "support/LibraryFixture.h"
 #include "support/SerialApp.h"
 
 #include <sys/ioctl.h>
+#include <unistd.h>
 #include <termios.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <functional>
 #include <string>
 #include <thread>
@@ -250,6 +253,106 @@ TEST_F(PortSettings, AnAdapterThatComesBackGetsThePortAsTheProgramLastSetItBefor
     auto expected = restored;
     expected[0] = "SET-BAUDRATE 115200";
     EXPECT_EQ(log(3), expected);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(PortSettings, APortHasItsRedirectsSpeedInEveryCreationOrderAndTheAdapterKeepsWhatTheProgramSet)
+{
+    struct Order {
+        const char* name;
+        bool startFirst;  // emulation runs before the devices are created
+        bool portFirst;   // the Connector is created before the TcpClient
+        bool update;      // an update: both devices of a running redirect are made again
+    };
+    const Order orders[] = {
+        {"port first, then start", false, true, false},
+        {"client first, then start", false, false, false},
+        {"port first while running", true, true, false},
+        {"client first while running", true, false, false},
+        {"update recreating both", true, true, true},
+    };
+    for (const Order& order : orders) {
+        SCOPED_TRACE(order.name);
+        adapter = std::make_unique<AdapterServer>(AdapterServer::Options{});
+        auto createRedirect = [&](const std::string& serial) {
+            const std::string init = client(adapter->port(), 7, serial);
+            if (order.portFirst)
+                vsp_createDevice("Connector", "7;0");
+            tcp = vsp_createDevice("TcpClient", init.c_str());
+            if (!order.portFirst)
+                vsp_createDevice("Connector", "7;0");
+        };
+        if (order.startFirst)
+            ASSERT_EQ(vsp_startEmulation(), 1);
+        if (order.update) {  // as the editor does: remove both, create the Connector, then the TcpClient
+            createRedirect("9600,0,8,1,0,0");
+            ASSERT_TRUE(waitUntil([&] { return state(tcp).ok == 1; }));
+            vsp_destroyDevice(tcp);
+            vsp_destroyDevice(vsp_getDeviceIdByIdx(0));
+        }
+        createRedirect("115200,0,8,1,0,0");
+        ASSERT_EQ(vsp_startEmulation(), 1);
+        ASSERT_TRUE(waitUntil([&] { return state(tcp).ok == 1; }));
+        const int line = adapter->connections();
+        ASSERT_TRUE(adapter->waitFor([&] { return adapter->settings(line).baud.has_value(); }));
+        EXPECT_EQ(adapter->settings(line).baud, 115200u);
+
+        SerialApp app(portPath(7));  // what stty and Wine's GetCommState read
+        EXPECT_EQ(app.speedConstant(), static_cast<unsigned>(B115200));
+        ASSERT_TRUE(app.setAnySpeed(19200));
+        EXPECT_TRUE(adapter->waitFor([&] { return adapter->settings(line).baud == 19200u; }));
+        adapter->dropClient();  // the adapter comes back and gets what the program set
+        ASSERT_TRUE(adapter->waitFor([&] { return adapter->settings(line + 1).baud.has_value(); }, std::chrono::seconds(8)));
+        EXPECT_EQ(adapter->settings(line + 1).baud, 19200u);
+
+        app.close();
+        vsp_destroyAllDevices();
+        adapter.reset();
+    }
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(PortSettings, WithIxonTheDevicesXoffStopsTheProgramsOutputUntilXonAndNeitherReachesItsInput)
+{
+    startRedirect();
+    ASSERT_TRUE(logged(4));
+    for (const bool ixon : {true, false}) {
+        SCOPED_TRACE(ixon ? "IXON on" : "IXON off");
+        SerialApp app(portPath(5));
+        ASSERT_TRUE(setTermios(app, [&](termios& t) {
+            t.c_iflag = ixon ? t.c_iflag | IXON : t.c_iflag & ~IXON;
+        }));
+        const std::size_t sentBefore = adapter->receivedCount();
+        adapter->send({'a', 0x13, 'b'});
+        if (!ixon) {  // plain data, as before
+            adapter->send({0x11});
+            EXPECT_EQ(app.read(4), (Bytes{'a', 0x13, 'b', 0x11}));
+            continue;
+        }
+        EXPECT_EQ(app.read(3, std::chrono::milliseconds(500)), (Bytes{'a', 'b'}));  // 'b' came after the XOFF took effect
+
+        // Stopped: the program's write takes nothing and blocks, as pyserial's write timeout expects.
+        const Bytes block = everyByte(16);
+        errno = 0;
+        EXPECT_EQ(::write(app.fd(), block.data(), block.size()), -1);
+        EXPECT_EQ(errno, EAGAIN);
+        std::thread writer([&] { app.write(block); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        EXPECT_EQ(adapter->receivedCount(), sentBefore);
+
+        adapter->send({0x11});
+        writer.join();
+        EXPECT_TRUE(adapter->waitFor([&] { return adapter->receivedCount() == sentBefore + block.size(); }));
+        const Bytes received = adapter->received();
+        EXPECT_EQ(Bytes(received.begin() + static_cast<std::ptrdiff_t>(sentBefore), received.end()), block);
+        EXPECT_TRUE(app.read(1, std::chrono::milliseconds(100)).empty());  // nor the XON
+    }
 }
 
 }  // namespace

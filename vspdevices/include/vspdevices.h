@@ -44,7 +44,9 @@ VSP_EXPORT int vsp_getDeviceInfo(int id, char* type, char* init, int* ready, int
 VSP_EXPORT int vsp_getDeviceInfoEx(int id, char* type, int typeSize, char* init, int initSize, int* ready,
                                    int* ok);
 VSP_EXPORT int vsp_startEmulation(void);
-/* 0, changing nothing, while an application holds one of the ports open. */
+/* 0, changing nothing, while an application holds one of the ports open. Stopping
+ * (here and in vsp_release) first sends what the ports took from their applications
+ * to the connected adapters, waiting for them at most 3 s. */
 VSP_EXPORT int vsp_stopEmulation(void);
 /* Replaces every device with the file's; 0, changing nothing, for a bad file. */
 VSP_EXPORT int vsp_loadConfiguration(const char* path);
@@ -92,8 +94,8 @@ struct vsp_diagnostics {
     uint32_t reconnects;          /* connections made after the first */
     int32_t portHeld;             /* 1 while an application holds the COM port */
     int64_t upTimeMs;             /* how long the current connection has lasted; 0 when down */
-    /* What the adapter confirmed on this connection (RFC 2217 answers); -1 when it
-     * has not: speed in baud, data size 5..8, parity 1 none 2 odd 3 even 4 mark
+    /* What the adapter confirmed on the current connection (RFC 2217 answers); -1
+     * when it has not, and while no connection is up: speed in baud, data size 5..8, parity 1 none 2 odd 3 even 4 mark
      * 5 space, stop size 1, 2 or 3 (1.5). */
     int64_t ackBaud;
     int32_t ackDataSize;
@@ -119,7 +121,7 @@ VSP_EXPORT int vsp_getDeviceDiagnostics(int id, struct vsp_diagnostics* out);
 #define VSP_EVENT_DROPPED 2         /* a connection that was up failed; errorKind and text: why */
 #define VSP_EVENT_CONNECT_FAILED 3  /* an attempt to connect failed (retried); errorKind and text: why */
 #define VSP_EVENT_SETTINGS_SENT 4   /* serial settings went to the adapter; text: e.g. "19200 baud, 8N1" */
-#define VSP_EVENT_CLOSED 5          /* the library closed the connection; text: why */
+#define VSP_EVENT_CLOSED 5          /* the library closed the connection, or stopped with bytes not sent; text: why */
 
 struct vsp_event {
     uint32_t size;                /* sizeof(struct vsp_event) of the library; later versions add at the end */

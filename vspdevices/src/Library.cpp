@@ -92,6 +92,7 @@ void Library::release()
         if (!io_)
             return;
     }
+    drain();
     onIoThread([this] { destroyAll(); return true; }, false);
     std::lock_guard lock(callMutex_);
     work_.reset();
@@ -141,6 +142,10 @@ void Library::bringUp(Device& device)
             events_.raise(eventCode(e.kind), id, com, TcpClientSession::errorCode(e.failure), e.text);
         });
         if (partner && partner->port) {
+            // A port made before its redirect's client took a default speed: it
+            // takes the redirect's now, unless an application has set its own,
+            // which the adapter then gets instead.
+            partner->port->takeRedirectSettings(device.client->serial.baud, device.client->serial.stopBits);
             partner->port->setListener(device.session);
             device.session->attachPort(partner->port);
         }
@@ -181,6 +186,32 @@ void Library::bringDown(Device& device)
         device.port->close();
         device.port.reset();
     }
+}
+
+void Library::drain()
+{
+    std::lock_guard lock(callMutex_);
+    if (!io_)
+        return;
+    auto drained = std::make_shared<std::promise<void>>();
+    auto finished = drained->get_future();
+    asio::post(*io_, [this, drained] {
+        // One count for each draining session and one for this loop, so a session
+        // that is done at once does not finish the wait early.
+        auto left = std::make_shared<std::size_t>(1);
+        auto oneDone = [left, drained] {
+            if (--*left == 0)
+                drained->set_value();
+        };
+        for (Device& d : devices_) {
+            if (d.session) {
+                ++*left;
+                d.session->drain(oneDone);
+            }
+        }
+        oneDone();
+    });
+    finished.wait_for(drainLimit);
 }
 
 void Library::destroyAll()
@@ -320,12 +351,17 @@ bool Library::startEmulation()
 
 bool Library::stopEmulation()
 {
+    enum class Stop { Refused, AlreadyStopped, Go };
+    const Stop stop = onIoThread(
+        [this] { return !emulation_ ? Stop::AlreadyStopped : anyPortHeldOpen() ? Stop::Refused : Stop::Go; },
+        Stop::Refused);
+    if (stop != Stop::Go)
+        return stop == Stop::AlreadyStopped;
+    // An application that opens a port during the drain gets a hang-up, as from a
+    // destroyed device: the connections have ended their side by then.
+    drain();
     return onIoThread(
         [this] {
-            if (!emulation_)
-                return true;
-            if (anyPortHeldOpen())
-                return false;
             for (Device& d : devices_)
                 bringDown(d);
             emulation_ = false;

@@ -14,6 +14,7 @@
 
 #include <asio.hpp>
 
+#include <chrono>
 #include <functional>
 #include <future>
 #include <memory>
@@ -37,6 +38,8 @@ struct DeviceInfo {
 class Library {
 public:
     static constexpr int maxId = 32767;
+    // How long stopping waits for the adapters to take what the ports still hold.
+    static constexpr auto drainLimit = std::chrono::seconds(3);
     static Library& instance();
     // A process that exits without release still ends the thread and removes its ports.
     ~Library();
@@ -85,6 +88,10 @@ private:
     void bringUp(Device& device);
     void bringDown(Device& device);
     void destroyAll();
+    // Sends what the ports took from their applications (and what waits for the
+    // sockets) to the connected adapters before the connections close; waits for
+    // them at most drainLimit. What cannot go is reported when the sessions stop.
+    void drain();
     bool anyPortHeldOpen() const;
 
     std::mutex callMutex_;  // one operation at a time, whichever thread calls

@@ -32,6 +32,19 @@ tcflag_t speedConstant(std::uint32_t baud)
     return BOTHER;
 }
 
+void putSpeed(termios2& t, std::uint32_t baud, bool twoStopBits)
+{
+    t.c_cflag &= ~static_cast<tcflag_t>(CBAUD | (CBAUD << IBSHIFT));
+    const tcflag_t speed = speedConstant(baud);
+    t.c_cflag |= speed | (speed << IBSHIFT);
+    if (twoStopBits)
+        t.c_cflag |= CSTOPB;
+    else
+        t.c_cflag &= ~static_cast<tcflag_t>(CSTOPB);
+    t.c_ispeed = baud;
+    t.c_ospeed = baud;
+}
+
 }  // namespace
 
 bool makeRawWithSpeed(int fd, std::uint32_t baud, bool twoStopBits)
@@ -42,17 +55,20 @@ bool makeRawWithSpeed(int fd, std::uint32_t baud, bool twoStopBits)
     t.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON);
     t.c_oflag &= ~static_cast<tcflag_t>(OPOST);
     t.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
-    t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CBAUD | (CBAUD << IBSHIFT));
-    const tcflag_t speed = speedConstant(baud);
-    t.c_cflag |= CS8 | CREAD | CLOCAL | speed | (speed << IBSHIFT);
-    if (twoStopBits)
-        t.c_cflag |= CSTOPB;
-    else
-        t.c_cflag &= ~static_cast<tcflag_t>(CSTOPB);
-    t.c_ispeed = baud;
-    t.c_ospeed = baud;
+    t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB);
+    t.c_cflag |= CS8 | CREAD | CLOCAL;
+    putSpeed(t, baud, twoStopBits);
     t.c_cc[VMIN] = 1;
     t.c_cc[VTIME] = 0;
+    return ioctl(fd, TCSETS2, &t) == 0;
+}
+
+bool setSpeed(int fd, std::uint32_t baud, bool twoStopBits)
+{
+    termios2 t{};
+    if (ioctl(fd, TCGETS2, &t) != 0)
+        return false;
+    putSpeed(t, baud, twoStopBits);
     return ioctl(fd, TCSETS2, &t) == 0;
 }
 
@@ -74,7 +90,9 @@ std::optional<TerminalSettings> terminalSettings(int fd)
                             .rtsCts = (t.c_cflag & CRTSCTS) != 0,
                             .xonOutput = (t.c_iflag & IXON) != 0,
                             .xonInput = (t.c_iflag & IXOFF) != 0,
-                            .reported = (t.c_lflag & EXTPROC) != 0};
+                            .reported = (t.c_lflag & EXTPROC) != 0,
+                            .startChar = t.c_cc[VSTART],
+                            .stopChar = t.c_cc[VSTOP]};
 }
 
 bool reportSettingChanges(int master)

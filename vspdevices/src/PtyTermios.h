@@ -18,11 +18,15 @@ struct TerminalSettings {
     bool xonOutput = false;    // IXON: XON/XOFF from the other side stop our output
     bool xonInput = false;     // IXOFF: we send XON/XOFF to stop the other side
     bool reported = false;     // EXTPROC: each change is reported to the master
+    std::uint8_t startChar = 0x11;  // c_cc[VSTART] (XON)
+    std::uint8_t stopChar = 0x13;   // c_cc[VSTOP] (XOFF)
 };
 
 // Raw mode (no echo, no line editing, 8 bits) at the given speed: a standard rate
 // by its own constant, any other by BOTHER.
 bool makeRawWithSpeed(int fd, std::uint32_t baud, bool twoStopBits = false);
+// Sets only the speed and stop bits, leaving every other setting as it is.
+bool setSpeed(int fd, std::uint32_t baud, bool twoStopBits);
 // The output speed an application set on the terminal.
 std::optional<std::uint32_t> terminalSpeed(int fd);
 std::optional<TerminalSettings> terminalSettings(int fd);

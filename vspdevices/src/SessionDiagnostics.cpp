@@ -62,11 +62,14 @@ vsp_diagnostics TcpClientSession::diagnostics() const
     out.reconnects = counters_.reconnects;
     out.portHeld = portHeld() ? 1 : 0;
     out.upTimeMs = duration_cast<milliseconds>(upTime()).count();
+    // What the adapter confirmed holds for the connection it came on: none while down.
+    const rfc2217::ServerState none;
+    const auto& acknowledged = connected() ? serverState() : none;
+    out.ackBaud = orMinusOne(acknowledged.baud);
+    out.ackDataSize = static_cast<std::int32_t>(orMinusOne(acknowledged.dataSize));
+    out.ackParity = static_cast<std::int32_t>(orMinusOne(acknowledged.parity));
+    out.ackStopSize = static_cast<std::int32_t>(orMinusOne(acknowledged.stopSize));
     const auto& server = serverState();
-    out.ackBaud = orMinusOne(server.baud);
-    out.ackDataSize = static_cast<std::int32_t>(orMinusOne(server.dataSize));
-    out.ackParity = static_cast<std::int32_t>(orMinusOne(server.parity));
-    out.ackStopSize = static_cast<std::int32_t>(orMinusOne(server.stopSize));
     out.lineState = static_cast<std::int32_t>(orMinusOne(server.lineState));
     out.modemState = static_cast<std::int32_t>(orMinusOne(server.modemState));
     return out;

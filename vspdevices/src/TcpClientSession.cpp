@@ -1,7 +1,9 @@
 #include "TcpClientSession.h"
 
 #include <netinet/in.h>
+#include <linux/sockios.h>
 #include <netinet/tcp.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -44,6 +46,9 @@ TcpClientSession::TcpClientSession(asio::io_context& io, TcpClientSettings setti
       protocol_(settings_.telnet, settings_.serial),
       earlyOpenCheck_(io)
 {
+    // As the port shows the redirect's settings: 1.5 stop bits as one.
+    adapterHas_.baud = settings_.serial.baud;
+    adapterHas_.stopBits = settings_.serial.stopBits == 2 ? 2 : 1;
     askForModemState();
 }
 
@@ -70,12 +75,73 @@ void TcpClientSession::start()
 
 void TcpClientSession::stop()
 {
+    const std::uint64_t unsent = gathered_.size() + preConnect_.size() + (connected() ? outgoing_.size() : 0) +
+                                 drain_.lost + (drain_.endSent && connected() ? unacknowledged() : 0) +
+                                 (drain_.started ? counters_.dropped - drain_.droppedBefore : 0);
+    drain_ = Drain();
     leaveConnection();
     state_ = State::Stopped;
     gatherTimer_.cancel();
     gathered_.clear();
     counters_.dropped += preConnect_.size();
     preConnect_.clear();
+    if (unsent > 0)
+        report(Event::Kind::Closed, "stopped with " + std::to_string(unsent) + " bytes from the port not sent");
+}
+
+void TcpClientSession::drain(std::function<void()> done)
+{
+    drain_.started = true;
+    drain_.droppedBefore = counters_.dropped;
+    drain_.done = std::move(done);
+    const auto port = port_.lock();
+    if (!port) {
+        takeLastInput();
+        return;
+    }
+    port->stopInput();
+    asio::post(io_, [self = shared_from_this()] { self->takeLastInput(); });
+}
+
+void TcpClientSession::takeLastInput()
+{
+    if (!drain_.done)
+        return;  // stopped meanwhile
+    if (const auto port = port_.lock())
+        port->takeLastInput();  // its bytes come here as portData
+    flushGathered();
+    drain_.inputTaken = true;
+    drain_.confirm = !outgoing_.empty() || !preConnect_.empty() || (connected() && unacknowledged() > 0);
+    checkDrained();
+}
+
+void TcpClientSession::checkDrained()
+{
+    if (!drain_.done || !drain_.inputTaken)
+        return;
+    if ((state_ == State::Negotiating && !preConnect_.empty()) || (connected() && !outgoing_.empty()))
+        return;  // the settings, then the bytes, are on their way
+    if (connected() && drain_.confirm && !drain_.endSent) {
+        // Closing now could reset the connection with bytes still on their way (an
+        // adapter's own bytes arriving after the close do), so only our side ends:
+        // the adapter reads everything, then closes its end, which fail() sees.
+        asio::error_code ignored;
+        socket_.shutdown(asio::socket_base::shutdown_send, ignored);
+        drain_.endSent = true;
+        startReading();
+        return;
+    }
+    if (connected() && drain_.endSent)
+        return;
+    std::exchange(drain_.done, nullptr)();
+}
+
+std::size_t TcpClientSession::unacknowledged()
+{
+    int bytes = 0;
+    if (!socket_.is_open() || ::ioctl(socket_.native_handle(), SIOCOUTQ, &bytes) != 0)
+        return 0;
+    return static_cast<std::size_t>(std::max(bytes, 0));
 }
 
 void TcpClientSession::reinitialize()
@@ -92,6 +158,8 @@ void TcpClientSession::reinitialize()
 void TcpClientSession::attachPort(std::shared_ptr<VirtualPort> port)
 {
     port_ = port;
+    if (port)
+        followPortSettings(port->settings());
     if (port && port->isOpen())
         portOpened();
 }
@@ -212,6 +280,7 @@ void TcpClientSession::becomeUp()
     }
     if (std::exchange(hangUpWhenUp_, false) && !wantsConnection())
         hangUp();
+    checkDrained();
 }
 
 void TcpClientSession::fail(const std::error_code& error, const std::string& during)
@@ -221,6 +290,20 @@ void TcpClientSession::fail(const std::error_code& error, const std::string& dur
 
 void TcpClientSession::fail(FailureKind kind, std::string text)
 {
+    if (drain_.done) {
+        // The adapter closing its end after ours has read every byte; anything else
+        // is a failure that takes what was not acknowledged with it. No retry: the
+        // library is stopping.
+        if (connected() && !(drain_.endSent && kind == FailureKind::ClosedByPeer)) {
+            lastFailure_ = {kind, std::move(text), std::chrono::system_clock::now()};
+            report(Event::Kind::Dropped, lastFailure_.text, kind);
+            drain_.lost += outgoing_.size() + unacknowledged();
+        }
+        leaveConnection();
+        state_ = State::Idle;
+        checkDrained();
+        return;
+    }
     const bool wasConnected = connected();
     const auto now = std::chrono::steady_clock::now();
     lastFailure_ = {kind, std::move(text), std::chrono::system_clock::now()};
@@ -290,8 +373,9 @@ void TcpClientSession::startReading()
         return;
     if (outgoing_.size() > socketHighWater)
         return;  // the peer is not taking what we send: read no more of it until it does
-    if (const auto port = port_.lock(); port && port->isOpen() && port->pendingOutput() > VirtualPort::highWater)
-        return;  // the application is not reading: leave the bytes in the socket
+    if (const auto port = port_.lock();
+        port && port->isOpen() && port->pendingOutput() > VirtualPort::highWater && !drain_.endSent)
+        return;  // the application is not reading: leave the bytes in the socket (until the last read for the adapter's close)
     flow_.reading = true;
     socket_.async_read_some(asio::buffer(readBuffer_), guarded([this](const asio::error_code& error, std::size_t size) {
                                 flow_.reading = false;
@@ -319,8 +403,9 @@ void TcpClientSession::onReceived(std::size_t size)
             becomeUp();
     }
     counters_.fromAdapter += dataSize;
-    if (port && dataSize > 0)
-        port->write(bytes.first(dataSize));  // discarded while no application holds the port
+    // Discarded while no application holds the port, and while stopping what it has no room for.
+    if (port && dataSize > 0 && !(drain_.endSent && port->pendingOutput() > VirtualPort::highWater))
+        port->write(bytes.first(dataSize));
     startReading();
 }
 
@@ -400,9 +485,15 @@ std::uint8_t inboundFlowCode(PortSettings::Flow flow)
 }
 }  // namespace
 
-void TcpClientSession::portSettingsChanged(const PortSettings& now, const PortSettings& before)
+void TcpClientSession::portSettingsChanged(const PortSettings& now, const PortSettings&)
 {
     flushGathered();  // bytes written before the change go at the old settings
+    followPortSettings(now);
+}
+
+void TcpClientSession::followPortSettings(const PortSettings& now)
+{
+    const PortSettings before = std::exchange(adapterHas_, now);
     std::vector<std::uint8_t> commands;
     if (now.baud != before.baud) {
         settings_.serial.baud = now.baud;
@@ -485,6 +576,7 @@ void TcpClientSession::startWriting()
                               hangUp();
                           else
                               startWriting();
+                          checkDrained();
                       }));
 }
 

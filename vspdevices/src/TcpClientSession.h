@@ -115,9 +115,17 @@ public:
     void setEventReport(std::function<void(const Event&)> report) { report_ = std::move(report); }
 
     void start();
+    // Ends the connection at once; what it could not send is reported (Closed) with its count.
     void stop();
+    // Before the library stops: takes the port's last bytes (VirtualPort::takeLastInput)
+    // and sends them and what waits to a connected adapter, then ends
+    // our side of the connection and calls `done` once the adapter has closed its
+    // end too (so it has read every byte), or at once when nothing was sent or no
+    // adapter is connected. stop() follows, whether done came or not.
+    void drain(std::function<void()> done);
     // Drops the connection and connects again at once, sending the settings again.
     void reinitialize();
+    // Joins the port; the adapter then follows the port's settings as they stand.
     void attachPort(std::shared_ptr<VirtualPort> port);
 
     State state() const { return state_; }
@@ -183,6 +191,12 @@ private:
     void sendRaw(std::span<const std::uint8_t> bytes);
     void startWriting();
     void updatePortPause();
+    // Sends what differs between the port's settings and those the adapter has.
+    void followPortSettings(const PortSettings& port);
+    void takeLastInput();
+    void checkDrained();
+    // Bytes handed to the socket that the adapter has not acknowledged yet.
+    std::size_t unacknowledged();
     template <class Handler>
     auto guarded(Handler handler);
 
@@ -195,6 +209,7 @@ private:
     asio::steady_timer gatherTimer_;
     asio::steady_timer negotiationTimer_;
     std::weak_ptr<VirtualPort> port_;
+    PortSettings adapterHas_;  // the port's settings as the adapter has them (or gets them on connecting)
 
     State state_ = State::Stopped;
     std::uint64_t generation_ = 0;  // tells handlers of an old attempt from the current one
@@ -206,6 +221,16 @@ private:
     Failure lastFailure_;
     Counters counters_;
     std::function<void(const Event&)> report_;
+
+    struct Drain {
+        bool started = false;
+        std::function<void()> done;  // set while draining
+        bool inputTaken = false;     // the port's last bytes are here
+        std::uint64_t droppedBefore = 0;  // counters_.dropped when it started
+        bool confirm = false;        // bytes went out: wait for the adapter to close after us
+        bool endSent = false;        // our side of the connection is shut
+        std::uint64_t lost = 0;      // bytes a failure during the drain took with it
+    } drain_;
 
     struct Flow {
         bool reading = false;     // a socket read is in flight

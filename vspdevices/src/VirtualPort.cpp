@@ -3,6 +3,7 @@
 #include "PortDirectory.h"
 #include "PtyTermios.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
@@ -49,8 +50,11 @@ std::shared_ptr<VirtualPort> VirtualPort::create(asio::io_context& io, std::shar
     }
     std::shared_ptr<VirtualPort> port(new VirtualPort(io, std::move(watch), master, linkPath, name));
     port->drainBriefUse();  // the status of our own EXTPROC setting
-    if (const auto settings = terminalSettings(master))
+    if (const auto settings = terminalSettings(master)) {
         port->settings_ = portSettings(*settings);
+        port->settingsSetByApplication_ = false;  // the status of our own setting read above
+        port->noteOutputFlow(settings->xonOutput, settings->startChar, settings->stopChar);
+    }
     // Watched before the link exists, so no open through it goes unseen.
     port->watchId_ = port->watch_->add(name, [weak = port->weak_from_this()] {
         if (const auto self = weak.lock())
@@ -144,7 +148,7 @@ void VirtualPort::confirmOpen()
 
 void VirtualPort::startReading()
 {
-    if (reading_ || readPaused_ || closed_ || state_ == State::Closed)
+    if (reading_ || readPaused_ || closed_ || state_ == State::Closed || outputFlow_.closing)
         return;
     reading_ = true;
     master_.async_read_some(asio::buffer(readBuffer_),
@@ -222,6 +226,7 @@ void VirtualPort::readSettings(bool held, bool reported)
     // still reported, the next would not be.
     if (reported && !terminal->reported)
         reportSettingChanges(masterFd_);
+    noteOutputFlow(terminal->xonOutput, terminal->startChar, terminal->stopChar);
     const PortSettings now = portSettings(*terminal);
     if (now == settings_)
         return;  // a tcsetattr that changed nothing the adapter needs to know
@@ -229,8 +234,28 @@ void VirtualPort::readSettings(bool held, bool reported)
         confirmOpen();
     const PortSettings before = settings_;
     settings_ = now;
+    settingsSetByApplication_ = true;
     if (auto l = listener(); l && !closed_)
         l->portSettingsChanged(now, before);
+}
+
+bool VirtualPort::takeRedirectSettings(std::uint32_t baud, std::uint8_t stopBits)
+{
+    if (closed_ || settingsSetByApplication_)
+        return false;
+    // A change the kernel has not reported yet is the application's too.
+    const auto terminal = terminalSettings(masterFd_);
+    if (!terminal || portSettings(*terminal) != settings_)
+        return false;
+    PortSettings wanted = settings_;
+    wanted.baud = baud;
+    wanted.stopBits = stopBits == 2 ? 2 : 1;  // 1.5 shows as one, as the port was made
+    if (wanted == settings_)
+        return true;
+    if (!setSpeed(masterFd_, baud, stopBits == 2))
+        return false;
+    settings_ = wanted;  // so the kernel's report of this change is no application's
+    return true;
 }
 
 // Reads what an application that has left the port put there: its bytes and its
@@ -260,8 +285,10 @@ void VirtualPort::becomeClosed()
     if (wasOpen)
         if (auto l = listener())
             l->portClosed();
-    if (!closed_)
-        discardTerminalInput();
+    if (closed_)
+        return;
+    holdApplicationOutput(false);  // the next application starts with its output running
+    discardTerminalInput();
 }
 
 void VirtualPort::discardTerminalInput()
@@ -283,6 +310,58 @@ void VirtualPort::write(std::span<const std::uint8_t> data)
     if (state_ == State::Closed && !closed_ && !data.empty())
         onOpenOrClose();  // an application that just opened the port, its notice still on its way, gets these
     if (closed_ || state_ == State::Closed || data.empty())
+        return;
+    const auto flowChar = [this](std::uint8_t b) {
+        return b != _POSIX_VDISABLE && (b == outputFlow_.start || b == outputFlow_.stop);
+    };
+    auto next = std::find_if(data.begin(), data.end(), flowChar);
+    if (next == data.end()) {
+        deliver(data);
+        return;
+    }
+    // The application may have just turned IXON on or off, its report still on the way.
+    if (const auto terminal = terminalSettings(masterFd_))
+        noteOutputFlow(terminal->xonOutput, terminal->startChar, terminal->stopChar);
+    next = std::find_if(data.begin(), data.end(), flowChar);
+    while (outputFlow_.on && next != data.end()) {
+        const auto at = static_cast<std::size_t>(next - data.begin());
+        deliver(data.first(at));
+        holdApplicationOutput(*next == outputFlow_.stop);
+        data = data.subspan(at + 1);
+        if (closed_ || state_ == State::Closed)
+            return;
+        next = std::find_if(data.begin(), data.end(), flowChar);
+    }
+    deliver(data);
+}
+
+void VirtualPort::noteOutputFlow(bool on, std::uint8_t start, std::uint8_t stop)
+{
+    outputFlow_.on = on;
+    outputFlow_.start = start;
+    outputFlow_.stop = stop;
+    if (!on)
+        holdApplicationOutput(false);  // as the line discipline resumes output when IXON is cleared
+}
+
+// A pty's master has no call that stops the slave's output (its tcflow acts on its
+// own), so the slave is opened for the moment it takes; the open watch then finds
+// the port held, or nobody there, and leaves it.
+void VirtualPort::holdApplicationOutput(bool hold)
+{
+    if (hold == outputFlow_.held || closed_ || outputFlow_.closing)
+        return;
+    const int slave = ::open(terminal_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    if (slave < 0)
+        return;
+    if (::tcflow(slave, hold ? TCOOFF : TCOON) == 0)
+        outputFlow_.held = hold;
+    ::close(slave);
+}
+
+void VirtualPort::deliver(std::span<const std::uint8_t> data)
+{
+    if (data.empty())
         return;
     // Bytes already queued go first; otherwise the terminal takes what it has room
     // for at once, without a copy, and only the rest waits.
@@ -348,6 +427,34 @@ void VirtualPort::setReadPaused(bool paused)
     readPaused_ = paused;
     if (!paused)
         startReading();
+}
+
+void VirtualPort::stopInput()
+{
+    if (closed_)
+        return;
+    if (heldOpen())
+        holdApplicationOutput(true);  // from here on its write() takes nothing more
+    outputFlow_.closing = true;
+    // A read not done yet is cancelled; one done, its handler queued, still delivers.
+    asio::error_code ignored;
+    master_.cancel(ignored);
+}
+
+void VirtualPort::takeLastInput()
+{
+    if (closed_ || reading_)
+        return;
+    // Bounded all the same, for an application whose output could not be stopped.
+    std::size_t taken = 0;
+    while (taken < 1024 * 1024) {
+        const ssize_t n = ::read(masterFd_, readBuffer_.data(), readBuffer_.size());
+        if (n <= 0)
+            break;
+        taken += static_cast<std::size_t>(n);
+        if (!onPacket({readBuffer_.data(), static_cast<std::size_t>(n)}, false))
+            return;
+    }
 }
 
 void VirtualPort::discardBuffered()

@@ -20,6 +20,11 @@
 //    port at once never reaches the adapter as a DTR pulse.
 //  - An application that opens, writes or sets and closes before the port looks
 //    (echo hi > COM5, stty -F COM5 4800) still has its bytes and settings passed on.
+//  - With EXTPROC the kernel leaves XON/XOFF from the device alone, so the port does
+//    what the line discipline of a real port does while the application has IXON
+//    on: XOFF and XON (its VSTOP and VSTART) are taken out of the bytes for it, and
+//    XOFF stops its output until XON (tcflow on the slave, so its writes block as on
+//    a stopped tty).
 #pragma once
 
 #include "PortOpenWatch.h"
@@ -86,16 +91,26 @@ public:
     bool isOpen() const { return state_ == State::Open; }
     // The settings the application last set (or the initial ones).
     const PortSettings& settings() const { return settings_; }
+    // Puts the terminal at a redirect's speed and stop bits, unless an application
+    // has changed the settings since the port was made (then they stay its own);
+    // true when they are the redirect's now.
+    bool takeRedirectSettings(std::uint32_t baud, std::uint8_t stopBits);
 
     // Passes bytes to the application: straight into the terminal while it has room,
     // queued (in order) for when it has room again otherwise. Discarded while no
-    // application holds the port.
+    // application holds the port. XON/XOFF act on its output instead while it has IXON.
     void write(std::span<const std::uint8_t> data);
     std::size_t pendingOutput() const { return output_.size(); }
     // Stops or resumes taking bytes from the application (back-pressure).
     void setReadPaused(bool paused);
     // Drops what is buffered in both directions.
     void discardBuffered();
+    // Before the port closes, in two steps: stopInput() stops the application's
+    // output where it stands and the port's reading; takeLastInput(), posted after
+    // it so that a read already done is handled first, passes every byte the
+    // terminal still holds on to the listener, in order.
+    void stopInput();
+    void takeLastInput();
 
     const std::string& terminal() const { return terminal_; }
 
@@ -115,6 +130,10 @@ private:
     void becomeClosed();
     void discardTerminalInput();
     void drainBriefUse();
+    void deliver(std::span<const std::uint8_t> data);
+    void noteOutputFlow(bool on, std::uint8_t start, std::uint8_t stop);
+    // Stops (XOFF) or resumes (XON) the application's output.
+    void holdApplicationOutput(bool hold);
     bool writeNow(std::span<const std::uint8_t>& data);
     void startWriting();
     void onWritable(const asio::error_code& error);
@@ -134,6 +153,14 @@ private:
     bool readPaused_ = false;
     bool waitingToWrite_ = false;
     PortSettings settings_;
+    bool settingsSetByApplication_ = false;
+    struct OutputFlow {
+        bool on = false;  // IXON
+        std::uint8_t start = 0x11;
+        std::uint8_t stop = 0x13;
+        bool held = false;  // stopped by an XOFF
+        bool closing = false;  // stopped for good: the port is about to close
+    } outputFlow_;
     std::array<std::uint8_t, 65536> readBuffer_{};
     WriteQueue output_;
 };
