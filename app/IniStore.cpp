@@ -1,6 +1,7 @@
 #include "app/IniStore.h"
 
-#include <QFile>
+#include "app/BoundedFile.h"
+
 #include <QSaveFile>
 #include <QStringList>
 
@@ -61,13 +62,10 @@ struct Document {
     QString newline = QStringLiteral("\n");
 };
 
-Document load(const QString& file)
+Document parse(const QByteArray& content)
 {
     Document doc;
-    QFile in(file);
-    if (!in.open(QIODevice::ReadOnly))
-        return doc;
-    const QString text = QString::fromUtf8(in.readAll());
+    const QString text = QString::fromUtf8(content);
     if (text.isEmpty())
         return doc;
     QStringList raws = text.split(QLatin1Char('\n'));
@@ -90,9 +88,14 @@ QString withoutLineBreaks(QString text)
 
 }  // namespace
 
+QString refusal(const QString& file)
+{
+    return readBoundedFile(file, maxFileSize).refusal;
+}
+
 QString read(const QString& file, const QString& section, const QString& key)
 {
-    const Document doc = load(file);
+    const Document doc = parse(readBoundedFile(file, maxFileSize).content);
     bool inSection = false;
     for (const Line& line : doc.lines) {
         if (line.section) {
@@ -114,7 +117,10 @@ bool write(const QString& file, const QString& section, const QString& key, cons
     if (cleanKey.isEmpty() || cleanKey.contains(QLatin1Char('=')) || cleanSection.contains(QLatin1Char(']')))
         return false;
 
-    Document doc = load(file);
+    const BoundedRead old = readBoundedFile(file, maxFileSize);
+    if (old.outcome == BoundedRead::Outcome::Refused)
+        return false;
+    Document doc = parse(old.content);
     const QString nl = doc.newline;
     const QString cr = nl.size() == 2 ? QStringLiteral("\r") : QString();
     const QString entry = cleanKey + QLatin1Char('=') + withoutLineBreaks(value);

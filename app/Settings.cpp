@@ -2,6 +2,7 @@
 
 #include "app/IniStore.h"
 #include "app/NumericText.h"
+#include "app/platform/MessageBoxes.h"
 
 QString g_SettingsFile;
 std::uint8_t g_ScriptLoadOpt = 0;
@@ -29,4 +30,16 @@ QString ReadSetting(const char* key)
 void WriteSetting(const char* key, const QString& value)
 {
     WriteIni(QString::fromLatin1(settingsSection), QString::fromLatin1(key), value);
+}
+
+bool warnWhenSettingsUnusable(MessageBoxes& messages)
+{
+    const QString why = ini::refusal(g_SettingsFile);
+    if (why.isEmpty())
+        return false;
+    messages.show({QStringLiteral("The settings file %1 is not used: %2.\n\nQuorlinVCP starts with its default "
+                                  "settings and leaves the file as it is.")
+                       .arg(g_SettingsFile, why),
+                   msgbox::Buttons::Ok, msgbox::Icon::Exclamation});
+    return true;
 }

@@ -33,5 +33,10 @@ std::int16_t WriteIni(const QString& section, const QString& key, const QString&
 QString ReadSetting(const char* key);
 void WriteSetting(const char* key, const QString& value);
 
+// When g_SettingsFile exists but cannot be used (not a regular file, too large),
+// says so in a message box: the program goes on with its defaults and leaves the
+// file as it is. Whether it said so.
+bool warnWhenSettingsUnusable(class MessageBoxes& messages);
+
 // A stored number: the leading-number parse of the key's text ("" reads as 0).
 double ReadIniNumber(const QString& section, const QString& key, const QString& file = {});

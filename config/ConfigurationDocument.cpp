@@ -11,9 +11,13 @@ bool ConfigurationDocument::exists() const
     return FileExists(path_);
 }
 
-bool ConfigurationDocument::load() const
+bool ConfigurationDocument::load(QString* refusal) const
 {
-    return vsp_loadConfiguration(path_) != 0;
+    QString why;
+    const bool loaded = vsp_loadConfiguration(path_, why) != 0;
+    if (refusal)
+        *refusal = why;
+    return loaded;
 }
 
 bool ConfigurationDocument::save() const
@@ -21,9 +25,9 @@ bool ConfigurationDocument::save() const
     return vsp_saveConfiguration(path_) != 0;
 }
 
-void ConfigurationDocument::createEmpty() const
+void ConfigurationDocument::createIfMissing() const
 {
-    CreateEmptyFile(path_);
+    CreateFileIfMissing(path_);
 }
 
 QString ConfigurationDocument::pathOrUntitled() const

@@ -12,12 +12,16 @@ public:
     void setPath(const QString& path) { path_ = path; }
     bool exists() const;
 
-    // The library loads the file at path(); false when it refused it.
-    bool load() const;
+    // The library loads the file at path(); false when it refused it, and then
+    // `refusal`, when given, says why ("not a regular file", "larger than 1 MiB", ...)
+    // or is "" where the library does not say.
+    bool load(QString* refusal = nullptr) const;
     // The library writes the devices to the file at path(); false when it refused.
     bool save() const;
-    // Creates the file at path(), or empties it; Path/File access error when it cannot.
-    void createEmpty() const;
+    // Creates the file at path() when there is none, so that a save can replace it; an
+    // existing file is left as it is until the save's new content replaces it whole.
+    // Path/File access error when it cannot.
+    void createIfMissing() const;
     // The current path, or Untitled.qlc in the program's folder when there is none.
     QString pathOrUntitled() const;
 

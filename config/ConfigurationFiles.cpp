@@ -6,6 +6,11 @@
 
 #include <QFile>
 
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 QString configFileFilter()
 {
     return QStringLiteral("QuorlinVCP Config File (*.qlc)|*.qlc|All files (*.*)|*.*");
@@ -44,10 +49,17 @@ QString chooseConfigurationToSave(FileDialogs& dialogs, const QString& proposedP
     return picked ? fileName : QString();
 }
 
-void CreateEmptyFile(const QString& path)
+void CreateFileIfMissing(const QString& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    // Never truncated: a save that fails later (a full disk) must find the old content.
+    const QByteArray name = QFile::encodeName(path);
+    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NONBLOCK, 0666);
+    if (fd >= 0) {
+        ::close(fd);
+        return;
+    }
+    // An existing file must be one the user may write, as opening it for writing required.
+    struct stat st {};
+    if (errno != EEXIST || ::stat(name.constData(), &st) != 0 || !S_ISREG(st.st_mode) || ::access(name.constData(), W_OK) != 0)
         throw RuntimeError(ErrorCode::PathFileAccess);
-    file.close();
 }

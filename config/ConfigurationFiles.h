@@ -18,5 +18,7 @@ QString chooseConfigurationToLoad(class FileDialogs& dialogs, const QString& ini
 // the user cancelled or the dialog failed.
 QString chooseConfigurationToSave(class FileDialogs& dialogs, const QString& proposedPath);
 
-// Creates the file, or empties an existing one; Path/File access error when it cannot.
-void CreateEmptyFile(const QString& path);
+// Creates an empty file where there is none; an existing one is left as it is.
+// Path/File access error when it cannot, or when what exists is not a regular file
+// the user may write.
+void CreateFileIfMissing(const QString& path);

@@ -1,5 +1,7 @@
 #include "config/modReg.h"
 
+#include "app/BoundedFile.h"
+
 #include <QDir>
 #include <algorithm>
 #include <QFile>
@@ -29,11 +31,12 @@ QString unescapeValue(const QString& text)
 
 std::optional<QString> execLine(const QString& file)
 {
-    QFile in(file);
-    if (!in.open(QIODevice::ReadOnly))
+    // A desktop entry is a few lines; a FIFO or a huge file in its place is not one.
+    const BoundedRead entry = readBoundedFile(file, 64 * 1024);
+    if (entry.outcome != BoundedRead::Outcome::Read)
         return std::nullopt;
     bool inEntry = false;
-    for (const QByteArray& raw : in.readAll().split('\n')) {
+    for (const QByteArray& raw : entry.content.split('\n')) {
         const QString line = QString::fromUtf8(raw).trimmed();
         if (line.startsWith(QLatin1Char('[')))
             inEntry = line == QLatin1String("[Desktop Entry]");

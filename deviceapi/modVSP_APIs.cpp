@@ -99,6 +99,18 @@ std::int16_t vsp_loadConfiguration(const QString& path)
     return flag16(VSP_CALL(vsp_loadConfiguration, path.toUtf8().constData()));
 }
 
+std::int16_t vsp_loadConfiguration(const QString& path, QString& refusal)
+{
+    refusal.clear();
+    auto* call = VspBinding::instance().optionalEntry<decltype(::vsp_loadConfigurationEx)>("vsp_loadConfigurationEx");
+    if (!call)
+        return vsp_loadConfiguration(path);
+    char why[256] = {};
+    const std::int16_t loaded = flag16(call(path.toUtf8().constData(), why, sizeof why));
+    refusal = QString::fromUtf8(why);
+    return loaded;
+}
+
 std::int16_t vsp_saveConfiguration(const QString& path)
 {
     return flag16(VSP_CALL(vsp_saveConfiguration, path.toUtf8().constData()));

@@ -38,6 +38,9 @@ std::int16_t vsp_getDeviceInfoEx(std::int32_t id, QString& typeBuffer, QString& 
 std::int16_t vsp_startEmulation();
 std::int16_t vsp_stopEmulation();
 std::int16_t vsp_loadConfiguration(const QString& path);
+// The same; when the library refuses the file, `refusal` says why in its words
+// ("not a regular file", "larger than 1 MiB", ...), or is "" where the library does not say.
+std::int16_t vsp_loadConfiguration(const QString& path, QString& refusal);
 std::int16_t vsp_saveConfiguration(const QString& path);
 std::int16_t vsp_release();
 // What the library tells about a device's connection (out is cleared and its size

@@ -1,13 +1,10 @@
-// The service's log: one line per event on standard error, in a form the journal
-// reads (a "<priority>" prefix when standard error is the journal's stream, a time
-// stamp otherwise). A redirect whose adapter stays away fails the same way every
-// few seconds; such a failure is logged once, until the redirect connects or fails
-// differently.
+// The service's log lines for the library's events (LogWriter writes them). A
+// redirect whose adapter stays away fails the same way every few seconds; such a
+// failure is logged once, until the redirect connects or fails differently.
 #pragma once
 
 #include "vspdevices.h"
 
-#include <cstdio>
 #include <map>
 #include <optional>
 #include <string>
@@ -33,21 +30,5 @@ private:
     };
     std::map<int, Failure> lastFailure_;  // by device id, since its last connection
 };
-
-// Writes lines to a stream (standard error).
-class LogWriter {
-public:
-    // `journal`: the stream is the journal's (its "<priority>" prefixes are read).
-    LogWriter(std::FILE* stream, bool journal) : stream_(stream), journal_(journal) {}
-    void write(const LogLine& line);
-    void write(Priority priority, const std::string& text) { write(LogLine{priority, text}); }
-
-private:
-    std::FILE* stream_;
-    bool journal_;
-};
-
-// Whether standard error is the journal's stream ($JOURNAL_STREAM names its device and inode).
-bool standardErrorIsJournal();
 
 }  // namespace service

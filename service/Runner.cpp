@@ -2,6 +2,7 @@
 
 #include "service/EventLog.h"
 #include "service/EventQueue.h"
+#include "service/LogWriter.h"
 #include "service/PortStatus.h"
 #include "vspdevices.h"
 #include "vspdevices_holder.h"
@@ -82,14 +83,14 @@ std::string directoryRefusal(const std::string& dir)
 
 int runConfiguration(const std::string& path)
 {
-    LogWriter log(stderr, standardErrorIsJournal());
+    LogWriter log(STDERR_FILENO, standardErrorIsJournal());
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0 || ::access(path.c_str(), R_OK) != 0) {
         log.write(Priority::Error, "cannot read the configuration " + path + ": " + std::strerror(errno));
         return exitStatus::missingFile;
     }
     if (!S_ISREG(st.st_mode)) {
-        log.write(Priority::Error, "the configuration " + path + " is not a file");
+        log.write(Priority::Error, "the configuration " + path + " is not a regular file");
         return exitStatus::missingFile;
     }
 
@@ -117,10 +118,9 @@ int runConfiguration(const std::string& path)
         vsp_setEventHandler(nullptr, nullptr);
         return exitStatus::directoryTaken;
     }
-    if (vsp_loadConfiguration(path.c_str()) == 0) {
-        log.write(Priority::Error, "the configuration " + path +
-                                       " was refused: it is not a QuorlinVCP configuration file, or one of its "
-                                       "redirects is not valid");
+    char why[256] = {};
+    if (vsp_loadConfigurationEx(path.c_str(), why, sizeof why) == 0) {
+        log.write(Priority::Error, "the configuration " + path + " was refused: " + why);
         vsp_release();
         vsp_setEventHandler(nullptr, nullptr);
         return exitStatus::refusedFile;

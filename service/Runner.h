@@ -3,18 +3,22 @@
 #pragma once
 
 #include <string>
+#include <sysexits.h>
 
 namespace service {
 
-// Exit statuses, as the manual page lists them.
+// Exit statuses, as the manual page lists them: sysexits.h's, which systemd and
+// shells read as what they are (status=66/NOINPUT), not as its own 1-7 (3 would show
+// as NOTIMPLEMENTED). The unit's RestartPreventExitStatus lists those that starting
+// again does not mend.
 namespace exitStatus {
 inline constexpr int stopped = 0;          // ended on SIGTERM, SIGINT or SIGHUP, ports removed
 inline constexpr int failed = 1;           // emulation could not start
-inline constexpr int usage = 2;            // wrong arguments
-inline constexpr int missingFile = 3;      // the configuration file cannot be read
-inline constexpr int refusedFile = 4;      // the library refuses the file's contents
-inline constexpr int directoryTaken = 5;   // another program uses the port directory, or it is unusable
-inline constexpr int notRunning = 3;       // status: no program runs on the port directory
+inline constexpr int usage = EX_USAGE;                // 64: wrong arguments
+inline constexpr int refusedFile = EX_DATAERR;        // 65: the file's contents are refused (format, size, nesting)
+inline constexpr int missingFile = EX_NOINPUT;        // 66: the configuration cannot be read, or is no regular file
+inline constexpr int directoryTaken = EX_UNAVAILABLE; // 69: another program uses the port directory, or it is unusable
+inline constexpr int notRunning = 3;       // status: no program runs on the port directory (LSB's "not running")
 }  // namespace exitStatus
 
 int runConfiguration(const std::string& path);

@@ -62,6 +62,7 @@ int Main(int argc, char** argv)
     QtPlatform platform(appIcon());
     if (refuseWhileServiceRuns(*platform.platform().messages, vspdevices::portDirectory()))
         return 1;
+    warnWhenSettingsUnusable(*platform.platform().messages);
     frmMain window(platform.platform());
     window.setScriptFile(scriptFileFromArguments(arguments));
     window.Form_Load();

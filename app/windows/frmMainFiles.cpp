@@ -29,10 +29,12 @@ bool frmMain::ProcessScriptLoad()
 {
     Trap trap(QStringLiteral("ProcessScriptLoad"));
     bool loaded = true;
-    trap(10, [&] { loaded = document_.load(); });
+    QString refusal;
+    trap(10, [&] { loaded = document_.load(&refusal); });
     if (!loaded) {
         trap(20, [&] {
-            platform_.messages->show({QStringLiteral("Error: can not load configuration file ") + document_.path(),
+            platform_.messages->show({QStringLiteral("Error: can not load configuration file ") + document_.path() +
+                                          (refusal.isEmpty() ? QString() : QStringLiteral(": ") + refusal),
                                       msgbox::Buttons::Ok, msgbox::Icon::Critical});
         });
         return false;
@@ -78,7 +80,7 @@ bool frmMain::mnuSaveAs_Click()
         return false;
     bool saved = false;
     trap(30, [&] { document_.setPath(fileName); });
-    trap(40, [&] { document_.createEmpty(); });
+    trap(40, [&] { document_.createIfMissing(); });
     trap(50, [&] { saved = mnuSave_Click(); });
     return saved;
 }

@@ -1,9 +1,17 @@
 #include "app/IniStore.h"
 #include "app/Settings.h"
+#include "support/FakePlatform.h"
 #include "support/TestFolder.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <chrono>
+#include <fcntl.h>
+#include <future>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -81,6 +89,45 @@ TEST_F(IniStoreTest, ReplacingTheFileLeavesNoTemporaryBehind)
     ASSERT_TRUE(ini::write(file, "QuorlinVCP", "A", "1"));
     ASSERT_TRUE(ini::write(file, "QuorlinVCP", "A", "2"));
     EXPECT_EQ(QDir(QFileInfo(file).absolutePath()).entryList(QDir::Files), QStringList{"Settings.ini"});
+}
+
+TEST_F(IniStoreTest, AFileThatIsNoRegularFileOrTooLargeIsRefusedAtOnceSaysWhyAndIsNeverReplaced)
+{
+    const QString fifo = folder.path("fifo.ini"), sparse = folder.path("sparse.ini"), dir = folder.path("dir.ini");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    writeFile(sparse, "[QuorlinVCP]\nA=1\n");
+    ASSERT_EQ(::truncate(QFile::encodeName(sparse).constData(), off_t(1) << 30), 0);  // 1 GiB that takes no room
+    ASSERT_TRUE(QDir().mkdir(dir));
+    const struct {
+        QString file;
+        QString refusal;
+    } cases[] = {{fifo, "not a regular file"}, {dir, "not a regular file"}, {sparse, "larger than 1 MiB"}};
+    for (const auto& c : cases) {
+        const auto before = std::chrono::steady_clock::now();
+        auto used = std::async(std::launch::async, [&] {
+            return ini::read(c.file, "QuorlinVCP", "A") + "|" + ini::refusal(c.file) + "|" +
+                   (ini::write(c.file, "QuorlinVCP", "A", "2") ? "written" : "kept");
+        });
+        if (used.wait_for(std::chrono::seconds(2)) != std::future_status::ready) {
+            ADD_FAILURE() << c.file.toStdString() << ": reading waits";
+            ::close(::open(QFile::encodeName(c.file).constData(), O_WRONLY | O_NONBLOCK));  // lets a FIFO's reader go
+        }
+        EXPECT_EQ(used.get(), "|" + c.refusal + "|kept") << c.file.toStdString();
+        EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(1)) << c.file.toStdString();
+    }
+    EXPECT_EQ(QFileInfo(sparse).size(), qint64(1) << 30);
+    EXPECT_EQ(ini::refusal(folder.path("absent.ini")), QString());  // created by the first write
+
+    // At start-up the user is told, once, and the program goes on with its defaults.
+    FakeMessageBoxes messages;
+    g_SettingsFile = fifo;
+    EXPECT_TRUE(warnWhenSettingsUnusable(messages));
+    g_SettingsFile = file;
+    EXPECT_FALSE(warnWhenSettingsUnusable(messages));
+    g_SettingsFile.clear();
+    ASSERT_EQ(messages.texts().size(), 1);
+    EXPECT_TRUE(messages.texts()[0].startsWith("The settings file " + fifo + " is not used: not a regular file."))
+        << messages.texts()[0].toStdString();
 }
 
 TEST_F(IniStoreTest, SettingsDefaultToTheSettingsFileAndReadNumbers)

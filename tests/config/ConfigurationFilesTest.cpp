@@ -1,4 +1,12 @@
+#include "config/ConfigurationDocument.h"
+#include "deviceapi/VspBinding.h"
+#include "deviceapi/modVSP_APIs.h"
 #include "support/MainWindowFixture.h"
+
+#include <QFile>
+#include <chrono>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -48,8 +56,16 @@ TEST_F(ConfigurationFiles, AnExistingCurrentFileIsWrittenWithoutADialog)
     EXPECT_EQ(window->windowTitle(), "QuorlinVCP v2.0.0 [Untitled.qlc] Emulation: Stopped");
 }
 
-TEST_F(ConfigurationFiles, SaveAsOntoAnExistingFileEmptiesAndWritesIt)
+TEST_F(ConfigurationFiles, SaveAsReplacesAnExistingFileOnlyWithTheNewContentAndAFailedSaveLeavesItWhole)
 {
+    const QString kept = configFile("kept.qlc", "old contents that a failed save keeps\n");
+    vsp.setResult("vsp_saveConfiguration", 0);  // as on a full disk: the library's save fails, writing nothing
+    fake.dialogs.pick(kept);
+    EXPECT_FALSE(window->mnuSaveAs_Click());
+    EXPECT_EQ(readFile(kept), "old contents that a failed save keeps\n");
+    EXPECT_EQ(fake.messages.texts(), QStringList{"Error: can not save configuration file " + kept});
+
+    vsp.setResult("vsp_saveConfiguration", 1);
     const QString target = configFile("lab.qlc", "old contents that must go\n");
     fake.dialogs.pick(target);
     EXPECT_TRUE(window->mnuSaveAs_Click());
@@ -109,6 +125,40 @@ TEST_F(ConfigurationFiles, ASaveTheLibraryRefusesKeepsTheUnsavedMark)
     EXPECT_EQ(fake.messages.shown[0].icon, msgbox::Icon::Critical);
     EXPECT_TRUE(window->m_ConfigChanged);
     EXPECT_TRUE(window->windowTitle().contains("[Untitled.qlc*]"));
+}
+
+// The device library itself, bound as the program binds it: a file it cannot use is
+// refused at once, and the window is told why.
+TEST(ConfigurationLoad, TheLibrarysRefusalSaysWhyAndComesAtOnce)
+{
+    TestFolder folder;
+    qputenv("VSP_PORT_DIR", QFile::encodeName(folder.path("ports")));
+    VspBinding::instance().setLibraryFile(VspBinding::defaultLibraryFile);
+    ASSERT_EQ(modVSP_APIs::vsp_initialize(), 1);
+    const QByteArray fifo = QFile::encodeName(folder.path("fifo.qlc")), sparse = QFile::encodeName(folder.path("big.qlc"));
+    ASSERT_EQ(::mkfifo(fifo.constData(), 0600), 0);
+    writeFile(folder.path("big.qlc"), "{}");
+    ASSERT_EQ(::truncate(sparse.constData(), off_t(1) << 30), 0);  // 1 GiB that takes no room
+    writeFile(folder.path("deep.qlc"), QByteArray(100, '[') + QByteArray(100, ']'));
+    const struct {
+        QString name;
+        QString refusal;
+    } cases[] = {{"fifo.qlc", "not a regular file"},
+                 {"", "not a regular file"},
+                 {"big.qlc", "larger than 1 MiB"},
+                 {"deep.qlc", "nested deeper than 16 levels"}};
+    for (const auto& c : cases) {
+        ConfigurationDocument document;
+        document.setPath(folder.path(c.name));
+        QString refusal;
+        const auto before = std::chrono::steady_clock::now();
+        EXPECT_FALSE(document.load(&refusal));
+        EXPECT_EQ(refusal, c.refusal);
+        EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(1)) << c.name.toStdString();
+    }
+    modVSP_APIs::vsp_release();
+    VspBinding::instance().unbind();
+    qunsetenv("VSP_PORT_DIR");
 }
 
 }  // namespace

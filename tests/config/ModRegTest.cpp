@@ -9,6 +9,7 @@
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -92,6 +93,8 @@ TEST(StartUpEntry, WriteReadAndDeleteInTheAutostartFolder)
 
     writeFile(dir + "/Empty.desktop", "[Desktop Entry]\nType=Application\nExec=\n");
     EXPECT_EQ(ReadRegValue(dir, "Empty"), "");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(dir + "/Fifo.desktop").constData(), 0600), 0);
+    EXPECT_EQ(ReadRegValue(dir, "Fifo"), "");  // at once: not a file to wait on
     DeleteRegValue(dir, "QuorlinVCP");
     EXPECT_EQ(ReadRegValue(dir, "QuorlinVCP"), "");
     WriteRegValue(folder.path("missing"), "QuorlinVCP", QString("/p"), regType::sz);  // silently not stored

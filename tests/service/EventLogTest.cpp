@@ -1,19 +1,24 @@
 // The service's log lines: what a user reads in the journal for each event, a
-// dead adapter's failures logged once rather than every few seconds, and texts
-// from elsewhere kept to one line.
+// dead adapter's failures logged once rather than every few seconds, texts from
+// elsewhere kept to one line, and a log nobody reads that costs neither time nor memory.
 #include "service/ConfigurationPath.h"
 #include "service/EventLog.h"
 #include "service/EventQueue.h"
+#include "service/LogWriter.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstddef>
-#include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <unistd.h>
 
 namespace {
 
 using namespace service;
+using namespace std::chrono_literals;
 
 vsp_event event(int kind, int id, const char* text, int errorKind = VSP_ERROR_NONE)
 {
@@ -63,21 +68,51 @@ TEST(EventLog, ARepeatedFailureIsLoggedOnceUntilTheRedirectConnectsOrFailsDiffer
 
 TEST(EventLog, LinesKeepToOneLineAndCarryThePriorityOnlyForTheJournal)
 {
-    char* text = nullptr;
-    std::size_t size = 0;
-    std::FILE* stream = ::open_memstream(&text, &size);
-    LogWriter journal(stream, true);
-    journal.write(Priority::Warning, "COM5: cannot connect: name bad\nhost\x1b[2J found");
-    LogWriter terminal(stream, false);
-    terminal.write(Priority::Info, "stopped");
-    std::fclose(stream);
-    const std::string written(text, size);
-    std::free(text);
-    EXPECT_EQ(written.substr(0, written.find('\n') + 1), "<4>COM5: cannot connect: name bad host [2J found\n");
+    EXPECT_EQ(formatLine({Priority::Warning, "COM5: cannot connect: name bad\nhost\x1b[2J found"}, true),
+              "<4>COM5: cannot connect: name bad host [2J found\n");
     // Elsewhere a UTC time stamp instead: "2026-12-08 13:45:01.123 stopped".
-    const std::string second = written.substr(written.find('\n') + 1);
-    EXPECT_EQ(second.size(), 32u) << second;
-    EXPECT_EQ(second.substr(23), " stopped\n");
+    const std::string stamped = formatLine({Priority::Info, "stopped"}, false);
+    EXPECT_EQ(stamped.size(), 32u) << stamped;
+    EXPECT_EQ(stamped.substr(23), " stopped\n");
+}
+
+TEST(LogWriter, AFullPipeNeitherHoldsUpTheWriterNorGrowsItsQueueAndTheLostLinesAreCounted)
+{
+    int ends[2];
+    ASSERT_EQ(::pipe2(ends, O_CLOEXEC), 0);
+    ASSERT_EQ(::fcntl(ends[1], F_SETPIPE_SZ, 4096), 4096);  // the smallest pipe: one page
+    const std::string full = std::string(4095, '#') + "\n";
+    ASSERT_EQ(::write(ends[1], full.data(), full.size()), 4096);  // and nobody reads it yet
+    constexpr int lines = 400;  // 400 x 38 bytes, far beyond the queue
+    {
+        LogWriter log(ends[1], true, 2048);
+        const auto before = std::chrono::steady_clock::now();
+        for (int i = 0; i < lines; ++i)
+            log.write(Priority::Info, "line " + std::to_string(1000 + i) + std::string(25, '.'));
+        EXPECT_LT(std::chrono::steady_clock::now() - before, 1s) << "writes waited for the pipe";
+        EXPECT_FALSE(log.drain(50ms));
+
+        // Reading again: the queued lines come, then how many were lost.
+        std::string text;
+        char buffer[4096];
+        const auto deadline = std::chrono::steady_clock::now() + 5s;
+        while (text.find("dropped") == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+            pollfd in{ends[0], POLLIN, 0};
+            if (::poll(&in, 1, 100) == 1)
+                text.append(buffer, static_cast<std::size_t>(std::max<ssize_t>(0, ::read(ends[0], buffer, sizeof buffer))));
+        }
+        EXPECT_TRUE(log.drain(1s));
+        text.erase(0, full.size());
+        const std::size_t written = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) - 1;
+        const std::string notice = text.substr(text.rfind('\n', text.size() - 2) + 1);
+        EXPECT_EQ(notice, "<4>" + std::to_string(lines - written) +
+                              " log lines were dropped: standard error did not take them\n");
+        const std::size_t lineSize = text.find('\n') + 1;
+        EXPECT_LE(written, 2048 / lineSize + 1) << "more lines than the queue holds";
+        EXPECT_EQ(text.substr(0, 13), "<6>line 1000.");
+    }
+    ::close(ends[0]);
+    ::close(ends[1]);
 }
 
 TEST(EventQueue, WakesItsReaderAndCountsWhatDidNotFitInsteadOfGrowing)

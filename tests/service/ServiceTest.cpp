@@ -11,7 +11,10 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
+#include <set>
+#include <sstream>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -140,13 +143,71 @@ TEST_F(Service, RunsTheRedirectsReportsThemAndRemovesThePortsOnSigterm)
     EXPECT_EQ(status().first, 3);  // nothing runs on the directory any more
 }
 
+TEST_F(Service, AStandardErrorNobodyReadsHoldsUpNeitherItsPortsNorItsStopAndTheLostLinesAreCounted)
+{
+    AdapterServer adapter({.echo = true});
+    // Standard error is a pipe the test reads only when it chooses; the test fills it
+    // through a descriptor of its own, non-blocking, leaving the service's blocking.
+    int ends[2];
+    ASSERT_EQ(::pipe2(ends, O_CLOEXEC), 0);
+    const std::string writeEnd = "/proc/self/fd/" + std::to_string(ends[1]);
+    const int filler = ::open(writeEnd.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(filler, 0);
+    const auto fill = [&] {  // to the last byte, so that not even a short line fits
+        const std::string block(4095, '#');
+        while (::write(filler, (block + "\n").data(), block.size() + 1) > 0) {
+        }
+        while (::write(filler, "\n", 1) > 0) {
+        }
+    };
+    const auto readUntil = [&](const std::string& wanted) {
+        std::string text;
+        char buffer[65536];
+        const auto deadline = std::chrono::steady_clock::now() + 10s;
+        while (text.find(wanted) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+            pollfd in{ends[0], POLLIN, 0};
+            if (::poll(&in, 1, 100) == 1)
+                text.append(buffer, static_cast<std::size_t>(std::max<ssize_t>(0, ::read(ends[0], buffer, sizeof buffer))));
+        }
+        return text;
+    };
+    fill();
+    ChildProcess service({QUORLINVCP_SERVICE, configuration("lab.qlc", redirectTo(adapter.port(), 5))}, writeEnd);
+    ASSERT_TRUE(waitFor([&] { return adapter.clients() == 1 && exists(port(5)); }));
+
+    // Far more lines than the log holds back (each setting the adapter takes is one).
+    SerialApp app(port(5));
+    for (int i = 0; i < 1500; ++i) {
+        const unsigned speed = i % 2 ? 9600 : 115200;
+        app.setSpeed(speed);
+        adapter.waitFor([&] { return adapter.settings().baud == speed; }, 1s);
+    }
+    app.write({'o', 'k'});
+    EXPECT_EQ(app.read(2), (std::vector<std::uint8_t>{'o', 'k'})) << "the ports waited for the log";
+    const std::string resumed = readUntil("log lines were dropped");
+    EXPECT_NE(resumed.find("log lines were dropped: standard error did not take them"), std::string::npos)
+        << resumed.substr(resumed.size() - std::min<std::size_t>(resumed.size(), 300));
+
+    fill();
+    const auto signalled = std::chrono::steady_clock::now();
+    service.signal(SIGTERM);
+    const bool removed = waitFor([&] { return !exists(port(5)) && adapter.clients() == 0; }, 3s);
+    EXPECT_TRUE(removed) << "the stop waited for the log";
+    if (!removed)
+        ::close(std::exchange(ends[0], -1));  // lets the stuck write fail
+    EXPECT_EQ(service.wait(), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - signalled, 3s);
+    for (const int fd : {ends[0], ends[1], filler})
+        ::close(fd);
+}
+
 TEST_F(Service, ASecondServiceOnTheSameDirectoryIsRefusedAndNamesTheFirst)
 {
     const auto first = start({configuration("one.qlc", R"({"type":"Connector","init":"5;0"})")}, "first.log");
     ASSERT_TRUE(waitFor([&] { return exists(port(5)); })) << log("first.log");
 
     const auto [rc, text] = run({configuration("two.qlc", R"({"type":"Connector","init":"6;0"})")});
-    EXPECT_EQ(rc, 5);
+    EXPECT_EQ(rc, 69);
     EXPECT_NE(text.find("quorlinvcp-service (pid " + std::to_string(first->pid()) + ") is using the port directory " +
                         portDir),
               std::string::npos)
@@ -168,7 +229,7 @@ TEST_F(Service, UnderTheJournalEachLineCarriesItsPriorityInsteadOfATime)
     ::unsetenv("JOURNAL_STREAM");
     ASSERT_TRUE(waitFor([&] { return exists(port(5)); }));
     const auto [rc, refusal] = run({configuration("two.qlc", R"({"type":"Connector","init":"6;0"})")});
-    EXPECT_EQ(rc, 5);
+    EXPECT_EQ(rc, 69);
     EXPECT_EQ(refusal.substr(0, 2), "20") << "a time stamp where the stream is not the journal: " << refusal;
     service->signal(SIGTERM);
     EXPECT_EQ(service->wait(), 0);
@@ -178,27 +239,49 @@ TEST_F(Service, UnderTheJournalEachLineCarriesItsPriorityInsteadOfATime)
     EXPECT_NE(text.find("\n<5>stopped\n"), std::string::npos) << text;
 }
 
-TEST_F(Service, AMissingABadOrAMalformedFileEndsAtOnceWithItsReason)
+TEST_F(Service, AFileItCannotUseEndsItAtOnceWithItsReasonAndAStatusTheUnitDoesNotRestart)
 {
-    auto [rc, text] = run({folder + "/absent.qlc"});
-    EXPECT_EQ(rc, 3);
-    EXPECT_NE(text.find("cannot read the configuration " + folder + "/absent.qlc: No such file or directory"),
-              std::string::npos)
-        << text;
-
-    std::tie(rc, text) = run({folder + "/"});
-    EXPECT_EQ(rc, 3);
-    EXPECT_NE(text.find("is not a file"), std::string::npos) << text;
-
-    std::tie(rc, text) = run({configuration("broken.qlc", R"({"type":"Connector","init":"5;0"},{"type":"Connector")")});
-    EXPECT_EQ(rc, 4);
-    EXPECT_NE(text.find("broken.qlc was refused"), std::string::npos) << text;
-    std::tie(rc, text) = run({configuration("clash.qlc", R"({"type":"Connector","init":"5;0"},{"type":"Connector","init":"5;0"})")});
-    EXPECT_EQ(rc, 4);
-
-    EXPECT_EQ(run({}).first, 2);
-    EXPECT_EQ(run({"one", "two"}).first, 2);
+    const std::string fifo = folder + "/fifo.qlc";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string sparse = folder + "/sparse.qlc";
+    std::ofstream(sparse).close();
+    ASSERT_EQ(::truncate(sparse.c_str(), off_t(1) << 30), 0);  // 1 GiB that takes no room
+    const std::string deep = configuration("deep.qlc", std::string(5000, '[') + std::string(5000, ']'));
+    const struct {
+        std::vector<std::string> arguments;
+        int status;
+        std::string said;
+    } cases[] = {
+        {{folder + "/absent.qlc"}, 66, "cannot read the configuration " + folder + "/absent.qlc: No such file or directory"},
+        {{folder + "/"}, 66, "the configuration " + folder + "/ is not a regular file"},
+        {{fifo}, 66, "the configuration " + fifo + " is not a regular file"},
+        {{sparse}, 65, "the configuration " + sparse + " was refused: larger than 1 MiB"},
+        {{deep}, 65, "deep.qlc was refused: nested deeper than 16 levels"},
+        {{configuration("broken.qlc", R"({"type":"Connector","init":"5;0"},{"type":"Connector")")}, 65,
+         "broken.qlc was refused: not valid JSON (at byte "},
+        {{configuration("clash.qlc", R"({"type":"Connector","init":"5;0"},{"type":"Connector","init":"5;0"})")}, 65,
+         "clash.qlc was refused: device 2 (Connector \"5;0\") has the COM port of an earlier one"},
+        {{}, 64, "Usage: quorlinvcp-service"},
+        {{"one", "two"}, 64, "Usage: quorlinvcp-service"},
+    };
+    for (const auto& c : cases) {
+        const auto before = std::chrono::steady_clock::now();
+        const auto [rc, text] = run(c.arguments);
+        EXPECT_EQ(rc, c.status) << c.said;
+        EXPECT_NE(text.find(c.said), std::string::npos) << text;
+        EXPECT_LT(std::chrono::steady_clock::now() - before, 2s) << c.said;
+    }
     EXPECT_FALSE(vspdevices::portDirectoryHolder(portDir).has_value());  // nothing left holding the directory
+
+    // The unit leaves these to the user: starting again would not mend them.
+    std::istringstream unit(readAll(QVCP_USER_UNIT));
+    std::set<int> kept;
+    for (std::string line; std::getline(unit, line);)
+        if (line.rfind("RestartPreventExitStatus=", 0) == 0)
+            for (std::istringstream numbers(line.substr(line.find('=') + 1)); numbers;)
+                if (int n = -1; numbers >> n)
+                    kept.insert(n);
+    EXPECT_EQ(kept, (std::set<int>{64, 65, 66, 69}));
 }
 
 TEST_F(Service, AConfigurationsNameIsLookedUpWhereThePackagedWindowKeepsItsFiles)

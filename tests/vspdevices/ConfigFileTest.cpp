@@ -130,20 +130,39 @@ TEST_F(ConfigFolder, ASaveRemovesTheTemporariesOfCrashedSavesAndNothingElse)
     EXPECT_EQ(names(), (std::vector<std::string>{".a.qlc.vspsave-toolong", ".b.qlc.vspsave-Crash2", "a.qlc", "a.qlc.Xy12ab"}));
 }
 
-TEST_F(ConfigFolder, ReadingRefusesWhatIsNotARegularFileWithoutWaiting)
+TEST_F(ConfigFolder, ReadingRefusesWhatIsNotARegularFileOrTooLargeOrTooDeepAtOnceAndSaysWhy)
 {
-    const std::string fifo = file("pipe.qlc");
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    auto read = std::async(std::launch::async, [&] { return readFileLimited(fifo, maxConfigurationSize); });
-    if (read.wait_for(std::chrono::seconds(2)) != std::future_status::ready) {
-        ADD_FAILURE() << "reading a FIFO waits for a writer";
-        ::close(::open(fifo.c_str(), O_WRONLY | O_NONBLOCK));  // lets the reader go
+    ASSERT_EQ(::mkfifo(file("pipe.qlc").c_str(), 0600), 0);
+    std::ofstream(file("sparse.qlc")).close();
+    ASSERT_EQ(::truncate(file("sparse.qlc").c_str(), off_t(1) << 30), 0);  // 1 GiB that takes no room
+    std::ofstream(file("deep.qlc")) << nestedExtra(maxConfigurationDepth);
+    std::ofstream(file("dup.qlc")) << serializeConfiguration({sample[0], sample[0]});
+    const struct {
+        std::string name;
+        std::string refusal;
+    } cases[] = {
+        {"pipe.qlc", "not a regular file"},
+        {"", "not a regular file"},  // the folder
+        {"sparse.qlc", "larger than 1 MiB"},
+        {"deep.qlc", "nested deeper than 16 levels"},
+        {"dup.qlc", "device 2 (Connector \"5;0\") has the COM port of an earlier one"},
+        {"none.qlc", "No such file or directory"},
+    };
+    for (const auto& c : cases) {
+        const auto before = std::chrono::steady_clock::now();
+        auto read = std::async(std::launch::async, [&] {
+            std::string refusal;
+            return readConfiguration(file(c.name), &refusal) ? std::string("read") : refusal;
+        });
+        if (read.wait_for(std::chrono::seconds(2)) != std::future_status::ready) {
+            ADD_FAILURE() << c.name << ": reading waits";
+            ::close(::open(file(c.name).c_str(), O_WRONLY | O_NONBLOCK));  // lets a FIFO's reader go
+        }
+        EXPECT_EQ(read.get(), c.refusal) << c.name;
+        EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(1)) << c.name;
     }
-    EXPECT_FALSE(read.get());
-    EXPECT_FALSE(readFileLimited(dir.string(), maxConfigurationSize));
-
-    std::ofstream(file("big.qlc")) << std::string(maxConfigurationSize + 1, ' ');
-    EXPECT_FALSE(readFileLimited(file("big.qlc"), maxConfigurationSize));
+    std::ofstream(file("good.qlc")) << serializeConfiguration(sample);
+    EXPECT_EQ(readConfiguration(file("good.qlc")), sample);
 }
 
 TEST(ConfigFile, AtomicWriteReplacesTheFileAndLeavesNoTemporary)

@@ -50,6 +50,11 @@ VSP_EXPORT int vsp_startEmulation(void);
 VSP_EXPORT int vsp_stopEmulation(void);
 /* Replaces every device with the file's; 0, changing nothing, for a bad file. */
 VSP_EXPORT int vsp_loadConfiguration(const char* path);
+/* The same; when it fails, `why` (of whySize bytes, NUL-ended, cut at a character
+ * boundary) says why in words: "not a regular file", "larger than 1 MiB", "nested
+ * deeper than 16 levels", "device 3 (...) is not valid", or the system's message
+ * ("No such file or directory"). A null `why` or a whySize of 0 asks for no text. */
+VSP_EXPORT int vsp_loadConfigurationEx(const char* path, char* why, int whySize);
 VSP_EXPORT int vsp_saveConfiguration(const char* path);
 /* Stops everything and removes every port; later calls fail until vsp_initialize. */
 VSP_EXPORT int vsp_release(void);

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -29,7 +30,7 @@ std::string serializeConfiguration(const std::vector<DeviceEntry>& devices)
 namespace {
 
 // Reads a document without building it and stops at the first level nested deeper
-// than the limit (or at the first syntax error).
+// than the limit (or at the first syntax error), saying which.
 class DepthCheck : public nlohmann::json_sax<nlohmann::json> {
 public:
     bool null() override { return true; }
@@ -40,66 +41,106 @@ public:
     bool string(string_t&) override { return true; }
     bool binary(binary_t&) override { return true; }
     bool key(string_t&) override { return true; }
-    bool start_object(std::size_t) override { return ++depth_ <= maxConfigurationDepth; }
+    bool start_object(std::size_t) override { return deeper(); }
     bool end_object() override { return --depth_, true; }
-    bool start_array(std::size_t) override { return ++depth_ <= maxConfigurationDepth; }
+    bool start_array(std::size_t) override { return deeper(); }
     bool end_array() override { return --depth_, true; }
-    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override { return false; }
+    bool parse_error(std::size_t position, const std::string&, const nlohmann::detail::exception&) override
+    {
+        refusal = "not valid JSON (at byte " + std::to_string(position) + ")";
+        return false;
+    }
+
+    std::string refusal;
 
 private:
+    bool deeper()
+    {
+        if (++depth_ <= maxConfigurationDepth)
+            return true;
+        refusal = "nested deeper than " + std::to_string(maxConfigurationDepth) + " levels";
+        return false;
+    }
     std::size_t depth_ = 0;
 };
 
-bool nestedWithinLimit(std::string_view text)
+std::nullopt_t refuse(std::string* refusal, std::string why)
 {
-    DepthCheck check;
-    return nlohmann::json::sax_parse(text, &check);
+    if (refusal)
+        *refusal = std::move(why);
+    return std::nullopt;
 }
 
 }  // namespace
 
-std::optional<std::vector<DeviceEntry>> parseConfiguration(std::string_view text)
+std::string sizeInWords(std::size_t bytes)
 {
-    if (text.size() > maxConfigurationSize || !nestedWithinLimit(text))
-        return std::nullopt;
+    if (bytes >= (1u << 20) && bytes % (1u << 20) == 0)
+        return std::to_string(bytes >> 20) + " MiB";
+    if (bytes >= 1024 && bytes % 1024 == 0)
+        return std::to_string(bytes >> 10) + " KiB";
+    return std::to_string(bytes) + " bytes";
+}
+
+std::optional<std::vector<DeviceEntry>> parseConfiguration(std::string_view text, std::string* refusal)
+{
+    if (text.size() > maxConfigurationSize)
+        return refuse(refusal, "larger than " + sizeInWords(maxConfigurationSize));
+    DepthCheck check;
+    if (!nlohmann::json::sax_parse(text, &check))
+        return refuse(refusal, check.refusal);
     const nlohmann::json document = nlohmann::json::parse(text, nullptr, false);
     if (document.is_discarded() || !document.is_object())
-        return std::nullopt;
+        return refuse(refusal, "not a configuration file (not a JSON object)");
     const auto format = document.find("format");
     const auto version = document.find("version");
     const auto devices = document.find("devices");
-    if (format == document.end() || *format != configurationFormat || version == document.end() ||
-        !version->is_number_integer() || *version != configurationVersion || devices == document.end() ||
-        !devices->is_array() || devices->size() > maxConfigurationDevices)
-        return std::nullopt;
+    if (format == document.end() || *format != configurationFormat)
+        return refuse(refusal, "not a configuration file (no \"format\": \"" + std::string(configurationFormat) + "\")");
+    if (version == document.end() || !version->is_number_integer() || *version != configurationVersion)
+        return refuse(refusal, "its version is not " + std::to_string(configurationVersion));
+    if (devices == document.end() || !devices->is_array())
+        return refuse(refusal, "it has no list of devices");
+    if (devices->size() > maxConfigurationDevices)
+        return refuse(refusal, "more than " + std::to_string(maxConfigurationDevices) + " devices");
 
     std::vector<DeviceEntry> entries;
     ComClaims claims;
     for (const auto& device : *devices) {
+        const std::string which = "device " + std::to_string(entries.size() + 1);
         if (!device.is_object())
-            return std::nullopt;
+            return refuse(refusal, which + " is not an object");
         const auto type = device.find("type");
         const auto init = device.find("init");
         if (type == device.end() || !type->is_string() || init == device.end() || !init->is_string())
-            return std::nullopt;
+            return refuse(refusal, which + " has no \"type\" and \"init\" texts");
         DeviceEntry entry{type->get<std::string>(), init->get<std::string>()};
         if (!claims.claim(entry.type, entry.init))
-            return std::nullopt;
+            return refuse(refusal, which + " (" + entry.type.substr(0, 32) + " \"" + entry.init.substr(0, 64) + "\") " +
+                                       (ComClaims().claim(entry.type, entry.init) ? "has the COM port of an earlier one"
+                                                                                  : "is not valid"));
         entries.push_back(std::move(entry));
     }
     return entries;
 }
 
-std::optional<std::string> readFileLimited(const std::string& path, std::size_t maxSize)
+std::optional<std::string> readFileLimited(const std::string& path, std::size_t maxSize, std::string* refusal)
 {
     // O_NONBLOCK: opening a FIFO without a writer would otherwise wait forever.
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0)
-        return std::nullopt;
+        return refuse(refusal, std::strerror(errno));
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || static_cast<std::uint64_t>(st.st_size) > maxSize) {
+    std::string why;
+    if (::fstat(fd, &st) != 0)
+        why = std::strerror(errno);
+    else if (!S_ISREG(st.st_mode))
+        why = "not a regular file";
+    else if (static_cast<std::uint64_t>(st.st_size) > maxSize)
+        why = "larger than " + sizeInWords(maxSize);
+    if (!why.empty()) {
         ::close(fd);
-        return std::nullopt;
+        return refuse(refusal, why);
     }
     std::string content;
     char buffer[65536];
@@ -108,8 +149,9 @@ std::optional<std::string> readFileLimited(const std::string& path, std::size_t 
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 || content.size() + static_cast<std::size_t>(n) > maxSize) {  // it may grow while read
+            why = n < 0 ? std::string(std::strerror(errno)) : "larger than " + sizeInWords(maxSize);
             ::close(fd);
-            return std::nullopt;
+            return refuse(refusal, why);
         }
         if (n == 0)
             break;
@@ -117,6 +159,12 @@ std::optional<std::string> readFileLimited(const std::string& path, std::size_t 
     }
     ::close(fd);
     return content;
+}
+
+std::optional<std::vector<DeviceEntry>> readConfiguration(const std::string& path, std::string* refusal)
+{
+    const auto text = readFileLimited(path, maxConfigurationSize, refusal);
+    return text ? parseConfiguration(*text, refusal) : std::nullopt;
 }
 
 namespace {

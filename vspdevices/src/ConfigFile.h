@@ -33,11 +33,20 @@ inline constexpr std::size_t maxConfigurationDevices = 32768;
 inline constexpr std::size_t maxConfigurationDepth = 16;
 
 std::string serializeConfiguration(const std::vector<DeviceEntry>& devices);
-std::optional<std::vector<DeviceEntry>> parseConfiguration(std::string_view text);
+// The devices of a configuration's text; nullopt for a text refused, and then, when
+// `refusal` is given, why in words ("nested deeper than 16 levels", "device 3 ...").
+std::optional<std::vector<DeviceEntry>> parseConfiguration(std::string_view text, std::string* refusal = nullptr);
 
 // Reads a whole regular file of at most maxSize bytes; nullopt when it cannot, when
-// it is larger, or when it is not a regular file (a FIFO or device never blocks it).
-std::optional<std::string> readFileLimited(const std::string& path, std::size_t maxSize);
+// it is larger, or when it is not a regular file (a FIFO or device never blocks it),
+// and then `refusal` says why: "not a regular file", "larger than 1 MiB", or the
+// system's message ("No such file or directory").
+std::optional<std::string> readFileLimited(const std::string& path, std::size_t maxSize,
+                                           std::string* refusal = nullptr);
+// readFileLimited and parseConfiguration, with the limits above.
+std::optional<std::vector<DeviceEntry>> readConfiguration(const std::string& path, std::string* refusal = nullptr);
+// "1 MiB", "64 KiB", "100 bytes".
+std::string sizeInWords(std::size_t bytes);
 // Writes a temporary file beside the file and renames it over it, so a crash never
 // leaves half a file. When path is a symbolic link the file it points to is written
 // and the link stays. Each temporary (.<name>.vspsave-XXXXXX) is locked while its

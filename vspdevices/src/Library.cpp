@@ -370,13 +370,14 @@ bool Library::stopEmulation()
         false);
 }
 
-bool Library::loadConfiguration(const std::string& path)
+bool Library::loadConfiguration(const std::string& path, std::string* refusal)
 {
-    const auto text = readFileLimited(path, maxConfigurationSize);
-    const auto entries = text ? parseConfiguration(*text) : std::nullopt;
+    const auto entries = readConfiguration(path, refusal);
     if (!entries)
         return false;
-    return onIoThread(
+    if (refusal)
+        *refusal = "the library is not initialized";  // unless the devices are taken below
+    const bool loaded = onIoThread(
         [&] {
             const bool running = emulation_;
             destroyAll();
@@ -391,6 +392,9 @@ bool Library::loadConfiguration(const std::string& path)
             return true;
         },
         false);
+    if (loaded && refusal)
+        refusal->clear();
+    return loaded;
 }
 
 bool Library::saveConfiguration(const std::string& path)

@@ -55,7 +55,8 @@ public:
     std::optional<DeviceInfo> info(int id);
     bool startEmulation();
     bool stopEmulation();
-    bool loadConfiguration(const std::string& path);
+    // `refusal`, when given, gets why a file is refused.
+    bool loadConfiguration(const std::string& path, std::string* refusal = nullptr);
     bool saveConfiguration(const std::string& path);
     // A device's diagnostics, every field filled; nullopt for an unknown id.
     std::optional<vsp_diagnostics> diagnostics(int id);

@@ -120,6 +120,15 @@ int vsp_loadConfiguration(const char* path)
     return path && library().loadConfiguration(path) ? 1 : 0;
 }
 
+int vsp_loadConfigurationEx(const char* path, char* why, int whySize)
+{
+    std::string refusal = "no path";
+    const bool loaded = path && library().loadConfiguration(path, &refusal);
+    if (why && whySize > 0)
+        copyCut(why, static_cast<std::size_t>(whySize), loaded ? std::string() : refusal);
+    return loaded ? 1 : 0;
+}
+
 int vsp_saveConfiguration(const char* path)
 {
     return path && library().saveConfiguration(path) ? 1 : 0;

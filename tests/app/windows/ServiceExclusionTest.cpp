@@ -89,7 +89,7 @@ TEST(ServiceExclusion, TheServiceIsRefusedWhileTheWindowRunsAndStatusReadsTheWin
     service.setProcessEnvironment(withPortDirectory(ports));
     service.start(QUORLINVCP_SERVICE, {config});
     ASSERT_TRUE(service.waitForFinished(10000));
-    EXPECT_EQ(service.exitCode(), 5);
+    EXPECT_EQ(service.exitCode(), 69);
     const QString refusal = QString::fromUtf8(service.readAllStandardError());
     EXPECT_TRUE(refusal.contains(QStringLiteral("the QuorlinVCP window (pid %1) is using the port directory %2")
                                      .arg(window.processId())
