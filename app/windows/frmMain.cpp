@@ -56,6 +56,14 @@ void frmMain::connectHandlers()
     txtRIT->installEventFilter(this);
 }
 
+bool frmMain::event(QEvent* event)
+{
+    // A dialog in front of the window has closed: a start request may go on.
+    if (event->type() == QEvent::WindowUnblocked && m_PendingStart)
+        resumeStartRequest();
+    return QMainWindow::event(event);
+}
+
 bool frmMain::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == lstPairs->viewport() && event->type() == QEvent::MouseButtonPress) {

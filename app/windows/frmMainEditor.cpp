@@ -38,6 +38,8 @@ void frmMain::setCommandsEnabled(bool enabled)
     for (QPushButton* button : cmdNewRedirect)
         button->setEnabled(enabled);
     m_PreparingEditor = !enabled;
+    if (enabled && m_PendingStart)
+        resumeStartRequest();
 }
 
 void frmMain::loadPairPropertiesFrame()
