@@ -56,16 +56,12 @@ void frmMain::connectHandlers()
     txtRIT->installEventFilter(this);
 }
 
-bool frmMain::event(QEvent* event)
-{
-    // A dialog in front of the window has closed: a start request may go on.
-    if (event->type() == QEvent::WindowUnblocked && m_PendingStart)
-        resumeStartRequest();
-    return QMainWindow::event(event);
-}
-
 bool frmMain::eventFilter(QObject* watched, QEvent* event)
 {
+    // The dialog a start request waits for has closed.
+    if (event->type() == QEvent::Hide && m_PendingStart && watched->isWidgetType() &&
+        static_cast<QWidget*>(watched)->isModal())
+        resumeStartRequest();
     if (watched == lstPairs->viewport() && event->type() == QEvent::MouseButtonPress) {
         const auto* press = static_cast<QMouseEvent*>(event);
         runHandler(Trap(QStringLiteral("lstPairs_MouseDown")), [&] {

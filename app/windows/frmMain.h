@@ -180,7 +180,6 @@ public:
     void showUpperFramePosition();
 
 protected:
-    bool event(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     Platform& platform_;

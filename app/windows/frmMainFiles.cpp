@@ -36,9 +36,11 @@ void frmMain::startRequested(const QString& file)
 {
     if (m_Closed)
         return;
-    if (m_PreparingEditor || QApplication::activeModalWidget()) {
+    if (QWidget* dialog = QApplication::activeModalWidget(); dialog || m_PreparingEditor) {
         if (!m_PendingStart || !file.isEmpty())  // a file asked for is not lost to a later bare start
             m_PendingStart = file;
+        if (dialog)
+            dialog->installEventFilter(this);  // its hiding resumes the request
         return;
     }
     Trap trap(QStringLiteral("startRequested"));

@@ -4,6 +4,7 @@
 #include "support/TestFolder.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -314,6 +315,21 @@ TEST_F(LaterStart, WithoutAFileOnlyBringsTheWindowForward)
     EXPECT_TRUE(fake.messages.shown.isEmpty());
     EXPECT_EQ(window->scriptFile(), folder.path("Untitled.qlc"));
     EXPECT_FALSE(vsp.calls().contains("vsp_loadConfiguration"));
+
+    // With a dialog in front of the window (its own question, say), the request
+    // waits until the dialog has closed.
+    window->cmdHide_Click();
+    auto dialog = std::make_unique<QDialog>();
+    dialog->setModal(true);
+    dialog->show();
+    ASSERT_EQ(QApplication::activeModalWidget(), dialog.get());
+    fake.messages.answers = {msgbox::Answer::No};  // the changes made above
+    startAgain({"lab.qlc"});
+    runUntil([] { return false; }, 300);
+    EXPECT_FALSE(shown());
+    dialog.reset();
+    ASSERT_TRUE(runUntil([&] { return window->scriptFile() == folder.path("lab.qlc"); }));
+    EXPECT_TRUE(shown());
 }
 
 TEST_F(LaterStart, AnythingButAShortRequestIsDroppedAndTheChannelGoesOn)
