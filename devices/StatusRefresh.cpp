@@ -12,6 +12,7 @@
 #include <QEvent>
 #include <QMetaObject>
 #include <QSet>
+#include <QStringList>
 #include <QWidget>
 #include <algorithm>
 #include <optional>
@@ -101,8 +102,17 @@ void StatusRefresh::armHiddenWatch()
         timer_.stop();
         return;
     }
-    const auto wait = duration_cast<milliseconds>(*first + diagnostics::unreachableAfter - clock_());
-    timer_.start(std::max(wait, milliseconds(0)));
+    steady_clock::time_point wake = *first + diagnostics::unreachableAfter;
+    if (lastBalloon_)
+        wake = std::max(wake, *lastBalloon_ + balloonShowsFor);
+    timer_.start(std::max(duration_cast<milliseconds>(wake - clock_()), milliseconds(0)));
+}
+
+void StatusRefresh::balloonShown()
+{
+    lastBalloon_ = clock_();
+    if (!windowShown() && balloonsWanted())
+        armHiddenWatch();
 }
 
 bool StatusRefresh::eventFilter(QObject* watched, QEvent* event)
@@ -201,6 +211,7 @@ milliseconds StatusRefresh::observe(std::int16_t clientId, const vsp_diagnostics
 void StatusRefresh::watchHidden(bool tell)
 {
     QSet<std::int16_t> listed;
+    QList<Due> due;
     for (int row = 0; row < list_.rowCount(); ++row) {
         try {
             const std::int16_t clientId = list_.clientIdOrNone(row);
@@ -209,12 +220,14 @@ void StatusRefresh::watchHidden(bool tell)
                 continue;
             listed.insert(clientId);
             const milliseconds downFor = observe(clientId, *client);
-            if (tell && downFor >= diagnostics::unreachableAfter)
-                tellUnreachable(clientId, downFor, *client);
+            if (tell && downFor >= diagnostics::unreachableAfter && !outages_.value(clientId).told)
+                due.append(dueOutage(clientId, downFor, *client));
         } catch (...) {
         }
     }
     outages_.removeIf([&](const auto& entry) { return !listed.contains(entry.key()); });
+    if (!due.isEmpty() && (!lastBalloon_ || clock_() >= *lastBalloon_ + balloonShowsFor))
+        tellUnreachable(due);
 }
 
 // Only a window hidden in the notification area has a place for a balloon, and only
@@ -229,12 +242,8 @@ bool StatusRefresh::balloonsWanted() const
     }
 }
 
-void StatusRefresh::tellUnreachable(std::int16_t clientId, milliseconds downFor, const vsp_diagnostics& client)
+StatusRefresh::Due StatusRefresh::dueOutage(std::int16_t clientId, milliseconds downFor, const vsp_diagnostics& client) const
 {
-    Outage& outage = outages_[clientId];
-    if (outage.told || !balloonsWanted())
-        return;
-    outage.told = true;
     const DeviceInfo info = infoOf(clientId);
     const QString comPort = redirect::comPortName(info.fieldOr(2));
     const QString host = info.fieldOr(0);
@@ -244,6 +253,29 @@ void StatusRefresh::tellUnreachable(std::int16_t clientId, milliseconds downFor,
     const QString error = diagnostics::lastErrorWords(client, host, hostPort, QDateTime::currentDateTime());
     if (!error.isEmpty())
         text += QStringLiteral(" Last error: ") + error + QLatin1Char('.');
-    ShowBalloon(tray_, QString::fromUtf8(version::title) + QStringLiteral(": ") + comPort + QStringLiteral(" is down"),
-                text, 1);
+    return {clientId, comPort, text};
+}
+
+void StatusRefresh::tellUnreachable(const QList<Due>& due)
+{
+    if (!balloonsWanted())
+        return;
+    // A balloon holds a few lines; the rest are named by their count.
+    constexpr qsizetype toldInFull = 4;
+    QStringList ports;
+    QStringList lines;
+    for (const Due& outage : due) {
+        outages_[outage.clientId].told = true;
+        ports << outage.comPort;
+        if (lines.size() < toldInFull)
+            lines << outage.text;
+    }
+    if (due.size() > toldInFull)
+        lines << QStringLiteral("%1 more ports have not reached their adapters for a minute.").arg(due.size() - toldInFull);
+    QString title = ports.mid(0, toldInFull).join(QStringLiteral(", "));
+    if (ports.size() > toldInFull)
+        title += QStringLiteral(" and %1 more").arg(ports.size() - toldInFull);
+    title += ports.size() == 1 ? QStringLiteral(" is down") : QStringLiteral(" are down");
+    lastBalloon_ = clock_();
+    ShowBalloon(tray_, QString::fromUtf8(version::title) + QStringLiteral(": ") + title, lines.join(QLatin1Char('\n')), 1);
 }

@@ -8,17 +8,22 @@
 // (once per redirect and outage, when the user allows notifications). Nothing polls
 // for that: the library's events (a connection dropped, an attempt failed, a
 // connection made) wake the watch, and a redirect found down arms one wake-up for
-// the moment its outage reaches the minute.
+// the moment its outage reaches the minute. A balloon replaces the one before it, so
+// each stays its time before the next: the outages that come due meanwhile wait, and
+// all that are due together are told in one balloon.
 #pragma once
 
 #include <QHash>
+#include <QList>
 #include <QObject>
+#include <QString>
 #include <QTimer>
 #include <chrono>
 #include <functional>
+#include <optional>
 
-struct vsp_diagnostics;
 struct vsp_event;
+struct vsp_diagnostics;
 class QWidget;
 class RedirectList;
 class TrayIconPort;
@@ -29,6 +34,8 @@ public:
     using Clock = std::function<std::chrono::steady_clock::time_point()>;
 
     static constexpr std::chrono::milliseconds shownInterval{500};
+    // How long a balloon is left to be read before another may replace it.
+    static constexpr std::chrono::seconds balloonShowsFor{10};
 
     // Follows the window's showing and hiding, and the library's events, from now
     // on; it outlives neither the window nor the list.
@@ -41,6 +48,9 @@ public:
     std::chrono::milliseconds timerInterval() const { return timer_.intervalAsDuration(); }
     // For tests: the clock outages are measured with.
     void setClock(Clock clock) { clock_ = std::move(clock); }
+    // The window showed a balloon of its own (that it went into hiding): the
+    // outages' balloon waits for it.
+    void balloonShown();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -65,10 +75,17 @@ private:
     void refreshRow(int row);
     // Records what the client's diagnostics say about its outage; how long it has lasted.
     std::chrono::milliseconds observe(std::int16_t clientId, const vsp_diagnostics& client);
+    // An outage past the limit, not told yet: its port and what to say of it.
+    struct Due {
+        std::int16_t clientId;
+        QString comPort;
+        QString text;
+    };
     // While hidden: one look at every redirect, telling of the outages past the
-    // limit when `tell`.
+    // limit when `tell` and the last balloon has had its time.
     void watchHidden(bool tell);
-    void tellUnreachable(std::int16_t clientId, std::chrono::milliseconds downFor, const vsp_diagnostics& client);
+    Due dueOutage(std::int16_t clientId, std::chrono::milliseconds downFor, const vsp_diagnostics& client) const;
+    void tellUnreachable(const QList<Due>& due);
 
     RedirectList& list_;
     QWidget& window_;
@@ -76,4 +93,5 @@ private:
     QTimer timer_;
     Clock clock_ = [] { return std::chrono::steady_clock::now(); };
     QHash<std::int16_t, Outage> outages_;
+    std::optional<std::chrono::steady_clock::time_point> lastBalloon_;
 };

@@ -7,6 +7,7 @@
 #include "vspdevices_ports.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 namespace {
 
@@ -47,6 +48,7 @@ WinePorts::WinePorts(WineRegistry& registry, QObject* parent) : QObject(parent),
         if (running_ && wantedPorts() != lastWanted_)
             request();
     });
+    connect(&prefixWatcher_, &QFileSystemWatcher::directoryChanged, this, &WinePorts::prefixFolderChanged);
 }
 
 WinePorts::~WinePorts()
@@ -55,14 +57,54 @@ WinePorts::~WinePorts()
         return;
     for (int com = 1; com <= winedos::maxCom; ++com)
         winedos::removeLink(prefix_, com, portPath(com));
-    if (!mapped_.isEmpty())
-        registry_.removePortsDetached(prefix_, mapped_.values());
+    if (mapped_.isEmpty())
+        return;
+    QMap<QString, QString> links;
+    for (const QString& name : std::as_const(mapped_))
+        if (const int com = comOf(name))
+            links.insert(winedos::linkPath(prefix_, com), portPath(com));
+    registry_.removePortsDetached(prefix_, mapped_.values(), links);
 }
 
 void WinePorts::setRunning(bool running)
 {
     running_ = running;
     watchPortDirectory();
+    prefixSeen_ = winedos::prefixExists(winedos::prefixLocation());
+    watchForPrefix();
+    request();
+}
+
+void WinePorts::watchForPrefix()
+{
+    QStringList paths;
+    if (running_) {
+        const QString prefix = winedos::prefixLocation();
+        const QFileInfo folder(prefix);
+        if (QFileInfo(folder.absolutePath()).isDir())
+            paths << folder.absolutePath();
+        if (folder.isDir() && !prefixSeen_)
+            paths << prefix;
+    }
+    if (paths == prefixWatcher_.directories())
+        return;
+    if (!prefixWatcher_.directories().isEmpty())
+        prefixWatcher_.removePaths(prefixWatcher_.directories());
+    if (!paths.isEmpty())
+        prefixWatcher_.addPaths(paths);
+}
+
+void WinePorts::prefixFolderChanged()
+{
+    const bool exists = winedos::prefixExists(winedos::prefixLocation());
+    const bool made = exists && !prefixSeen_;
+    prefixSeen_ = exists;
+    watchForPrefix();
+    if (!made || !running_)
+        return;
+    // A new prefix (perhaps in the place of one removed): nothing of it is known.
+    mapped_.clear();
+    known_.reset();
     request();
 }
 
@@ -104,28 +146,42 @@ void WinePorts::startRound()
         finishRound();
         return;
     }
-    if (prefix != prefix_)
+    if (prefix != prefix_) {
         mapped_.clear();
+        known_.reset();
+    }
     prefix_ = prefix;
-    for (int com = 1; com <= winedos::maxCom; ++com)
-        if (!wanted.contains(com))
-            winedos::removeLink(prefix_, com, portPath(com));
-    // With no port running and no mapping of ours known, there is nothing to remove;
-    // one an earlier run left behind goes at the next start.
+    roundWanted_ = wanted;
+    // With no port running and no mapping of ours known, the registry has nothing to
+    // give back; one an earlier run left behind goes at the next start.
     if (wanted.isEmpty() && mapped_.isEmpty()) {
+        removeUnwantedLinks();
         finishRound();
         return;
     }
     busy_ = true;
+    if (known_) {
+        apply(wanted, *known_);
+        return;
+    }
     registry_.readPorts(prefix_, this, [this, wanted](std::optional<WineRegistry::Values> values, const QString& error) {
         if (!values) {
             logOnce(QStringLiteral("read"), QStringLiteral("Wine: the port mapping of ") + prefix_ +
                                                 QStringLiteral(" could not be read: ") + error);
+            removeUnwantedLinks();
             finishRound();
             return;
         }
+        known_ = *values;
         apply(wanted, *values);
     });
+}
+
+void WinePorts::removeUnwantedLinks()
+{
+    for (int com = 1; com <= winedos::maxCom; ++com)
+        if (!roundWanted_.contains(com))
+            winedos::removeLink(prefix_, com, portPath(com));
 }
 
 void WinePorts::apply(const QList<int>& wanted, const WineRegistry::Values& values)
@@ -166,6 +222,7 @@ void WinePorts::apply(const QList<int>& wanted, const WineRegistry::Values& valu
 void WinePorts::runSteps(QList<Step> steps)
 {
     if (steps.isEmpty()) {
+        removeUnwantedLinks();
         finishRound();
         return;
     }
@@ -174,6 +231,12 @@ void WinePorts::runSteps(QList<Step> steps)
         const bool adding = !step.path.isEmpty();
         if (ok != adding)  // an addition failed or a removal succeeded
             mapped_.remove(step.name);
+        if (!ok)
+            known_.reset();  // read again next time
+        else if (known_ && adding)
+            known_->insert(step.name, step.path);
+        else if (known_)
+            known_->remove(step.name);
         if (!ok)
             logOnce(step.name + (adding ? QStringLiteral(" add") : QStringLiteral(" remove")),
                     QStringLiteral("Wine: ") + step.name + QStringLiteral(" of ") + prefix_ +

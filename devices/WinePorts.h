@@ -6,7 +6,12 @@
 //    HKLM\HARDWARE\DEVICEMAP\SERIALCOMM;
 //  - the link dosdevices/com<N> at once, for programs of a prefix already running,
 //    which reads the mapping only at its next start.
-// When emulation stops or the port goes, both go. A mapping or a dosdevices entry
+// When emulation stops or the port goes, both go: the mapping first, then the link,
+// since Wine starting the prefix for the command that removes the mapping would
+// make the link again from it. Each command starts an idle prefix (seconds of
+// work), so the mapping is read once per prefix and a command runs only for a
+// change. A prefix made while emulation runs (Wine used for the first time) is
+// noticed by watching for it, and mapped. A mapping or a dosdevices entry
 // under the port's name that is not the port's (another path, a file) is never
 // touched: the port is left out and this is logged once. WineComPorts=0 in the
 // settings file turns all of it off; a missing Wine turns it off too (logged once).
@@ -20,6 +25,7 @@
 #include <QSet>
 #include <QString>
 #include <QStringList>
+#include <optional>
 
 class WinePorts : public QObject {
     Q_OBJECT
@@ -43,6 +49,12 @@ private:
 
     void request();
     void startRound();
+    // The prefix is watched for while emulation runs: its folder appearing in its
+    // parent, then its registry in it.
+    void watchForPrefix();
+    void prefixFolderChanged();
+    // The links of the ports the round does not want go after the mappings did.
+    void removeUnwantedLinks();
     void apply(const QList<int>& wanted, const WineRegistry::Values& values);
     void runSteps(QList<Step> steps);
     void finishRound();
@@ -53,11 +65,17 @@ private:
 
     WineRegistry& registry_;
     QFileSystemWatcher watcher_;
+    QFileSystemWatcher prefixWatcher_;
+    bool prefixSeen_ = false;  // the prefix existed at the last look
     bool running_ = false;
     bool busy_ = false;
     bool again_ = false;
     QList<int> lastWanted_;
+    QList<int> roundWanted_;  // the ports the running round maps
     QString prefix_;        // the prefix of the last round that touched one
     QSet<QString> mapped_;  // mappings of ours in it, as far as known (added or being added)
+    // Its mapping as last read, with this program's changes since; none until read,
+    // and again after a command failed.
+    std::optional<WineRegistry::Values> known_;
     QSet<QString> logged_;
 };

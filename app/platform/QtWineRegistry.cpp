@@ -126,7 +126,8 @@ void QtWineRegistry::removePort(const QString& prefix, const QString& name, QObj
         context, std::move(done));
 }
 
-void QtWineRegistry::removePortsDetached(const QString& prefix, const QStringList& names)
+void QtWineRegistry::removePortsDetached(const QString& prefix, const QStringList& names,
+                                         const QMap<QString, QString>& linksAfter)
 {
     // A command still running (a mapping being added) ends first, so it cannot land
     // after the removal.
@@ -136,9 +137,21 @@ void QtWineRegistry::removePortsDetached(const QString& prefix, const QStringLis
         process->waitForFinished(3000);
         delete process;
     }
-    for (const QString& name : names) {
-        std::unique_ptr<QProcess> process(
-            command(prefix, {QStringLiteral("delete"), portsKey, QStringLiteral("/v"), name, QStringLiteral("/f")}));
-        process->startDetached();
-    }
+    if (names.isEmpty())
+        return;
+    // One shell runs the commands one after the other (Wine starts the prefix once),
+    // then removes the links; everything reaches it as arguments, never as script.
+    static const QString script = QStringLiteral(
+        "wine=$1; key=$2; count=$3; shift 3\n"
+        "while [ \"$count\" -gt 0 ]; do \"$wine\" reg delete \"$key\" /v \"$1\" /f; shift; count=$((count - 1)); done\n"
+        "while [ $# -ge 2 ]; do [ \"$(readlink -- \"$1\")\" = \"$2\" ] && rm -f -- \"$1\"; shift 2; done\n");
+    QStringList arguments{QStringLiteral("-c"), script, QStringLiteral("sh"), wineProgram(), portsKey,
+                          QString::number(names.size())};
+    arguments += names;
+    for (auto link = linksAfter.cbegin(); link != linksAfter.cend(); ++link)
+        arguments << link.key() << link.value();
+    std::unique_ptr<QProcess> process(command(prefix, {}));
+    process->setProgram(QStringLiteral("/bin/sh"));
+    process->setArguments(arguments);
+    process->startDetached();
 }

@@ -23,7 +23,8 @@ public:
     void setPort(const QString& prefix, const QString& name, const QString& path, QObject* context,
                  WriteDone done) override;
     void removePort(const QString& prefix, const QString& name, QObject* context, WriteDone done) override;
-    void removePortsDetached(const QString& prefix, const QStringList& names) override;
+    void removePortsDetached(const QString& prefix, const QStringList& names,
+                             const QMap<QString, QString>& linksAfter) override;
 
     // A command that has not ended by then is stopped and counts as failed.
     static constexpr int commandTimeoutMs = 60000;

@@ -32,6 +32,10 @@ public:
                          WriteDone done) = 0;
     virtual void removePort(const QString& prefix, const QString& name, QObject* context, WriteDone done) = 0;
     // For the program's end: stops what is still running and removes the values by
-    // commands that go on after the program has ended; nothing answers.
-    virtual void removePortsDetached(const QString& prefix, const QStringList& names) = 0;
+    // commands that go on after the program has ended, then each link of
+    // linksAfter (its path to its target) that still points there: Wine starting the
+    // prefix for those commands makes the links of the values it still finds.
+    // Nothing answers.
+    virtual void removePortsDetached(const QString& prefix, const QStringList& names,
+                                     const QMap<QString, QString>& linksAfter) = 0;
 };

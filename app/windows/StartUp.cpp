@@ -6,6 +6,7 @@
 #include "app/ProgramFiles.h"
 #include "app/Settings.h"
 #include "app/SingleInstance.h"
+#include "app/StartRequest.h"
 #include "app/TerminationSignal.h"
 #include "app/platform/QtPlatform.h"
 #include "app/windows/ServiceExclusion.h"
@@ -37,8 +38,15 @@ const char* missingDisplayReason()
 int Main(int argc, char** argv)
 {
     SingleInstance instance(QString::fromUtf8(version::title));
-    if (!instance.isFirst())
+    if (!instance.isFirst()) {
+        // The running instance comes to the front and opens the file this start
+        // names; this one ends, silently, whether or not it could be told.
+        QStringList arguments;
+        for (int i = 1; i < argc; ++i)
+            arguments << QString::fromLocal8Bit(argv[i]);
+        instance.handOver(startrequest::encode(scriptFileFromArguments(arguments)));
         return 0;
+    }
 
     if (const char* reason = missingDisplayReason(); *reason) {
         std::fprintf(stderr, "%s\n", reason);
@@ -72,6 +80,9 @@ int Main(int argc, char** argv)
     QObject::connect(&termination, &TerminationSignal::received, &window,
                      [&window] { window.requestClose(closeReason::terminate); });
     SessionEndWatcher session(application, window);
+    StartRequestReceiver requests(instance.takeListener());
+    QObject::connect(&requests, &StartRequestReceiver::received, &window,
+                     handler(&window, Trap(QStringLiteral("startRequested")), &frmMain::startRequested));
 
     hideWhenAskedAtStart(window);
     return QApplication::exec();

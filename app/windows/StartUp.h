@@ -1,10 +1,11 @@
 // The start-up routine of the program.
 #pragma once
 
-// Refuses a second instance (silently) and, with a message, a start while
-// quorlinvcp-service runs the ports; fixes where the settings file lies, takes a
-// configuration file from the command line and shows the main window. Returns the
-// process's exit code once the main window has closed.
+// A second start hands its command line's file to the running instance and ends
+// (silently); a start while quorlinvcp-service runs the ports is refused with a
+// message. Otherwise fixes where the settings file lies, takes a configuration file
+// from the command line, shows the main window and takes later starts' requests.
+// Returns the process's exit code once the main window has closed.
 int Main(int argc, char** argv);
 
 // The last step of start-up: hides the shown main window into the notification area

@@ -56,6 +56,7 @@ void frmMain::DisplayStatus(bool doShow)
                     title + QStringLiteral(" is hidden in the system tray. Left-click on the icon to display again.  "
                                            "You may disable this warning in the options."),
                     1);
+        statusRefresh_->balloonShown();  // an outage's balloon must not replace it at once
     }
 }
 

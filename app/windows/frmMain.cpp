@@ -58,6 +58,10 @@ void frmMain::connectHandlers()
 
 bool frmMain::eventFilter(QObject* watched, QEvent* event)
 {
+    // The dialog a start request waits for has closed.
+    if (event->type() == QEvent::Hide && m_PendingStart && watched->isWidgetType() &&
+        static_cast<QWidget*>(watched)->isModal())
+        resumeStartRequest();
     if (watched == lstPairs->viewport() && event->type() == QEvent::MouseButtonPress) {
         const auto* press = static_cast<QMouseEvent*>(event);
         runHandler(Trap(QStringLiteral("lstPairs_MouseDown")), [&] {

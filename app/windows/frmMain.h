@@ -59,6 +59,11 @@ public:
     void setScriptFile(const QString& path) { document_.setPath(path); }
     bool mnuSave_Click();
     bool mnuSaveAs_Click();
+    // A later start of the program asked for this window: it comes to the front (from
+    // the notification area too) and, when file names one, opens it as Load does,
+    // after the question about unsaved changes. While a question or the editor's
+    // preparation is under way, the request waits for its end.
+    void startRequested(const QString& file);
 
     // The redirect editor, laid over the list.
     void loadPairPropertiesFrame();
@@ -194,6 +199,10 @@ private:
     // commands that could change devices or files are switched off.
     void setCommandsEnabled(bool enabled);
     bool restoreOldPair();
+    // Makes fileName the current configuration; a file the library refuses leaves
+    // the current file, emulation and the list as they were.
+    void openConfiguration(const QString& fileName);
+    void resumeStartRequest();
     // The save question of a close; false when the close must not go on.
     bool offerToSave(class Trap& trap);
     void validateNumber(QLineEdit* box);
@@ -207,5 +216,6 @@ private:
     bool m_PreparingEditor = false;
     QList<bool> m_CommandStates;
     int m_PendingCloseReason = -1;
+    std::optional<QString> m_PendingStart;  // a start request waiting for a question to end
     bool m_Closed = false;
 };

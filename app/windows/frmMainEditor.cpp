@@ -38,6 +38,8 @@ void frmMain::setCommandsEnabled(bool enabled)
     for (QPushButton* button : cmdNewRedirect)
         button->setEnabled(enabled);
     m_PreparingEditor = !enabled;
+    if (enabled && m_PendingStart)
+        resumeStartRequest();
 }
 
 void frmMain::loadPairPropertiesFrame()
@@ -51,11 +53,15 @@ void frmMain::loadPairPropertiesFrame()
         editor_->move(fraMain->pos());
         editor_->show();
         editor_->raise();
+        // The list frame lies under the editor: hidden, none of its widgets can take
+        // the focus or the keys while the editor covers them.
+        fraMain->hide();
     });
     trap(30, [&] { editor_->startPortScan(); });
     trap(40, [&] { editor_->offerFreePorts(PortScanner); });
     trap(50, [&] { editor_->endPortScan(); });
     trap(60, [&] { editor_->selectFirstPort(); });
+    trap(65, [&] { cmbComPort->setFocus(Qt::OtherFocusReason); });  // the keyboard starts on the first field
     trap(70, [&] { platform_.cursor->restore(); });
     if (!nested)
         setCommandsEnabled(true);
@@ -183,7 +189,10 @@ void frmMain::createRedirect(bool replacing)
 void frmMain::closeEditor()
 {
     Trap trap(QStringLiteral("cmdNewRedirect_Click"));
-    trap(10, [&] { editor_->hide(); });
+    trap(10, [&] {
+        fraMain->show();  // first, so the focus leaving the editor lands in the list frame
+        editor_->hide();
+    });
     trap(20, [&] { ScanAvailPairs(); });
 }
 

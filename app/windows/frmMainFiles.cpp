@@ -2,8 +2,13 @@
 #include "app/windows/frmMain.h"
 
 #include "app/ProgramFiles.h"
+#include "app/HandlerBoundary.h"
 #include "app/Trap.h"
 #include "config/ConfigurationFiles.h"
+
+#include <QApplication>
+#include <QTimer>
+#include <utility>
 
 void frmMain::mnuLoad_Click()
 {
@@ -16,12 +21,44 @@ void frmMain::mnuLoad_Click()
     trap(30, [&] { chosen = !fileName.isEmpty() && FileExists(fileName); });
     if (!chosen)
         return;
-    trap(40, [&] {
-        // A file the library refuses leaves the current file, emulation and the list as they were.
-        const QString previous = document_.path();
-        document_.setPath(fileName);
-        if (!ProcessScriptLoad())
-            document_.setPath(previous);
+    trap(40, [&] { openConfiguration(fileName); });
+}
+
+void frmMain::openConfiguration(const QString& fileName)
+{
+    const QString previous = document_.path();
+    document_.setPath(fileName);
+    if (!ProcessScriptLoad())
+        document_.setPath(previous);
+}
+
+void frmMain::startRequested(const QString& file)
+{
+    if (m_Closed)
+        return;
+    if (QWidget* dialog = QApplication::activeModalWidget(); dialog || m_PreparingEditor) {
+        if (!m_PendingStart || !file.isEmpty())  // a file asked for is not lost to a later bare start
+            m_PendingStart = file;
+        if (dialog)
+            dialog->installEventFilter(this);  // its hiding resumes the request
+        return;
+    }
+    Trap trap(QStringLiteral("startRequested"));
+    trap(10, [&] { DisplayStatus(true); });
+    if (file.isEmpty())
+        return;
+    if (!offerToSave(trap))  // statements 20 to 40
+        return;
+    trap(50, [&] { openConfiguration(file); });
+}
+
+void frmMain::resumeStartRequest()
+{
+    QTimer::singleShot(0, this, [this] {
+        if (!m_PendingStart)
+            return;
+        const QString file = *std::exchange(m_PendingStart, std::nullopt);
+        runHandler(Trap(QStringLiteral("startRequested")), [&] { startRequested(file); });
     });
 }
 

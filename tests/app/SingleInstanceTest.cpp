@@ -1,8 +1,14 @@
 #include "app/SingleInstance.h"
+#include "app/StartRequest.h"
+#include "support/MainWindowFixture.h"
 #include "support/TestFolder.h"
 
+#include <QApplication>
+#include <QDialog>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QLocalSocket>
 #include <QProcess>
 #include <QThread>
 #include <gtest/gtest.h>
@@ -212,6 +218,157 @@ TEST(SingleInstance, SecondStartOfTheProgramEndsAtOnceAndSilently)
     EXPECT_EQ(first.state(), QProcess::Running);
     first.kill();
     first.waitForFinished(10000);
+}
+
+// Lets the window's events run until the condition holds.
+bool runUntil(const std::function<bool()>& condition, int milliseconds = 10000)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!condition() && clock.elapsed() < milliseconds) {
+        QApplication::processEvents();
+        QThread::msleep(5);
+    }
+    return condition();
+}
+
+// The running program's window taking later starts' requests, as start-up joins them;
+// the later starts are the real program.
+class LaterStart : public MainWindowFixture {
+protected:
+    void SetUp() override
+    {
+        MainWindowFixture::SetUp();
+        runtime = makeFolder(folder, "runtime", 0700);
+        instance.emplace("QuorlinVCP", runtime);
+        ASSERT_TRUE(instance->isFirst());
+        receiver.emplace(instance->takeListener());
+        QObject::connect(&*receiver, &StartRequestReceiver::received, window.get(),
+                         [this](const QString& file) { window->startRequested(file); });
+        writeFile(folder.path("lab.qlc"), "Connector\t7;0\nTcpClient\t10.0.0.7;4001;7;19200,0,8,1,0,0;1;0;\n");
+        window->show();
+        window->cmdHide_Click();  // in the notification area
+        ASSERT_TRUE(window->m_HiddenInTray);
+    }
+    void TearDown() override
+    {
+        receiver.reset();
+        instance.reset();
+        MainWindowFixture::TearDown();
+    }
+    // Starts the program again with the arguments; it must end at once and silently.
+    void startAgain(const QStringList& arguments)
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_RUNTIME_DIR", runtime);
+        env.insert("HOME", folder.path("home"));
+        env.insert("XDG_CONFIG_HOME", folder.path("home/.config"));
+        QProcess later;
+        later.setProcessEnvironment(env);
+        later.setWorkingDirectory(folder.path(""));
+        later.start(QUORLINVCP_PROGRAM, arguments);
+        ASSERT_TRUE(later.waitForFinished(10000));
+        EXPECT_EQ(later.exitCode(), 0);
+        EXPECT_EQ(later.readAllStandardOutput() + later.readAllStandardError(), QByteArray());
+    }
+    bool shown() const { return window->isVisible() && !window->m_HiddenInTray && !fake.tray.shown; }
+    QStringList questions() const { return fake.messages.texts().filter("haven't been saved"); }
+
+    QString runtime;
+    std::optional<SingleInstance> instance;
+    std::optional<StartRequestReceiver> receiver;
+};
+
+TEST_F(LaterStart, WithAFileTheRunningWindowComesForwardAndLoadsItAfterTheSaveQuestion)
+{
+    window->m_ConfigChanged = true;
+    fake.messages.answers = {msgbox::Answer::No};
+    startAgain({"lab.qlc"});  // relative to the later start's folder
+    ASSERT_TRUE(runUntil([&] { return window->scriptFile() == folder.path("lab.qlc"); }));
+    EXPECT_TRUE(shown());
+    EXPECT_EQ(questions().size(), 1);
+    EXPECT_TRUE(vsp.calls().contains("vsp_loadConfiguration " + folder.path("lab.qlc")));
+    EXPECT_EQ(rows().value(0).section('|', 0, 0), "COM7");
+    EXPECT_TRUE(window->emulationRunning());
+
+    // Cancel keeps the current file; the window comes forward all the same.
+    window->cmdHide_Click();
+    window->m_ConfigChanged = true;
+    fake.messages.answers = {msgbox::Answer::Cancel};
+    writeFile(folder.path("other.qlc"), "");
+    startAgain({folder.path("other.qlc")});
+    ASSERT_TRUE(runUntil([&] { return shown(); }));
+    ASSERT_TRUE(runUntil([&] { return questions().size() == 2; }));
+    EXPECT_EQ(window->scriptFile(), folder.path("lab.qlc"));
+    EXPECT_FALSE(vsp.calls().contains("other.qlc"));
+    EXPECT_TRUE(folder.log().isEmpty());
+}
+
+TEST_F(LaterStart, WithoutAFileOnlyBringsTheWindowForward)
+{
+    window->m_ConfigChanged = true;
+    startAgain({});
+    ASSERT_TRUE(runUntil([&] { return shown(); }));
+    startAgain({"missing.qlc"});  // a name that is no file counts as none, as at a first start
+    runUntil([] { return false; }, 300);
+    EXPECT_TRUE(shown());
+    EXPECT_TRUE(fake.messages.shown.isEmpty());
+    EXPECT_EQ(window->scriptFile(), folder.path("Untitled.qlc"));
+    EXPECT_FALSE(vsp.calls().contains("vsp_loadConfiguration"));
+
+    // With a dialog in front of the window (its own question, say), the request
+    // waits until the dialog has closed.
+    window->cmdHide_Click();
+    auto dialog = std::make_unique<QDialog>();
+    dialog->setModal(true);
+    dialog->show();
+    ASSERT_EQ(QApplication::activeModalWidget(), dialog.get());
+    fake.messages.answers = {msgbox::Answer::No};  // the changes made above
+    startAgain({"lab.qlc"});
+    runUntil([] { return false; }, 300);
+    EXPECT_FALSE(shown());
+    dialog.reset();
+    ASSERT_TRUE(runUntil([&] { return window->scriptFile() == folder.path("lab.qlc"); }));
+    EXPECT_TRUE(shown());
+}
+
+TEST_F(LaterStart, AnythingButAShortRequestIsDroppedAndTheChannelGoesOn)
+{
+    const QByteArray header = "QuorlinVCP start 1\n";
+    const QByteArray lab = folder.path("lab.qlc").toUtf8();
+    const QByteArray bad[] = {
+        QByteArray("garbage") + '\0',
+        header + "lab.qlc" + '\0',  // not an absolute path
+        header + lab + '\0' + "more",  // something after the request
+        header + lab,  // never finished
+        header + "/tmp/\xff\xfe.qlc" + '\0',  // not UTF-8
+        header + QByteArray(64 * 1024, '/') + '\0',  // far too long
+        QByteArray(1 << 20, 'x'),  // endless
+    };
+    for (const QByteArray& message : bad) {
+        QLocalSocket sender;
+        sender.connectToServer(runtime + "/QuorlinVCP.socket");
+        ASSERT_TRUE(sender.waitForConnected(3000));
+        sender.write(message);
+        // The receiver closes the connection itself, or sees it end here.
+        ASSERT_TRUE(runUntil([&] {
+            sender.flush();
+            return sender.state() == QLocalSocket::UnconnectedState || sender.bytesToWrite() == 0;
+        }));
+        if (!message.contains('\0') && message.size() < startrequest::maxSize)
+            sender.disconnectFromServer();
+        runUntil([&] { return sender.state() == QLocalSocket::UnconnectedState; }, 2000);
+        EXPECT_EQ(sender.state(), QLocalSocket::UnconnectedState) << message.left(40).toStdString();
+        runUntil([] { return false; }, 50);
+        EXPECT_FALSE(shown()) << message.left(40).toStdString();
+    }
+    EXPECT_FALSE(vsp.calls().contains("vsp_loadConfiguration"));
+    EXPECT_TRUE(fake.messages.shown.isEmpty());
+
+    startAgain({"lab.qlc"});
+    ASSERT_TRUE(runUntil([&] { return window->scriptFile() == folder.path("lab.qlc"); }));
+    EXPECT_TRUE(shown());
+    EXPECT_EQ(startrequest::decode(startrequest::encode(folder.path("lab.qlc"))), folder.path("lab.qlc"));
 }
 
 }  // namespace

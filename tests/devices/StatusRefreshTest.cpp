@@ -91,12 +91,13 @@ protected:
         ASSERT_TRUE(window->emulationRunning());
     }
 
-    // The first redirect's TcpClient, as the library tells it.
-    static int clientState()
+    // A redirect's TcpClient (the first's by default), as the library tells it.
+    static int clientState(int id = 1)
     {
         vsp_diagnostics d;
-        return modVSP_APIs::vsp_getDeviceDiagnostics(1, d) ? d.state : -1;
+        return modVSP_APIs::vsp_getDeviceDiagnostics(id, d) ? d.state : -1;
     }
+    static bool bothClientsIn(int state) { return clientState(1) == state && clientState(3) == state; }
 
     QString status(int index = 0) const { return listRows::rowText(window->lstPairs, index, frmMain::ColStatus); }
     QString tip(int index = 0) const { return toolTipOf(*window, index, frmMain::ColComPort); }
@@ -270,12 +271,18 @@ TEST_F(StatusRefreshTest, AnAdapterOutOfReachForAMinuteIsToldOncePerOutageWhileH
 {
     auto now = std::chrono::steady_clock::now();
     window->statusRefresh().setClock([&] { return now; });
-    vsp::AdapterServer adapter({});
-    adapter.stop();
+    vsp::AdapterServer adapter({});  // one for each redirect: an adapter port serves one client
+    vsp::AdapterServer other({});
+    const auto switchAdapters = [&](bool on) {
+        for (vsp::AdapterServer* server : {&adapter, &other})
+            on ? server->start() : server->stop();
+    };
+    switchAdapters(false);
     addRedirect(5, QStringLiteral("127.0.0.1"), adapter.port());
+    addRedirect(6, QStringLiteral("127.0.0.1"), other.port());
     startEmulation();
     window->show();
-    ASSERT_TRUE(runUntil([&] { return tip().contains("connection refused"); }));
+    ASSERT_TRUE(runUntil([&] { return tip(0).contains("connection refused") && tip(1).contains("connection refused"); }));
 
     // Shown: the tooltip tells, no balloon does.
     now += diagnostics::unreachableAfter;
@@ -283,24 +290,35 @@ TEST_F(StatusRefreshTest, AnAdapterOutOfReachForAMinuteIsToldOncePerOutageWhileH
     EXPECT_TRUE(tip().contains("The adapter cannot be reached: down for 1 min 00 s")) << tip().toStdString();
 
     window->cmdHide_Click();
-    ASSERT_EQ(fake.tray.balloons.size(), 1);  // "hidden in the system tray", and nothing over it
-    // The wake-up armed on hiding comes by itself: this outage is past its minute.
-    ASSERT_TRUE(runUntil([&] { return fake.tray.balloons.size() == 2; }));
-    EXPECT_EQ(fake.tray.balloons[1].first, "QuorlinVCP: COM5 is down");
-    EXPECT_TRUE(fake.tray.balloons[1].second.startsWith("COM5 has not reached its adapter 127.0.0.1:" +
-                                                        QString::number(adapter.port()) + " for 1 min 00 s."))
-        << fake.tray.balloons[1].second.toStdString();
-    EXPECT_TRUE(fake.tray.balloons[1].second.contains("connection refused by 127.0.0.1:"));
+    ASSERT_EQ(fake.tray.balloons.size(), 1);  // "hidden in the system tray"
+    // Both outages are past their minute: they wait until that balloon has been
+    // shown its time, then one balloon tells both (a second would replace the first).
+    runFor(300);
+    EXPECT_EQ(fake.tray.balloons.size(), 1);
+    EXPECT_TRUE(window->statusRefresh().isTimerRunning());
+    EXPECT_EQ(window->statusRefresh().timerInterval(), StatusRefresh::balloonShowsFor);
+    now += StatusRefresh::balloonShowsFor;
+    window->statusRefresh().refresh();
+    ASSERT_EQ(fake.tray.balloons.size(), 2);
+    EXPECT_EQ(fake.tray.balloons[1].first, "QuorlinVCP: COM5, COM6 are down");
+    const QStringList lines = fake.tray.balloons[1].second.split('\n');
+    ASSERT_EQ(lines.size(), 2) << fake.tray.balloons[1].second.toStdString();
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_TRUE(lines[i].startsWith(QStringLiteral("COM%1 has not reached its adapter 127.0.0.1:").arg(5 + i) +
+                                        QString::number((i == 0 ? adapter : other).port()) + " for 1 min 10 s."))
+            << lines[i].toStdString();
+        EXPECT_TRUE(lines[i].contains("connection refused by 127.0.0.1:"));
+    }
     now += 10min;
     window->statusRefresh().refresh();
     EXPECT_EQ(fake.tray.balloons.size(), 2);  // once per outage
 
     // Connected again: the outage ends; the next one is told again after its minute.
-    adapter.start();
-    ASSERT_TRUE(runUntil([&] { return clientState() == VSP_STATE_UP; }));
+    switchAdapters(true);
+    ASSERT_TRUE(runUntil([&] { return bothClientsIn(VSP_STATE_UP); }));
     window->statusRefresh().refresh();
-    adapter.stop();
-    ASSERT_TRUE(runUntil([&] { return clientState() == VSP_STATE_RETRY_WAIT; }));
+    switchAdapters(false);
+    ASSERT_TRUE(runUntil([&] { return bothClientsIn(VSP_STATE_RETRY_WAIT); }));
     window->statusRefresh().refresh();
     now += 59s;
     window->statusRefresh().refresh();
@@ -311,11 +329,11 @@ TEST_F(StatusRefreshTest, AnAdapterOutOfReachForAMinuteIsToldOncePerOutageWhileH
 
     // Nothing when the user turned notification messages off.
     WriteSetting(settingsKey::WarnInSysTray, QStringLiteral("0"));
-    adapter.start();
-    ASSERT_TRUE(runUntil([&] { return clientState() == VSP_STATE_UP; }));
+    switchAdapters(true);
+    ASSERT_TRUE(runUntil([&] { return bothClientsIn(VSP_STATE_UP); }));
     window->statusRefresh().refresh();
-    adapter.stop();
-    ASSERT_TRUE(runUntil([&] { return clientState() == VSP_STATE_RETRY_WAIT; }));
+    switchAdapters(false);
+    ASSERT_TRUE(runUntil([&] { return bothClientsIn(VSP_STATE_RETRY_WAIT); }));
     window->statusRefresh().refresh();
     now += 2min;
     window->statusRefresh().refresh();

@@ -169,7 +169,12 @@ TEST_F(WinePortsInWine, AWindowsProgramUsesThePortAsComNAndWineListsItTillEmulat
     QString mapping = portsKey();
     EXPECT_TRUE(mapping.contains(QRegularExpression("COM7\\s+REG_SZ\\s+" + QRegularExpression::escape(portPath(7))))) << mapping.toStdString();
 
+    // Stopped with the prefix idle: the command that removes the mapping starts the
+    // prefix, and Wine makes the links of the mapping it finds then.
+    run(server, {"-k"});
     switchEmulation(*ports, false);
+    run(server, {"-w"});
+    EXPECT_FALSE(QFileInfo(prefix() + "/dosdevices/com7").isSymLink());
     mapping = portsKey();
     EXPECT_FALSE(mapping.contains("COM7")) << mapping.toStdString();
     EXPECT_TRUE(mapping.contains(QRegularExpression("COM8\\s+REG_SZ\\s+/dev/ttyUSB9"))) << mapping.toStdString();
@@ -179,9 +184,12 @@ TEST_F(WinePortsInWine, AWindowsProgramUsesThePortAsComNAndWineListsItTillEmulat
     // The program ends while the port runs: the mapping goes after it.
     switchEmulation(*ports, true);
     ASSERT_TRUE(portsKey().contains("COM7"));
+    run(server, {"-k"});  // idle: the removal starts the prefix
     ports.reset();
     EXPECT_FALSE(QFileInfo(prefix() + "/dosdevices/com7").isSymLink());
     EXPECT_TRUE(waitFor([] { return !portsKey().contains("COM7"); }, 30000)) << portsKey().toStdString();
+    run(server, {"-w"});
+    EXPECT_FALSE(QFileInfo(prefix() + "/dosdevices/com7").isSymLink());
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include "support/TestFolder.h"
 #include "support/WineScene.h"
 
+#include <QDir>
 #include <QFile>
 #include <gtest/gtest.h>
 
@@ -50,19 +51,54 @@ protected:
 
 TEST_F(WinePortsTest, RunningPortsAreMappedAndLinkedWhileEmulationRunsAndGoWhenItStops)
 {
+    registry.startsPrefix = true;  // each command remakes the links from the mapping, as Wine does
     runPort(5);
     runPort(12);
     switchEmulation(true);
     EXPECT_EQ(registry.values, (WineRegistry::Values{{"COM5", portPath(5)}, {"COM12", portPath(12)}}));
     EXPECT_EQ(QFile::symLinkTarget(dosLink(5)), portPath(5));
     EXPECT_EQ(QFile::symLinkTarget(dosLink(12)), portPath(12));
+    switchEmulation(true);  // on again with the same ports (another configuration loaded): no command
 
     switchEmulation(false);
     EXPECT_TRUE(registry.values.isEmpty());
     EXPECT_FALSE(QFileInfo(dosLink(5)).isSymLink());
     EXPECT_FALSE(QFileInfo(dosLink(12)).isSymLink());
-    EXPECT_EQ(registry.writes(), (QStringList{"set COM5", "set COM12", "remove COM12", "remove COM5"}));
+    switchEmulation(false);
+    // The mapping is read once; each command after it is a change.
+    EXPECT_EQ(registry.calls, (QStringList{"read " + prefix(), "set COM5", "set COM12", "remove COM12", "remove COM5"}));
+
+    switchEmulation(true);
+    EXPECT_EQ(registry.calls.mid(5), (QStringList{"set COM5", "set COM12"}));
+    EXPECT_EQ(QFile::symLinkTarget(dosLink(12)), portPath(12));
     EXPECT_TRUE(logLines().isEmpty());
+}
+
+TEST_F(WinePortsTest, APrefixMadeWhileEmulationRunsIsMappedOnceWineHasMadeIt)
+{
+    QDir(prefix()).removeRecursively();
+    runPort(5);
+    switchEmulation(true);
+    EXPECT_TRUE(registry.calls.isEmpty());
+
+    QDir().mkpath(prefix() + "/dosdevices");  // Wine makes the prefix: its folders first,
+    SignalCounter settled(&wine(), &WinePorts::settled);
+    settled.wait(300);
+    EXPECT_TRUE(registry.calls.isEmpty());
+    writeFile(prefix() + "/system.reg", "WINE REGISTRY Version 2\n");  // then its registry
+    ASSERT_TRUE(settled.wait(5000));
+    EXPECT_EQ(registry.values, (WineRegistry::Values{{"COM5", portPath(5)}}));
+    EXPECT_EQ(QFile::symLinkTarget(dosLink(5)), portPath(5));
+
+    // Removed and made again: the new prefix knows nothing of the old one's mapping.
+    QDir(prefix()).removeRecursively();
+    settled.wait(300);
+    QDir().mkpath(prefix() + "/dosdevices");
+    writeFile(prefix() + "/system.reg", "WINE REGISTRY Version 2\n");
+    registry.values.clear();
+    ASSERT_TRUE(settled.wait(5000));
+    EXPECT_EQ(registry.values, (WineRegistry::Values{{"COM5", portPath(5)}}));
+    EXPECT_EQ(registry.calls, (QStringList{"read " + prefix(), "set COM5", "read " + prefix(), "set COM5"}));
 }
 
 TEST_F(WinePortsTest, EntriesThatAreNotThePortsAreLeftAloneAndLoggedOnce)
@@ -180,6 +216,8 @@ TEST_F(WinePortsTest, TheProgramsEndRemovesTheLinksAtOnceAndTheMappingsAfterIt)
     EXPECT_EQ(registry.calls.last(), "detached COM5,COM7");
     EXPECT_FALSE(QFileInfo(dosLink(5)).isSymLink());
     EXPECT_FALSE(QFileInfo(dosLink(7)).isSymLink());
+    // And again after the values: Wine, started for their removal, makes them anew.
+    EXPECT_EQ(registry.linksAfter, (QMap<QString, QString>{{dosLink(5), portPath(5)}, {dosLink(7), portPath(7)}}));
 
     registry.calls.clear();
     WriteSetting(settingsKey::WineComPorts, "0");

@@ -1,9 +1,12 @@
 #include "support/EditorFixture.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QMenu>
 #include <QCoreApplication>
 #include <QFocusEvent>
+#include <QSet>
+#include <QTest>
 #include <QTimer>
 
 namespace {
@@ -117,6 +120,43 @@ TEST_F(EditorFrame, NumericBoxesReplaceTextThatIsNotANumber)
     QFocusEvent leave(QEvent::FocusOut, Qt::TabFocusReason);
     QCoreApplication::sendEvent(window->txtHostPort, &leave);
     EXPECT_EQ(window->txtHostPort->text(), "0");
+}
+
+TEST_F(EditorFrame, WhileTheEditorShowsTheKeyboardReachesOnlyItsOwnFields)
+{
+    // The list frame under the editor must take neither the focus nor the keys: its
+    // Hide button would hide the window on Space, its list move the selection unseen.
+    listRedirect(5);
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    for (const bool update : {false, true}) {
+        SCOPED_TRACE(update ? "update" : "create");
+        window->lstPairs->setFocus();
+        if (update) {
+            selectRow(0);
+            window->mnuProperties_Click();
+        } else {
+            window->mnuCreate_Click();
+        }
+        EXPECT_EQ(QApplication::focusWidget(), window->cmbComPort);
+        for (const Qt::Key key : {Qt::Key_Tab, Qt::Key_Backtab}) {
+            QSet<QWidget*> stops;
+            for (int step = 0; step < 13; ++step) {  // the editor's 11 stops, and beyond
+                QTest::keyClick(QApplication::focusWidget(), key);
+                QWidget* focus = QApplication::focusWidget();
+                ASSERT_TRUE(focus && window->fraNewRedirect->isAncestorOf(focus) && focus->isVisible())
+                    << step << " " << (focus ? focus->objectName().toStdString() : "none");
+                stops << focus;
+            }
+            EXPECT_EQ(stops.size(), 11);  // six lists, three boxes, two buttons
+        }
+        EXPECT_EQ(window->cmbComPort->currentText(), update ? "COM5" : "COM1");
+        window->cmdNewRedirect_Click(1);
+        EXPECT_TRUE(window->lstPairs->isVisible());
+        EXPECT_TRUE(window->cmdHide->isVisible());
+    }
+    EXPECT_FALSE(window->isHidden());
+    EXPECT_TRUE(fake.messages.shown.isEmpty());
 }
 
 }  // namespace

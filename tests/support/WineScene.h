@@ -17,44 +17,59 @@ public:
     void readPorts(const QString& prefix, QObject* context, ReadDone done) override
     {
         calls << "read " + prefix;
-        later(context, [this, done] {
+        later(context, [this, prefix, done] {
+            startPrefix(prefix);
             if (readable)
                 done(values, {});
             else
                 done(std::nullopt, "wine crashed");
         });
     }
-    void setPort(const QString&, const QString& name, const QString& path, QObject* context, WriteDone done) override
+    void setPort(const QString& prefix, const QString& name, const QString& path, QObject* context, WriteDone done) override
     {
         calls << "set " + name;
-        later(context, [this, name, path, done] {
+        later(context, [this, prefix, name, path, done] {
+            startPrefix(prefix);
             values[name] = path;
             done(true, {});
         });
     }
-    void removePort(const QString&, const QString& name, QObject* context, WriteDone done) override
+    void removePort(const QString& prefix, const QString& name, QObject* context, WriteDone done) override
     {
         calls << "remove " + name;
-        later(context, [this, name, done] {
+        later(context, [this, prefix, name, done] {
+            startPrefix(prefix);
             values.remove(name);
             done(true, {});
         });
     }
-    void removePortsDetached(const QString&, const QStringList& names) override
+    void removePortsDetached(const QString&, const QStringList& names, const QMap<QString, QString>& links) override
     {
         QStringList sorted = names;
         sorted.sort();
         calls << "detached " + sorted.join(',');
+        linksAfter = links;
     }
 
     QStringList writes() const { return calls.filter(QRegularExpression("^(set|remove|detached) ")); }
 
     bool installed = true;
     bool readable = true;
+    // Like Wine starting an idle prefix for each command: it makes the dosdevices
+    // link com<N> of every mapping COM<N> first.
+    bool startsPrefix = false;
     Values values;
     QStringList calls;
+    QMap<QString, QString> linksAfter;  // what the last detached removal takes after the values
 
 private:
+    void startPrefix(const QString& prefix) const
+    {
+        static const QRegularExpression portName("^COM([0-9]+)$");
+        for (auto value = values.constBegin(); startsPrefix && value != values.constEnd(); ++value)
+            if (const auto match = portName.match(value.key()); match.hasMatch())
+                QFile::link(value.value(), prefix + "/dosdevices/com" + match.captured(1));
+    }
     static void later(QObject* context, std::function<void()> answer) { QTimer::singleShot(0, context, answer); }
 };
 
