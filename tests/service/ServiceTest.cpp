@@ -265,6 +265,7 @@ TEST_F(Service, OutOfDescriptorsTheRunnerRefusesClientsWithoutSpinningAndServesT
     ChildProcess launched({VSP_LAUNCHER, VSP_PORT_LINES_APP, port(5)}, program);
     EXPECT_EQ(launched.wait(), 0);
     EXPECT_EQ(readAll(program).rfind("opened error 16\n", 0), 0u) << readAll(program);  // EBUSY
+    EXPECT_NE(status().second.find("COM5\tbusy\t" + port(5) + "\t\t\t\n"), std::string::npos);
 
     ControlSocket another(port(6) + ".control");  // one more while the runner is watched
     const long before = cpuTicks(runner.pid());

@@ -287,19 +287,25 @@ TEST(LauncherFallback, PortsInAFolderOrOnASocketOfAnotherUserAreNotBelieved)
         ASSERT_GT(server, 0);
 
         ::setenv("VSP_PORT_DIR", dir.c_str(), 1);
-        ChildProcess program({VSP_LAUNCHER, VSP_PORT_LINES_APP, dir + "/COM7"}, "/tmp/" + std::string(pattern + 5) + ".log");
-        EXPECT_EQ(program.wait(), 0) << c.what;
+        const std::string log = "/tmp/" + std::string(pattern + 5) + ".log";
+        ChildProcess program({VSP_LAUNCHER, VSP_PORT_LINES_APP, dir + "/COM7", "hold"}, log);
         ::unsetenv("VSP_PORT_DIR");
-        std::ifstream in("/tmp/" + std::string(pattern + 5) + ".log");
-        const std::string output((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        EXPECT_NE(output.find(c.firstLine), std::string::npos) << c.what << "\n" << output;
+        const auto output = [&] {
+            std::ifstream in(log);
+            return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        };
+        for (int i = 0; i < 500 && output().find("holding\n") == std::string::npos; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        program.signal(SIGUSR1);
+        EXPECT_EQ(program.wait(), 0) << c.what;
+        EXPECT_NE(output().find(c.firstLine), std::string::npos) << c.what << "\n" << output();
         if (c.mode == 0777)  // the launcher names what it does not use
-            EXPECT_EQ(output.rfind("quorlinvcp-run: not using the ports in " + dir + ": the folder may be written by other users\n", 0), 0u)
-                << output;
+            EXPECT_EQ(output().rfind("quorlinvcp-run: not using the ports in " + dir + ": the folder may be written by other users\n", 0), 0u)
+                << output();
         ::kill(server, SIGKILL);
         ::waitpid(server, nullptr, 0);
         ::close(master);
-        std::filesystem::remove("/tmp/" + std::string(pattern + 5) + ".log");
+        std::filesystem::remove(log);
         std::filesystem::remove_all(dir);
     }
 }
