@@ -2,20 +2,21 @@
 // (COM<N>.control, mode 0600, in the port directory that only its user may enter).
 // Programs started through the launcher ask on it for what a pseudo-terminal cannot
 // carry: the modem lines, break, and the program's data size and parity; a status
-// command asks it for the connection's diagnostics. Each client
-// sends one request record at a time and gets one reply (ControlMessage.h); a
-// malformed record ends that client. Both name the pseudo-terminal: a request
-// for another one than the channel serves (a descriptor of a port made anew
-// since under this name) changes nothing and is answered Gone, and the client
-// checks the reply's in turn. Only the port's own user is served, and a client that hangs up during a
-// wait is noticed at once. No client can shut others out: one that stops in the
-// middle of a record or stops reading its replies is dropped after stallLimit; at
-// most maxClients are served at once, and a newcomer beyond them takes the place
-// of the one idle longest (else of the longest wait, which is answered Gone); only
-// when every place is busy, or no descriptor is left, is it told Busy at once.
-// A failed accept never makes the channel spin: without descriptors, a client
-// is answered Busy through one kept in reserve, and failing that, accepting
-// pauses for a moment.
+// command asks it for the connection's diagnostics. Each client sends one request
+// record at a time and gets one reply (ControlMessage.h); a malformed record ends
+// that client. Both name the pseudo-terminal: a request for another one than the
+// channel serves (a descriptor of a port made anew under this name since) changes
+// nothing and is answered Gone, and the client checks the reply's in turn. Only
+// the port's own user is served, and a client that hangs up during a wait is
+// noticed at once.
+// No client can shut others out: one that stops in the middle of a record or stops
+// reading its replies is dropped after stallLimit; at most maxClients are served
+// at once, and a newcomer beyond them takes the place of the one idle longest
+// (else of the longest wait, which is answered Gone); only when every place is
+// busy, or no descriptor is left, is it told Busy at once. A failed accept never
+// makes the channel spin: without descriptors, a waiting client is answered Busy
+// through one kept in reserve and the channel waits for the next; failing that,
+// accepting pauses for a moment.
 // The connection behind the port (PortControl) may come and go; without one every
 // request is answered Unavailable and the program sees the plain pseudo-terminal.
 #pragma once
