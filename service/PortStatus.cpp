@@ -87,10 +87,24 @@ std::optional<vsp::control::Diagnostics> askDiagnostics(const std::string& socke
     encode(Request{Op::Diagnose, 0, 0}, request);
     std::uint8_t reply[diagnosticsRecordSize];
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
-        ::send(fd, request, sizeof request, MSG_NOSIGNAL) == static_cast<ssize_t>(sizeof request) &&
-        readAll(fd, reply, sizeof reply, deadline))
-        answer = decodeDiagnostics(reply, sizeof reply);
+    // Only the user's own program answers for a port (its peer's credentials).
+    ucred peer{};
+    socklen_t size = sizeof peer;
+    const bool ours = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
+                      ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 && peer.uid == ::geteuid();
+    // A channel that refuses the client may hang up before the request is sent; its
+    // answer is read all the same.
+    if (ours)
+        static_cast<void>(::send(fd, request, sizeof request, MSG_NOSIGNAL));
+    if (ours && readAll(fd, reply, recordSize, deadline)) {
+        // A channel that cannot take another client says so in a plain reply, at once.
+        if (const auto refused = decodeReply(reply, recordSize); refused && refused->status == Status::Busy) {
+            answer.emplace();
+            answer->status = Status::Busy;
+        } else if (readAll(fd, reply + recordSize, sizeof reply - recordSize, deadline)) {
+            answer = decodeDiagnostics(reply, sizeof reply);
+        }
+    }
     ::close(fd);
     return answer;
 }
@@ -102,6 +116,8 @@ std::string stateWord(const std::optional<vsp::control::Diagnostics>& diagnostic
     static_assert(std::size(words) == vsp::control::maxConnectionState + 1);
     if (!diagnostics)
         return "unknown";
+    if (diagnostics->status == vsp::control::Status::Busy)
+        return "busy";
     if (diagnostics->status != vsp::control::Status::Ok)
         return "no-connection";
     return words[diagnostics->state];  // checked against maxConnectionState when read
@@ -110,7 +126,7 @@ std::string stateWord(const std::optional<vsp::control::Diagnostics>& diagnostic
 std::string statusLine(const RunningPort& port, const std::optional<vsp::control::Diagnostics>& diagnostics)
 {
     std::string line = "COM" + std::to_string(port.com) + "\t" + stateWord(diagnostics) + "\t" + port.path + "\t";
-    if (!diagnostics)
+    if (!diagnostics || diagnostics->status == vsp::control::Status::Busy)
         return line + "\t\t";
     const std::string error = diagnostics->lastErrorText;  // NUL-ended, no tab nor other control character
     return line + std::to_string(diagnostics->bytesToAdapter) + "\t" + std::to_string(diagnostics->bytesFromAdapter) +

@@ -19,11 +19,13 @@ struct RunningPort {
 std::vector<RunningPort> runningPorts(const std::string& dir);
 
 // Asks a port's control socket for its connection's diagnostics, waiting at most
-// timeoutMs for the answer; nullopt when there is none or it is malformed.
+// timeoutMs for the answer; nullopt when there is none, it is malformed or the
+// socket is not the user's own; status Busy when the channel refused the client.
 std::optional<vsp::control::Diagnostics> askDiagnostics(const std::string& socketPath, int timeoutMs = 1000);
 
 // The state's word: "up", "retry-wait", ...; "no-connection" for a port no
-// connection serves, "unknown" when the port did not answer.
+// connection serves, "busy" when its channel could not take the client, "unknown"
+// when the port did not answer.
 std::string stateWord(const std::optional<vsp::control::Diagnostics>& diagnostics);
 
 // One line for a port, columns separated by tabs: COM port, state, path, bytes sent

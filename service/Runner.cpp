@@ -74,6 +74,12 @@ void logEvents(EventQueue& queue, EventLog& events, LogWriter& log)
 
 std::string directoryRefusal(const std::string& dir)
 {
+    // A folder the library refuses has no holder worth naming: whoever made it is
+    // no program of ours.
+    if (const auto fault = vspdevices::portDirectoryFault(dir.c_str());
+        fault != vspdevices::PortDirectoryFault::None && fault != vspdevices::PortDirectoryFault::Missing)
+        return "cannot use the port directory " + dir + ": the folder " + vspdevices::portDirectoryFaultText(dir) +
+               "; it must be a folder of yours (not a link) that no one else may write to";
     if (const auto holder = vspdevices::portDirectoryHolder(dir))
         return describeHolder(*holder) + " is using the port directory " + dir +
                "; only one program at a time can run redirects there";
@@ -161,6 +167,12 @@ int runConfiguration(const std::string& path)
 int printStatus(bool pathsOnly)
 {
     const std::string dir = vspdevices::portDirectory();
+    if (const auto fault = vspdevices::portDirectoryFault(dir.c_str());
+        fault != vspdevices::PortDirectoryFault::None && fault != vspdevices::PortDirectoryFault::Missing) {
+        std::fprintf(stderr, "quorlinvcp-service: not reading the port directory %s: the folder %s\n", dir.c_str(),
+                     vspdevices::portDirectoryFaultText(dir).c_str());
+        return exitStatus::directoryTaken;
+    }
     const auto holder = vspdevices::portDirectoryHolder(dir);
     if (!holder) {
         std::fprintf(stderr, "quorlinvcp-service: no QuorlinVCP program runs redirects on %s\n", dir.c_str());

@@ -4,6 +4,7 @@
 #include "service/ConfigurationPath.h"
 #include "service/Runner.h"
 #include "Version.h"
+#include "vspdevices_limits.h"
 
 #include <cstdio>
 #include <cstring>
@@ -40,5 +41,6 @@ int main(int argc, char** argv)
         usage(stderr);
         return service::exitStatus::usage;
     }
+    vspdevices::raiseDescriptorLimit();  // 255 ports and their clients outgrow the default 1,024
     return service::runConfiguration(service::configurationPath(first, service::configurationFolder()));
 }

@@ -13,6 +13,7 @@
 #include "app/windows/SessionEnd.h"
 #include "app/windows/frmMain.h"
 #include "Version.h"
+#include "vspdevices_limits.h"
 #include "vspdevices_ports.h"
 
 #include <QApplication>
@@ -55,6 +56,7 @@ int Main(int argc, char** argv)
 
     g_SettingsFile = programFilesDir() + QStringLiteral("/Settings.ini");
 
+    vspdevices::raiseDescriptorLimit();  // 255 ports and their clients outgrow the default 1,024
     blockTerminationSignal();  // before Qt or the device library start threads
     QApplication application(argc, argv);
     // The program lives on in the notification area with no window shown; it ends

@@ -4,13 +4,16 @@
 #include "InstallPaths.h"
 #include "AdapterServer.h"
 #include "support/ChildProcess.h"
+#include "support/ControlSocket.h"
 #include "support/SerialApp.h"
 #include "vspdevices_holder.h"
 
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <iostream>
 #include <iterator>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <fcntl.h>
@@ -215,6 +218,130 @@ TEST_F(Service, ASecondServiceOnTheSameDirectoryIsRefusedAndNamesTheFirst)
     EXPECT_TRUE(first->running());
     EXPECT_TRUE(exists(port(5)));
     EXPECT_FALSE(exists(port(6)));
+}
+
+// A port directory another user made first (or anyone may write to), with a lock
+// held in the name of quorlinvcp-service and ports of theirs: status lists none of
+// it and the runner's refusal names what is wrong with the folder, not a holder.
+TEST_F(Service, AFolderOfAnotherUserOrOpenToOthersIsNeitherListedNorNamedAsHeld)
+{
+    struct Case {
+        const char* what;
+        mode_t mode;
+        bool otherOwner;
+        std::string fault;
+    } const cases[] = {
+        {"a folder others may write to", 0777, false, "may be written by other users"},
+        {"another user's folder", 0700, true, "belongs to another user (uid 65534)"},
+    };
+    for (const Case& c : cases) {
+        if (c.otherOwner && ::geteuid() != 0) {
+            std::cout << "[ SKIPPED  ] " << c.what << ": only root can make a folder of another user\n";
+            continue;
+        }
+        fs::remove_all(portDir);
+        ASSERT_EQ(::mkdir(portDir.c_str(), c.mode), 0);
+        ASSERT_EQ(::chmod(portDir.c_str(), c.mode), 0);
+        if (c.otherOwner)
+            ASSERT_EQ(::chown(portDir.c_str(), 65534, 65534), 0);
+        std::ofstream(portDir + "/.vspdevices.lock") << ::getpid() << " quorlinvcp-service\n";
+        const int lock = ::open((portDir + "/.vspdevices.lock").c_str(), O_RDWR | O_CLOEXEC);
+        ASSERT_EQ(::flock(lock, LOCK_EX | LOCK_NB), 0);
+        fs::create_symlink("/dev/pts/0", port(7));
+
+        const auto [rc, text] = run({"status"});
+        EXPECT_EQ(rc, 69) << c.what;
+        EXPECT_EQ(text, "quorlinvcp-service: not reading the port directory " + portDir + ": the folder " + c.fault + "\n");
+        const auto [refused, refusal] = run({configuration("one.qlc", R"({"type":"Connector","init":"5;0"})")});
+        EXPECT_EQ(refused, 69) << c.what;
+        EXPECT_NE(refusal.find("cannot use the port directory " + portDir + ": the folder " + c.fault), std::string::npos)
+            << refusal;
+        EXPECT_EQ(refusal.find("pid"), std::string::npos) << refusal;
+        ::close(lock);
+    }
+}
+
+// CPU time a process has used so far (user and system), in clock ticks.
+long cpuTicks(pid_t pid)
+{
+    const std::string stat = readAll("/proc/" + std::to_string(pid) + "/stat");
+    std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+    std::string field;
+    long user = 0, system = 0;
+    for (int i = 3; i <= 15 && fields >> field; ++i) {
+        if (i == 14)
+            user = std::stol(field);
+        if (i == 15)
+            system = std::stol(field);
+    }
+    return user + system;
+}
+
+// How many of a process's descriptor numbers below the limit are in use.
+std::size_t openDescriptorsBelow(pid_t pid, std::size_t limit)
+{
+    std::size_t open = 0;
+    for (const auto& fd : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd"))
+        open += std::stoul(fd.path().filename().string()) < limit;
+    return open;
+}
+
+// A runner whose clients took every descriptor it may have: a client beyond them is
+// told Busy (a launched program's call fails with EBUSY, not ENOTTY), the runner
+// idles meanwhile, and it takes clients again as soon as descriptors free up.
+TEST_F(Service, OutOfDescriptorsTheRunnerRefusesClientsWithoutSpinningAndServesThemOnceSomeFree)
+{
+    using vsp::control::Op;
+    using vsp::control::Status;
+    const std::string file = configuration("two.qlc", R"({"type":"Connector","init":"5;0"},{"type":"Connector","init":"6;0"})");
+    {
+        // A runner started with the session's soft limit raises it to its hard one.
+        ChildProcess raised({"sh", "-c", "ulimit -Sn 64 && exec \"$0\" \"$1\"", QUORLINVCP_SERVICE, file}, folder + "/raised.log");
+        ASSERT_TRUE(waitFor([&] { return exists(port(6)); })) << log("raised.log");
+        const std::string limits = readAll("/proc/" + std::to_string(raised.pid()) + "/limits");
+        std::smatch open;
+        ASSERT_TRUE(std::regex_search(limits, open, std::regex(R"(Max open files +(\S+) +(\S+))"))) << limits;
+        EXPECT_EQ(open[1], open[2]) << limits;
+        EXPECT_NE(open[1], "64");
+    }
+    ASSERT_TRUE(waitFor([&] { return !exists(port(6)); }));
+
+    constexpr std::size_t limit = 48;
+    ChildProcess runner({"sh", "-c", "ulimit -n " + std::to_string(limit) + " && exec \"$0\" \"$1\"", QUORLINVCP_SERVICE, file},
+                        folder + "/runner.log");
+    ASSERT_TRUE(waitFor([&] { return exists(port(5) + ".control") && exists(port(6) + ".control"); })) << log("runner.log");
+    std::vector<std::unique_ptr<ControlSocket>> crowd;
+    while (openDescriptorsBelow(runner.pid(), limit) < limit) {
+        crowd.push_back(std::make_unique<ControlSocket>(port(crowd.size() % 2 ? 6 : 5) + ".control"));
+        const auto served = crowd.back()->ask({Op::Query, 0, 0});
+        ASSERT_TRUE(served && served->status == Status::Unavailable) << crowd.size();
+    }
+
+    ControlSocket refused(port(5) + ".control");
+    const auto busy = refused.reply();
+    ASSERT_TRUE(busy.has_value());
+    EXPECT_EQ(busy->status, Status::Busy);
+    const std::string program = folder + "/program.log";
+    ChildProcess launched({VSP_LAUNCHER, VSP_PORT_LINES_APP, port(5)}, program);
+    EXPECT_EQ(launched.wait(), 0);
+    EXPECT_EQ(readAll(program).rfind("opened error 16\n", 0), 0u) << readAll(program);  // EBUSY
+    EXPECT_NE(status().second.find("COM5\tbusy\t" + port(5) + "\t\t\t\n"), std::string::npos);
+
+    ControlSocket another(port(6) + ".control");  // one more while the runner is watched
+    const long before = cpuTicks(runner.pid());
+    std::this_thread::sleep_for(1s);
+    const long ticks = cpuTicks(runner.pid()) - before;
+    std::cout << "runner out of descriptors: " << ticks * 100 / ::sysconf(_SC_CLK_TCK) << " % of a core over 1 s\n";
+    EXPECT_LT(ticks * 100 / ::sysconf(_SC_CLK_TCK), 10);
+
+    crowd.clear();
+    EXPECT_TRUE(waitFor([&] {
+        ControlSocket again(port(6) + ".control");
+        const auto served = again.ask({Op::Query, 0, 0});
+        return served && served->status == Status::Unavailable;
+    }));
+    runner.signal(SIGTERM);
+    EXPECT_EQ(runner.wait(), 0);
 }
 
 TEST_F(Service, UnderTheJournalEachLineCarriesItsPriorityInsteadOfATime)

@@ -10,6 +10,8 @@
 
 #include <cstring>
 #include <filesystem>
+#include <functional>
+#include <iostream>
 #include <sys/stat.h>
 #include <thread>
 
@@ -204,23 +206,70 @@ TEST_F(ControlChannel, HostileClientsAreEndedAndNeitherThePortNorOtherClientsSuf
         ASSERT_TRUE(waiting.send({Op::WaitLines, lineRi, 0}));
     }
 
-    std::vector<std::unique_ptr<ControlSocket>> crowd;
-    for (std::size_t i = 0; i < vsp::ControlChannel::maxClients + 8; ++i)
-        crowd.push_back(std::make_unique<ControlSocket>(socketPath()));
-    int answered = 0;
-    for (auto& c : crowd)
-        if (const auto r = c->ask({Op::Query, 0, 0}); r && r->status == Status::Ok)
-            ++answered;
-    EXPECT_LE(answered, static_cast<int>(vsp::ControlChannel::maxClients));
-    EXPECT_GE(answered, static_cast<int>(vsp::ControlChannel::maxClients) - 4);  // the hung-up ones may still count
-    crowd.clear();
-
     // Afterwards the port works and a well-behaved client is served.
     EXPECT_TRUE(waitUntil([&] {
         ControlSocket good(socketPath());
         const auto r = good.ask({Op::Query, 0, 0});
         return r && r->status == Status::Ok && (r->lines & lineDtr);
     }));
+    app.write({'o', 'k'});
+    EXPECT_TRUE(adapter.waitFor([&] { return adapter.received() == std::vector<std::uint8_t>{'o', 'k'}; }));
+}
+
+}  // namespace
+
+namespace {
+
+// A full channel of clients that misbehave in one way each: a program asking next
+// is still answered, at once when they are idle or waiting (the one idle or
+// waiting longest makes room), within the stall limit when they stop in the middle
+// of a record or stop reading (they are dropped then).
+TEST_F(ControlChannel, ClientsThatStallOrCrowdTheChannelDoNotShutAProgramOut)
+{
+    AdapterServer adapter({});
+    startRedirect(adapter.port());
+    SerialApp app(portPath(5));
+    struct Case {
+        const char* what;
+        std::function<void(ControlSocket&)> misbehave;
+        std::chrono::milliseconds within;
+        bool dropped;  // every one of them is ended by the channel
+    } const cases[] = {
+        {"idle", [](ControlSocket&) {}, std::chrono::milliseconds(500), false},
+        {"waiting", [](ControlSocket& c) { c.send({Op::WaitLines, lineRi, 0}); }, std::chrono::milliseconds(500), false},
+        {"half a record",
+         [](ControlSocket& c) {
+             std::uint8_t record[recordSize];
+             encode(Request{Op::Query, 0, 0}, record);
+             c.sendBytes(record, recordSize / 2);
+         },
+         vsp::ControlChannel::stallLimit + std::chrono::seconds(2), true},
+        {"not reading", [](ControlSocket& c) { c.flood({Op::Query, 0, 0}); },
+         vsp::ControlChannel::stallLimit + std::chrono::seconds(2), true},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::unique_ptr<ControlSocket>> crowd;
+        for (std::size_t i = 0; i < vsp::ControlChannel::maxClients; ++i) {
+            crowd.push_back(std::make_unique<ControlSocket>(socketPath()));
+            c.misbehave(*crowd.back());
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));  // all of them taken in
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_TRUE(waitUntil(
+            [&] {
+                ControlSocket program(socketPath());
+                const auto r = program.ask({Op::Query, 0, 0});
+                return r && r->status == Status::Ok;
+            },
+            c.within))
+            << c.what;
+        std::cout << c.what << ": answered after "
+                  << std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count()
+                  << " ms\n";
+        if (c.dropped)
+            for (auto& stalled : crowd)
+                EXPECT_TRUE(stalled->hungUp(static_cast<int>(c.within.count()))) << c.what;
+    }
     app.write({'o', 'k'});
     EXPECT_TRUE(adapter.waitFor([&] { return adapter.received() == std::vector<std::uint8_t>{'o', 'k'}; }));
 }

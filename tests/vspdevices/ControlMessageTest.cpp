@@ -22,19 +22,23 @@ TEST(ControlMessage, EveryValidRequestAndReplyReadsBackAsSent)
     for (const Request r : {Request{Op::Query, 0, 0}, Request{Op::SetLines, lineDtr | lineRts, lineRts},
                             Request{Op::SetLines, lineDtr, 0}, Request{Op::WaitLines, inputLines, 0},
                             Request{Op::Break, breakTimed, maxBreakMs}, Request{Op::Break, breakOff, 0},
-                            Request{Op::SetFraming, 5, paritySpace}, Request{Op::SetFraming, 8, parityNone}}) {
+                            Request{Op::SetFraming, 5, paritySpace}, Request{Op::SetFraming, 8, parityNone},
+                            Request{Op::Query, 0, 0, 0xFFEEDDCCBBAA9988}}) {
         const auto back = roundTrip(r);
         ASSERT_TRUE(back.has_value()) << static_cast<int>(r.op);
         EXPECT_EQ(back->op, r.op);
         EXPECT_EQ(back->a, r.a);
         EXPECT_EQ(back->b, r.b);
+        EXPECT_EQ(back->terminal, r.terminal);
     }
-    Reply reply{Op::WaitLines, Status::Gone, lineDtr | lineCts | lineRi, {1, 2, 3, 0xFFFFFFFF}, 7, parityMark};
+    Reply reply{Op::WaitLines, Status::Gone, lineDtr | lineCts | lineRi, {1, 2, 3, 0xFFFFFFFF}, 7, parityMark,
+                0x8877665544332211};
     std::uint8_t bytes[recordSize];
     encode(reply, bytes);
     const auto back = decodeReply(bytes, sizeof bytes);
     ASSERT_TRUE(back.has_value());
     EXPECT_EQ(back->status, Status::Gone);
+    EXPECT_EQ(back->terminal, reply.terminal);  // the terminal the channel serves, all 64 bits
     EXPECT_EQ(back->lines, reply.lines);
     EXPECT_EQ(back->counters.dcd, 0xFFFFFFFFu);
     EXPECT_EQ(back->dataBits, 7);
@@ -56,7 +60,7 @@ TEST(ControlMessage, RefusesValuesOutOfRangeAndAnyRecordNotExactlyRight)
     encode(Request{Op::Query, 0, 0}, good);
     ASSERT_TRUE(decodeRequest(good, sizeof good).has_value());
     EXPECT_FALSE(decodeRequest(good, sizeof good - 1).has_value());
-    for (std::size_t at : {0u, 4u, 5u, 7u, 16u, 31u}) {  // magic, version, status, reserved bytes
+    for (std::size_t at : {0u, 4u, 5u, 7u, 24u, 31u, 39u}) {  // magic, version, status, reserved bytes
         std::uint8_t bad[recordSize];
         std::copy(std::begin(good), std::end(good), bad);
         bad[at] ^= 0x40;
@@ -67,6 +71,16 @@ TEST(ControlMessage, RefusesValuesOutOfRangeAndAnyRecordNotExactlyRight)
     std::uint8_t bytes[recordSize];
     encode(reply, bytes);
     EXPECT_FALSE(decodeReply(bytes, sizeof bytes).has_value());
+    reply.dataBits = 8;
+    reply.status = Status::Busy;
+    encode(reply, bytes);
+    ASSERT_TRUE(decodeReply(bytes, sizeof bytes).has_value());
+    for (const auto [at, value] : {std::pair{7u, 5}, {30u, 1}, {31u, 1}}) {  // a status past Busy, reserved bytes
+        std::uint8_t bad[recordSize];
+        std::copy(std::begin(bytes), std::end(bytes), bad);
+        bad[at] = static_cast<std::uint8_t>(value);
+        EXPECT_FALSE(decodeReply(bad, sizeof bad).has_value()) << at;
+    }
 }
 
 Diagnostics failedConnection()

@@ -6,9 +6,14 @@
 #include "AdapterServer.h"
 #include "support/ChildProcess.h"
 #include "support/CommandLog.h"
+#include "support/ControlSocket.h"
 #include "support/LibraryFixture.h"
 
+#include <csignal>
 #include <fcntl.h>
+#include <iostream>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -18,6 +23,17 @@ using vsp::AdapterServer;
 using Strings = std::vector<std::string>;
 
 namespace {
+
+// Waits until a Unix socket takes connections.
+void waitForListener(const std::string& path)
+{
+    for (int i = 0; i < 500; ++i) {
+        ControlSocket probe(path);
+        if (probe.connected())
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
 
 class Launcher : public LibraryFixture {
 protected:
@@ -112,6 +128,39 @@ TEST_F(Launcher, WithoutTheLauncherAProgramSeesThePlainPseudoTerminal)
         EXPECT_TRUE(command.rfind("SET-CONTROL 5", 0) != 0 && command.rfind("SET-DATASIZE 7", 0) != 0) << command;
 }
 
+// The ports' owner starts again (systemd restarts a runner that failed) while a
+// program holds COM5: the program's descriptor is the old, hung-up terminal, and
+// COM5's new channel serves a new one. Nothing the program does on its old
+// descriptor may reach the adapter through the new port: it is a dead port.
+TEST_F(Launcher, AProgramHoldingAPortAcrossARestartSeesADeadPortNotTheNewOne)
+{
+    const std::string out = portDir + "/../held.log";
+    ChildProcess program({VSP_LAUNCHER, VSP_PORT_LINES_APP, portPath(5), "hold"}, out);
+    auto output = [&] {
+        std::ifstream in(out);
+        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    };
+    ASSERT_TRUE(waitUntil([&] { return output().find("holding\n") != std::string::npos; })) << output();
+
+    vsp_release();
+    ASSERT_EQ(vsp_initialize(), 1);
+    ASSERT_GE(vsp_createDevice("Connector", "5;0"), 0);
+    tcp = vsp_createDevice("TcpClient", client(adapter->port(), 5, "19200,1,8,1,0,0").c_str());
+    ASSERT_EQ(vsp_startEmulation(), 1);
+    ASSERT_TRUE(waitUntil([&] { return state(tcp).ok == 1; }));
+    ASSERT_TRUE(adapter->waitFor([&] { return log.texts().size() >= 14; }));  // the new session's settings and lines
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const std::size_t before = log.texts().size();
+
+    program.signal(SIGUSR1);
+    EXPECT_EQ(program.wait(), 0);
+    EXPECT_EQ(output(), "opened DTR RTS CTS DSR CD\nholding\nlower Input/output error\nraise Input/output error\n"
+                        "after error 5\n");
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const Strings all = log.texts();
+    EXPECT_EQ(Strings(all.begin() + static_cast<std::ptrdiff_t>(before), all.end()), Strings{});
+}
+
 // stty opens, sets and closes faster than the port confirms an open: the adapter
 // still gets the framing, between the lines' rise and fall as on a real port.
 TEST_F(Launcher, SttySetsSevenBitsEvenParityAndLeavesTheLinesDown)
@@ -153,6 +202,112 @@ TEST(LauncherFallback, AStaleControlSocketLeavesTheProgramAsWithoutTheLauncher)
     EXPECT_NE(output.find("7E1 error 22\n"), std::string::npos) << output;  // the C library's own answer on a pty
     ::close(master);
     std::filesystem::remove_all(dir);
+}
+
+// A channel that answers every request at once with every line but RI up, for the
+// terminal given, served by a child process as the user given: what another
+// user's socket can say. Returns once it listens.
+pid_t fakeChannel(const std::string& path, std::uint64_t terminal, uid_t user)
+{
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    path.copy(address.sun_path, sizeof address.sun_path - 1);
+    if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+        return -1;
+    const pid_t pid = ::fork();
+    if (pid != 0) {
+        ::close(listener);
+        if (pid > 0)  // listening once a connection is taken
+            waitForListener(path);
+        return pid;
+    }
+    // The listening socket's credentials are its process's at listen().
+    if ((user != ::geteuid() && (::setgid(user) != 0 || ::setuid(user) != 0)) || ::listen(listener, 8) != 0)
+        ::_exit(1);
+    ::signal(SIGCHLD, SIG_IGN);  // each client is served by a process of its own, reaped at once
+    for (;;) {
+        const int client = ::accept(listener, nullptr, nullptr);
+        if (client < 0)
+            continue;
+        if (::fork() != 0) {
+            ::close(client);
+            continue;
+        }
+        std::uint8_t in[vsp::control::recordSize];
+        while (::recv(client, in, sizeof in, MSG_WAITALL) == static_cast<ssize_t>(sizeof in)) {
+            vsp::control::Reply reply;
+            reply.op = static_cast<vsp::control::Op>(in[6]);
+            reply.lines = vsp::control::outputLines | (vsp::control::inputLines & ~vsp::control::lineRi);
+            reply.terminal = terminal;
+            std::uint8_t out[vsp::control::recordSize];
+            vsp::control::encode(reply, out);
+            ::send(client, out, sizeof out, MSG_NOSIGNAL);
+        }
+        ::_exit(0);
+    }
+}
+
+// A port directory's links and sockets are believed only in a folder the library
+// would use, and a socket only when the user's own process serves it; otherwise a
+// program through the launcher sees its terminal as it is.
+TEST(LauncherFallback, PortsInAFolderOrOnASocketOfAnotherUserAreNotBelieved)
+{
+    constexpr uid_t nobody = 65534;
+    struct Case {
+        const char* what;
+        mode_t mode;
+        bool otherOwner, otherServer;
+        const char* firstLine;
+    } const cases[] = {
+        {"the user's own folder and socket", 0700, false, false, "opened DTR RTS CTS DSR CD\n"},
+        {"a folder others may write to", 0777, false, false, "opened error 25\n"},
+        {"another user's folder", 0700, true, false, "opened error 25\n"},
+        {"another user's socket", 0700, false, true, "opened error 25\n"},
+    };
+    for (const Case& c : cases) {
+        if ((c.otherOwner || c.otherServer) && ::geteuid() != 0) {
+            std::cout << "[ SKIPPED  ] " << c.what << ": only root can make what belongs to another user\n";
+            continue;
+        }
+        char pattern[] = "/tmp/vsp-foreign-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        const std::string dir = pattern;
+        ASSERT_EQ(::chmod(dir.c_str(), c.mode), 0);
+        if (c.otherOwner)
+            ASSERT_EQ(::chown(dir.c_str(), nobody, nobody), 0);
+        const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+        ASSERT_GE(master, 0);
+        ASSERT_EQ(::grantpt(master), 0);
+        ASSERT_EQ(::unlockpt(master), 0);
+        ASSERT_EQ(::symlink(::ptsname(master), (dir + "/COM7").c_str()), 0);
+        struct stat terminal {};
+        ASSERT_EQ(::stat(::ptsname(master), &terminal), 0);
+        const pid_t server = fakeChannel(dir + "/COM7.control", terminal.st_rdev, c.otherServer ? nobody : ::geteuid());
+        ASSERT_GT(server, 0);
+
+        ::setenv("VSP_PORT_DIR", dir.c_str(), 1);
+        const std::string log = "/tmp/" + std::string(pattern + 5) + ".log";
+        ChildProcess program({VSP_LAUNCHER, VSP_PORT_LINES_APP, dir + "/COM7", "hold"}, log);
+        ::unsetenv("VSP_PORT_DIR");
+        const auto output = [&] {
+            std::ifstream in(log);
+            return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        };
+        for (int i = 0; i < 500 && output().find("holding\n") == std::string::npos; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        program.signal(SIGUSR1);
+        EXPECT_EQ(program.wait(), 0) << c.what;
+        EXPECT_NE(output().find(c.firstLine), std::string::npos) << c.what << "\n" << output();
+        if (c.mode == 0777)  // the launcher names what it does not use
+            EXPECT_EQ(output().rfind("quorlinvcp-run: not using the ports in " + dir + ": the folder may be written by other users\n", 0), 0u)
+                << output();
+        ::kill(server, SIGKILL);
+        ::waitpid(server, nullptr, 0);
+        ::close(master);
+        std::filesystem::remove(log);
+        std::filesystem::remove_all(dir);
+    }
 }
 
 TEST_F(Launcher, PyserialReadsTheLinesSendsABreakAndSetsSevenBitsEvenParity)

@@ -1,12 +1,14 @@
 // Who holds a port directory, as a refused program reads it to explain itself: the
 // process whose library instance has the lock, never one that merely left its name
-// in the lock file behind.
+// in the lock file behind, nor anyone's in a folder the library would not use.
 #include "support/LibraryFixture.h"
 #include "vspdevices_holder.h"
 
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
+#include <sys/stat.h>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -49,6 +51,51 @@ TEST(PortDirectoryHolder, ANameLeftInTheLockFileByAProcessThatDiedWithoutReleasi
 
     EXPECT_FALSE(portDirectoryHolder(dir + "/missing").has_value());
     std::filesystem::remove_all(dir);
+}
+
+// /tmp/vspdevices-<uid> can be made first by another user, with a lock held by
+// their own "quorlinvcp-service": no one holds such a folder for us.
+TEST(PortDirectoryHolder, NoHolderIsNamedInAFolderTheLibraryWouldRefuse)
+{
+    char pattern[] = "/tmp/vsp-holder-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    const std::string base = pattern;
+    struct Case {
+        const char* what;
+        std::string dir;
+        mode_t mode;
+        bool otherOwner;
+        bool held;
+    } const cases[] = {
+        {"the user's own folder", base + "/own", 0700, false, true},
+        {"a folder others may write to", base + "/open", 0777, false, false},
+        {"another user's folder", base + "/foreign", 0700, true, false},
+        {"a link to the user's own folder", base + "/link", 0, false, false},
+    };
+    std::vector<int> locks;
+    for (const Case& c : cases) {
+        if (c.mode == 0) {
+            std::filesystem::create_directory_symlink(base + "/own", c.dir);
+            continue;
+        }
+        if (c.otherOwner && ::geteuid() != 0) {
+            std::cout << "[ SKIPPED  ] " << c.what << ": only root can make a folder of another user\n";
+            continue;
+        }
+        ASSERT_EQ(::mkdir(c.dir.c_str(), c.mode), 0);
+        ASSERT_EQ(::chmod(c.dir.c_str(), c.mode), 0);
+        if (c.otherOwner)
+            ASSERT_EQ(::chown(c.dir.c_str(), 65534, 65534), 0);
+        std::ofstream(c.dir + "/.vspdevices.lock") << ::getpid() << " quorlinvcp-service\n";
+        locks.push_back(::open((c.dir + "/.vspdevices.lock").c_str(), O_RDWR | O_CLOEXEC));
+        ASSERT_EQ(::flock(locks.back(), LOCK_EX | LOCK_NB), 0);
+    }
+    for (const Case& c : cases)
+        if (std::filesystem::exists(c.dir))
+            EXPECT_EQ(portDirectoryHolder(c.dir).has_value(), c.held) << c.what;
+    for (const int fd : locks)
+        ::close(fd);
+    std::filesystem::remove_all(base);
 }
 
 TEST(PortDirectoryHolder, AProgramNameOfAnythingButPlainCharactersIsNotRepeated)

@@ -2,7 +2,9 @@
 // file .vspdevices.lock in it (flock) and writes "<pid> <program name>" into it.
 // The kernel's lock table (/proc/locks) tells whether the lock is held and by whom,
 // so the text left behind by a process that was killed is never believed; the
-// program's name comes from the file when its pid matches, else from /proc.
+// program's name comes from the file when its pid matches, else from /proc. A
+// directory the library would refuse (another user's, open to others, a link) has
+// no holder that counts: whoever locked it there is no instance of ours.
 // Header-only, shared by the library and the programs that explain a refusal.
 #ifndef VSPDEVICES_HOLDER_H
 #define VSPDEVICES_HOLDER_H
@@ -19,6 +21,8 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
+
+#include "vspdevices_ports.h"
 
 namespace vspdevices {
 
@@ -80,9 +84,12 @@ inline long flockHolder(dev_t device, ino_t inode)
 }
 }  // namespace detail
 
-// The process holding the directory's lock; nullopt when none does.
+// The process holding the directory's lock; nullopt when none does, or when the
+// directory is not one the library would use.
 inline std::optional<PortDirectoryHolder> portDirectoryHolder(const std::string& dir)
 {
+    if (portDirectoryFault(dir.c_str()) != PortDirectoryFault::None)
+        return std::nullopt;
     const std::string lockPath = dir + "/" + portDirectoryLockName;
     struct stat st {};
     if (::lstat(lockPath.c_str(), &st) != 0 || !S_ISREG(st.st_mode))

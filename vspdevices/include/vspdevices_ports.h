@@ -3,17 +3,61 @@
 // $VSP_PORT_DIR when set, else $XDG_RUNTIME_DIR/vspdevices, else /tmp/vspdevices-<uid>.
 // The library creates it with mode 0700; an existing one is used unchanged and must
 // be the user's own and writable by no one else (a shared folder such as /tmp is
-// refused). One library instance at a time uses it.
+// refused). One library instance at a time uses it. Every program that reads the
+// directory (the launcher, a status command, a check for its holder) applies the
+// same rule before it believes anything found there: a folder another user made
+// first (/tmp/vspdevices-<uid> can be) holds their links and sockets, not ours.
 // Header-only so that the library and the programs that look for its ports share
-// one definition of the rule.
+// one definition of the rule; portDirectoryFault uses nothing but system calls, so
+// the interposition library, which links only libc, shares it too.
 #ifndef VSPDEVICES_PORTS_H
 #define VSPDEVICES_PORTS_H
 
 #include <cstdlib>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace vspdevices {
+
+// What is wrong with a port directory, if anything.
+enum class PortDirectoryFault {
+    None,
+    Missing,       // nothing there (the library makes it)
+    NotAFolder,    // a link, a file, ...: never followed
+    OtherOwner,    // another user's folder
+    OpenToOthers,  // others may write there: they could put links under the ports' names
+};
+
+inline PortDirectoryFault portDirectoryFault(const char* dir)
+{
+    struct stat st {};
+    if (::lstat(dir, &st) != 0)
+        return PortDirectoryFault::Missing;
+    if (!S_ISDIR(st.st_mode))
+        return PortDirectoryFault::NotAFolder;
+    if (st.st_uid != ::geteuid())
+        return PortDirectoryFault::OtherOwner;
+    if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0)
+        return PortDirectoryFault::OpenToOthers;
+    return PortDirectoryFault::None;
+}
+
+// The fault in words, to follow the directory's name: "belongs to another user (uid 65534)".
+inline std::string portDirectoryFaultText(const std::string& dir)
+{
+    struct stat st {};
+    switch (portDirectoryFault(dir.c_str())) {
+    case PortDirectoryFault::None: return {};
+    case PortDirectoryFault::Missing: return "does not exist";
+    case PortDirectoryFault::NotAFolder: return "is not a folder (a link is not followed)";
+    case PortDirectoryFault::OtherOwner:
+        ::lstat(dir.c_str(), &st);
+        return "belongs to another user (uid " + std::to_string(st.st_uid) + ")";
+    case PortDirectoryFault::OpenToOthers: return "may be written by other users";
+    }
+    return {};
+}
 
 inline std::string portDirectory()
 {

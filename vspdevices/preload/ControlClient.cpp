@@ -64,16 +64,35 @@ int connectTo(int com)
     if (fd < 0)
         return -1;
     // A Unix socket connects at once or not at all (no listener, or its queue full).
-    if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0)
+    // Only the port's own user may answer for it.
+    ucred peer{};
+    socklen_t size = sizeof peer;
+    if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
+        getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 && peer.uid == geteuid())
         return fd;
     close(fd);
     return -1;
 }
 
-Answer exchange(int fd, const control::Request& request, long long deadline, Wait wait)
+// A channel that cannot take this client answers Busy as it takes the connection
+// and hangs up, possibly before the request went out: the answer is there to read.
+Answer refusal(int fd)
 {
+    std::uint8_t in[control::recordSize];
+    if (recv(fd, in, sizeof in, MSG_DONTWAIT) != static_cast<ssize_t>(sizeof in))
+        return {};
+    const auto decoded = control::decodeReply(in, sizeof in);
+    if (!decoded || decoded->status != control::Status::Busy)
+        return {};
+    return {Answer::Busy, *decoded};
+}
+
+Answer exchange(int fd, const control::Request& request, dev_t terminal, long long deadline, Wait wait)
+{
+    control::Request mine = request;
+    mine.terminal = terminal;  // the channel acts only for the terminal it serves
     std::uint8_t out[control::recordSize];
-    control::encode(request, out);
+    control::encode(mine, out);
     size_t sent = 0;
     while (sent < sizeof out) {
         const ssize_t n = send(fd, out + sent, sizeof out - sent, MSG_NOSIGNAL);
@@ -82,7 +101,7 @@ Answer exchange(int fd, const control::Request& request, long long deadline, Wai
         else if (n < 0 && errno == EINTR)
             continue;
         else if (!(n < 0 && errno == EAGAIN && waitReady(fd, POLLOUT, deadline, Wait::Limited) == Ready::Yes))
-            return {};
+            return refusal(fd);
     }
     std::uint8_t in[control::recordSize];
     size_t got = 0;
@@ -99,15 +118,22 @@ Answer exchange(int fd, const control::Request& request, long long deadline, Wai
             return {wait == Wait::Unlimited ? Answer::HungUp : Answer::None, {}};
     }
     const auto decoded = control::decodeReply(in, sizeof in);
-    if (!decoded || decoded->op != request.op)
+    if (!decoded)
         return {};
+    if (decoded->status == control::Status::Busy)
+        return {Answer::Busy, *decoded};  // said at once, whatever was asked
+    if (decoded->op != request.op)
+        return {};
+    if (decoded->terminal != static_cast<std::uint64_t>(terminal))
+        return {Answer::DeadPort, *decoded};
     return {Answer::Replied, *decoded};
 }
 
 }  // namespace
 
-Answer ask(int com, const control::Request& request, int timeLimitMs, Wait wait)
+Answer ask(const Port& port, const control::Request& request, int timeLimitMs, Wait wait)
 {
+    const int com = port.com;
     if (com <= 0 || com > 255)
         return {};
     const long long deadline = nowMs() + timeLimitMs;
@@ -117,26 +143,26 @@ Answer ask(int com, const control::Request& request, int timeLimitMs, Wait wait)
         const int fd = connectTo(com);
         if (fd < 0)
             return {};
-        const Answer answer = exchange(fd, request, deadline, wait);
+        const Answer answer = exchange(fd, request, port.terminal, deadline, wait);
         close(fd);
         return answer;
     }
     Connection& c = connections[com];
     pthread_mutex_lock(&c.lock);
     Answer answer;
-    for (int attempt = 0; attempt < 2 && answer.kind != Answer::Replied; ++attempt) {
+    for (int attempt = 0; attempt < 2; ++attempt) {
         const bool fresh = c.fd < 0;
         if (fresh)
             c.fd = connectTo(com);
         if (c.fd < 0)
             break;
-        answer = exchange(c.fd, request, deadline, wait);
-        if (answer.kind != Answer::Replied) {
-            close(c.fd);
-            c.fd = -1;
-            if (fresh)
-                break;  // a new connection failed: the channel is not there
-        }
+        answer = exchange(c.fd, request, port.terminal, deadline, wait);
+        if (answer.kind == Answer::Replied || answer.kind == Answer::DeadPort)
+            break;  // a channel that answers: it stays for the next request
+        close(c.fd);
+        c.fd = -1;
+        if (fresh)
+            break;  // a new connection failed: the channel is not there, or cannot take us
     }
     pthread_mutex_unlock(&c.lock);
     return answer;

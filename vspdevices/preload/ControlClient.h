@@ -4,10 +4,15 @@
 // polls its modem lines costs one round trip each); waits and timed breaks get a
 // connection of their own so they hold up no other thread. A connection that fails
 // is dropped and the request tried once more on a fresh one; when that fails too
-// the caller goes on as without the launcher.
+// the caller goes on as without the launcher. A socket is believed only when the
+// port's own user serves it (its peer's credentials), and an answer only when it
+// names the very terminal the program's descriptor is: a descriptor of a port
+// that went away (the library or the runner started again, making the port anew
+// under its name) is a dead port, never the new one.
 #pragma once
 
 #include "ControlMessage.h"
+#include "PortLookup.h"
 
 namespace vsp::preload {
 
@@ -19,12 +24,14 @@ struct Answer {
         Replied,      // reply holds the answer
         Interrupted,  // a signal ended an unlimited wait
         HungUp,       // the channel closed during an unlimited wait: the port went away
+        DeadPort,     // the channel serves another terminal: the descriptor's port is gone
+        Busy,         // the channel cannot take this program now
     } kind = None;
     control::Reply reply;
 };
 
-// Asks port com; an unlimited wait ends only with the answer, a signal or a hang-up.
-Answer ask(int com, const control::Request& request, int timeLimitMs, Wait wait = Wait::Limited);
+// Asks the port; an unlimited wait ends only with the answer, a signal or a hang-up.
+Answer ask(const Port& port, const control::Request& request, int timeLimitMs, Wait wait = Wait::Limited);
 // Called in a forked child: the parent's connections and locks are not the child's.
 void resetConnectionsAfterFork();
 

@@ -7,7 +7,11 @@
 // parity; the library keeps what the program set and it is patched into what the
 // program reads back. Every other call, and every call on another descriptor,
 // goes straight to the C library; so does every call when the port's control
-// channel does not answer, so a program is never worse off than without this.
+// channel does not answer, so a program is never worse off than without this. A
+// descriptor of a port that went away (its channel now serves another terminal
+// under the port's name) fails with EIO, as a hung-up serial port does; a channel
+// that cannot take the program now (too many clients, no descriptors) fails the
+// call with EBUSY rather than letting it pass as a plain terminal's ENOTTY.
 #include "ControlClient.h"
 #include "PortLookup.h"
 
@@ -147,9 +151,9 @@ std::uint32_t linesOf(unsigned long tiocm)
     return lines;
 }
 
-Answer quick(int com, control::Op op, std::uint32_t a = 0, std::uint32_t b = 0)
+Answer quick(const Port& port, control::Op op, std::uint32_t a = 0, std::uint32_t b = 0)
 {
-    return ask(com, {op, a, b}, quickLimitMs);
+    return ask(port, {op, a, b}, quickLimitMs);
 }
 
 bool replied(const Answer& answer)
@@ -157,24 +161,50 @@ bool replied(const Answer& answer)
     return answer.kind == Answer::Replied && answer.reply.status == control::Status::Ok;
 }
 
-// Sets the output lines; false when the channel did not take it.
-bool setLines(int com, std::uint32_t mask, std::uint32_t levels)
+// The error an answer ends the call with, as the program sees it; 0 when the
+// call is done (replied) or goes on as without the launcher.
+int failureOf(const Answer& answer)
+{
+    switch (answer.kind) {
+    case Answer::DeadPort: return EIO;
+    case Answer::Busy: return EBUSY;
+    default: return 0;
+    }
+}
+
+// Whether the answer settles the call: done (*result 0) or failed (-1 with errno).
+bool settled(const Answer& answer, int* result)
+{
+    if (replied(answer)) {
+        *result = 0;
+        return true;
+    }
+    if (const int error = failureOf(answer)) {
+        *result = -1;
+        errno = error;
+        return true;
+    }
+    return false;
+}
+
+// Sets the output lines.
+Answer setLines(const Port& port, std::uint32_t mask, std::uint32_t levels)
 {
     mask &= control::outputLines;
     if (mask == 0)
-        return replied(quick(com, control::Op::Query));  // nothing to change, but only on a served port
-    return replied(quick(com, control::Op::SetLines, mask, levels & mask));
+        return quick(port, control::Op::Query);  // nothing to change, but only on a served port
+    return quick(port, control::Op::SetLines, mask, levels & mask);
 }
 
-bool sendFraming(int com, tcflag_t cflag)
+Answer sendFraming(const Port& port, tcflag_t cflag)
 {
     const std::uint32_t bits = 5 + ((cflag & CSIZE) >> 4);
-    return replied(quick(com, control::Op::SetFraming, bits, parityOf(cflag)));
+    return quick(port, control::Op::SetFraming, bits, parityOf(cflag));
 }
 
-void patchFraming(int com, tcflag_t& cflag)
+void patchFraming(const Port& port, tcflag_t& cflag)
 {
-    const Answer answer = quick(com, control::Op::Query);
+    const Answer answer = quick(port, control::Op::Query);
     if (replied(answer))
         cflag = (cflag & ~framingFlags) | cflagOf(answer.reply);
 }
@@ -194,52 +224,55 @@ void keepReporting(int fd, unsigned int request, const void* arg)
 }
 
 // A break of the given length, after what the program wrote has gone out.
-bool timedBreak(int fd, int com, std::uint32_t ms)
+Answer timedBreak(int fd, const Port& port, std::uint32_t ms)
 {
     realIoctl(fd, TCSBRK, 1);  // waits until the library has taken the written bytes
-    const Answer answer = ask(com, {control::Op::Break, control::breakTimed, ms}, static_cast<int>(ms) + quickLimitMs);
-    return replied(answer);
+    return ask(port, {control::Op::Break, control::breakTimed, ms}, static_cast<int>(ms) + quickLimitMs);
 }
 
 // Handles a line or break request on one of our ports: true with *result set when handled,
 // false to pass the call on unchanged.
-bool portIoctl(int fd, int com, unsigned long request, void* arg, int* result)
+bool portIoctl(int fd, const Port& port, unsigned long request, void* arg, int* result)
 {
     *result = 0;
     switch (request) {
     case TIOCMGET: {
-        const Answer answer = quick(com, control::Op::Query);
-        if (!replied(answer))
+        const Answer answer = quick(port, control::Op::Query);
+        if (!settled(answer, result))
             return false;
-        *static_cast<int*>(arg) = tiocmOf(answer.reply.lines);
+        if (*result == 0)
+            *static_cast<int*>(arg) = tiocmOf(answer.reply.lines);
         return true;
     }
-    case TIOCMSET: return setLines(com, control::outputLines, linesOf(static_cast<unsigned>(*static_cast<int*>(arg))));
+    case TIOCMSET:
+        return settled(setLines(port, control::outputLines, linesOf(static_cast<unsigned>(*static_cast<int*>(arg)))), result);
     case TIOCMBIS: {
         const std::uint32_t lines = linesOf(static_cast<unsigned>(*static_cast<int*>(arg)));
-        return setLines(com, lines, lines);
+        return settled(setLines(port, lines, lines), result);
     }
-    case TIOCMBIC: return setLines(com, linesOf(static_cast<unsigned>(*static_cast<int*>(arg))), 0);
+    case TIOCMBIC: return settled(setLines(port, linesOf(static_cast<unsigned>(*static_cast<int*>(arg))), 0), result);
     case TIOCMIWAIT: {
         const std::uint32_t mask = linesOf(reinterpret_cast<unsigned long>(arg)) & control::inputLines;
         if (mask == 0)
             return false;
-        const Answer answer = ask(com, {control::Op::WaitLines, mask, 0}, 0, Wait::Unlimited);
+        const Answer answer = ask(port, {control::Op::WaitLines, mask, 0}, 0, Wait::Unlimited);
         if (answer.kind == Answer::None || (answer.kind == Answer::Replied && answer.reply.status == control::Status::Unavailable))
             return false;
         if (answer.kind == Answer::Interrupted) {
             *result = -1;
             errno = EINTR;
-        } else if (!replied(answer)) {
+        } else if (!settled(answer, result)) {
             *result = -1;
             errno = EIO;  // the port went away, as a hung-up serial port answers
         }
         return true;
     }
     case TIOCGICOUNT: {
-        const Answer answer = quick(com, control::Op::Query);
-        if (!replied(answer))
+        const Answer answer = quick(port, control::Op::Query);
+        if (!settled(answer, result))
             return false;
+        if (*result != 0)
+            return true;
         serial_icounter_struct counts{};
         counts.cts = static_cast<int>(answer.reply.counters.cts);
         counts.dsr = static_cast<int>(answer.reply.counters.dsr);
@@ -248,13 +281,14 @@ bool portIoctl(int fd, int com, unsigned long request, void* arg, int* result)
         __builtin_memcpy(arg, &counts, sizeof counts);
         return true;
     }
-    case TIOCSBRK: return replied(quick(com, control::Op::Break, control::breakOn));
-    case TIOCCBRK: return replied(quick(com, control::Op::Break, control::breakOff));
+    case TIOCSBRK: return settled(quick(port, control::Op::Break, control::breakOn), result);
+    case TIOCCBRK: return settled(quick(port, control::Op::Break, control::breakOff), result);
     case TCSBRK:  // a non-zero argument only waits for the output: the terminal does that
-        return reinterpret_cast<unsigned long>(arg) == 0 && timedBreak(fd, com, defaultBreakMs);
+        return reinterpret_cast<unsigned long>(arg) == 0 && settled(timedBreak(fd, port, defaultBreakMs), result);
     case TCSBRKP: {
         const unsigned long tenths = reinterpret_cast<unsigned long>(arg);
-        return timedBreak(fd, com, tenths == 0 ? defaultBreakMs : static_cast<std::uint32_t>(tenths > 100 ? 100 : tenths) * 100);
+        const std::uint32_t ms = tenths == 0 ? defaultBreakMs : static_cast<std::uint32_t>(tenths > 100 ? 100 : tenths) * 100;
+        return settled(timedBreak(fd, port, ms), result);
     }
     default: return false;
     }
@@ -303,10 +337,10 @@ EXPORT int ioctl(int fd, unsigned long request, ...)
         const int result = realIoctl(fd, request, arg);
         if (result != 0 || !(settings == 1 ? maybePort(static_cast<const termios*>(arg)->c_lflag) : reporting))
             return result;
-        if (const int com = portOf(fd)) {
+        if (const Port port = portOf(fd); port.com) {
             if (settings == 1)
-                patchFraming(com, static_cast<termios*>(arg)->c_cflag);
-            else if (sendFraming(com, static_cast<const termios*>(arg)->c_cflag))
+                patchFraming(port, static_cast<termios*>(arg)->c_cflag);
+            else if (replied(sendFraming(port, static_cast<const termios*>(arg)->c_cflag)))
                 keepReporting(fd, command, arg);
         }
         errno = saved;
@@ -315,9 +349,9 @@ EXPORT int ioctl(int fd, unsigned long request, ...)
     if (!lineRequest(command))
         return realIoctl(fd, request, arg);
     const int saved = errno;
-    const int com = portOf(fd);
+    const Port port = portOf(fd);
     int result = 0;
-    if (com == 0 || !portIoctl(fd, com, command, arg, &result)) {
+    if (port.com == 0 || !portIoctl(fd, port, command, arg, &result)) {
         errno = saved;
         return realIoctl(fd, request, arg);
     }
@@ -333,8 +367,8 @@ EXPORT int tcgetattr(int fd, LibcTermios* t)
     if (result != 0 || !maybePort(t->c_lflag))
         return result;
     const int saved = errno;
-    if (const int com = portOf(fd))
-        patchFraming(com, t->c_cflag);
+    if (const Port port = portOf(fd); port.com)
+        patchFraming(port, t->c_cflag);
     errno = saved;
     return 0;
 }
@@ -346,9 +380,9 @@ EXPORT int tcsetattr(int fd, int action, const LibcTermios* t)
     const int saved = errno;
     termios now{};
     const bool reporting = realIoctl(fd, TCGETS, &now) == 0 && maybePort(now.c_lflag);
-    const int com = reporting ? portOf(fd) : 0;
+    const Port port = reporting ? portOf(fd) : Port{};
     errno = saved;
-    if (com == 0)
+    if (port.com == 0)
         return realTcsetattr(fd, action, t);
     // The pseudo-terminal holds 8 bits without parity whatever it is given, and the
     // C library reports that as EINVAL: it is given what it holds, and the program's
@@ -359,9 +393,12 @@ EXPORT int tcsetattr(int fd, int action, const LibcTermios* t)
     const int result = realTcsetattr(fd, action, &held);
     if (result != 0)
         return result;
-    if (sendFraming(com, t->c_cflag)) {
-        errno = saved;
-        return 0;
+    const Answer answer = sendFraming(port, t->c_cflag);
+    int outcome = 0;
+    if (settled(answer, &outcome)) {
+        if (outcome == 0)
+            errno = saved;
+        return outcome;
     }
     return realTcsetattr(fd, action, t);  // no channel: as without the launcher
 }
@@ -370,12 +407,14 @@ EXPORT int tcsendbreak(int fd, int duration)
 {
     ensureRealCalls();
     const int saved = errno;
-    if (const int com = portOf(fd)) {
+    if (const Port port = portOf(fd); port.com) {
         // As the C library does: no length is the default, otherwise in tenths of a second.
         const std::uint32_t ms = duration <= 0 ? defaultBreakMs : static_cast<std::uint32_t>((duration > 10000 ? 10000 : duration) + 99) / 100 * 100;
-        if (timedBreak(fd, com, ms)) {
-            errno = saved;
-            return 0;
+        int outcome = 0;
+        if (settled(timedBreak(fd, port, ms), &outcome)) {
+            if (outcome == 0)
+                errno = saved;
+            return outcome;
         }
     }
     errno = saved;

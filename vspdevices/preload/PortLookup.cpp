@@ -1,5 +1,7 @@
 #include "PortLookup.h"
 
+#include "vspdevices_ports.h"
+
 #include <dirent.h>
 #include <pthread.h>
 #include <stdio.h>
@@ -81,7 +83,7 @@ int comNumber(const char* name)
 int findInDirectory(dev_t rdev)
 {
     char dir[256];
-    if (!portDirectory(dir, sizeof dir))
+    if (!portDirectory(dir, sizeof dir) || vspdevices::portDirectoryFault(dir) != vspdevices::PortDirectoryFault::None)
         return 0;
     DIR* folder = opendir(dir);
     if (!folder)
@@ -119,19 +121,19 @@ bool portDirectory(char* out, size_t size)
     return n > 0 && static_cast<size_t>(n) < size;
 }
 
-int portOf(int fd)
+Port portOf(int fd)
 {
     struct stat st {};
     if (fstat(fd, &st) != 0 || !isPtySlave(st))
-        return 0;
+        return {};
     const Key key{st.st_rdev, static_cast<long>(st.st_ctim.tv_sec), st.st_ctim.tv_nsec};
     bool found = false;
-    const int com = cached(key, found);
-    if (found)
-        return com;
-    const int looked = findInDirectory(st.st_rdev);
-    remember(key, looked);
-    return looked;
+    int com = cached(key, found);
+    if (!found) {
+        com = findInDirectory(st.st_rdev);
+        remember(key, com);
+    }
+    return {com, com ? st.st_rdev : 0};
 }
 
 void resetLookupAfterFork()

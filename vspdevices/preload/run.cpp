@@ -2,8 +2,11 @@
 // library that lets it set and read the virtual ports' modem lines, break, data
 // size and parity. The library is the one installed with this launcher: beside it
 // in a portable folder, in lib/quorlinvcp/ in the system layout. It is added to
-// LD_PRELOAD after any the user already has.
+// LD_PRELOAD after any the user already has. A port directory the library would
+// refuse (another user's, or open to others) is named on standard error: the
+// program then runs, but the interposition library believes nothing found there.
 #include "InstallPaths.h"
+#include "vspdevices_ports.h"
 
 #include <cerrno>
 #include <climits>
@@ -75,6 +78,11 @@ int main(int argc, char** argv)
                      library.c_str());
         return 127;
     }
+    const std::string ports = vspdevices::portDirectory();
+    if (const auto fault = vspdevices::portDirectoryFault(ports.c_str());
+        fault != vspdevices::PortDirectoryFault::None && fault != vspdevices::PortDirectoryFault::Missing)
+        std::fprintf(stderr, "quorlinvcp-run: not using the ports in %s: the folder %s\n", ports.c_str(),
+                     vspdevices::portDirectoryFaultText(ports).c_str());
     const char* existing = std::getenv("LD_PRELOAD");
     std::string preload = existing ? existing : "";
     if (!listed(preload, library))

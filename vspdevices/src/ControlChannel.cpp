@@ -1,11 +1,13 @@
 #include "ControlChannel.h"
 
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <mutex>
 
 namespace vsp {
 
@@ -14,15 +16,60 @@ using control::Status;
 using Local = asio::local::stream_protocol;
 
 struct ControlChannel::Client {
-    explicit Client(Local::socket s) : socket(std::move(s)), breakTimer(socket.get_executor()) {}
+    explicit Client(Local::socket s)
+        : socket(std::move(s)), breakTimer(socket.get_executor()), deadline(socket.get_executor()),
+          lastActive(std::chrono::steady_clock::now())
+    {
+    }
     Local::socket socket;
     asio::steady_timer breakTimer;
+    asio::steady_timer deadline;  // runs while a request is half read or a reply half written
+    std::uint64_t deadlineArming = 0;  // an expiry of an earlier arming is no longer meant
+    std::chrono::steady_clock::time_point lastActive;  // the last request's end
+    std::size_t got = 0;  // bytes of the current request read so far
+    bool writing = false;  // a reply is on its way out
     std::uint8_t in[control::recordSize] = {};
     std::uint8_t out[control::recordSize] = {};
     std::uint8_t diagnostics[control::diagnosticsRecordSize] = {};
     std::uint32_t waitMask = 0;  // input lines a WaitLines request waits on
     bool breaking = false;       // a timed break is on
+
+    // Between requests, with nothing half done: its place may go to a newcomer.
+    bool idle() const { return got == 0 && !writing && waitMask == 0 && !breaking; }
 };
+
+namespace {
+// One descriptor the process keeps in reserve, given up for a moment when an accept
+// finds none left: the client then hears Busy instead of waiting in the queue.
+std::mutex spareLock;
+int spare = -1;
+
+void keepSpare()
+{
+    std::lock_guard lock(spareLock);
+    if (spare < 0)
+        spare = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+}
+
+// A last answer to a client about to be closed, written at once: nothing else is
+// on its way to it, so the record fits the socket's buffer.
+void sendLast(int fd, Op op, Status status, std::uint64_t terminal)
+{
+    control::Reply last;
+    last.op = op;
+    last.status = status;
+    last.terminal = terminal;
+    std::uint8_t record[control::recordSize];
+    control::encode(last, record);
+    static_cast<void>(::send(fd, record, sizeof record, MSG_NOSIGNAL | MSG_DONTWAIT));
+}
+
+bool outOfDescriptors(const asio::error_code& error)
+{
+    return error == asio::error::no_descriptors || error.value() == ENFILE || error == asio::error::no_buffer_space ||
+           error == asio::error::no_memory;
+}
+}  // namespace
 
 std::string controlSocketPath(const std::string& linkPath)
 {
@@ -34,13 +81,18 @@ std::shared_ptr<ControlChannel> ControlChannel::create(asio::io_context& io, con
     const std::string path = controlSocketPath(linkPath);
     if (path.size() >= sizeof(sockaddr_un::sun_path))
         return nullptr;
+    // The terminal the port's link points at, made just before: every reply names it.
+    struct stat st {};
+    if (::stat(linkPath.c_str(), &st) != 0 || !S_ISCHR(st.st_mode))
+        return nullptr;
+    const std::uint64_t terminal = st.st_rdev;
     // Only a socket is ours to replace: one left by an earlier run of this directory's
     // library (its lock is ours now). Anything else under the name stays.
-    struct stat st {};
     if (::lstat(path.c_str(), &st) == 0) {
         if (!S_ISSOCK(st.st_mode) || ::unlink(path.c_str()) != 0)
             return nullptr;
     }
+    keepSpare();
     Local::acceptor acceptor(io);
     asio::error_code error;
     acceptor.open(Local(), error);
@@ -57,14 +109,14 @@ std::shared_ptr<ControlChannel> ControlChannel::create(asio::io_context& io, con
             ::unlink(path.c_str());
         return nullptr;
     }
-    std::shared_ptr<ControlChannel> channel(new ControlChannel(io, path, st.st_ino));
+    std::shared_ptr<ControlChannel> channel(new ControlChannel(io, path, st.st_ino, terminal));
     channel->acceptor_ = std::move(acceptor);
     channel->accept();
     return channel;
 }
 
-ControlChannel::ControlChannel(asio::io_context& io, std::string path, ino_t inode)
-    : acceptor_(io), path_(std::move(path)), inode_(inode)
+ControlChannel::ControlChannel(asio::io_context& io, std::string path, ino_t inode, std::uint64_t terminal)
+    : acceptor_(io), acceptPauseTimer_(io), path_(std::move(path)), inode_(inode), terminal_(terminal)
 {
 }
 
@@ -83,6 +135,7 @@ void ControlChannel::close()
         ::unlink(path_.c_str());
     asio::error_code ignored;
     acceptor_.close(ignored);
+    acceptPauseTimer_.cancel();
     for (const auto& client : std::vector(clients_))
         forget(client);
 }
@@ -92,44 +145,154 @@ void ControlChannel::accept()
     acceptor_.async_accept([self = shared_from_this()](const asio::error_code& error, Local::socket socket) {
         if (self->closed_ || error == asio::error::operation_aborted)
             return;
-        if (!error) {
-            ucred peer{};
-            socklen_t size = sizeof peer;
-            const bool sameUser = ::getsockopt(socket.native_handle(), SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 &&
-                                  peer.uid == ::geteuid();
-            if (sameUser && self->clients_.size() < maxClients) {
-                auto client = std::make_shared<Client>(std::move(socket));
-                self->clients_.push_back(client);
-                self->readRequest(client);
-            }  // otherwise the socket closes here
+        if (!error)
+            self->accepted(std::move(socket));
+        else if (outOfDescriptors(error)) {
+            self->acceptWithoutDescriptors();  // goes on accepting from there
+            return;
         }
         self->accept();
     });
 }
 
+void ControlChannel::accepted(Local::socket socket)
+{
+    ucred peer{};
+    socklen_t size = sizeof peer;
+    if (::getsockopt(socket.native_handle(), SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 || peer.uid != ::geteuid())
+        return;  // not the port's user: the socket closes here
+    if (clients_.size() >= maxClients && !makeRoom()) {
+        sendLast(socket.native_handle(), Op::Query, Status::Busy, terminal_);
+        return;
+    }
+    auto client = std::make_shared<Client>(std::move(socket));
+    clients_.push_back(client);
+    readRequest(client);
+}
+
+void ControlChannel::acceptWithoutDescriptors()
+{
+    // An accept fails at once while the process has no descriptor left, whether a
+    // client waits or not: trying again at once would spin. A waiting client is
+    // taken with the spare descriptor and told Busy; with none waiting, the channel
+    // waits for one to come (then descriptors may have been freed meanwhile).
+    // Without a spare (another thread took the freed slot), accepting pauses.
+    enum { Refused, NoneWaiting, Failed } outcome = Failed;
+    {
+        std::lock_guard lock(spareLock);
+        if (spare < 0)
+            spare = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+        if (spare >= 0) {
+            ::close(spare);
+            const int fd = ::accept4(acceptor_.native_handle(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+            if (fd >= 0) {
+                sendLast(fd, Op::Query, Status::Busy, terminal_);
+                ::close(fd);
+                outcome = Refused;
+            } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                outcome = NoneWaiting;
+            }
+            spare = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+        }
+    }
+    if (outcome == Refused) {
+        accept();
+    } else if (outcome == NoneWaiting) {
+        acceptor_.async_wait(Local::acceptor::wait_read, [self = shared_from_this()](const asio::error_code& error) {
+            if (!error && !self->closed_)
+                self->accept();
+        });
+    } else {
+        acceptPauseTimer_.expires_after(acceptPause);
+        acceptPauseTimer_.async_wait([self = shared_from_this()](const asio::error_code& error) {
+            if (!error && !self->closed_)
+                self->accept();
+        });
+    }
+}
+
+bool ControlChannel::makeRoom()
+{
+    // The client idle longest goes (a launched program's idle connection is made
+    // again on its next request); else the longest wait ends, answered Gone.
+    std::shared_ptr<Client> idlest, oldestWait;
+    for (const auto& client : clients_) {
+        if (client->idle() && (!idlest || client->lastActive < idlest->lastActive))
+            idlest = client;
+        if (client->waitMask != 0 && !client->writing && (!oldestWait || client->lastActive < oldestWait->lastActive))
+            oldestWait = client;
+    }
+    if (idlest) {
+        forget(idlest);
+        return true;
+    }
+    if (!oldestWait)
+        return false;  // each is in mid-record, mid-reply or a break: all end in bounded time
+    sendLast(oldestWait->socket.native_handle(), Op::WaitLines, Status::Gone, terminal_);
+    forget(oldestWait);
+    return true;
+}
+
+void ControlChannel::armDeadline(const std::shared_ptr<Client>& client)
+{
+    const std::uint64_t arming = ++client->deadlineArming;
+    client->deadline.expires_after(stallLimit);
+    client->deadline.async_wait([self = shared_from_this(), client, arming](const asio::error_code& error) {
+        if (!error && !self->closed_ && client->deadlineArming == arming)
+            self->forget(client);  // stalled in mid-record or not reading its replies
+    });
+}
+
+void ControlChannel::disarmDeadline(const std::shared_ptr<Client>& client)
+{
+    ++client->deadlineArming;
+    client->deadline.cancel();
+}
+
 void ControlChannel::readRequest(const std::shared_ptr<Client>& client)
 {
-    asio::async_read(client->socket, asio::buffer(client->in),
-                     [self = shared_from_this(), client](const asio::error_code& error, std::size_t) {
-                         if (self->closed_)
-                             return;
-                         if (error) {
-                             self->forget(client);  // hung up, possibly mid-record
-                             return;
-                         }
-                         const auto request = control::decodeRequest(client->in, sizeof client->in);
-                         if (!request) {
-                             self->reply(client, Op::Query, Status::Refused, true);
-                             return;
-                         }
-                         self->handle(client, *request);
-                     });
+    client->got = 0;
+    client->lastActive = std::chrono::steady_clock::now();
+    readMore(client);
+}
+
+void ControlChannel::readMore(const std::shared_ptr<Client>& client)
+{
+    client->socket.async_read_some(
+        asio::buffer(client->in + client->got, sizeof client->in - client->got),
+        [self = shared_from_this(), client](const asio::error_code& error, std::size_t n) {
+            if (self->closed_)
+                return;
+            if (error) {
+                self->forget(client);  // hung up, possibly mid-record
+                return;
+            }
+            if (client->got == 0)
+                self->armDeadline(client);  // a record has begun: the rest must follow soon
+            client->got += n;
+            if (client->got < sizeof client->in) {
+                self->readMore(client);
+                return;
+            }
+            self->disarmDeadline(client);
+            const auto request = control::decodeRequest(client->in, sizeof client->in);
+            if (!request) {
+                self->reply(client, Op::Query, Status::Refused, true);
+                return;
+            }
+            self->handle(client, *request);
+        });
 }
 
 void ControlChannel::handle(const std::shared_ptr<Client>& client, const control::Request& request)
 {
     if (request.op == Op::Diagnose) {
         replyDiagnostics(client);
+        return;
+    }
+    if (request.terminal != terminal_) {
+        // The client holds another terminal: a port that went away under this name.
+        reply(client, request.op, Status::Gone);
         return;
     }
     const auto target = target_.lock();
@@ -226,11 +389,16 @@ void ControlChannel::reply(const std::shared_ptr<Client>& client, Op op, Status 
         r.dataBits = s.dataBits;
         r.parity = s.parity;
     }
+    r.terminal = terminal_;
     control::encode(r, client->out);
+    client->writing = true;
+    armDeadline(client);  // a client that does not read its replies is dropped
     asio::async_write(client->socket, asio::buffer(client->out),
                       [self = shared_from_this(), client, thenClose](const asio::error_code& error, std::size_t) {
+                          client->writing = false;
                           if (self->closed_)
                               return;
+                          self->disarmDeadline(client);
                           if (error || thenClose)
                               self->forget(client);
                           else
@@ -266,10 +434,14 @@ void ControlChannel::replyDiagnostics(const std::shared_ptr<Client>& client)
     else
         record.status = Status::Unavailable;
     control::encode(record, client->diagnostics);
+    client->writing = true;
+    armDeadline(client);
     asio::async_write(client->socket, asio::buffer(client->diagnostics),
                       [self = shared_from_this(), client](const asio::error_code& error, std::size_t) {
+                          client->writing = false;
                           if (self->closed_)
                               return;
+                          self->disarmDeadline(client);
                           if (error)
                               self->forget(client);
                           else
@@ -281,6 +453,7 @@ void ControlChannel::forget(const std::shared_ptr<Client>& client)
 {
     asio::error_code ignored;
     client->socket.close(ignored);
+    client->deadline.cancel();
     client->waitMask = 0;
     if (client->breaking && closed_)
         client->breakTimer.cancel();  // the port goes: its handler ends the break now

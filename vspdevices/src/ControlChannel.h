@@ -2,10 +2,21 @@
 // (COM<N>.control, mode 0600, in the port directory that only its user may enter).
 // Programs started through the launcher ask on it for what a pseudo-terminal cannot
 // carry: the modem lines, break, and the program's data size and parity; a status
-// command asks it for the connection's diagnostics. Each client
-// sends one request record at a time and gets one reply (ControlMessage.h); a
-// malformed record ends that client. At most maxClients are served at once, only
-// the port's own user, and a client that hangs up during a wait is noticed at once.
+// command asks it for the connection's diagnostics. Each client sends one request
+// record at a time and gets one reply (ControlMessage.h); a malformed record ends
+// that client. Both name the pseudo-terminal: a request for another one than the
+// channel serves (a descriptor of a port made anew under this name since) changes
+// nothing and is answered Gone, and the client checks the reply's in turn. Only
+// the port's own user is served, and a client that hangs up during a wait is
+// noticed at once.
+// No client can shut others out: one that stops in the middle of a record or stops
+// reading its replies is dropped after stallLimit; at most maxClients are served
+// at once, and a newcomer beyond them takes the place of the one idle longest
+// (else of the longest wait, which is answered Gone); only when every place is
+// busy, or no descriptor is left, is it told Busy at once. A failed accept never
+// makes the channel spin: without descriptors, a waiting client is answered Busy
+// through one kept in reserve and the channel waits for the next; failing that,
+// accepting pauses for a moment.
 // The connection behind the port (PortControl) may come and go; without one every
 // request is answered Unavailable and the program sees the plain pseudo-terminal.
 #pragma once
@@ -15,6 +26,7 @@
 
 #include <asio.hpp>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -47,6 +59,8 @@ public:
 class ControlChannel : public std::enable_shared_from_this<ControlChannel> {
 public:
     static constexpr std::size_t maxClients = 32;
+    static constexpr auto stallLimit = std::chrono::seconds(2);
+    static constexpr auto acceptPause = std::chrono::milliseconds(200);
 
     // The socket for the port whose link is linkPath; nullptr when it cannot be made
     // (the port then works as a plain pseudo-terminal).
@@ -62,9 +76,16 @@ public:
 
 private:
     struct Client;
-    ControlChannel(asio::io_context& io, std::string path, ino_t inode);
+    using Local = asio::local::stream_protocol;
+    ControlChannel(asio::io_context& io, std::string path, ino_t inode, std::uint64_t terminal);
     void accept();
+    void accepted(Local::socket socket);
+    void acceptWithoutDescriptors();
+    bool makeRoom();
     void readRequest(const std::shared_ptr<Client>& client);
+    void readMore(const std::shared_ptr<Client>& client);
+    void armDeadline(const std::shared_ptr<Client>& client);
+    void disarmDeadline(const std::shared_ptr<Client>& client);
     void handle(const std::shared_ptr<Client>& client, const control::Request& request);
     void startWait(const std::shared_ptr<Client>& client, std::uint32_t mask);
     void startTimedBreak(const std::shared_ptr<Client>& client, std::uint32_t ms);
@@ -74,8 +95,10 @@ private:
     void forget(const std::shared_ptr<Client>& client);
 
     asio::local::stream_protocol::acceptor acceptor_;
+    asio::steady_timer acceptPauseTimer_;
     std::string path_;
     ino_t inode_;  // the socket file we made, so only that one is removed
+    std::uint64_t terminal_;  // the pseudo-terminal's device number, sent in every reply
     bool closed_ = false;
     std::weak_ptr<PortControl> target_;
     std::vector<std::shared_ptr<Client>> clients_;

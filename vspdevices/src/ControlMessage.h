@@ -15,9 +15,9 @@
 
 namespace vsp::control {
 
-inline constexpr std::size_t recordSize = 32;
+inline constexpr std::size_t recordSize = 40;
 inline constexpr std::uint32_t magic = 0x43565151;  // "QQVC" as little-endian bytes
-inline constexpr std::uint16_t version = 1;
+inline constexpr std::uint16_t version = 2;
 // The longest break a program may ask for in one call.
 inline constexpr std::uint32_t maxBreakMs = 10000;
 
@@ -49,12 +49,17 @@ enum class Status : std::uint8_t {
     Unavailable = 1,  // no connection serves this port: the program sees the pty as it is
     Refused = 2,      // the request was malformed
     Gone = 3,         // the port or its connection went away during a wait
+    Busy = 4,         // the channel cannot take this client now (too many, or no descriptor left)
 };
 
 struct Request {
     Op op = Op::Query;
     std::uint32_t a = 0;
     std::uint32_t b = 0;
+    // The device number (st_rdev) of the terminal the client holds: a channel
+    // serving another one (the port made anew under its name) acts on nothing and
+    // answers Gone. A Diagnose request, which changes nothing, may leave it 0.
+    std::uint64_t terminal = 0;
 };
 
 struct Counters {
@@ -68,6 +73,10 @@ struct Reply {
     Counters counters;        // changes of each input line so far
     std::uint8_t dataBits = 8;
     std::uint8_t parity = parityNone;
+    // The device number (st_rdev) of the pseudo-terminal this channel serves: a
+    // client holding a descriptor of another terminal (a port of an earlier session
+    // under the same name) is not talking to its port.
+    std::uint64_t terminal = 0;
 };
 
 namespace detail {
@@ -140,13 +149,14 @@ inline void encode(const Request& r, std::uint8_t (&out)[recordSize])
     detail::putHeader(out, r.op, 0);
     detail::put32(out + 8, r.a);
     detail::put32(out + 12, r.b);
+    detail::put64(out + 16, r.terminal);
 }
 
 inline std::optional<Request> decodeRequest(const std::uint8_t* in, std::size_t size)
 {
-    if (size != recordSize || !detail::headerOk(in) || !detail::validOp(in[6]) || in[7] != 0 || !detail::zeroFrom(in, 16))
+    if (size != recordSize || !detail::headerOk(in) || !detail::validOp(in[6]) || in[7] != 0 || !detail::zeroFrom(in, 24))
         return std::nullopt;
-    const Request r{static_cast<Op>(in[6]), detail::get32(in + 8), detail::get32(in + 12)};
+    const Request r{static_cast<Op>(in[6]), detail::get32(in + 8), detail::get32(in + 12), detail::get64(in + 16)};
     if (!valid(r))
         return std::nullopt;
     return r;
@@ -162,12 +172,13 @@ inline void encode(const Reply& r, std::uint8_t (&out)[recordSize])
     detail::put32(out + 24, r.counters.dcd);
     out[28] = r.dataBits;
     out[29] = r.parity;
+    detail::put64(out + 32, r.terminal);
 }
 
 inline std::optional<Reply> decodeReply(const std::uint8_t* in, std::size_t size)
 {
-    if (size != recordSize || !detail::headerOk(in) || !detail::validOp(in[6]) || in[7] > static_cast<std::uint8_t>(Status::Gone) ||
-        !detail::zeroFrom(in, 30))
+    if (size != recordSize || !detail::headerOk(in) || !detail::validOp(in[6]) || in[7] > static_cast<std::uint8_t>(Status::Busy) ||
+        in[30] != 0 || in[31] != 0)
         return std::nullopt;
     Reply r;
     r.op = static_cast<Op>(in[6]);
@@ -176,6 +187,7 @@ inline std::optional<Reply> decodeReply(const std::uint8_t* in, std::size_t size
     r.counters = {detail::get32(in + 12), detail::get32(in + 16), detail::get32(in + 20), detail::get32(in + 24)};
     r.dataBits = in[28];
     r.parity = in[29];
+    r.terminal = detail::get64(in + 32);
     if ((r.lines & ~(outputLines | inputLines)) != 0 || r.dataBits < 5 || r.dataBits > 8 || r.parity > paritySpace)
         return std::nullopt;
     return r;

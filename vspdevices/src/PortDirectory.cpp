@@ -1,5 +1,7 @@
 #include "PortDirectory.h"
 
+#include "vspdevices_ports.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -75,15 +77,14 @@ bool preparePortDirectory(const std::string& dir)
     const bool created = ::mkdir(dir.c_str(), 0700) == 0;
     if (!created && errno != EEXIST)
         return false;
-    struct stat st {};
-    if (::lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid())
+    // An existing folder is never changed, only refused: the rule every reader of
+    // the directory applies (vspdevices_ports.h).
+    if (vspdevices::portDirectoryFault(dir.c_str()) != vspdevices::PortDirectoryFault::None)
         return false;
-    if (created) {
-        if ((st.st_mode & 07777) != 0700 && ::chmod(dir.c_str(), 0700) != 0)  // whatever the umask took away
-            return false;
-    } else if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
-        return false;  // others could put their own links under the ports' names; never changed, only refused
-    }
+    struct stat st {};
+    if (created && (::lstat(dir.c_str(), &st) != 0 ||
+                    ((st.st_mode & 07777) != 0700 && ::chmod(dir.c_str(), 0700) != 0)))  // whatever the umask took away
+        return false;
     return ::access(dir.c_str(), W_OK | X_OK) == 0;
 }
 

@@ -1,11 +1,16 @@
 /* A serial program that uses every modem line, break and framing call a real
  * serial port takes, in a fixed order, and prints what it reads back:
  *   port_lines PORT
- * Each output line is "<step> <value>"; a failed call prints "<step> error <errno>". */
+ * Each output line is "<step> <value>"; a failed call prints "<step> error <errno>".
+ *   port_lines PORT hold
+ * opens the port, reads the lines, then holds it until SIGUSR1, then lowers both
+ * lines, raises DTR and reads the lines again: what a program that keeps its port
+ * across a restart of the ports' owner does. */
 #include <errno.h>
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <pthread.h>
+#include <signal.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/ioctl.h>
@@ -85,6 +90,20 @@ int main(int argc, char** argv)
     }
     settle(TIOCM_CTS | TIOCM_DSR | TIOCM_CAR); /* the adapter answers the raised lines */
     print_lines("opened");
+    if (argc > 2 && strcmp(argv[2], "hold") == 0) {
+        sigset_t usr1, old;
+        sigemptyset(&usr1);
+        sigaddset(&usr1, SIGUSR1);
+        sigprocmask(SIG_BLOCK, &usr1, &old);
+        printf("holding\n");
+        int signal_number = 0;
+        sigwait(&usr1, &signal_number);
+        const int both = TIOCM_DTR | TIOCM_RTS, dtr = TIOCM_DTR;
+        printf("lower %s\n", ioctl(fd, TIOCMBIC, &both) == 0 ? "ok" : strerror(errno));
+        printf("raise %s\n", ioctl(fd, TIOCMBIS, &dtr) == 0 ? "ok" : strerror(errno));
+        print_lines("after");
+        return 0;
+    }
 
     struct serial_icounter_struct before, after;
     check("icount", ioctl(fd, TIOCGICOUNT, &before));

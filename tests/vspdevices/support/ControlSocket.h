@@ -9,13 +9,19 @@
 #include <poll.h>
 #include <string>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 class ControlSocket {
 public:
+    // Its requests name the terminal the port's link (the socket's path without
+    // ".control") points at, as a program holding the port does.
     explicit ControlSocket(const std::string& path)
     {
+        struct stat link {};
+        if (path.size() > 8 && ::stat(path.substr(0, path.size() - 8).c_str(), &link) == 0)
+            terminal_ = link.st_rdev;
         fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_un address{};
         address.sun_family = AF_UNIX;
@@ -40,8 +46,10 @@ public:
     {
         return fd_ >= 0 && ::send(fd_, bytes, size, MSG_NOSIGNAL) == static_cast<ssize_t>(size);
     }
-    bool send(const vsp::control::Request& request)
+    bool send(vsp::control::Request request)
     {
+        if (request.terminal == 0)
+            request.terminal = terminal_;
         std::uint8_t record[vsp::control::recordSize];
         vsp::control::encode(request, record);
         return sendBytes(record, sizeof record);
@@ -72,9 +80,34 @@ public:
         const ssize_t n = ::recv(fd_, into, size, 0);
         return n > 0 ? n : 0;
     }
+    // Sends the request again and again without reading a reply, until the library
+    // stops taking them (it waits to write a reply no one reads): a client that
+    // stopped reading. The number sent.
+    std::size_t flood(vsp::control::Request request)
+    {
+        request.terminal = terminal_;
+        std::uint8_t record[vsp::control::recordSize];
+        vsp::control::encode(request, record);
+        std::size_t sent = 0;
+        for (;;) {
+            if (fd_ >= 0 && ::send(fd_, record, sizeof record, MSG_NOSIGNAL | MSG_DONTWAIT) == static_cast<ssize_t>(sizeof record)) {
+                ++sent;
+                continue;
+            }
+            pollfd p{fd_, POLLOUT, 0};
+            if (fd_ < 0 || errno != EAGAIN || ::poll(&p, 1, 100) <= 0 || (p.revents & POLLOUT) == 0)
+                return sent;
+        }
+    }
     std::optional<vsp::control::Reply> ask(const vsp::control::Request& request)
     {
         return send(request) ? reply() : std::nullopt;
+    }
+    // True when the library hung up on this client within the time; nothing is read.
+    bool hungUp(int timeoutMs = 2000)
+    {
+        pollfd p{fd_, POLLRDHUP, 0};
+        return fd_ >= 0 && ::poll(&p, 1, timeoutMs) > 0 && (p.revents & (POLLRDHUP | POLLHUP)) != 0;
     }
     // True when the library closed this client (within the time); what it sent
     // before is read and dropped.
@@ -95,4 +128,5 @@ public:
 
 private:
     int fd_ = -1;
+    std::uint64_t terminal_ = 0;
 };
