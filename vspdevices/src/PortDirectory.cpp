@@ -102,7 +102,9 @@ int lockPortDirectory(const std::string& dir)
     const int length = std::snprintf(holder, sizeof holder, "%d %s\n", static_cast<int>(::getpid()),
                                      program_invocation_short_name);
     if (::ftruncate(fd, 0) == 0 && length > 0)
-        static_cast<void>(::pwrite(fd, holder, std::min<std::size_t>(static_cast<std::size_t>(length), sizeof holder - 1), 0));
+        // The holder's name is a courtesy for the refusal's message; the lock holds without it.
+        [[maybe_unused]] const ssize_t written =
+            ::pwrite(fd, holder, std::min<std::size_t>(static_cast<std::size_t>(length), sizeof holder - 1), 0);
     return fd;
 }
 
@@ -110,7 +112,7 @@ void unlockPortDirectory(int lock)
 {
     if (lock < 0)
         return;
-    static_cast<void>(::ftruncate(lock, 0));  // it names no holder any more
+    [[maybe_unused]] const int cleared = ::ftruncate(lock, 0);  // it names no holder any more
     ::close(lock);  // the file stays: removing it could let two instances lock different files
 }
 
