@@ -24,6 +24,7 @@ std::optional<LogLine> EventLog::line(const vsp_event& event)
     }
     case VSP_EVENT_SETTINGS_SENT: return LogLine{Priority::Info, port + "settings sent to the adapter: " + text};
     case VSP_EVENT_CLOSED: return LogLine{Priority::Info, port + "connection closed: " + text};
+    case VSP_EVENT_DATA_LOST: return LogLine{Priority::Warning, port + "data lost: " + text};
     default: return std::nullopt;  // a later library's event this service does not know
     }
 }

@@ -63,6 +63,9 @@ TEST(EventLog, ARepeatedFailureIsLoggedOnceUntilTheRedirectConnectsOrFailsDiffer
 
     EXPECT_EQ(textOf(log.line(event(VSP_EVENT_SETTINGS_SENT, 1, "9600 baud, 7E2"))),
               "COM5: settings sent to the adapter: 9600 baud, 7E2");
+    const auto lost = log.line(event(VSP_EVENT_DATA_LOST, 1, "stopped with 1000 bytes from the port not sent"));
+    EXPECT_EQ(textOf(lost), "COM5: data lost: stopped with 1000 bytes from the port not sent");
+    EXPECT_EQ(lost.value_or(LogLine{Priority::Info, ""}).priority, Priority::Warning);
     EXPECT_FALSE(log.line(event(99, 1, "from a later library")).has_value());
 }
 

@@ -144,9 +144,9 @@ TEST_F(Events, StoppingReportsHowManyBytesFromThePortCouldNotReachTheAdapter)
         app.write(std::vector<std::uint8_t>(1000, 'x'));
     }
     ASSERT_EQ(vsp_stopEmulation(), 1);
-    const auto closed = of(VSP_EVENT_CLOSED);
-    ASSERT_EQ(closed.size(), 1u);
-    EXPECT_EQ(closed[0].text, "stopped with 1000 bytes from the port not sent");
+    const auto lost = of(VSP_EVENT_DATA_LOST);
+    ASSERT_EQ(lost.size(), 1u);
+    EXPECT_EQ(lost[0].text, "stopped with 1000 bytes from the port not sent");
 }
 
 TEST_F(Events, AReplacedHandlerIsNeverCalledAgain)

@@ -126,7 +126,8 @@ VSP_EXPORT int vsp_getDeviceDiagnostics(int id, struct vsp_diagnostics* out);
 #define VSP_EVENT_DROPPED 2         /* a connection that was up failed; errorKind and text: why */
 #define VSP_EVENT_CONNECT_FAILED 3  /* an attempt to connect failed (retried); errorKind and text: why */
 #define VSP_EVENT_SETTINGS_SENT 4   /* serial settings went to the adapter; text: e.g. "19200 baud, 8N1" */
-#define VSP_EVENT_CLOSED 5          /* the library closed the connection, or stopped with bytes not sent; text: why */
+#define VSP_EVENT_CLOSED 5          /* the library closed the connection; text: why */
+#define VSP_EVENT_DATA_LOST 6       /* stopping, bytes the port had accepted could not reach the adapter; text: how many */
 
 struct vsp_event {
     uint32_t size;                /* sizeof(struct vsp_event) of the library; later versions add at the end */

@@ -19,6 +19,7 @@ int eventCode(TcpClientSession::Event::Kind kind)
     case Kind::ConnectFailed: return VSP_EVENT_CONNECT_FAILED;
     case Kind::SettingsSent: return VSP_EVENT_SETTINGS_SENT;
     case Kind::Closed: return VSP_EVENT_CLOSED;
+    case Kind::DataLost: return VSP_EVENT_DATA_LOST;
     }
     return 0;
 }

@@ -86,7 +86,7 @@ void TcpClientSession::stop()
     counters_.dropped += preConnect_.size();
     preConnect_.clear();
     if (unsent > 0)
-        report(Event::Kind::Closed, "stopped with " + std::to_string(unsent) + " bytes from the port not sent");
+        report(Event::Kind::DataLost, "stopped with " + std::to_string(unsent) + " bytes from the port not sent");
 }
 
 void TcpClientSession::drain(std::function<void()> done)

@@ -104,7 +104,7 @@ public:
 
     // What happens to the connection, for the library's event hook.
     struct Event {
-        enum class Kind { Connected, Dropped, ConnectFailed, SettingsSent, Closed };
+        enum class Kind { Connected, Dropped, ConnectFailed, SettingsSent, Closed, DataLost };
         Kind kind;
         FailureKind failure = FailureKind::None;
         std::string text;
