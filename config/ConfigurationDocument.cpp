@@ -4,6 +4,9 @@
 #include "config/ConfigurationFiles.h"
 #include "deviceapi/modVSP_APIs.h"
 
+#include <QFile>
+#include <QFileInfo>
+
 using namespace modVSP_APIs;
 
 bool ConfigurationDocument::exists() const
@@ -22,12 +25,20 @@ bool ConfigurationDocument::load(QString* refusal) const
 
 bool ConfigurationDocument::save() const
 {
-    return vsp_saveConfiguration(path_) != 0;
+    const bool saved = vsp_saveConfiguration(path_) != 0;
+    // The empty file made for a Save As to a new name is nobody's configuration: a
+    // failed save does not leave it behind.
+    if (!saved && !createdEmpty_.isEmpty() && createdEmpty_ == path_ && QFileInfo(path_).size() == 0)
+        QFile::remove(path_);
+    createdEmpty_.clear();
+    return saved;
 }
 
 void ConfigurationDocument::createIfMissing() const
 {
+    const bool existed = QFileInfo::exists(path_);
     CreateFileIfMissing(path_);
+    createdEmpty_ = existed ? QString() : path_;
 }
 
 QString ConfigurationDocument::pathOrUntitled() const

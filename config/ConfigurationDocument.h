@@ -31,4 +31,5 @@ public:
 
 private:
     QString path_;
+    mutable QString createdEmpty_;  // the file createIfMissing() made, until the save that follows
 };

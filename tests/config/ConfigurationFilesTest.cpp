@@ -4,6 +4,7 @@
 #include "support/MainWindowFixture.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <chrono>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -64,6 +65,10 @@ TEST_F(ConfigurationFiles, SaveAsReplacesAnExistingFileOnlyWithTheNewContentAndA
     EXPECT_FALSE(window->mnuSaveAs_Click());
     EXPECT_EQ(readFile(kept), "old contents that a failed save keeps\n");
     EXPECT_EQ(fake.messages.texts(), QStringList{"Error: can not save configuration file " + kept});
+    const QString fresh = folder.path("fresh.qlc");  // a new name: no empty file stays behind
+    fake.dialogs.pick(fresh);
+    EXPECT_FALSE(window->mnuSaveAs_Click());
+    EXPECT_FALSE(QFileInfo::exists(fresh));
 
     vsp.setResult("vsp_saveConfiguration", 1);
     const QString target = configFile("lab.qlc", "old contents that must go\n");
