@@ -238,7 +238,7 @@ int turnOn(const SessionFiles& files, const State& state, const std::string& lib
     }
     std::printf("The session opt-in is on from your next login: every program of the session loads\n"
                 "%s.\n"
-                "Written: %s (systemd user sessions)\n"
+                "In:      %s (systemd user sessions)\n"
                 "         %s, one line (X sessions started through Xsession)\n"
                 "After logging in again, check it with\n"
                 "    systemctl --user show-environment | grep LD_PRELOAD\n"
