@@ -6,6 +6,7 @@
 // refuse (another user's, or open to others) is named on standard error: the
 // program then runs, but the interposition library believes nothing found there.
 #include "InstallPaths.h"
+#include "SessionOptIn.h"
 #include "vspdevices_ports.h"
 
 #include <cerrno>
@@ -63,10 +64,15 @@ int main(int argc, char** argv)
     if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h")) {
         std::fprintf(argc < 2 ? stderr : stdout,
                      "Usage: quorlinvcp-run PROGRAM [ARGUMENTS...]\n"
+                     "       quorlinvcp-run --session [on|off|status]\n"
                      "Runs PROGRAM so that on QuorlinVCP's ports it can set DTR and RTS, read CTS,\n"
-                     "DSR, DCD and RI, send a break and set the data size and parity.\n");
+                     "DSR, DCD and RI, send a break and set the data size and parity.\n"
+                     "--session on does the same for every program of your desktop session from the\n"
+                     "next login (off by default); off undoes it; status tells whether it is on.\n");
         return argc < 2 ? 2 : 0;
     }
+    if (!std::strcmp(argv[1], "--session"))
+        return vsp::preload::sessionCommand(argc > 3 ? "" : argv[2], ownLibrary());
     const std::string library = ownLibrary();
     if (library.empty()) {
         std::fprintf(stderr, "quorlinvcp-run: %s is missing beside %s\n", libraryName, ownFolder().c_str());
