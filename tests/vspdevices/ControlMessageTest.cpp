@@ -23,6 +23,7 @@ TEST(ControlMessage, EveryValidRequestAndReplyReadsBackAsSent)
                             Request{Op::SetLines, lineDtr, 0}, Request{Op::WaitLines, inputLines, 0},
                             Request{Op::Break, breakTimed, maxBreakMs}, Request{Op::Break, breakOff, 0},
                             Request{Op::SetFraming, 5, paritySpace}, Request{Op::SetFraming, 8, parityNone},
+                            Request{Op::Watch, 0, 0}, Request{Op::Drain, 0, 0},
                             Request{Op::Query, 0, 0, 0xFFEEDDCCBBAA9988}}) {
         const auto back = roundTrip(r);
         ASSERT_TRUE(back.has_value()) << static_cast<int>(r.op);
@@ -32,7 +33,7 @@ TEST(ControlMessage, EveryValidRequestAndReplyReadsBackAsSent)
         EXPECT_EQ(back->terminal, r.terminal);
     }
     Reply reply{Op::WaitLines, Status::Gone, lineDtr | lineCts | lineRi, {1, 2, 3, 0xFFFFFFFF}, 7, parityMark,
-                0x8877665544332211};
+                replyOutputPending, 0x8877665544332211};
     std::uint8_t bytes[recordSize];
     encode(reply, bytes);
     const auto back = decodeReply(bytes, sizeof bytes);
@@ -43,6 +44,7 @@ TEST(ControlMessage, EveryValidRequestAndReplyReadsBackAsSent)
     EXPECT_EQ(back->counters.dcd, 0xFFFFFFFFu);
     EXPECT_EQ(back->dataBits, 7);
     EXPECT_EQ(back->parity, parityMark);
+    EXPECT_EQ(back->flags, replyOutputPending);
 }
 
 TEST(ControlMessage, RefusesValuesOutOfRangeAndAnyRecordNotExactlyRight)
@@ -52,8 +54,8 @@ TEST(ControlMessage, RefusesValuesOutOfRangeAndAnyRecordNotExactlyRight)
                             Request{Op::WaitLines, lineDtr, 0}, Request{Op::Break, breakTimed, maxBreakMs + 1},
                             Request{Op::Break, breakOn, 5}, Request{Op::Break, 3, 0}, Request{Op::SetFraming, 4, 0},
                             Request{Op::SetFraming, 9, 0}, Request{Op::SetFraming, 8, paritySpace + 1},
-                            Request{Op::Diagnose, 1, 0}, Request{Op::Diagnose, 0, 1},
-                            Request{static_cast<Op>(0), 0, 0}, Request{static_cast<Op>(7), 0, 0}})
+                            Request{Op::Diagnose, 1, 0}, Request{Op::Diagnose, 0, 1}, Request{Op::Drain, 1, 0},
+                            Request{Op::Watch, 0, 1}, Request{static_cast<Op>(0), 0, 0}, Request{static_cast<Op>(9), 0, 0}})
         EXPECT_FALSE(roundTrip(r).has_value()) << static_cast<int>(r.op) << " " << r.a << " " << r.b;
 
     std::uint8_t good[recordSize];
@@ -75,7 +77,7 @@ TEST(ControlMessage, RefusesValuesOutOfRangeAndAnyRecordNotExactlyRight)
     reply.status = Status::Busy;
     encode(reply, bytes);
     ASSERT_TRUE(decodeReply(bytes, sizeof bytes).has_value());
-    for (const auto [at, value] : {std::pair{7u, 5}, {30u, 1}, {31u, 1}}) {  // a status past Busy, reserved bytes
+    for (const auto [at, value] : {std::pair{7u, 5}, {30u, 2}, {31u, 1}}) {  // a status past Busy, unknown flags, reserved byte
         std::uint8_t bad[recordSize];
         std::copy(std::begin(bytes), std::end(bytes), bad);
         bad[at] = static_cast<std::uint8_t>(value);

@@ -8,7 +8,9 @@
 #include <pthread.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <time.h>
 #include <unistd.h>
@@ -32,13 +34,16 @@ long long nowMs()
 enum class Ready { Yes, TimedOut, Interrupted, Failed };
 
 // Waits for fd to become ready. A signal does not end a limited wait early (the
-// request is short); it ends an unlimited one, as the serial driver's wait would.
-Ready waitReady(int fd, short events, long long deadline, Wait wait)
+// request is short); it ends an unlimited one, as the serial driver's wait would,
+// and so does the caller's no longer wanting it.
+Ready waitReady(int fd, short events, long long deadline, Wait wait, const StillWanted* stillWanted = nullptr)
 {
     for (;;) {
-        const int timeout = wait == Wait::Unlimited ? -1 : static_cast<int>(deadline - nowMs());
+        int timeout = wait == Wait::Unlimited ? -1 : static_cast<int>(deadline - nowMs());
         if (wait == Wait::Limited && timeout <= 0)
             return Ready::TimedOut;
+        if (wait == Wait::Unlimited && stillWanted)
+            timeout = stillWanted->checkMs;
         pollfd p{fd, events, 0};
         const int n = poll(&p, 1, timeout);
         if (n > 0)
@@ -47,6 +52,8 @@ Ready waitReady(int fd, short events, long long deadline, Wait wait)
             return Ready::Interrupted;
         if (n < 0 && errno != EINTR)
             return Ready::Failed;
+        if (n == 0 && wait == Wait::Unlimited && stillWanted && !stillWanted->wanted(stillWanted->context))
+            return Ready::Interrupted;
     }
 }
 
@@ -87,7 +94,8 @@ Answer refusal(int fd)
     return {Answer::Busy, *decoded};
 }
 
-Answer exchange(int fd, const control::Request& request, dev_t terminal, long long deadline, Wait wait)
+Answer exchange(int fd, const control::Request& request, dev_t terminal, long long deadline, Wait wait,
+                const StillWanted* stillWanted = nullptr)
 {
     control::Request mine = request;
     mine.terminal = terminal;  // the channel acts only for the terminal it serves
@@ -106,7 +114,7 @@ Answer exchange(int fd, const control::Request& request, dev_t terminal, long lo
     std::uint8_t in[control::recordSize];
     size_t got = 0;
     while (got < sizeof in) {
-        const Ready ready = waitReady(fd, POLLIN, deadline, wait);
+        const Ready ready = waitReady(fd, POLLIN, deadline, wait, stillWanted);
         if (ready == Ready::Interrupted)
             return {Answer::Interrupted, {}};
         if (ready != Ready::Yes && !(ready == Ready::Failed && wait == Wait::Unlimited))
@@ -131,7 +139,7 @@ Answer exchange(int fd, const control::Request& request, dev_t terminal, long lo
 
 }  // namespace
 
-Answer ask(const Port& port, const control::Request& request, int timeLimitMs, Wait wait)
+Answer ask(const Port& port, const control::Request& request, int timeLimitMs, Wait wait, const StillWanted* stillWanted)
 {
     const int com = port.com;
     if (com <= 0 || com > 255)
@@ -143,7 +151,7 @@ Answer ask(const Port& port, const control::Request& request, int timeLimitMs, W
         const int fd = connectTo(com);
         if (fd < 0)
             return {};
-        const Answer answer = exchange(fd, request, port.terminal, deadline, wait);
+        const Answer answer = exchange(fd, request, port.terminal, deadline, wait, stillWanted);
         close(fd);
         return answer;
     }
@@ -168,6 +176,127 @@ Answer ask(const Port& port, const control::Request& request, int timeLimitMs, W
     return answer;
 }
 
+namespace {
+
+struct PageSlot {
+    pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
+    const control::LineStatePage* page = nullptr;
+    int channel = -1;           // the connection that asked for it: its hang-up means the library ended
+    long long checkedMs = 0;    // when the channel was last looked at
+    long long retryAfterMs = 0;  // after a refusal, the next try
+};
+PageSlot pages[256];  // by COM number
+
+void dropPage(PageSlot& slot)
+{
+    if (slot.page)
+        munmap(const_cast<control::LineStatePage*>(slot.page), control::pageSize);
+    if (slot.channel >= 0)
+        close(slot.channel);
+    slot.page = nullptr;
+    slot.channel = -1;
+}
+
+// The page's descriptor from a Watch reply, or -1; every other descriptor that
+// came along is closed.
+int pageDescriptor(const msghdr& message)
+{
+    int page = -1;
+    for (cmsghdr* c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(const_cast<msghdr*>(&message), c)) {
+        if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_RIGHTS)
+            continue;
+        const size_t count = (c->cmsg_len - CMSG_LEN(0)) / sizeof(int);
+        for (size_t i = 0; i < count; ++i) {
+            int fd;
+            memcpy(&fd, CMSG_DATA(c) + i * sizeof(int), sizeof fd);
+            if (page < 0)
+                page = fd;
+            else
+                close(fd);
+        }
+    }
+    return page;
+}
+
+// Asks the port's channel for its page on a connection of its own, kept open.
+void watch(PageSlot& slot, const Port& port)
+{
+    const int fd = connectTo(port.com);
+    if (fd < 0)
+        return;
+    control::Request request{control::Op::Watch, 0, 0, static_cast<std::uint64_t>(port.terminal)};
+    std::uint8_t out[control::recordSize];
+    control::encode(request, out);
+    std::uint8_t in[control::recordSize];
+    iovec data{in, sizeof in};
+    alignas(cmsghdr) char space[CMSG_SPACE(sizeof(int) * 4)];
+    msghdr message{};
+    message.msg_iov = &data;
+    message.msg_iovlen = 1;
+    message.msg_control = space;
+    message.msg_controllen = sizeof space;
+    ssize_t got = -1;
+    if (send(fd, out, sizeof out, MSG_NOSIGNAL) == static_cast<ssize_t>(sizeof out) &&
+        waitReady(fd, POLLIN, nowMs() + 1000, Wait::Limited) == Ready::Yes)
+        got = recvmsg(fd, &message, MSG_CMSG_CLOEXEC | MSG_DONTWAIT);
+    const int memory = got > 0 ? pageDescriptor(message) : -1;
+    const auto reply = got == static_cast<ssize_t>(sizeof in) ? control::decodeReply(in, sizeof in) : std::nullopt;
+    void* mapped = MAP_FAILED;
+    struct stat st {};
+    if (memory >= 0 && reply && reply->op == control::Op::Watch && reply->status == control::Status::Ok &&
+        reply->terminal == static_cast<std::uint64_t>(port.terminal) && !(message.msg_flags & MSG_CTRUNC) &&
+        fstat(memory, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= static_cast<off_t>(control::pageSize))
+        mapped = mmap(nullptr, control::pageSize, PROT_READ, MAP_SHARED, memory, 0);
+    if (memory >= 0)
+        close(memory);
+    if (mapped == MAP_FAILED) {
+        close(fd);
+        return;
+    }
+    slot.page = static_cast<const control::LineStatePage*>(mapped);
+    slot.channel = fd;
+    slot.checkedMs = nowMs();
+}
+
+// The library that served the page is still there: its connection is open.
+bool channelAlive(int fd)
+{
+    char byte;
+    const ssize_t n = recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR);
+}
+
+}  // namespace
+
+bool lineState(const Port& port, control::LineState& state)
+{
+    if (port.com <= 0 || port.com > 255)
+        return false;
+    PageSlot& slot = pages[port.com];
+    const int saved = errno;
+    pthread_mutex_lock(&slot.lock);
+    const long long now = nowMs();
+    if (slot.page && now - slot.checkedMs >= pageCheckMs) {
+        slot.checkedMs = now;
+        if (!channelAlive(slot.channel))
+            dropPage(slot);
+    }
+    if (!slot.page && now >= slot.retryAfterMs) {
+        watch(slot, port);
+        if (!slot.page)
+            slot.retryAfterMs = now + 1000;  // no page to be had now: ask meanwhile
+    }
+    bool read = slot.page && control::readLineState(*slot.page, state) &&
+                state.terminal == static_cast<std::uint64_t>(port.terminal);
+    if (slot.page && (!read || state.status == control::Status::Gone)) {
+        dropPage(slot);  // another terminal's, or its port went away: asking tells which
+        read = false;
+    }
+    pthread_mutex_unlock(&slot.lock);
+    errno = saved;
+    return read;
+}
+
 void resetConnectionsAfterFork()
 {
     for (Connection& c : connections) {
@@ -176,6 +305,9 @@ void resetConnectionsAfterFork()
             close(c.fd);  // the parent's; it keeps its own copy
         c.fd = -1;
     }
+    // The pages stay mapped and their channels open (both shared with the parent).
+    for (PageSlot& slot : pages)
+        pthread_mutex_init(&slot.lock, nullptr);
 }
 
 }  // namespace vsp::preload

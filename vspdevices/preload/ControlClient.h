@@ -12,6 +12,7 @@
 #pragma once
 
 #include "ControlMessage.h"
+#include "LineStatePage.h"
 #include "PortLookup.h"
 
 namespace vsp::preload {
@@ -30,8 +31,25 @@ struct Answer {
     control::Reply reply;
 };
 
-// Asks the port; an unlimited wait ends only with the answer, a signal or a hang-up.
-Answer ask(const Port& port, const control::Request& request, int timeLimitMs, Wait wait = Wait::Limited);
+// Whether an unlimited wait is still wanted, asked every checkMs while it waits
+// (for a waiter that no signal reaches: the supervisor's).
+struct StillWanted {
+    bool (*wanted)(void* context) = nullptr;
+    void* context = nullptr;
+    int checkMs = 1000;
+};
+
+// Asks the port; an unlimited wait ends only with the answer, a signal, a hang-up
+// or, when given, the caller no longer wanting it (answered Interrupted).
+Answer ask(const Port& port, const control::Request& request, int timeLimitMs, Wait wait = Wait::Limited,
+           const StillWanted* stillWanted = nullptr);
+
+// The port's line state from its shared page, which the port's channel hands over
+// on first use and keeps current: reading it costs the library nothing. False when
+// there is no page to read (the caller then asks); a page whose channel hung up
+// (the library ended) is given up, checked at most every pageCheckMs.
+inline constexpr int pageCheckMs = 100;
+bool lineState(const Port& port, control::LineState& state);
 // Called in a forked child: the parent's connections and locks are not the child's.
 void resetConnectionsAfterFork();
 

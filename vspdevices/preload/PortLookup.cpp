@@ -124,7 +124,14 @@ bool portDirectory(char* out, size_t size)
 Port portOf(int fd)
 {
     struct stat st {};
-    if (fstat(fd, &st) != 0 || !isPtySlave(st))
+    if (fstat(fd, &st) != 0)
+        return {};
+    return portOfFile(st);
+}
+
+Port portOfFile(const struct stat& st)
+{
+    if (!isPtySlave(st))
         return {};
     const Key key{st.st_rdev, static_cast<long>(st.st_ctim.tv_sec), st.st_ctim.tv_nsec};
     bool found = false;

@@ -6,6 +6,7 @@
 // A directory the library would refuse (vspdevices_ports.h) holds no port of ours.
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 namespace vsp::preload {
@@ -17,6 +18,9 @@ struct Port {
 
 // The port fd is, if any.
 Port portOf(int fd);
+// The port a file of these attributes is, if any (the supervisor looks at another
+// process's descriptor through /proc).
+Port portOfFile(const struct stat& st);
 // The port directory as the library finds it, written into out (false when too long).
 bool portDirectory(char* out, size_t size);
 // Called in a forked child: the lock may have been held by a thread that is gone.

@@ -1,12 +1,17 @@
-// quorlinvcp-run PROGRAM [ARGUMENTS...]: runs a program with the interposition
-// library that lets it set and read the virtual ports' modem lines, break, data
-// size and parity. The library is the one installed with this launcher: beside it
+// quorlinvcp-run [--no-supervisor] PROGRAM [ARGUMENTS...]: runs a program with the
+// interposition library that lets it set and read the virtual ports' modem lines,
+// break, data size and parity, and under the supervisor (Launch.h) that does the
+// same for the calls the library cannot see (Go and statically linked programs);
+// --no-supervisor leaves the supervisor out (its no_new_privs keeps set-user-ID
+// programs from gaining their privilege). The library is the one installed with this launcher: beside it
 // in a portable folder, in lib/quorlinvcp/ in the system layout. It is added to
 // LD_PRELOAD after any the user already has. A port directory the library would
 // refuse (another user's, or open to others) is named on standard error: the
 // program then runs, but the interposition library believes nothing found there.
 #include "InstallPaths.h"
+#include "Launch.h"
 #include "SessionOptIn.h"
+#include "Supervision.h"
 #include "vspdevices_ports.h"
 
 #include <cerrno>
@@ -63,16 +68,25 @@ int main(int argc, char** argv)
 {
     if (argc < 2 || !std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h")) {
         std::fprintf(argc < 2 ? stderr : stdout,
-                     "Usage: quorlinvcp-run PROGRAM [ARGUMENTS...]\n"
+                     "Usage: quorlinvcp-run [--no-supervisor] PROGRAM [ARGUMENTS...]\n"
                      "       quorlinvcp-run --session [on|off|status]\n"
                      "Runs PROGRAM so that on QuorlinVCP's ports it can set DTR and RTS, read CTS,\n"
-                     "DSR, DCD and RI, send a break and set the data size and parity.\n"
+                     "DSR, DCD and RI, send a break and set the data size and parity, and answers\n"
+                     "the serial driver's own requests; Go and statically linked programs as well,\n"
+                     "unless --no-supervisor is given (set-user-ID programs started from PROGRAM\n"
+                     "then keep their privilege).\n"
                      "--session on does the same for every program of your desktop session from the\n"
                      "next login (off by default); off undoes it; status tells whether it is on.\n");
         return argc < 2 ? 2 : 0;
     }
     if (!std::strcmp(argv[1], "--session"))
         return vsp::preload::sessionCommand(argc > 3 ? "" : argv[2], ownLibrary());
+    char** program = argv + 1;
+    const bool supervise = std::strcmp(program[0], "--no-supervisor") != 0;
+    if (!supervise && !*++program) {
+        std::fprintf(stderr, "quorlinvcp-run: no program to run\n");
+        return 2;
+    }
     const std::string library = ownLibrary();
     if (library.empty()) {
         std::fprintf(stderr, "quorlinvcp-run: %s is missing beside %s\n", libraryName, ownFolder().c_str());
@@ -94,7 +108,10 @@ int main(int argc, char** argv)
     if (!listed(preload, library))
         preload = preload.empty() ? library : preload + ":" + library;
     ::setenv("LD_PRELOAD", preload.c_str(), 1);
-    ::execvp(argv[1], argv + 1);
-    std::fprintf(stderr, "quorlinvcp-run: %s: %s\n", argv[1], std::strerror(errno));
+    ::unsetenv(vsp::preload::supervisedVariable);  // said again by the supervisor when there is one
+    if (supervise)
+        vsp::preload::runSupervised(program);
+    ::execvp(program[0], program);
+    std::fprintf(stderr, "quorlinvcp-run: %s: %s\n", program[0], std::strerror(errno));
     return errno == ENOENT ? 127 : 126;
 }

@@ -1,12 +1,14 @@
 #include "ControlChannel.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <mutex>
 
 namespace vsp {
@@ -32,10 +34,12 @@ struct ControlChannel::Client {
     std::uint8_t out[control::recordSize] = {};
     std::uint8_t diagnostics[control::diagnosticsRecordSize] = {};
     std::uint32_t waitMask = 0;  // input lines a WaitLines request waits on
+    bool draining = false;       // a Drain request waits for the output to leave
     bool breaking = false;       // a timed break is on
 
+    bool waiting() const { return waitMask != 0 || draining; }
     // Between requests, with nothing half done: its place may go to a newcomer.
-    bool idle() const { return got == 0 && !writing && waitMask == 0 && !breaking; }
+    bool idle() const { return got == 0 && !writing && !waiting() && !breaking; }
 };
 
 namespace {
@@ -62,6 +66,27 @@ void sendLast(int fd, Op op, Status status, std::uint64_t terminal)
     std::uint8_t record[control::recordSize];
     control::encode(last, record);
     static_cast<void>(::send(fd, record, sizeof record, MSG_NOSIGNAL | MSG_DONTWAIT));
+}
+
+// The line-state page: shared memory that only this process may write (later
+// mappings are read-only), zero until the first publish.
+int makePage(control::LineStatePage*& page)
+{
+    const int fd = ::memfd_create("vspdevices-lines", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+    if (fd < 0)
+        return -1;
+    void* memory = MAP_FAILED;
+    if (::ftruncate(fd, control::pageSize) == 0)
+        memory = ::mmap(nullptr, control::pageSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    if (memory == MAP_FAILED ||
+        ::fcntl(fd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_FUTURE_WRITE | F_SEAL_SEAL) != 0) {
+        if (memory != MAP_FAILED)
+            ::munmap(memory, control::pageSize);
+        ::close(fd);
+        return -1;
+    }
+    page = new (memory) control::LineStatePage{};
+    return fd;
 }
 
 bool outOfDescriptors(const asio::error_code& error)
@@ -111,6 +136,8 @@ std::shared_ptr<ControlChannel> ControlChannel::create(asio::io_context& io, con
     }
     std::shared_ptr<ControlChannel> channel(new ControlChannel(io, path, st.st_ino, terminal));
     channel->acceptor_ = std::move(acceptor);
+    channel->pageFd_ = makePage(channel->page_);  // without it, Watch is answered Unavailable
+    channel->publish();
     channel->accept();
     return channel;
 }
@@ -138,6 +165,13 @@ void ControlChannel::close()
     acceptPauseTimer_.cancel();
     for (const auto& client : std::vector(clients_))
         forget(client);
+    publish();  // Gone: a program that still holds the page sees its port went away
+    if (page_) {
+        ::munmap(page_, control::pageSize);
+        ::close(pageFd_);
+        page_ = nullptr;
+        pageFd_ = -1;
+    }
 }
 
 void ControlChannel::accept()
@@ -219,7 +253,7 @@ bool ControlChannel::makeRoom()
     for (const auto& client : clients_) {
         if (client->idle() && (!idlest || client->lastActive < idlest->lastActive))
             idlest = client;
-        if (client->waitMask != 0 && !client->writing && (!oldestWait || client->lastActive < oldestWait->lastActive))
+        if (client->waiting() && !client->writing && (!oldestWait || client->lastActive < oldestWait->lastActive))
             oldestWait = client;
     }
     if (idlest) {
@@ -228,7 +262,7 @@ bool ControlChannel::makeRoom()
     }
     if (!oldestWait)
         return false;  // each is in mid-record, mid-reply or a break: all end in bounded time
-    sendLast(oldestWait->socket.native_handle(), Op::WaitLines, Status::Gone, terminal_);
+    sendLast(oldestWait->socket.native_handle(), oldestWait->draining ? Op::Drain : Op::WaitLines, Status::Gone, terminal_);
     forget(oldestWait);
     return true;
 }
@@ -313,19 +347,27 @@ void ControlChannel::handle(const std::shared_ptr<Client>& client, const control
         }
         target->controlSetBreak(request.a == control::breakOn);
         break;
-    case Op::WaitLines: startWait(client, request.a); return;
+    case Op::WaitLines: startWait(client, request.a, false); return;
+    case Op::Drain:
+        if (!target->controlOutputLeft()) {
+            startWait(client, 0, true);
+            return;
+        }
+        break;
+    case Op::Watch: replyWithPage(client); return;
     case Op::Diagnose: break;  // answered above
     }
     reply(client, request.op, Status::Ok);
 }
 
-void ControlChannel::startWait(const std::shared_ptr<Client>& client, std::uint32_t mask)
+void ControlChannel::startWait(const std::shared_ptr<Client>& client, std::uint32_t mask, bool drain)
 {
     client->waitMask = mask;
+    client->draining = drain;
     // Nothing may come from the client while it waits: readable means it hung up
     // (or broke the protocol), and either ends it now rather than at the next change.
     client->socket.async_wait(Local::socket::wait_read, [self = shared_from_this(), client](const asio::error_code& error) {
-        if (!self->closed_ && !error && client->waitMask != 0)
+        if (!self->closed_ && !error && client->waiting())
             self->forget(client);
     });
 }
@@ -353,24 +395,101 @@ void ControlChannel::setTarget(const std::shared_ptr<PortControl>& target)
         return;
     target_ = target;
     for (const auto& client : std::vector(clients_))
-        if (client->waitMask != 0) {
+        if (client->waiting()) {
+            const Op op = client->draining ? Op::Drain : Op::WaitLines;
             client->waitMask = 0;
-            reply(client, Op::WaitLines, Status::Gone);
+            client->draining = false;
+            reply(client, op, Status::Gone);
         }
     if (target)
         target->controlObserve([weak = weak_from_this()](std::uint32_t changed) {
             if (const auto self = weak.lock())
-                self->linesChanged(changed);
+                self->stateChanged(changed);
         });
+    publish();
 }
 
-void ControlChannel::linesChanged(std::uint32_t changed)
+void ControlChannel::stateChanged(std::uint32_t inputsMoved)
 {
-    for (const auto& client : std::vector(clients_))
-        if (client->waitMask & changed) {
+    publish();
+    const auto target = target_.lock();
+    bool draining = false;
+    for (const auto& client : clients_)
+        draining = draining || client->draining;
+    const bool pending = draining && target && !target->controlOutputLeft();  // asked only when someone waits
+    for (const auto& client : std::vector(clients_)) {
+        if (client->waitMask & inputsMoved) {
             client->waitMask = 0;
             reply(client, Op::WaitLines, Status::Ok);
+        } else if (client->draining && !pending) {
+            client->draining = false;
+            reply(client, Op::Drain, Status::Ok);
         }
+    }
+}
+
+namespace {
+control::LineState stateOf(const PortControl::Status& s, std::uint64_t terminal)
+{
+    control::LineState state;
+    state.status = Status::Ok;
+    state.lines = s.lines & (control::outputLines | control::inputLines);
+    state.counters = s.counters;
+    state.dataBits = s.dataBits;
+    state.parity = s.parity;
+    state.terminal = terminal;
+    return state;
+}
+}  // namespace
+
+void ControlChannel::publish()
+{
+    if (!page_)
+        return;
+    control::LineState state;
+    state.terminal = terminal_;
+    if (closed_)
+        state.status = Status::Gone;
+    else if (const auto target = target_.lock())
+        state = stateOf(target->controlStatus(), terminal_);
+    control::LineState now;
+    if (control::readLineState(*page_, now) && now.status == state.status && now.lines == state.lines &&
+        now.counters.cts == state.counters.cts && now.counters.dsr == state.counters.dsr &&
+        now.counters.ring == state.counters.ring && now.counters.dcd == state.counters.dcd &&
+        now.dataBits == state.dataBits && now.parity == state.parity)
+        return;  // most calls come with each write of data and change nothing here
+    control::writeLineState(*page_, state);
+}
+
+// The reply to Watch carries the page's descriptor. The client has just sent its
+// request and waits for this answer, so the record goes out at once or never.
+void ControlChannel::replyWithPage(const std::shared_ptr<Client>& client)
+{
+    if (pageFd_ < 0) {
+        reply(client, Op::Watch, Status::Unavailable);
+        return;
+    }
+    control::Reply r;
+    r.op = Op::Watch;
+    r.terminal = terminal_;
+    control::encode(r, client->out);
+    iovec data{client->out, sizeof client->out};
+    alignas(cmsghdr) char space[CMSG_SPACE(sizeof(int))] = {};
+    msghdr message{};
+    message.msg_iov = &data;
+    message.msg_iovlen = 1;
+    message.msg_control = space;
+    message.msg_controllen = sizeof space;
+    cmsghdr* header = CMSG_FIRSTHDR(&message);
+    header->cmsg_level = SOL_SOCKET;
+    header->cmsg_type = SCM_RIGHTS;
+    header->cmsg_len = CMSG_LEN(sizeof(int));
+    std::memcpy(CMSG_DATA(header), &pageFd_, sizeof(int));
+    if (::sendmsg(client->socket.native_handle(), &message, MSG_NOSIGNAL | MSG_DONTWAIT) != static_cast<ssize_t>(sizeof client->out)) {
+        forget(client);
+        return;
+    }
+    readRequest(client);
 }
 
 void ControlChannel::reply(const std::shared_ptr<Client>& client, Op op, Status status, bool thenClose)
@@ -383,11 +502,13 @@ void ControlChannel::reply(const std::shared_ptr<Client>& client, Op op, Status 
     r.op = op;
     r.status = status;
     if (const auto target = target_.lock(); target && status == Status::Ok) {
-        const PortControl::Status s = target->controlStatus();
-        r.lines = s.lines & (control::outputLines | control::inputLines);
+        const control::LineState s = stateOf(target->controlStatus(), terminal_);
+        r.lines = s.lines;
         r.counters = s.counters;
         r.dataBits = s.dataBits;
         r.parity = s.parity;
+        if (op == Op::Query && !target->controlOutputLeft())
+            r.flags = control::replyOutputPending;
     }
     r.terminal = terminal_;
     control::encode(r, client->out);
@@ -455,6 +576,7 @@ void ControlChannel::forget(const std::shared_ptr<Client>& client)
     client->socket.close(ignored);
     client->deadline.cancel();
     client->waitMask = 0;
+    client->draining = false;
     if (client->breaking && closed_)
         client->breakTimer.cancel();  // the port goes: its handler ends the break now
     clients_.erase(std::remove(clients_.begin(), clients_.end(), client), clients_.end());

@@ -19,9 +19,13 @@
 // accepting pauses for a moment.
 // The connection behind the port (PortControl) may come and go; without one every
 // request is answered Unavailable and the program sees the plain pseudo-terminal.
+// The channel keeps the port's line-state page (LineStatePage.h) up to date and
+// hands it to a client that asks with Watch, with SCM_RIGHTS; a Drain request is
+// answered once the output has left toward the adapter.
 #pragma once
 
 #include "ControlMessage.h"
+#include "LineStatePage.h"
 #include "vspdevices.h"
 
 #include <asio.hpp>
@@ -47,10 +51,14 @@ public:
     };
     virtual ~PortControl() = default;
     virtual Status controlStatus() const = 0;
+    // Everything the program wrote has left toward the adapter: none of it waits in
+    // the terminal or the connection's queues.
+    virtual bool controlOutputLeft() const = 0;
     virtual void controlSetLines(std::uint32_t mask, std::uint32_t levels) = 0;
     virtual void controlSetBreak(bool on) = 0;
     virtual void controlSetFraming(std::uint8_t dataBits, std::uint8_t parity) = 0;
-    // `changed` is called with the input lines that changed, whenever some do.
+    // `changed` is called whenever the status may have changed, with the input
+    // lines that changed (0 when none did).
     virtual void controlObserve(std::function<void(std::uint32_t changed)> changed) = 0;
     // The connection's diagnostics, for a Diagnose request.
     virtual vsp_diagnostics controlDiagnostics() const = 0;
@@ -87,9 +95,11 @@ private:
     void armDeadline(const std::shared_ptr<Client>& client);
     void disarmDeadline(const std::shared_ptr<Client>& client);
     void handle(const std::shared_ptr<Client>& client, const control::Request& request);
-    void startWait(const std::shared_ptr<Client>& client, std::uint32_t mask);
+    void startWait(const std::shared_ptr<Client>& client, std::uint32_t mask, bool drain);
     void startTimedBreak(const std::shared_ptr<Client>& client, std::uint32_t ms);
-    void linesChanged(std::uint32_t changed);
+    void stateChanged(std::uint32_t inputsMoved);
+    void publish();
+    void replyWithPage(const std::shared_ptr<Client>& client);
     void reply(const std::shared_ptr<Client>& client, control::Op op, control::Status status, bool thenClose = false);
     void replyDiagnostics(const std::shared_ptr<Client>& client);
     void forget(const std::shared_ptr<Client>& client);
@@ -102,6 +112,8 @@ private:
     bool closed_ = false;
     std::weak_ptr<PortControl> target_;
     std::vector<std::shared_ptr<Client>> clients_;
+    int pageFd_ = -1;  // the line-state page's memory, sealed against other writers
+    control::LineStatePage* page_ = nullptr;
 };
 
 // The control socket's path for a port's link.

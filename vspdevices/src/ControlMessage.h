@@ -1,6 +1,7 @@
 // The messages of a port's control channel: what a program's interposition library
 // asks the library about a port's modem lines, break and framing, and the answers;
-// and, read-only, the connection's diagnostics for a status command.
+// and, read-only, the connection's diagnostics for a status command. A Watch request
+// is answered with the port's line-state page (LineStatePage.h) besides its record.
 // Requests and replies are fixed-size records of recordSize bytes (a Diagnose
 // request is answered with one of diagnosticsRecordSize), little-endian, each
 // starting with a magic number and the version; a record that is not exactly
@@ -17,7 +18,7 @@ namespace vsp::control {
 
 inline constexpr std::size_t recordSize = 40;
 inline constexpr std::uint32_t magic = 0x43565151;  // "QQVC" as little-endian bytes
-inline constexpr std::uint16_t version = 2;
+inline constexpr std::uint16_t version = 3;
 // The longest break a program may ask for in one call.
 inline constexpr std::uint32_t maxBreakMs = 10000;
 
@@ -38,8 +39,12 @@ enum class Op : std::uint8_t {
     Break = 4,       // a: 0 off, 1 on, 2 on for b milliseconds and off again (answered then)
     SetFraming = 5,  // a: data bits 5-8, b: parity
     Diagnose = 6,    // the connection's diagnostics, answered with a Diagnostics record
+    Watch = 7,       // the port's line-state page, passed with the reply (SCM_RIGHTS)
+    Drain = 8,       // answered once everything the program wrote has left toward the adapter
 };
 inline constexpr std::uint8_t breakOff = 0, breakOn = 1, breakTimed = 2;
+// A reply's flags: bytes the program wrote have not all left toward the adapter yet.
+inline constexpr std::uint8_t replyOutputPending = 1;
 
 // Parity as the channel carries it: none, odd, even, mark, space.
 inline constexpr std::uint32_t parityNone = 0, parityOdd = 1, parityEven = 2, parityMark = 3, paritySpace = 4;
@@ -73,6 +78,7 @@ struct Reply {
     Counters counters;        // changes of each input line so far
     std::uint8_t dataBits = 8;
     std::uint8_t parity = parityNone;
+    std::uint8_t flags = 0;   // replyOutputPending
     // The device number (st_rdev) of the pseudo-terminal this channel serves: a
     // client holding a descriptor of another terminal (a port of an earlier session
     // under the same name) is not talking to its port.
@@ -125,7 +131,7 @@ inline bool zeroFrom(const std::uint8_t* in, std::size_t from)
 }
 inline bool validOp(std::uint8_t op)
 {
-    return op >= static_cast<std::uint8_t>(Op::Query) && op <= static_cast<std::uint8_t>(Op::Diagnose);
+    return op >= static_cast<std::uint8_t>(Op::Query) && op <= static_cast<std::uint8_t>(Op::Drain);
 }
 }  // namespace detail
 
@@ -139,7 +145,7 @@ inline bool valid(const Request& r)
     case Op::Break:
         return (r.a == breakTimed && r.b <= maxBreakMs) || ((r.a == breakOff || r.a == breakOn) && r.b == 0);
     case Op::SetFraming: return r.a >= 5 && r.a <= 8 && r.b <= paritySpace;
-    case Op::Diagnose: return r.a == 0 && r.b == 0;
+    case Op::Diagnose: case Op::Watch: case Op::Drain: return r.a == 0 && r.b == 0;
     }
     return false;
 }
@@ -172,13 +178,14 @@ inline void encode(const Reply& r, std::uint8_t (&out)[recordSize])
     detail::put32(out + 24, r.counters.dcd);
     out[28] = r.dataBits;
     out[29] = r.parity;
+    out[30] = r.flags;
     detail::put64(out + 32, r.terminal);
 }
 
 inline std::optional<Reply> decodeReply(const std::uint8_t* in, std::size_t size)
 {
     if (size != recordSize || !detail::headerOk(in) || !detail::validOp(in[6]) || in[7] > static_cast<std::uint8_t>(Status::Busy) ||
-        in[30] != 0 || in[31] != 0)
+        (in[30] & ~replyOutputPending) != 0 || in[31] != 0)
         return std::nullopt;
     Reply r;
     r.op = static_cast<Op>(in[6]);
@@ -187,6 +194,7 @@ inline std::optional<Reply> decodeReply(const std::uint8_t* in, std::size_t size
     r.counters = {detail::get32(in + 12), detail::get32(in + 16), detail::get32(in + 20), detail::get32(in + 24)};
     r.dataBits = in[28];
     r.parity = in[29];
+    r.flags = in[30];
     r.terminal = detail::get64(in + 32);
     if ((r.lines & ~(outputLines | inputLines)) != 0 || r.dataBits < 5 || r.dataBits > 8 || r.parity > paritySpace)
         return std::nullopt;

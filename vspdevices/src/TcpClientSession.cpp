@@ -365,6 +365,7 @@ void TcpClientSession::leaveConnection()
     outgoing_ = WriteQueue();  // the closed socket's write in flight keeps its own buffer
     updatePortPause();
     updateInputLines();
+    controlChanged(0);
 }
 
 void TcpClientSession::startReading()
@@ -449,6 +450,7 @@ void TcpClientSession::portData(std::span<const std::uint8_t> data)
         return;
     }
     gathered_.insert(gathered_.end(), data.begin(), data.end());
+    controlChanged(0);
     if (gathered_.size() >= gatherLimit) {
         flushGathered();
         return;
@@ -518,6 +520,7 @@ void TcpClientSession::portFlushed(bool input, bool output)
         gatherTimer_.cancel();
         gathered_.clear();
         preConnect_.clear();
+        controlChanged(0);
     }
     std::vector<std::uint8_t> command;
     protocol_.purge(input && output ? rfc2217::purgeBoth : input ? rfc2217::purgeReceive : rfc2217::purgeTransmit, command);
@@ -545,15 +548,17 @@ void TcpClientSession::sendData(std::span<const std::uint8_t> data)
     protocol_.encodeData(data, outgoing_.waiting());
     updatePortPause();
     startWriting();
+    controlChanged(0);
 }
 
 void TcpClientSession::sendRaw(std::span<const std::uint8_t> bytes)
 {
-    if (!connected() || bytes.empty())
-        return;
-    outgoing_.append(bytes);
-    updatePortPause();
-    startWriting();
+    if (connected() && !bytes.empty()) {
+        outgoing_.append(bytes);
+        updatePortPause();
+        startWriting();
+    }
+    controlChanged(0);  // a command may have changed the lines or the framing
 }
 
 void TcpClientSession::startWriting()
@@ -577,6 +582,7 @@ void TcpClientSession::startWriting()
                           else
                               startWriting();
                           checkDrained();
+                          controlChanged(0);  // the output may have left now
                       }));
 }
 

@@ -151,6 +151,7 @@ public:
     // The port's control channel (TcpClientSessionControl.cpp): the modem lines, break
     // and framing a program sets through the launcher, and the input lines it reads.
     Status controlStatus() const override;
+    bool controlOutputLeft() const override;
     void controlSetLines(std::uint32_t mask, std::uint32_t levels) override;
     void controlSetBreak(bool on) override;
     void controlSetFraming(std::uint8_t dataBits, std::uint8_t parity) override;
@@ -195,6 +196,9 @@ private:
     void followPortSettings(const PortSettings& port);
     void takeLastInput();
     void checkDrained();
+    // Tells the port's control channel that its state may have changed (inputsMoved:
+    // the input lines that did), so it publishes it and ends the waits it settles.
+    void controlChanged(std::uint32_t inputsMoved);
     // Bytes handed to the socket that the adapter has not acknowledged yet.
     std::size_t unacknowledged();
     template <class Handler>

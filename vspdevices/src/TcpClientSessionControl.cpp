@@ -62,8 +62,8 @@ void TcpClientSession::updateInputLines()
     const std::uint32_t now = inputLinesNow();
     const std::uint32_t moved = count(now ^ control_.inputs, now, control_.counters);
     control_.inputs = now;
-    if (moved && control_.observer)
-        control_.observer(moved);
+    if (moved)
+        controlChanged(moved);
 }
 
 void TcpClientSession::noteModemState()
@@ -87,8 +87,8 @@ void TcpClientSession::noteModemState()
         changed |= count(moved, now, control_.counters);
         control_.inputs = now;
     }
-    if (changed && control_.observer)
-        control_.observer(changed);
+    if (changed)
+        controlChanged(changed);
 }
 
 // A program's control can come before the port has confirmed its open; the open
@@ -140,6 +140,20 @@ PortControl::Status TcpClientSession::controlStatus() const
     s.dataBits = protocol_.serial().dataBits;
     s.parity = static_cast<std::uint8_t>(protocol_.serial().parity);
     return s;
+}
+
+bool TcpClientSession::controlOutputLeft() const
+{
+    if (!gathered_.empty() || !preConnect_.empty() || !outgoing_.empty())
+        return false;
+    const auto port = port_.lock();
+    return !port || port->unreadFromApplication() == 0;
+}
+
+void TcpClientSession::controlChanged(std::uint32_t inputsMoved)
+{
+    if (control_.observer)
+        control_.observer(inputsMoved);
 }
 
 void TcpClientSession::controlSetLines(std::uint32_t mask, std::uint32_t levels)

@@ -422,6 +422,12 @@ void VirtualPort::onWritable(const asio::error_code& error)
     startWriting();
 }
 
+std::size_t VirtualPort::unreadFromApplication() const
+{
+    int unread = 0;
+    return ::ioctl(masterFd_, FIONREAD, &unread) == 0 && unread > 0 ? static_cast<std::size_t>(unread) : 0;
+}
+
 void VirtualPort::setReadPaused(bool paused)
 {
     readPaused_ = paused;

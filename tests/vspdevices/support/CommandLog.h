@@ -20,6 +20,11 @@ public:
         std::lock_guard lock(mutex_);
         entries_.push_back({vsp::rfc2217::describe(m), std::chrono::steady_clock::now()});
     }
+    void clear()
+    {
+        std::lock_guard lock(mutex_);
+        entries_.clear();
+    }
     std::vector<Entry> entries() const
     {
         std::lock_guard lock(mutex_);
