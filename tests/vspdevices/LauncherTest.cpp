@@ -154,6 +154,24 @@ TEST_F(Launcher, AGoProgramSetsAndReadsTheLinesWaitsSendsABreakAndItsFraming)
 #endif
 }
 
+// The serial driver's own requests, which a pseudo-terminal refuses: answered as a
+// 16550A UART without RS-485, through either way of reaching the program; tcdrain
+// returns once the bytes have left toward the adapter.
+TEST_F(Launcher, TheSerialDriversRequestsAreAnsweredAsAUartAnswersThem)
+{
+    for (const char* program : {VSP_PORT_LINES_APP, VSP_PORT_LINES_STATIC}) {
+        SCOPED_TRACE(program);
+        EXPECT_EQ(run({VSP_LAUNCHER, program, portPath(5), "driver"}),
+                  "opened DTR RTS CTS DSR CD\n"
+                  "serial type 4 fifo 16 baud_base 115200 low_latency 0\n"
+                  "low_latency 1\n"
+                  "rs485 flags 0\n"
+                  "rs485 on Inappropriate ioctl for device\n"
+                  "lsr empty\n");
+    }
+    EXPECT_EQ(run({VSP_PORT_LINES_APP, portPath(5), "driver"}).rfind("opened error 25\nserial error 25\n", 0), 0u);
+}
+
 TEST_F(Launcher, WithoutTheLauncherAProgramSeesThePlainPseudoTerminal)
 {
     const std::string output = run({VSP_PORT_LINES_APP, portPath(5)});
@@ -424,3 +442,90 @@ TEST_F(Launcher, TioShowsTheLineStatesAndTogglesDtr)
 }
 
 }  // namespace
+
+namespace {
+// The state letter of a process (R, S, T, Z...), from /proc.
+char processState(int pid)
+{
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    const auto end = line.rfind(')');
+    return end == std::string::npos || end + 2 >= line.size() ? '?' : line[end + 2];
+}
+
+// The one child of a process.
+int childOf(int pid)
+{
+    std::ifstream children("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children");
+    int child = -1;
+    children >> child;
+    return child;
+}
+
+bool eventually(const std::function<bool()>& condition)
+{
+    for (int i = 0; i < 500; ++i) {
+        if (condition())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+std::string contents(const std::string& path)
+{
+    std::ifstream in(path);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+}  // namespace
+
+// The launcher keeps the program as its child to supervise it: the program's end
+// is the launcher's (status or signal), a signal sent to the launcher reaches the
+// program, and a stopped program stops the launcher too, as a shell expects of a job.
+TEST(LauncherLifecycle, EndsAsTheProgramPassesSignalsOnAndStopsWithIt)
+{
+    char pattern[] = "/tmp/vsp-launch-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    const std::string dir = pattern, log = dir + "/out.log";
+    struct Case {
+        std::vector<std::string> arguments;
+        int status;
+        std::string output;
+    };
+    for (const Case& c : {Case{{"sh", "-c", "exit 3"}, 3, ""}, Case{{"sh", "-c", "kill -TERM $$"}, 128 + SIGTERM, ""},
+                          Case{{"no-such-program-here"}, 127, "quorlinvcp-run: no-such-program-here: No such file or directory\n"}}) {
+        std::vector<std::string> arguments{VSP_LAUNCHER};
+        arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+        std::filesystem::remove(log);
+        ChildProcess launcher(arguments, log);
+        EXPECT_EQ(launcher.wait(), c.status) << c.arguments.front();
+        EXPECT_EQ(contents(log), c.output);
+    }
+
+    std::filesystem::remove(log);
+    ChildProcess launcher({VSP_LAUNCHER, "sh", "-c", "trap 'echo got USR1; exit 0' USR1; echo ready; while :; do sleep 0.05; done"}, log);
+    ASSERT_TRUE(eventually([&] { return contents(log) == "ready\n"; }));
+    const int program = childOf(launcher.pid());
+    ASSERT_GT(program, 0);
+    ::kill(program, SIGSTOP);
+    EXPECT_TRUE(eventually([&] { return processState(launcher.pid()) == 'T'; })) << "the launcher did not stop with the program";
+    ::kill(launcher.pid(), SIGCONT);
+    EXPECT_TRUE(eventually([&] { return processState(program) != 'T'; })) << "the program did not go on with the launcher";
+    launcher.signal(SIGUSR1);
+    EXPECT_EQ(launcher.wait(), 0);
+    EXPECT_EQ(contents(log), "ready\ngot USR1\n");
+    std::filesystem::remove_all(dir);
+}
+
+// A program that leaves a child behind (a daemon) and ends: the launcher ends with it,
+// and a detached supervisor goes on answering the child on the port.
+TEST_F(Launcher, AChildThatOutlivesTheProgramIsStillSupervised)
+{
+    const std::string out = portDir + "/../daemon.log";
+    const std::string command = std::string(VSP_PORT_LINES_STATIC) + " " + portPath(5) + " driver > " + out + " 2>&1 &";
+    ChildProcess launcher({VSP_LAUNCHER, "sh", "-c", command}, portDir + "/../launcher.log");
+    EXPECT_EQ(launcher.wait(), 0);
+    ASSERT_TRUE(waitUntil([&] { return contents(out).find("lsr") != std::string::npos; }));
+    EXPECT_EQ(contents(out).rfind("opened DTR RTS CTS DSR CD\nserial type 4", 0), 0u) << contents(out);
+}

@@ -147,7 +147,7 @@ bool TcpClientSession::controlOutputLeft() const
     if (!gathered_.empty() || !preConnect_.empty() || !outgoing_.empty())
         return false;
     const auto port = port_.lock();
-    return !port || port->unreadFromApplication() == 0;
+    return !port || !port->unreadFromApplication();
 }
 
 void TcpClientSession::controlChanged(std::uint32_t inputsMoved)

@@ -422,10 +422,13 @@ void VirtualPort::onWritable(const asio::error_code& error)
     startWriting();
 }
 
-std::size_t VirtualPort::unreadFromApplication() const
+bool VirtualPort::unreadFromApplication() const
 {
-    int unread = 0;
-    return ::ioctl(masterFd_, FIONREAD, &unread) == 0 && unread > 0 ? static_cast<std::size_t>(unread) : 0;
+    // Not FIONREAD: bytes the application wrote may still wait in the terminal's
+    // buffers for the kernel to hand them on, which FIONREAD does not count; a poll
+    // of the master first lets the kernel finish handing them on.
+    pollfd p{masterFd_, POLLIN, 0};
+    return ::poll(&p, 1, 0) == 1 && (p.revents & POLLIN);
 }
 
 void VirtualPort::setReadPaused(bool paused)

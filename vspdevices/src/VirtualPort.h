@@ -101,8 +101,8 @@ public:
     // application holds the port. XON/XOFF act on its output instead while it has IXON.
     void write(std::span<const std::uint8_t> data);
     std::size_t pendingOutput() const { return output_.size(); }
-    // Bytes the application wrote that the port has not read from the terminal yet.
-    std::size_t unreadFromApplication() const;
+    // Whether bytes the application wrote wait in the terminal, not read by the port yet.
+    bool unreadFromApplication() const;
     // Stops or resumes taking bytes from the application (back-pressure).
     void setReadPaused(bool paused);
     // Drops what is buffered in both directions.

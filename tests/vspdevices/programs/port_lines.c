@@ -5,7 +5,11 @@
  *   port_lines PORT hold
  * opens the port, reads the lines, then holds it until SIGUSR1, then lowers both
  * lines, raises DTR and reads the lines again: what a program that keeps its port
- * across a restart of the ports' owner does. */
+ * across a restart of the ports' owner does.
+ *   port_lines PORT driver
+ * asks the serial driver's own requests (TIOCGSERIAL/TIOCSSERIAL with low latency,
+ * the RS-485 settings, TIOCSERGETLSR) and waits for its output with tcdrain, as
+ * modbus, RS-485 and terminal programs do. */
 #include <errno.h>
 #include <fcntl.h>
 #include <linux/serial.h>
@@ -81,6 +85,40 @@ static void print_framing(const char* step)
     printf("%s %d%c\n", step, bits, parity);
 }
 
+static void driver_requests(void)
+{
+    struct serial_struct info;
+    if (ioctl(fd, TIOCGSERIAL, &info) != 0) {
+        printf("serial error %d\n", errno);
+        return;
+    }
+    printf("serial type %d fifo %d baud_base %d low_latency %d\n", info.type, info.xmit_fifo_size, info.baud_base,
+           (info.flags & ASYNC_LOW_LATENCY) != 0);
+    info.flags |= ASYNC_LOW_LATENCY;
+    check("low latency", ioctl(fd, TIOCSSERIAL, &info));
+    ioctl(fd, TIOCGSERIAL, &info);
+    printf("low_latency %d\n", (info.flags & ASYNC_LOW_LATENCY) != 0);
+    struct serial_rs485 rs485;
+    memset(&rs485, 0xff, sizeof rs485);
+    if (ioctl(fd, TIOCGRS485, &rs485) == 0)
+        printf("rs485 flags %u\n", rs485.flags);
+    else
+        printf("rs485 error %d\n", errno);
+    rs485.flags = SER_RS485_ENABLED;
+    printf("rs485 on %s\n", ioctl(fd, TIOCSRS485, &rs485) == 0 ? "ok" : strerror(errno));
+    static char block[4096];
+    memset(block, 'x', sizeof block);
+    for (int i = 0; i < 8; ++i)
+        if (write(fd, block, sizeof block) != (ssize_t)sizeof block)
+            printf("write error %d\n", errno);
+    check("tcdrain", tcdrain(fd));
+    unsigned int lsr = 0;
+    if (ioctl(fd, TIOCSERGETLSR, &lsr) == 0)
+        printf("lsr %s\n", lsr & TIOCSER_TEMT ? "empty" : "sending");
+    else
+        printf("lsr error %d\n", errno);
+}
+
 int main(int argc, char** argv)
 {
     setvbuf(stdout, NULL, _IONBF, 0);
@@ -90,6 +128,10 @@ int main(int argc, char** argv)
     }
     settle(TIOCM_CTS | TIOCM_DSR | TIOCM_CAR); /* the adapter answers the raised lines */
     print_lines("opened");
+    if (argc > 2 && strcmp(argv[2], "driver") == 0) {
+        driver_requests();
+        return 0;
+    }
     if (argc > 2 && strcmp(argv[2], "hold") == 0) {
         sigset_t usr1, old;
         sigemptyset(&usr1);
