@@ -219,11 +219,21 @@ std::string describe(const std::vector<Message>& commands)
     return text;
 }
 
+// Through the launcher, and with the interposition library alone in LD_PRELOAD, as
+// a Windows program started from the desktop menu gets it with the session opt-in on.
 TEST_F(Win32Program, EveryCommCallWorksThroughTheLauncherAndReachesTheAdapter)
 {
     if (!executable(launcher()))
         GTEST_SKIP() << "quorlinvcp-run is not built";
-    const std::vector<Call> calls = runProbe({launcher()});
+    const std::string library = (fs::path(launcher()).parent_path() / "libquorlinvcp-preload.so").string();
+    for (const std::vector<std::string>& wrapper : {std::vector<std::string>{launcher()},
+                                                    std::vector<std::string>{"env", "LD_PRELOAD=" + library}}) {
+    SCOPED_TRACE(wrapper.back());
+    {
+        std::lock_guard lock(mutex);
+        commands.clear();
+    }
+    const std::vector<Call> calls = runProbe(wrapper);
 
     for (const Call& call : calls)
         EXPECT_TRUE(call.ok) << call.line;
@@ -237,6 +247,10 @@ TEST_F(Win32Program, EveryCommCallWorksThroughTheLauncherAndReachesTheAdapter)
 
     // The last commands may still be on their way when the program ends.
     EXPECT_TRUE(adapter->waitFor([&] { return receivedText(); })) << "the program's bytes did not reach the adapter";
+    const std::vector<std::uint32_t> lines{rfc2217::dtrOn, rfc2217::rtsOn, rfc2217::dtrOff, rfc2217::rtsOff, rfc2217::dtrOn,
+                                           rfc2217::rtsOn, rfc2217::breakOn, rfc2217::breakOff, rfc2217::rtsOff,
+                                           rfc2217::dtrOff, rfc2217::dtrOn, rfc2217::rtsOn};
+    adapter->waitFor([&] { return inOrder(controls(received()), lines); });
     const std::vector<Message> got = received();
     // Each speed went out before the bytes written at it (the echo checks above).
     EXPECT_TRUE(has(got, rfc2217::SetBaudRate, 9600)) << describe(got);
@@ -244,11 +258,9 @@ TEST_F(Win32Program, EveryCommCallWorksThroughTheLauncherAndReachesTheAdapter)
     EXPECT_TRUE(has(got, rfc2217::SetDataSize, 7)) << describe(got);
     EXPECT_TRUE(has(got, rfc2217::SetParity, rfc2217::parityCode(vsp::Parity::Even))) << describe(got);
     // DTR, RTS and the break in the order the program set them.
-    EXPECT_TRUE(inOrder(controls(got), {rfc2217::dtrOn, rfc2217::rtsOn, rfc2217::dtrOff, rfc2217::rtsOff, rfc2217::dtrOn,
-                                        rfc2217::rtsOn, rfc2217::breakOn, rfc2217::breakOff, rfc2217::rtsOff,
-                                        rfc2217::dtrOff, rfc2217::dtrOn, rfc2217::rtsOn}))
-        << describe(got);
+    EXPECT_TRUE(inOrder(controls(got), lines)) << describe(got);
     EXPECT_EQ(purged(got), rfc2217::purgeBoth) << describe(got);
+    }
 }
 
 // What a Windows program gets with no launcher: the port opens, its speeds and flushes
@@ -271,3 +283,29 @@ TEST_F(Win32Program, WithoutTheLauncherSpeedsFlushesAndDataStillReachTheAdapter)
 }
 
 }  // namespace
+
+// With the session opt-in on, every Windows program loads the interposition library:
+// one that uses no port sees no difference.
+TEST_F(Win32Program, AWindowsProgramThatUsesNoPortSeesNoDifferenceWithTheLibrary)
+{
+    if (!WinePrefix::failure().empty())
+        GTEST_FAIL() << WinePrefix::failure();
+    const std::string library = (fs::path(launcher()).parent_path() / "libquorlinvcp-preload.so").string();
+    const std::string log = fs::path(portDir).parent_path() / "cmd.log";
+    std::string outputs[2];
+    int statuses[2];
+    for (int withLibrary = 0; withLibrary < 2; ++withLibrary) {
+        fs::remove(log);
+        std::vector<std::string> arguments{VSP_WINE, "cmd", "/c", "echo", "hello", "&", "dir", "/b", "c:\\"};
+        if (withLibrary)
+            arguments.insert(arguments.begin(), {"env", "LD_PRELOAD=" + library});
+        ChildProcess program(arguments, log);
+        statuses[withLibrary] = program.wait();
+        std::ifstream in(log);
+        outputs[withLibrary] = std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    EXPECT_EQ(statuses[0], 0);
+    EXPECT_EQ(statuses[1], statuses[0]);
+    EXPECT_NE(outputs[0].find("hello"), std::string::npos) << outputs[0];
+    EXPECT_EQ(outputs[1], outputs[0]);
+}

@@ -3,9 +3,13 @@
 // takes, and what is read encodes back to the very same bytes (nothing in a
 // record goes unchecked). Replies, which the interposition library reads, and
 // diagnostics records, which a status command reads, likewise; any text put into a
-// diagnostics record comes out of it as a record that is read back whole.
+// diagnostics record comes out of it as a record that is read back whole. A
+// line-state page holding any bytes is read into values within their ranges, or
+// refused, and never hangs the reader.
 #include "ControlMessage.h"
+#include "LineStatePage.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -50,6 +54,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!back || std::memcmp(back->lastErrorText, failed.lastErrorText, diagnosticsTextSize) != 0)
         std::abort();
     if (decodeRequest(data, size) && size != recordSize)
+        std::abort();
+    alignas(LineStatePage) std::uint8_t page[sizeof(LineStatePage)] = {};
+    std::memcpy(page, data, std::min(size, sizeof page));
+    LineState state;
+    if (readLineState(*reinterpret_cast<const LineStatePage*>(page), state) &&
+        (state.dataBits < 5 || state.dataBits > 8 || state.parity > paritySpace ||
+         (state.lines & ~(outputLines | inputLines)) != 0 || state.status > Status::Busy))
         std::abort();
     return 0;
 }
