@@ -162,6 +162,8 @@ TEST_F(SessionOptIn, ProgramsThatTouchNoPortBehaveAsWithoutTheLibrary)
         {"script", "-qec", "stty -a; stty raw -echo cs7 parenb; stty -g; tty >/dev/null", "/dev/null"},
         {"sh", "-c", "seq 3 | xargs -n1 echo | sort -r"},
         {"gio", "list", "-l", "/usr/share/doc/bash"},
+        // A web browser (text mode) rendering a page.
+        {"sh", "-c", "printf '<h1>Ports</h1><ul><li>COM5</li></ul><a href=x>more</a>' | w3m -dump -T text/html -cols 40"},
         // A session bus and a client of it; the daemon names its own pid on stderr.
         {"sh", "-c", "dbus-run-session -- dbus-send --session --print-reply=literal --dest=org.freedesktop.DBus "
                      "/org/freedesktop/DBus org.freedesktop.DBus.ListNames 2>&1 | tr -d 0-9"},

@@ -187,16 +187,19 @@ void runSupervised(char** argv)
     close(pair[0]);
     const int signals = signalfd(-1, &relayed, SFD_CLOEXEC);
     Supervisor supervisor(listener);
+    bool serving = listener >= 0;
     for (;;) {
         pollfd p[2] = {{signals, POLLIN, 0}, {listener, POLLIN, 0}};
-        if (poll(p, listener >= 0 ? 2 : 1, -1) < 0) {
+        if (poll(p, serving ? 2 : 1, -1) < 0) {
             if (errno == EINTR)
                 continue;
             perror("quorlinvcp-run: poll");
             _exit(71);
         }
-        if (listener >= 0 && (p[1].revents & POLLIN))
+        if (serving && (p[1].revents & POLLIN))
             supervisor.takeRequest();
+        else if (serving && (p[1].revents & (POLLHUP | POLLERR)))
+            serving = false;  // nothing runs under the filter now: the program's end follows
         if (!(p[0].revents & POLLIN))
             continue;
         signalfd_siginfo info{};

@@ -141,22 +141,37 @@ int copyOfDescriptor(pid_t thread, int fd)
     return copy;
 }
 
+// The program's memory. A program the supervisor may not look into (one that made
+// itself undumpable) is denied: its call then runs as without the launcher, rather
+// than failing as if its argument were bad.
 struct Remote {
     pid_t thread;
+    bool denied = false;
 };
+
+bool accessed(Remote* remote, ssize_t done, size_t size)
+{
+    if (done == static_cast<ssize_t>(size))
+        return true;
+    if (done < 0 && errno != EFAULT)
+        remote->denied = true;
+    return false;
+}
 
 bool readRemote(void* context, uintptr_t address, void* out, size_t size)
 {
     const iovec local{out, size};
     const iovec remote{reinterpret_cast<void*>(address), size};
-    return process_vm_readv(static_cast<Remote*>(context)->thread, &local, 1, &remote, 1, 0) == static_cast<ssize_t>(size);
+    auto* r = static_cast<Remote*>(context);
+    return accessed(r, process_vm_readv(r->thread, &local, 1, &remote, 1, 0), size);
 }
 
 bool writeRemote(void* context, uintptr_t address, const void* in, size_t size)
 {
     const iovec local{const_cast<void*>(in), size};
     const iovec remote{reinterpret_cast<void*>(address), size};
-    return process_vm_writev(static_cast<Remote*>(context)->thread, &local, 1, &remote, 1, 0) == static_cast<ssize_t>(size);
+    auto* r = static_cast<Remote*>(context);
+    return accessed(r, process_vm_writev(r->thread, &local, 1, &remote, 1, 0), size);
 }
 
 int plainIoctl(int fd, unsigned long request, void* arg)
@@ -256,7 +271,7 @@ void Supervisor::answer(const seccomp_notif& request)
                                                             : portCall(port, call, memory, plainIoctl);
     if (copy >= 0)
         close(copy);
-    if (result.handled)
+    if (result.handled && !remote.denied)
         respond(request.id, result.value, result.error);
     else
         respond(request.id, 0, 0, true);
@@ -298,7 +313,7 @@ void Supervisor::answerInThread(const seccomp_notif& request, int copy)
             mine = waits_.erase(request.id) == 1;
         }
         if (mine) {
-            if (result.handled)
+            if (result.handled && !remote.denied)
                 respond(request.id, result.value, result.error);
             else
                 respond(request.id, 0, 0, true);
