@@ -3,6 +3,8 @@
 // connection, the socket's life with the port, and clients that break the rules.
 #include "AdapterServer.h"
 #include "ControlChannel.h"
+#include "DescriptorPassing.h"
+#include "LineStatePage.h"
 #include "support/CommandLog.h"
 #include "support/ControlSocket.h"
 #include "support/LibraryFixture.h"
@@ -12,6 +14,8 @@
 #include <filesystem>
 #include <functional>
 #include <iostream>
+#include <poll.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <thread>
 
@@ -79,6 +83,47 @@ TEST_F(ControlChannel, InputLinesReadLowWhileTheAdapterIsAwayAndItGetsTheProgram
     const auto framing = control.ask({Op::Query, 0, 0});
     EXPECT_EQ(framing->dataBits, 7);
     EXPECT_EQ(framing->parity, parityEven);
+}
+
+// What a launched program reads its lines from: a page that shows each change before
+// the reply to it comes, that no program can write, and that says when its port went.
+TEST_F(ControlChannel, TheLineStatePageFollowsEveryChangeIsReadOnlyAndSaysWhenThePortIsGone)
+{
+    AdapterServer adapter({});
+    startRedirect(adapter.port());
+    auto app = std::make_unique<SerialApp>(portPath(5));
+    ControlSocket control(socketPath());
+    ASSERT_TRUE(linesBecome(control, lineDtr | lineRts | lineCts | lineDsr | lineDcd));
+    ASSERT_TRUE(control.send({Op::Watch, 0, 0}));
+    pollfd ready{control.descriptor(), POLLIN, 0};
+    ASSERT_EQ(::poll(&ready, 1, 2000), 1);
+    std::uint8_t record[recordSize];
+    int memory = -1;
+    ASSERT_EQ(vsp::receiveWithDescriptor(control.descriptor(), record, sizeof record, &memory, 0), 40);
+    ASSERT_GE(memory, 0);
+    EXPECT_EQ(::mmap(nullptr, pageSize, PROT_READ | PROT_WRITE, MAP_SHARED, memory, 0), MAP_FAILED);
+    void* mapped = ::mmap(nullptr, pageSize, PROT_READ, MAP_SHARED, memory, 0);
+    ::close(memory);
+    ASSERT_NE(mapped, MAP_FAILED);
+    const auto& page = *static_cast<const LineStatePage*>(mapped);
+    const auto now = [&] {
+        LineState state;
+        EXPECT_TRUE(readLineState(page, state));
+        return state;
+    };
+    EXPECT_EQ(now().status, Status::Ok);
+    EXPECT_EQ(now().lines, lineDtr | lineRts | lineCts | lineDsr | lineDcd);
+    const std::uint32_t ctsChanges = now().counters.cts;
+    ASSERT_EQ(control.ask({Op::SetLines, lineRts, 0})->status, Status::Ok);
+    ASSERT_EQ(control.ask({Op::SetFraming, 7, parityOdd})->status, Status::Ok);
+    EXPECT_EQ(now().lines & outputLines, lineDtr);  // already when the reply came
+    EXPECT_EQ(now().dataBits, 7);
+    EXPECT_EQ(now().parity, parityOdd);
+    EXPECT_TRUE(waitUntil([&] { return now().lines == (lineDtr | lineDsr | lineDcd) && now().counters.cts == ctsChanges + 1; }));
+    app.reset();
+    ASSERT_TRUE(waitUntil([&] { return vsp_stopEmulation() == 1; }));
+    EXPECT_EQ(now().status, Status::Gone);
+    ::munmap(mapped, pageSize);
 }
 
 TEST_F(ControlChannel, ThePortWithoutAConnectionAnswersUnavailableAndTheSocketLivesWithThePort)

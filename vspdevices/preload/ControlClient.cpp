@@ -1,5 +1,6 @@
 #include "ControlClient.h"
 
+#include "DescriptorPassing.h"
 #include "PortLookup.h"
 
 #include <errno.h>
@@ -198,27 +199,6 @@ void dropPage(PageSlot& slot)
     slot.channel = -1;
 }
 
-// The page's descriptor from a Watch reply, or -1; every other descriptor that
-// came along is closed.
-int pageDescriptor(const msghdr& message)
-{
-    int page = -1;
-    for (cmsghdr* c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(const_cast<msghdr*>(&message), c)) {
-        if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SCM_RIGHTS)
-            continue;
-        const size_t count = (c->cmsg_len - CMSG_LEN(0)) / sizeof(int);
-        for (size_t i = 0; i < count; ++i) {
-            int fd;
-            memcpy(&fd, CMSG_DATA(c) + i * sizeof(int), sizeof fd);
-            if (page < 0)
-                page = fd;
-            else
-                close(fd);
-        }
-    }
-    return page;
-}
-
 // Asks the port's channel for its page on a connection of its own, kept open.
 void watch(PageSlot& slot, const Port& port)
 {
@@ -229,24 +209,17 @@ void watch(PageSlot& slot, const Port& port)
     std::uint8_t out[control::recordSize];
     control::encode(request, out);
     std::uint8_t in[control::recordSize];
-    iovec data{in, sizeof in};
-    alignas(cmsghdr) char space[CMSG_SPACE(sizeof(int) * 4)];
-    msghdr message{};
-    message.msg_iov = &data;
-    message.msg_iovlen = 1;
-    message.msg_control = space;
-    message.msg_controllen = sizeof space;
+    int memory = -1;
     ssize_t got = -1;
     if (send(fd, out, sizeof out, MSG_NOSIGNAL) == static_cast<ssize_t>(sizeof out) &&
         waitReady(fd, POLLIN, nowMs() + 1000, Wait::Limited) == Ready::Yes)
-        got = recvmsg(fd, &message, MSG_CMSG_CLOEXEC | MSG_DONTWAIT);
-    const int memory = got > 0 ? pageDescriptor(message) : -1;
+        got = receiveWithDescriptor(fd, in, sizeof in, &memory, MSG_DONTWAIT);
     const auto reply = got == static_cast<ssize_t>(sizeof in) ? control::decodeReply(in, sizeof in) : std::nullopt;
     void* mapped = MAP_FAILED;
     struct stat st {};
     if (memory >= 0 && reply && reply->op == control::Op::Watch && reply->status == control::Status::Ok &&
-        reply->terminal == static_cast<std::uint64_t>(port.terminal) && !(message.msg_flags & MSG_CTRUNC) &&
-        fstat(memory, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= static_cast<off_t>(control::pageSize))
+        reply->terminal == static_cast<std::uint64_t>(port.terminal) && fstat(memory, &st) == 0 && S_ISREG(st.st_mode) &&
+        st.st_size >= static_cast<off_t>(control::pageSize))
         mapped = mmap(nullptr, control::pageSize, PROT_READ, MAP_SHARED, memory, 0);
     if (memory >= 0)
         close(memory);

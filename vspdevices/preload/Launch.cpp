@@ -1,5 +1,7 @@
 #include "Launch.h"
 
+#include "DescriptorPassing.h"
+
 #include "Supervision.h"
 #include "Supervisor.h"
 
@@ -32,46 +34,22 @@ sigset_t relayedSignals()
 
 void sendDescriptor(int socket, int fd)
 {
-    char byte = fd >= 0 ? 1 : 0;
-    iovec data{&byte, 1};
-    alignas(cmsghdr) char space[CMSG_SPACE(sizeof(int))] = {};
-    msghdr message{};
-    message.msg_iov = &data;
-    message.msg_iovlen = 1;
-    if (fd >= 0) {
-        message.msg_control = space;
-        message.msg_controllen = sizeof space;
-        cmsghdr* header = CMSG_FIRSTHDR(&message);
-        header->cmsg_level = SOL_SOCKET;
-        header->cmsg_type = SCM_RIGHTS;
-        header->cmsg_len = CMSG_LEN(sizeof(int));
-        memcpy(CMSG_DATA(header), &fd, sizeof fd);
-    }
-    while (sendmsg(socket, &message, MSG_NOSIGNAL) < 0 && errno == EINTR) {
+    const char byte = fd >= 0 ? 1 : 0;
+    while (sendWithDescriptor(socket, &byte, 1, fd, 0) < 0 && errno == EINTR) {
     }
 }
 
 int receiveDescriptor(int socket)
 {
     char byte = 0;
-    iovec data{&byte, 1};
-    alignas(cmsghdr) char space[CMSG_SPACE(sizeof(int))] = {};
-    msghdr message{};
-    message.msg_iov = &data;
-    message.msg_iovlen = 1;
-    message.msg_control = space;
-    message.msg_controllen = sizeof space;
+    int fd = -1;
     ssize_t n;
-    while ((n = recvmsg(socket, &message, MSG_CMSG_CLOEXEC)) < 0 && errno == EINTR) {
+    while ((n = receiveWithDescriptor(socket, &byte, 1, &fd, 0)) < 0 && errno == EINTR) {
     }
-    if (n != 1 || byte != 1)
-        return -1;
-    for (cmsghdr* c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c))
-        if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_RIGHTS) {
-            int fd;
-            memcpy(&fd, CMSG_DATA(c), sizeof fd);
-            return fd;
-        }
+    if (n == 1 && byte == 1)
+        return fd;
+    if (fd >= 0)
+        close(fd);
     return -1;
 }
 

@@ -1,5 +1,7 @@
 #include "ControlChannel.h"
 
+#include "DescriptorPassing.h"
+
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
@@ -473,19 +475,8 @@ void ControlChannel::replyWithPage(const std::shared_ptr<Client>& client)
     r.op = Op::Watch;
     r.terminal = terminal_;
     control::encode(r, client->out);
-    iovec data{client->out, sizeof client->out};
-    alignas(cmsghdr) char space[CMSG_SPACE(sizeof(int))] = {};
-    msghdr message{};
-    message.msg_iov = &data;
-    message.msg_iovlen = 1;
-    message.msg_control = space;
-    message.msg_controllen = sizeof space;
-    cmsghdr* header = CMSG_FIRSTHDR(&message);
-    header->cmsg_level = SOL_SOCKET;
-    header->cmsg_type = SCM_RIGHTS;
-    header->cmsg_len = CMSG_LEN(sizeof(int));
-    std::memcpy(CMSG_DATA(header), &pageFd_, sizeof(int));
-    if (::sendmsg(client->socket.native_handle(), &message, MSG_NOSIGNAL | MSG_DONTWAIT) != static_cast<ssize_t>(sizeof client->out)) {
+    if (sendWithDescriptor(client->socket.native_handle(), client->out, sizeof client->out, pageFd_, MSG_DONTWAIT) !=
+        static_cast<ssize_t>(sizeof client->out)) {
         forget(client);
         return;
     }

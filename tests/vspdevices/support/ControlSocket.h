@@ -36,6 +36,7 @@ public:
     ControlSocket& operator=(const ControlSocket&) = delete;
 
     bool connected() const { return fd_ >= 0; }
+    int descriptor() const { return fd_; }
     void close()
     {
         if (fd_ >= 0)
