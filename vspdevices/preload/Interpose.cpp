@@ -82,6 +82,7 @@ __attribute__((constructor)) void start()
     pthread_atfork(nullptr, nullptr, [] {
         resetLookupAfterFork();
         resetConnectionsAfterFork();
+        resetPortCallsAfterFork();
     });
 }
 

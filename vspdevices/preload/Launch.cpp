@@ -2,6 +2,9 @@
 
 #include "DescriptorPassing.h"
 
+#include "ControlClient.h"
+#include "PortCalls.h"
+#include "PortLookup.h"
 #include "Supervision.h"
 #include "Supervisor.h"
 
@@ -130,7 +133,13 @@ void handOver(Supervisor& supervisor)
     sigset_t all;
     sigfillset(&all);
     sigprocmask(SIG_BLOCK, &all, nullptr);
-    serveUntilHungUp(supervisor);
+    // Only this thread came along: locks other threads held are reset, and a
+    // supervisor of its own starts with none.
+    resetLookupAfterFork();
+    resetConnectionsAfterFork();
+    resetPortCallsAfterFork();
+    Supervisor successor(supervisor.descriptor());
+    serveUntilHungUp(successor);
     _exit(0);
 }
 

@@ -151,6 +151,11 @@ PortCallResult waitForLines(const Port& port, uintptr_t arg, const StillWanted* 
 
 }  // namespace
 
+void resetPortCallsAfterFork()
+{
+    pthread_mutex_init(&serialLock, nullptr);
+}
+
 bool replied(const Answer& answer)
 {
     return answer.kind == Answer::Replied && answer.reply.status == control::Status::Ok;

@@ -60,6 +60,9 @@ PortCallResult setSettings(const Port& port, const PortCall& call, const Argumen
 // and parity in place of the 8 bits without parity the terminal keeps.
 PortCallResult getSettings(const Port& port, const PortCall& call, const ArgumentAccess& memory, RawIoctl raw);
 
+// Called in a forked child: a lock may have been held by a thread that is gone.
+void resetPortCallsAfterFork();
+
 // The framing bits of c_cflag.
 unsigned int parityOf(unsigned int cflag);
 unsigned int cflagOfFraming(unsigned int dataBits, unsigned int parity);
