@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <pthread.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
@@ -270,7 +271,14 @@ bool channelAlive(int fd)
 
 bool lineState(const Port& port, control::LineState& state)
 {
-    if (port.com <= 0 || port.com > 255)
+    static int pagesWanted = -1;  // looked up once; threads that race find the same
+    int wanted = __atomic_load_n(&pagesWanted, __ATOMIC_RELAXED);
+    if (wanted < 0) {
+        const char* setting = getenv("QUORLINVCP_LINE_PAGE");
+        wanted = !(setting && !strcmp(setting, "0"));
+        __atomic_store_n(&pagesWanted, wanted, __ATOMIC_RELAXED);
+    }
+    if (port.com <= 0 || port.com > 255 || !wanted)
         return false;
     PageSlot& slot = pages[port.com];
     const int saved = errno;

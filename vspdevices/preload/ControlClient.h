@@ -47,7 +47,9 @@ Answer ask(const Port& port, const control::Request& request, int timeLimitMs, W
 // The port's line state from its shared page, which the port's channel hands over
 // on first use and keeps current: reading it costs the library nothing. False when
 // there is no page to read (the caller then asks); a page whose channel hung up
-// (the library ended) is given up, checked at most every pageCheckMs.
+// (the library ended) is given up, checked at most every pageCheckMs. With
+// QUORLINVCP_LINE_PAGE=0 in the environment no page is used and every read asks,
+// for comparing the two or ruling the page out when looking for a fault.
 inline constexpr int pageCheckMs = 100;
 bool lineState(const Port& port, control::LineState& state);
 // Called in a forked child: the parent's connections and locks are not the child's.
