@@ -13,6 +13,9 @@
 // fails the call with EBUSY rather than letting it pass as a plain terminal's ENOTTY.
 // Under the launcher's supervisor the library's own calls to the kernel carry its
 // mark (Supervision.h), so the supervisor lets them pass without a second look.
+// write and writev are watched only to count the writes to a port's descriptor
+// (one table look-up each), so that "transmitter empty" is read from the port's
+// shared page while nothing new was written, and asked of the library otherwise.
 #include "ControlClient.h"
 #include "PortCalls.h"
 #include "PortLookup.h"
@@ -26,6 +29,8 @@
 #include <stddef.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/uio.h>
+#include <unistd.h>
 
 #define EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -58,11 +63,15 @@ using TcGetFn = int (*)(int, LibcTermios*);
 using TcSetFn = int (*)(int, int, const LibcTermios*);
 using TcIntFn = int (*)(int, int);
 using TcDrainFn = int (*)(int);
+using WriteFn = ssize_t (*)(int, const void*, size_t);
+using WritevFn = ssize_t (*)(int, const struct iovec*, int);
 IoctlFn realIoctl = nullptr;
 TcGetFn realTcgetattr = nullptr;
 TcSetFn realTcsetattr = nullptr;
 TcIntFn realTcsendbreak = nullptr;
 TcDrainFn realTcdrain = nullptr;
+WriteFn realWrite = nullptr;
+WritevFn realWritev = nullptr;
 unsigned long callMark = 0;  // the supervisor's mark on this library's own calls, when supervised
 
 void findRealCalls()
@@ -72,6 +81,8 @@ void findRealCalls()
     realTcsetattr = real<TcSetFn>("tcsetattr");
     realTcsendbreak = real<TcIntFn>("tcsendbreak");
     realTcdrain = real<TcDrainFn>("tcdrain");
+    realWrite = real<WriteFn>("write");
+    realWritev = real<WritevFn>("writev");
     if (const char* supervised = getenv(supervisedVariable); supervised && !strcmp(supervised, "1"))
         callMark = supervisedCallMark;
 }
@@ -91,6 +102,30 @@ inline void ensureRealCalls()
 {
     if (__builtin_expect(realIoctl == nullptr, 0))
         findRealCalls();
+}
+
+// The ports seen on descriptors (COM number by descriptor, 0 for none or unknown),
+// the writes made to each port through them, and for each port the count of writes
+// at which the library last said its output had left (bit 32: it has said so).
+constexpr int watchedDescriptors = 4096;
+uint8_t portByDescriptor[watchedDescriptors];
+uint32_t writesTo[256];
+uint64_t sentAtWrites[256];
+
+Port lookUp(int fd)
+{
+    const Port port = portOf(fd);
+    if (static_cast<unsigned>(fd) < watchedDescriptors)
+        __atomic_store_n(&portByDescriptor[fd], static_cast<uint8_t>(port.com), __ATOMIC_RELAXED);
+    return port;
+}
+
+inline void noteWrite(int fd)
+{
+    if (static_cast<unsigned>(fd) >= watchedDescriptors)
+        return;
+    if (const uint8_t com = __atomic_load_n(&portByDescriptor[fd], __ATOMIC_RELAXED))
+        __atomic_add_fetch(&writesTo[com], 1, __ATOMIC_RELAXED);
 }
 
 // The kernel's call, made by this library (marked for the supervisor).
@@ -180,12 +215,12 @@ EXPORT int ioctl(int fd, unsigned long request, ...)
             const int result = rawIoctl(fd, command, arg);
             if (result != 0 || !maybePort(static_cast<const termios*>(arg)->c_lflag))
                 return result;
-            if (const Port port = portOf(fd); port.com)
+            if (const Port port = lookUp(fd); port.com)
                 patchFraming(port, static_cast<termios*>(arg)->c_cflag);
             errno = saved;
             return 0;
         }
-        const Port port = reportingNow(fd) ? portOf(fd) : Port{};
+        const Port port = reportingNow(fd) ? lookUp(fd) : Port{};
         errno = saved;
         if (port.com == 0)
             return rawIoctl(fd, command, arg);
@@ -197,11 +232,17 @@ EXPORT int ioctl(int fd, unsigned long request, ...)
     }
     if (!isPortRequest(command))
         return rawIoctl(fd, request, arg);
-    const Port port = portOf(fd);
+    const Port port = lookUp(fd);
     errno = saved;
     if (port.com) {
-        const PortCall call{fd, command, reinterpret_cast<uintptr_t>(arg)};
-        if (const PortCallResult result = portCall(port, call, ownMemory, rawIoctl); result.handled)
+        PortCall call{fd, command, reinterpret_cast<uintptr_t>(arg)};
+        const uint32_t writes = __atomic_load_n(&writesTo[port.com], __ATOMIC_RELAXED);
+        call.noWriteSinceSent = __atomic_load_n(&sentAtWrites[port.com], __ATOMIC_RELAXED) == (writes | 1ull << 32);
+        const PortCallResult result = portCall(port, call, ownMemory, rawIoctl);
+        if (command == TIOCSERGETLSR && result.handled && result.value == 0 && !call.noWriteSinceSent &&
+            (*static_cast<unsigned int*>(arg) & TIOCSER_TEMT))
+            __atomic_store_n(&sentAtWrites[port.com], writes | 1ull << 32, __ATOMIC_RELAXED);
+        if (result.handled)
             return finish(result, saved);
     }
     errno = saved;
@@ -226,6 +267,40 @@ static int markedTcgetattr(int fd, LibcTermios* t)
     return 0;
 }
 
+// The C library's tcsetattr (glibc's, including its check that a TCSANOW set took
+// the size and parity), made with the kernel's calls carrying the supervisor's mark.
+static int markedTcsetattr(int fd, int action, const LibcTermios* t)
+{
+    static constexpr unsigned int requests[] = {TCSETS, TCSETSW, TCSETSF};  // TCSANOW, TCSADRAIN, TCSAFLUSH
+    constexpr tcflag_t inputSpeedZero = 020000000000;  // the C library's own mark, never the kernel's
+    if (action < 0 || action > 2) {
+        errno = EINVAL;
+        return -1;
+    }
+    termios k{};
+    k.c_iflag = t->c_iflag & ~inputSpeedZero;
+    k.c_oflag = t->c_oflag;
+    k.c_cflag = t->c_cflag;
+    k.c_lflag = t->c_lflag;
+    k.c_line = t->c_line;
+    __builtin_memcpy(k.c_cc, t->c_cc, sizeof k.c_cc);
+    const int result = rawIoctl(fd, requests[action], &k);
+    if (result != 0 || action != 0)
+        return result;
+    const int saved = errno;
+    termios back{};
+    if (rawIoctl(fd, TCGETS, &back) != 0) {
+        errno = saved;
+        return 0;
+    }
+    if ((t->c_cflag & (PARENB | CREAD)) != (back.c_cflag & (PARENB | CREAD)) ||
+        ((t->c_cflag & CSIZE) && (t->c_cflag & CSIZE) != (back.c_cflag & CSIZE))) {
+        errno = EINVAL;
+        return -1;
+    }
+    return 0;
+}
+
 EXPORT int tcgetattr(int fd, LibcTermios* t)
 {
     ensureRealCalls();
@@ -233,7 +308,7 @@ EXPORT int tcgetattr(int fd, LibcTermios* t)
     if (result != 0 || !maybePort(t->c_lflag))
         return result;
     const int saved = errno;
-    if (const Port port = portOf(fd); port.com)
+    if (const Port port = lookUp(fd); port.com)
         patchFraming(port, t->c_cflag);
     errno = saved;
     return 0;
@@ -244,10 +319,10 @@ EXPORT int tcsetattr(int fd, int action, const LibcTermios* t)
     ensureRealCalls();
     // Judged by the settings it holds now (see maybePort): a read costs less than the look-up.
     const int saved = errno;
-    const Port port = reportingNow(fd) ? portOf(fd) : Port{};
+    const Port port = reportingNow(fd) ? lookUp(fd) : Port{};
     errno = saved;
     if (port.com == 0)
-        return realTcsetattr(fd, action, t);
+        return callMark ? markedTcsetattr(fd, action, t) : realTcsetattr(fd, action, t);
     // Made as the kernel's own call, as the C library would make it: the C library
     // would also read the settings back and call the 8 bits without parity that the
     // pseudo-terminal keeps an error, while the program's framing goes to the library.
@@ -267,14 +342,14 @@ EXPORT int tcsetattr(int fd, int action, const LibcTermios* t)
     if (const PortCallResult result = setSettings(port, call, ownMemory, rawIoctl); result.handled)
         return finish(result, saved);
     errno = saved;
-    return realTcsetattr(fd, action, t);
+    return callMark ? markedTcsetattr(fd, action, t) : realTcsetattr(fd, action, t);
 }
 
 EXPORT int tcsendbreak(int fd, int duration)
 {
     ensureRealCalls();
     const int saved = errno;
-    if (const Port port = portOf(fd); port.com) {
+    if (const Port port = lookUp(fd); port.com) {
         // As the C library does: no length is the default, otherwise in tenths of a second.
         const uint32_t ms = duration <= 0 ? defaultBreakMs : static_cast<uint32_t>((duration > 10000 ? 10000 : duration) + 99) / 100 * 100;
         const Answer answer = timedBreak(fd, port, ms, rawIoctl);
@@ -295,11 +370,25 @@ EXPORT int tcdrain(int fd)
 {
     ensureRealCalls();
     const int saved = errno;
-    if (const Port port = portOf(fd); port.com) {
+    if (const Port port = lookUp(fd); port.com) {
         const PortCall call{fd, TCSBRK, 1};
         if (const PortCallResult result = portCall(port, call, ownMemory, rawIoctl); result.handled)
             return finish(result, saved);
     }
     errno = saved;
     return realTcdrain(fd);
+}
+
+EXPORT ssize_t write(int fd, const void* data, size_t size)
+{
+    ensureRealCalls();
+    noteWrite(fd);
+    return realWrite(fd, data, size);
+}
+
+EXPORT ssize_t writev(int fd, const struct iovec* parts, int count)
+{
+    ensureRealCalls();
+    noteWrite(fd);
+    return realWritev(fd, parts, count);
 }

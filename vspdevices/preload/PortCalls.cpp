@@ -212,6 +212,7 @@ bool portState(const Port& port, control::LineState& state, int* failure)
     state.counters = answer.reply.counters;
     state.dataBits = answer.reply.dataBits;
     state.parity = answer.reply.parity;
+    state.flags = answer.reply.flags;
     state.terminal = answer.reply.terminal;
     return true;
 }
@@ -254,11 +255,13 @@ PortCallResult portCall(const Port& port, const PortCall& call, const ArgumentAc
         control::LineState state;
         int failure = 0;
         if (call.request == TIOCSERGETLSR) {
-            // Asked, not read from the page: the reply says whether output is on its way.
-            const Answer answer = quick(port, control::Op::Query);
-            if (!replied(answer))
-                return resultOf(answer);
-            const unsigned int lsr = (answer.reply.flags & control::replyOutputPending) ? 0 : TIOCSER_TEMT;
+            if (!call.noWriteSinceSent || !lineState(port, state) || state.status != control::Status::Ok) {
+                const Answer answer = quick(port, control::Op::Query);
+                if (!replied(answer))
+                    return resultOf(answer);
+                state.flags = answer.reply.flags;
+            }
+            const unsigned int lsr = (state.flags & control::replyOutputPending) ? 0 : TIOCSER_TEMT;
             return writeArgument(memory, arg, lsr);
         }
         if (!portState(port, state, &failure))

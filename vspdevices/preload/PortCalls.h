@@ -34,6 +34,10 @@ struct PortCall {
     int fd = -1;                // a descriptor of the program's open terminal
     unsigned int request = 0;   // as the kernel reads it
     uintptr_t arg = 0;          // the argument, an address for most requests
+    // For TIOCSERGETLSR: the program wrote nothing to the port since the library last
+    // said its output had left, so the page's word on the library's queues is enough
+    // (bytes just written may still wait in the terminal, where only asking sees them).
+    bool noWriteSinceSent = false;
 };
 
 struct PortCallResult {

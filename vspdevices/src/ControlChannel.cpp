@@ -439,6 +439,7 @@ control::LineState stateOf(const PortControl::Status& s, std::uint64_t terminal)
     state.counters = s.counters;
     state.dataBits = s.dataBits;
     state.parity = s.parity;
+    state.flags = s.outputQueued ? control::replyOutputPending : 0;
     state.terminal = terminal;
     return state;
 }
@@ -458,7 +459,7 @@ void ControlChannel::publish()
     if (control::readLineState(*page_, now) && now.status == state.status && now.lines == state.lines &&
         now.counters.cts == state.counters.cts && now.counters.dsr == state.counters.dsr &&
         now.counters.ring == state.counters.ring && now.counters.dcd == state.counters.dcd &&
-        now.dataBits == state.dataBits && now.parity == state.parity)
+        now.dataBits == state.dataBits && now.parity == state.parity && now.flags == state.flags)
         return;  // most calls come with each write of data and change nothing here
     control::writeLineState(*page_, state);
 }
@@ -498,8 +499,8 @@ void ControlChannel::reply(const std::shared_ptr<Client>& client, Op op, Status 
         r.counters = s.counters;
         r.dataBits = s.dataBits;
         r.parity = s.parity;
-        if (op == Op::Query && !target->controlOutputLeft())
-            r.flags = control::replyOutputPending;
+        // A Query's answer counts the terminal too: it is asked when the page cannot know.
+        r.flags = op == Op::Query && !target->controlOutputLeft() ? control::replyOutputPending : 0;
     }
     r.terminal = terminal_;
     control::encode(r, client->out);

@@ -48,6 +48,7 @@ public:
         control::Counters counters;
         std::uint8_t dataBits = 8;
         std::uint8_t parity = control::parityNone;
+        bool outputQueued = false;  // bytes wait in the connection's queues (not counting the terminal)
     };
     virtual ~PortControl() = default;
     virtual Status controlStatus() const = 0;

@@ -1,5 +1,6 @@
 // A port's line state in a page of shared memory: the library writes it whenever
-// the modem lines, their change counters or the framing change,
+// the modem lines, their change counters, the framing or whether output waits in
+// its queues change,
 // and a launched program maps it read-only (a Watch request on the control channel
 // hands it over), so reading the lines costs the library nothing: a program that
 // polls them every millisecond, as Wine does for a waiting Windows program, never
@@ -26,6 +27,7 @@ struct LineState {
     Counters counters;
     std::uint8_t dataBits = 8;
     std::uint8_t parity = parityNone;
+    std::uint8_t flags = 0;  // replyOutputPending: bytes wait in the library's queues toward the adapter
     std::uint64_t terminal = 0;
 };
 
@@ -33,7 +35,7 @@ struct LineStatePage {
     std::atomic<std::uint32_t> magic;
     std::atomic<std::uint32_t> sequence;  // odd while the writer is at work
     std::atomic<std::uint64_t> terminal;  // the pseudo-terminal the port is, set once
-    std::atomic<std::uint32_t> status, lines, cts, dsr, ring, dcd, framing;
+    std::atomic<std::uint32_t> status, lines, cts, dsr, ring, dcd, framing, flags;
 };
 static_assert(sizeof(LineStatePage) <= pageSize);
 static_assert(std::atomic<std::uint64_t>::is_always_lock_free && std::atomic<std::uint32_t>::is_always_lock_free);
@@ -51,6 +53,7 @@ inline void writeLineState(LineStatePage& page, const LineState& s)
     page.ring.store(s.counters.ring, std::memory_order_relaxed);
     page.dcd.store(s.counters.dcd, std::memory_order_relaxed);
     page.framing.store(std::uint32_t{s.dataBits} | std::uint32_t{s.parity} << 8, std::memory_order_relaxed);
+    page.flags.store(s.flags, std::memory_order_relaxed);
     page.sequence.store(start + 1, std::memory_order_release);
     page.magic.store(pageMagic, std::memory_order_release);
 }
@@ -72,16 +75,18 @@ inline bool readLineState(const LineStatePage& page, LineState& out)
         s.counters = {page.cts.load(std::memory_order_relaxed), page.dsr.load(std::memory_order_relaxed),
                       page.ring.load(std::memory_order_relaxed), page.dcd.load(std::memory_order_relaxed)};
         const std::uint32_t framing = page.framing.load(std::memory_order_relaxed);
+        const std::uint32_t flags = page.flags.load(std::memory_order_relaxed);
         std::atomic_thread_fence(std::memory_order_acquire);
         if (page.sequence.load(std::memory_order_relaxed) != before)
             continue;
         const std::uint32_t bits = framing & 0xFF, parity = framing >> 8;
         if (status > static_cast<std::uint32_t>(Status::Busy) || (s.lines & ~(outputLines | inputLines)) != 0 || bits < 5 ||
-            bits > 8 || parity > paritySpace)
+            bits > 8 || parity > paritySpace || (flags & ~std::uint32_t{replyOutputPending}) != 0)
             return false;
         s.status = static_cast<Status>(status);
         s.dataBits = static_cast<std::uint8_t>(bits);
         s.parity = static_cast<std::uint8_t>(parity);
+        s.flags = static_cast<std::uint8_t>(flags);
         out = s;
         return true;
     }

@@ -139,12 +139,13 @@ PortControl::Status TcpClientSession::controlStatus() const
     s.counters = control_.counters;
     s.dataBits = protocol_.serial().dataBits;
     s.parity = static_cast<std::uint8_t>(protocol_.serial().parity);
+    s.outputQueued = !gathered_.empty() || !preConnect_.empty() || !outgoing_.empty();
     return s;
 }
 
 bool TcpClientSession::controlOutputLeft() const
 {
-    if (!gathered_.empty() || !preConnect_.empty() || !outgoing_.empty())
+    if (controlStatus().outputQueued)
         return false;
     const auto port = port_.lock();
     return !port || !port->unreadFromApplication();
