@@ -7,6 +7,7 @@
 //   idle_bench [--seconds N] [--open N]
 #include "AdapterServer.h"
 #include "RawPortOpen.h"
+#include "ThreadUse.h"
 #include "vspdevices.h"
 
 #include <dirent.h>
@@ -31,42 +32,8 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-struct ThreadUse {
-    unsigned long long switches = 0;  // voluntary + involuntary: each is a wake-up or more
-    unsigned long long ticks = 0;     // user + system CPU time
-};
-
-// The library's I/O thread, read from /proc.
-ThreadUse ioThreadUse()
-{
-    ThreadUse use;
-    DIR* tasks = ::opendir("/proc/self/task");
-    while (const dirent* entry = tasks ? ::readdir(tasks) : nullptr) {
-        const std::string task = std::string("/proc/self/task/") + entry->d_name;
-        std::string name;
-        std::getline(std::ifstream(task + "/comm"), name);
-        if (name != "vspdevices-io")
-            continue;
-        std::ifstream status(task + "/status");
-        for (std::string line; std::getline(status, line);) {
-            if (line.rfind("voluntary_ctxt_switches:", 0) == 0 || line.rfind("nonvoluntary_ctxt_switches:", 0) == 0)
-                use.switches += std::stoull(line.substr(line.find(':') + 1));
-        }
-        std::string stat;
-        std::getline(std::ifstream(task + "/stat"), stat);
-        std::istringstream fields(stat.substr(stat.rfind(')') + 2));
-        std::string skip;
-        for (int i = 3; i < 14; ++i)
-            fields >> skip;
-        unsigned long long user = 0, system = 0;
-        fields >> user >> system;
-        use.ticks = user + system;
-    }
-    if (tasks)
-        ::closedir(tasks);
-    return use;
-}
-
+using bench::ioThreadUse;
+using bench::ThreadUse;
 
 }  // namespace
 

@@ -9,6 +9,7 @@
 // launchers. The modes take turns round by round; the figures are medians.
 //   wait_bench [--rounds N] [--seconds N] [--programs 1,10,64]
 #include "AdapterServer.h"
+#include "ThreadUse.h"
 #include "vspdevices.h"
 
 #include <dirent.h>
@@ -35,52 +36,11 @@ extern char** environ;
 
 namespace {
 
+using bench::cpuTicks;
+using bench::ioThreadUse;
+using bench::ThreadUse;
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-
-// The stat line's fields after the command name: state is field 3, utime 14, stime 15.
-unsigned long long cpuTicks(const std::string& statPath)
-{
-    std::string stat;
-    std::getline(std::ifstream(statPath), stat);
-    const std::size_t end = stat.rfind(')');
-    if (end == std::string::npos)
-        return 0;
-    std::istringstream fields(stat.substr(end + 2));
-    std::string skip;
-    for (int i = 3; i < 14; ++i)
-        fields >> skip;
-    unsigned long long user = 0, system = 0;
-    fields >> user >> system;
-    return user + system;
-}
-
-struct ThreadUse {
-    unsigned long long switches = 0;  // voluntary + involuntary: each is a wake-up or more
-    unsigned long long ticks = 0;
-};
-
-// The library's I/O thread, in this process.
-ThreadUse ioThreadUse()
-{
-    ThreadUse use;
-    DIR* tasks = ::opendir("/proc/self/task");
-    while (const dirent* entry = tasks ? ::readdir(tasks) : nullptr) {
-        const std::string task = std::string("/proc/self/task/") + entry->d_name;
-        std::string name;
-        std::getline(std::ifstream(task + "/comm"), name);
-        if (name != "vspdevices-io")
-            continue;
-        std::ifstream status(task + "/status");
-        for (std::string line; std::getline(status, line);)
-            if (line.rfind("voluntary_ctxt_switches:", 0) == 0 || line.rfind("nonvoluntary_ctxt_switches:", 0) == 0)
-                use.switches += std::stoull(line.substr(line.find(':') + 1));
-        use.ticks = cpuTicks(task + "/stat");
-    }
-    if (tasks)
-        ::closedir(tasks);
-    return use;
-}
 
 // CPU ticks of every process started with this prefix in its environment, the
 // launchers (and any copy a launcher left serving) apart from Wine's own.
