@@ -30,12 +30,8 @@
 
 using Clock = std::chrono::steady_clock;
 
-namespace {
-
 using bench::ioThreadUse;
 using bench::ThreadUse;
-
-}  // namespace
 
 int main(int argc, char** argv)
 {
