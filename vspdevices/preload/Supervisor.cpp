@@ -19,6 +19,7 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <thread>
 #include <vector>
 
@@ -234,9 +235,17 @@ void Supervisor::respond(std::uint64_t id, int value, int error, bool continueCa
 
 void Supervisor::takeRequest()
 {
-    seccomp_notif request{};
-    if (ioctl(listener_, SECCOMP_IOCTL_NOTIF_RECV, &request) != 0)
+    // A newer kernel may hand over a longer record than this build knows of: it is
+    // taken into room enough, zeroed as the kernel requires, and read as far as known.
+    static const std::size_t size = [] {
+        seccomp_notif_sizes sizes{};
+        return syscall(SYS_seccomp, SECCOMP_GET_NOTIF_SIZES, 0, &sizes) == 0 ? std::size_t{sizes.seccomp_notif} : 0;
+    }();
+    std::vector<std::uint64_t> record((std::max(size, sizeof(seccomp_notif)) + 7) / 8, 0);
+    if (ioctl(listener_, SECCOMP_IOCTL_NOTIF_RECV, record.data()) != 0)
         return;  // the call ended before it could be taken
+    seccomp_notif request;
+    memcpy(&request, record.data(), sizeof request);
     answer(request);
 }
 
