@@ -30,7 +30,7 @@ public:
     // descriptor, or -1 when the kernel refuses.
     static int install();
 
-    explicit Supervisor(int listener) : listener_(listener) {}
+    explicit Supervisor(int listener);
     int descriptor() const { return listener_; }
     // Takes and answers one request (the descriptor was readable).
     void takeRequest();
