@@ -7,6 +7,7 @@
 //   idle_bench [--seconds N] [--open N]
 #include "AdapterServer.h"
 #include "RawPortOpen.h"
+#include "Redirects.h"
 #include "ThreadUse.h"
 #include "vspdevices.h"
 
@@ -55,12 +56,7 @@ int main(int argc, char** argv)
     options.echo = true;
     options.lines = ports;
     vsp::AdapterServer adapter(options);
-    for (int com = 1; com <= ports; ++com) {
-        vsp_createDevice("Connector", (std::to_string(com) + ";0").c_str());
-        const std::string init = "127.0.0.1;" + std::to_string(adapter.port()) + ";" + std::to_string(com) + ";19200,1,8,1,0,0;1;0;";
-        vsp_createDevice("TcpClient", init.c_str());
-    }
-    if (vsp_startEmulation() != 1 || !adapter.waitFor([&] { return adapter.clients() == ports; }, std::chrono::seconds(20))) {
+    if (!bench::startRedirects(adapter, ports)) {
         std::fprintf(stderr, "idle_bench: the redirects did not come up\n");
         return 1;
     }

@@ -9,6 +9,7 @@
 // launchers. The modes take turns round by round; the figures are medians.
 //   wait_bench [--rounds N] [--seconds N] [--programs 1,10,64]
 #include "AdapterServer.h"
+#include "Redirects.h"
 #include "ThreadUse.h"
 #include "vspdevices.h"
 
@@ -265,12 +266,7 @@ int main(int argc, char** argv)
     vsp::AdapterServer::Options options;
     options.lines = static_cast<std::size_t>(ports);
     vsp::AdapterServer adapter(options);
-    for (int com = 1; com <= ports; ++com) {
-        vsp_createDevice("Connector", (std::to_string(com) + ";0").c_str());
-        const std::string init = "127.0.0.1;" + std::to_string(adapter.port()) + ";" + std::to_string(com) + ";19200,1,8,1,0,0;1;0;";
-        vsp_createDevice("TcpClient", init.c_str());
-    }
-    if (vsp_startEmulation() != 1 || !adapter.waitFor([&] { return adapter.clients() == ports; }, std::chrono::seconds(20))) {
+    if (!bench::startRedirects(adapter, ports)) {
         std::fprintf(stderr, "wait_bench: the redirects did not come up\n");
         return 1;
     }
