@@ -3,8 +3,8 @@
 // the nearest procedure and the program goes on. Driven through the real window's
 // own events (Tab out of a box, a click on Hide), the way a user meets them.
 #include "app/HandlerBoundary.h"
-#include "app/windows/StartUp.h"
-#include "app/windows/frmOptions.h"
+#include "windows/StartUp.h"
+#include "windows/frmOptions.h"
 #include "support/EditorFixture.h"
 
 #include <QApplication>

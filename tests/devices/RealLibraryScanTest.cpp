@@ -6,7 +6,7 @@
 #include "support/TestFolder.h"
 
 #include "app/Settings.h"
-#include "app/windows/frmMain.h"
+#include "windows/frmMain.h"
 
 #include <QAction>
 #include <QFileInfo>

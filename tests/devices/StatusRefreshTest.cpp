@@ -5,7 +5,7 @@
 #include "AdapterServer.h"
 #include "app/Settings.h"
 #include "app/modSysTrayIcon.h"
-#include "app/windows/frmMain.h"
+#include "windows/frmMain.h"
 #include "deviceapi/DiagnosticsText.h"
 #include "deviceapi/VspBinding.h"
 #include "deviceapi/modVSP_APIs.h"

@@ -2,7 +2,7 @@
 // create a redirect, use its port, update its baud rate, remove it.
 #include "AdapterServer.h"
 #include "app/Settings.h"
-#include "app/windows/frmMain.h"
+#include "windows/frmMain.h"
 #include "deviceapi/VspBinding.h"
 #include "deviceapi/modVSP_APIs.h"
 #include "support/FakePlatform.h"

@@ -4,7 +4,7 @@
 // a test needs and still resolved without a name server.
 #include "AdapterServer.h"
 #include "app/Settings.h"
-#include "app/windows/frmMain.h"
+#include "windows/frmMain.h"
 #include "deviceapi/VspBinding.h"
 #include "deviceapi/modVSP_APIs.h"
 #include "redirect/InitStrings.h"

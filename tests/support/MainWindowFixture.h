@@ -3,7 +3,7 @@
 #pragma once
 
 #include "app/Settings.h"
-#include "app/windows/frmMain.h"
+#include "windows/frmMain.h"
 #include "support/FakePlatform.h"
 #include "support/FakeVsp.h"
 #include "support/ListRows.h"

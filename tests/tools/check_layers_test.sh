@@ -32,11 +32,11 @@ file deviceapi/Binding.h app/Trap.h
 file redirect/Redirect.h deviceapi/Binding.h
 file devices/RedirectList.cpp redirect/Redirect.h app/platform/Platform.h
 file config/Document.cpp deviceapi/Binding.h
-file app/windows/frmMain.h devices/RedirectList.cpp config/Document.cpp
+file windows/frmMain.h devices/RedirectList.cpp config/Document.cpp
 expect 0 "" "includes that run down the layers"
 
-file devices/Commands.cpp app/windows/frmMain.h
-expect 1 "devices/Commands.cpp -> app/windows/frmMain.h (devices may not include windows)" "an include up to the windows"
+file devices/Commands.cpp windows/frmMain.h
+expect 1 "devices/Commands.cpp -> windows/frmMain.h (devices may not include windows)" "an include up to the windows"
 rm "$tree/devices/Commands.cpp"
 
 file config/Document.cpp devices/RedirectList.cpp

@@ -8,9 +8,9 @@
 #include "app/AppIcon.h"
 #include "app/Settings.h"
 #include "app/platform/QtPlatform.h"
-#include "app/windows/frmAbout.h"
-#include "app/windows/frmMain.h"
-#include "app/windows/frmOptions.h"
+#include "windows/frmAbout.h"
+#include "windows/frmMain.h"
+#include "windows/frmOptions.h"
 #include "deviceapi/modVSP_APIs.h"
 
 #include <QApplication>

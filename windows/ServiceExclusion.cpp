@@ -1,4 +1,4 @@
-#include "app/windows/ServiceExclusion.h"
+#include "windows/ServiceExclusion.h"
 
 #include "app/platform/MessageBoxes.h"
 #include "vspdevices_holder.h"

@@ -1,9 +1,9 @@
 // The Help menu and the options dialog's command.
-#include "app/windows/frmMain.h"
+#include "windows/frmMain.h"
 
 #include "app/InstallLayout.h"
-#include "app/windows/frmAbout.h"
-#include "app/windows/frmOptions.h"
+#include "windows/frmAbout.h"
+#include "windows/frmOptions.h"
 
 #include <QFileInfo>
 

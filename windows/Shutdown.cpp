@@ -1,7 +1,7 @@
 // Closing the main window: its own close control only hides it; Exit, the end of
 // the desktop session and a termination request offer to save, record the current
 // file, stop emulation and release the device library.
-#include "app/windows/frmMain.h"
+#include "windows/frmMain.h"
 
 #include "app/ProgramFiles.h"
 #include "app/Settings.h"

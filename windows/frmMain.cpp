@@ -1,4 +1,4 @@
-#include "app/windows/frmMain.h"
+#include "windows/frmMain.h"
 
 #include "app/HandlerBoundary.h"
 

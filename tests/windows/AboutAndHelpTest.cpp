@@ -1,4 +1,4 @@
-#include "app/windows/frmAbout.h"
+#include "windows/frmAbout.h"
 #include "support/MainWindowFixture.h"
 
 #include <QCoreApplication>

@@ -1,7 +1,7 @@
 // What the user sees of the windows: the editor laid over the list covers it
 // whole, the COM port box keeps the window's font through its scans, and the
 // options dialog opens with the focus on its first control.
-#include "app/windows/frmOptions.h"
+#include "windows/frmOptions.h"
 #include "support/EditorFixture.h"
 
 #include <QApplication>

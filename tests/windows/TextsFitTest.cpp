@@ -2,8 +2,8 @@
 // shown in, measured with the fonts this machine really has. The windows' fixed
 // places are drawn for a narrow face; without it texts run into their neighbours or
 // are cut with "...".
-#include "app/windows/frmAbout.h"
-#include "app/windows/frmOptions.h"
+#include "windows/frmAbout.h"
+#include "windows/frmOptions.h"
 #include "support/MainWindowFixture.h"
 
 #include <QAbstractButton>

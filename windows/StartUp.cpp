@@ -1,4 +1,4 @@
-#include "app/windows/StartUp.h"
+#include "windows/StartUp.h"
 
 #include "app/AppIcon.h"
 #include "app/CommandLine.h"
@@ -9,9 +9,9 @@
 #include "app/StartRequest.h"
 #include "app/TerminationSignal.h"
 #include "app/platform/QtPlatform.h"
-#include "app/windows/ServiceExclusion.h"
-#include "app/windows/SessionEnd.h"
-#include "app/windows/frmMain.h"
+#include "windows/ServiceExclusion.h"
+#include "windows/SessionEnd.h"
+#include "windows/frmMain.h"
 #include "Version.h"
 #include "vspdevices_limits.h"
 #include "vspdevices_ports.h"

@@ -1,4 +1,4 @@
-#include "app/windows/SessionEnd.h"
+#include "windows/SessionEnd.h"
 #include "app/platform/SessionRequest.h"
 #include "support/MainWindowFixture.h"
 

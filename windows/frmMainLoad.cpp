@@ -1,5 +1,5 @@
 // The main window's initialization, run once before it takes any input.
-#include "app/windows/frmMain.h"
+#include "windows/frmMain.h"
 
 #include "app/NumericText.h"
 #include "app/Settings.h"

@@ -1,4 +1,4 @@
-#include "app/windows/frmOptions.h"
+#include "windows/frmOptions.h"
 
 #include "app/HandlerBoundary.h"
 #include "app/InstallLayout.h"
@@ -8,7 +8,7 @@
 #include "app/RuntimeError.h"
 #include "app/Settings.h"
 #include "app/Trap.h"
-#include "app/windows/frmMain.h"
+#include "windows/frmMain.h"
 #include "config/ConfigurationFiles.h"
 
 #include <QButtonGroup>

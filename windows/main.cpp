@@ -1,4 +1,4 @@
-#include "app/windows/StartUp.h"
+#include "windows/StartUp.h"
 
 int main(int argc, char** argv)
 {

@@ -1,5 +1,5 @@
 // Loading and saving configuration files through the File menu.
-#include "app/windows/frmMain.h"
+#include "windows/frmMain.h"
 
 #include "app/ProgramFiles.h"
 #include "app/HandlerBoundary.h"

@@ -1,7 +1,7 @@
-#include "app/windows/SessionEnd.h"
+#include "windows/SessionEnd.h"
 
 #include "app/platform/SessionRequest.h"
-#include "app/windows/frmMain.h"
+#include "windows/frmMain.h"
 
 #include <QEvent>
 #include <QGuiApplication>

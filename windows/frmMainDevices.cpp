@@ -1,7 +1,7 @@
 // The list of redirects and the emulation switch as the main window commands them:
 // the scan, the list's context menu, the commands on a listed redirect, and the
 // Emulation menu.
-#include "app/windows/frmMain.h"
+#include "windows/frmMain.h"
 
 #include "app/Trap.h"
 #include "devices/DeviceCommands.h"

@@ -1,6 +1,6 @@
 // The main window's widgets, texts, tooltips, first states and places (pixels at
 // 96 dpi, absolute within their containers), and its menu tree.
-#include "app/windows/frmMain.h"
+#include "windows/frmMain.h"
 
 #include "app/AppIcon.h"
 #include "app/Placement.h"

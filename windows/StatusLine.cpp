@@ -1,5 +1,5 @@
 // The title bar as the program's status line, and hiding into the notification area.
-#include "app/windows/frmMain.h"
+#include "windows/frmMain.h"
 
 #include "Version.h"
 #include "app/ProgramFiles.h"

@@ -1,4 +1,4 @@
-#include "app/windows/frmOptions.h"
+#include "windows/frmOptions.h"
 #include "config/modReg.h"
 #include "support/MainWindowFixture.h"
 

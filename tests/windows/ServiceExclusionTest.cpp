@@ -1,7 +1,7 @@
 // The window and quorlinvcp-service on one port directory: whichever comes second
 // is refused and says who has the ports; the status command reads the window's
 // ports as it reads the service's.
-#include "app/windows/ServiceExclusion.h"
+#include "windows/ServiceExclusion.h"
 #include "support/FakePlatform.h"
 #include "support/PortableInstall.h"
 #include "support/TestFolder.h"

@@ -2,7 +2,7 @@
 // COM ports that are free, filled with defaults or from a listed redirect, and
 // creating a redirect from its fields or updating one (its two devices destroyed
 // and created again from the edited fields).
-#include "app/windows/frmMain.h"
+#include "windows/frmMain.h"
 
 #include "app/NumericText.h"
 #include "app/Trap.h"
