@@ -26,6 +26,7 @@
 
 #include "ControlMessage.h"
 #include "LineStatePage.h"
+#include "PortControl.h"
 #include "vspdevices.h"
 
 #include <asio.hpp>
@@ -39,31 +40,6 @@
 #include <sys/types.h>
 
 namespace vsp {
-
-// What a port's control channel asks of the connection behind the port.
-class PortControl {
-public:
-    struct Status {
-        std::uint32_t lines = 0;
-        control::Counters counters;
-        std::uint8_t dataBits = 8;
-        std::uint8_t parity = control::parityNone;
-        bool outputQueued = false;  // bytes wait in the connection's queues (not counting the terminal)
-    };
-    virtual ~PortControl() = default;
-    virtual Status controlStatus() const = 0;
-    // Everything the program wrote has left toward the adapter: none of it waits in
-    // the terminal or the connection's queues.
-    virtual bool controlOutputLeft() const = 0;
-    virtual void controlSetLines(std::uint32_t mask, std::uint32_t levels) = 0;
-    virtual void controlSetBreak(bool on) = 0;
-    virtual void controlSetFraming(std::uint8_t dataBits, std::uint8_t parity) = 0;
-    // `changed` is called whenever the status may have changed, with the input
-    // lines that changed (0 when none did).
-    virtual void controlObserve(std::function<void(std::uint32_t changed)> changed) = 0;
-    // The connection's diagnostics, for a Diagnose request.
-    virtual vsp_diagnostics controlDiagnostics() const = 0;
-};
 
 class ControlChannel : public std::enable_shared_from_this<ControlChannel> {
 public:

@@ -129,63 +129,79 @@ Library::Device* Library::find(int id)
 Library::Device* Library::partnerOf(const Device& device)
 {
     for (Device& other : devices_)
-        if (other.com == device.com && other.client.has_value() != device.client.has_value())
+        if (other.com == device.com && other.kind.index() != device.kind.index())
             return &other;
     return nullptr;
 }
 
 void Library::bringUp(Device& device)
 {
+    if (TcpClient* client = device.client())
+        bringUpClient(device, *client);
+    else
+        bringUpPort(device, *device.connector());
+}
+
+void Library::bringUpClient(Device& device, TcpClient& client)
+{
     Device* partner = partnerOf(device);
-    if (device.client) {
-        device.session = std::make_shared<TcpClientSession>(*io_, *device.client);
-        device.session->setEventReport([this, id = device.id, com = device.com](const TcpClientSession::Event& e) {
-            events_.raise(eventCode(e.kind), id, com, TcpClientSession::errorCode(e.failure), e.text);
-        });
-        if (partner && partner->port) {
-            // A port made before its redirect's client took a default speed: it
-            // takes the redirect's now, unless an application has set its own,
-            // which the adapter then gets instead.
-            partner->port->takeRedirectSettings(device.client->serial.baud, device.client->serial.stopBits);
-            partner->port->setListener(device.session);
-            device.session->attachPort(partner->port);
-        }
-        if (partner && partner->control)
-            partner->control->setTarget(device.session);
-        device.session->start();
-    } else {
-        // The terminal starts at the redirect's baud rate and stop bits, as the adapter will.
-        const SerialSettings serial = partner ? partner->client->serial : SerialSettings();
-        if (!openWatch_)
-            openWatch_ = PortOpenWatch::create(*io_);
-        const std::string link = portDirectory_ + "/" + vspdevices::portLinkName(device.com);
-        device.port = VirtualPort::create(*io_, openWatch_, link, serial.baud, serial.stopBits);
-        if (device.port)
-            device.control = ControlChannel::create(*io_, link);  // without it the port is a plain pty
-        if (device.port && partner && partner->session) {
-            device.port->setListener(partner->session);
-            partner->session->attachPort(device.port);
-        }
-        if (device.control && partner && partner->session)
-            device.control->setTarget(partner->session);
+    Connector* connector = partner ? partner->connector() : nullptr;
+    client.session = std::make_shared<TcpClientSession>(*io_, client.settings);
+    client.session->setEventReport([this, id = device.id, com = device.com](const TcpClientSession::Event& e) {
+        events_.raise(eventCode(e.kind), id, com, TcpClientSession::errorCode(e.failure), e.text);
+    });
+    if (connector && connector->port) {
+        // A port made before its redirect's client took a default speed: it
+        // takes the redirect's now, unless an application has set its own,
+        // which the adapter then gets instead.
+        connector->port->takeRedirectSettings(client.settings.serial.baud, client.settings.serial.stopBits);
+        connector->port->setListener(client.session);
+        client.session->attachPort(connector->port);
     }
+    if (connector && connector->control)
+        connector->control->setTarget(client.session->portControl());
+    client.session->start();
+}
+
+void Library::bringUpPort(Device& device, Connector& connector)
+{
+    Device* partner = partnerOf(device);
+    TcpClient* client = partner ? partner->client() : nullptr;
+    // The terminal starts at the redirect's baud rate and stop bits, as the adapter will.
+    const SerialSettings serial = client ? client->settings.serial : SerialSettings();
+    if (!openWatch_)
+        openWatch_ = PortOpenWatch::create(*io_);
+    const std::string link = portDirectory_ + "/" + vspdevices::portLinkName(device.com);
+    connector.port = VirtualPort::create(*io_, openWatch_, link, serial.baud, serial.stopBits);
+    if (connector.port)
+        connector.control = ControlChannel::create(*io_, link);  // without it the port is a plain pty
+    if (!client || !client->session)
+        return;
+    if (connector.port) {
+        connector.port->setListener(client->session);
+        client->session->attachPort(connector.port);
+    }
+    if (connector.control)
+        connector.control->setTarget(client->session->portControl());
 }
 
 void Library::bringDown(Device& device)
 {
-    if (device.session) {
-        if (Device* partner = partnerOf(device); partner && partner->control)
-            partner->control->setTarget(nullptr);
-        device.session->stop();
-        device.session.reset();
+    if (TcpClient* client = device.client(); client && client->session) {
+        if (Device* partner = partnerOf(device); partner && partner->connector()->control)
+            partner->connector()->control->setTarget(nullptr);
+        client->session->stop();
+        client->session.reset();
     }
-    if (device.control) {
-        device.control->close();
-        device.control.reset();
-    }
-    if (device.port) {
-        device.port->close();
-        device.port.reset();
+    if (Connector* connector = device.connector()) {
+        if (connector->control) {
+            connector->control->close();
+            connector->control.reset();
+        }
+        if (connector->port) {
+            connector->port->close();
+            connector->port.reset();
+        }
     }
 }
 
@@ -205,9 +221,9 @@ void Library::drain()
                 drained->set_value();
         };
         for (Device& d : devices_) {
-            if (d.session) {
+            if (TcpClient* client = d.client(); client && client->session) {
                 ++*left;
-                d.session->drain(oneDone);
+                client->session->drain(oneDone);
             }
         }
         oneDone();
@@ -226,19 +242,20 @@ void Library::destroyAll()
 
 bool Library::anyPortHeldOpen() const
 {
-    return std::any_of(devices_.begin(), devices_.end(), [](const Device& d) { return d.port && d.port->heldOpen(); });
+    return std::any_of(devices_.begin(), devices_.end(), [](const Device& d) {
+        const Connector* connector = d.connector();
+        return connector && connector->port && connector->port->heldOpen();
+    });
 }
 
 Library::Device Library::makeDevice(int id, std::string_view type, std::string_view init)
 {
-    Device device{id, std::string(type), std::string(init), 0, std::nullopt, nullptr, nullptr, nullptr};
     if (type == tcpClientType) {
-        device.client = parseTcpClient(init);
-        device.com = device.client->com;
-    } else {
-        device.com = parseConnector(init)->com;
+        TcpClientSettings settings = *parseTcpClient(init);
+        const int com = settings.com;
+        return Device{id, std::string(type), std::string(init), com, TcpClient{std::move(settings), nullptr}};
     }
-    return device;
+    return Device{id, std::string(type), std::string(init), parseConnector(init)->com, Connector{}};
 }
 
 void Library::startAll()
@@ -246,10 +263,10 @@ void Library::startAll()
     emulation_ = true;
     // Ports first, so each connection finds its port as it comes up.
     for (Device& d : devices_)
-        if (!d.client)
+        if (d.connector())
             bringUp(d);
     for (Device& d : devices_)
-        if (d.client)
+        if (d.client())
             bringUp(d);
 }
 
@@ -276,8 +293,9 @@ bool Library::destroyDevice(int id)
             const auto it = std::find_if(devices_.begin(), devices_.end(), [id](const Device& d) { return d.id == id; });
             if (it == devices_.end())
                 return true;
-            if (Device* partner = partnerOf(*it); partner && partner->session && it->port)
-                partner->session->attachPort(nullptr);
+            if (Device* partner = partnerOf(*it); partner && it->connector() && it->connector()->port &&
+                                                   partner->client()->session)
+                partner->client()->session->attachPort(nullptr);
             bringDown(*it);
             claims_.release(it->type, it->init);
             devices_.erase(it);
@@ -298,10 +316,10 @@ bool Library::reinitializeDevice(int id)
             Device* device = find(id);
             if (!device)
                 return false;
-            if (device->session)
-                device->session->reinitialize();
-            if (device->port)
-                device->port->discardBuffered();
+            if (TcpClient* client = device->client(); client && client->session)
+                client->session->reinitialize();
+            if (Connector* connector = device->connector(); connector && connector->port)
+                connector->port->discardBuffered();
             return true;
         },
         false);
@@ -327,12 +345,12 @@ std::optional<DeviceInfo> Library::info(int id)
             if (!device)
                 return std::nullopt;
             DeviceInfo info{device->type, device->init, 0, 0};
-            if (device->session) {
-                info.ready = device->session->ready() ? 1 : 0;
-                info.ok = device->session->ok() ? 1 : 0;
-            } else if (device->port) {
+            if (const TcpClient* client = device->client(); client && client->session) {
+                info.ready = client->session->ready() ? 1 : 0;
+                info.ok = client->session->ok() ? 1 : 0;
+            } else if (const Connector* connector = device->connector(); connector && connector->port) {
                 info.ready = 1;
-                info.ok = device->port->isOpen() ? 1 : 0;
+                info.ok = connector->port->isOpen() ? 1 : 0;
             }
             return info;
         },
@@ -418,15 +436,15 @@ std::optional<vsp_diagnostics> Library::diagnostics(int id)
             const Device* device = find(id);
             if (!device)
                 return std::nullopt;
-            if (device->session)
-                return device->session->diagnostics();
+            if (const TcpClient* client = device->client(); client && client->session)
+                return client->session->diagnostics();
             vsp_diagnostics out{};
             out.size = sizeof out;
             out.ackBaud = -1;
             out.ackDataSize = out.ackParity = out.ackStopSize = out.lineState = out.modemState = -1;
-            if (device->port) {
+            if (const Connector* connector = device->connector(); connector && connector->port) {
                 out.state = VSP_STATE_UP;
-                out.portHeld = device->port->isOpen() ? 1 : 0;
+                out.portHeld = connector->port->isOpen() ? 1 : 0;
             }
             return out;
         },

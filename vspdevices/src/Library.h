@@ -22,6 +22,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <variant>
 #include <vector>
 
 #include <sys/types.h>
@@ -64,15 +65,26 @@ public:
     void setEventHandler(vsp_event_handler handler, void* context) { events_.set(handler, context); }
 
 private:
+    // A Connector: its port and the port's control socket while emulation runs.
+    struct Connector {
+        std::shared_ptr<VirtualPort> port;
+        std::shared_ptr<ControlChannel> control;  // none: the port is a plain pty
+    };
+    // A TcpClient: its settings, and its connection while emulation runs.
+    struct TcpClient {
+        TcpClientSettings settings;
+        std::shared_ptr<TcpClientSession> session;
+    };
     struct Device {
         int id;
         std::string type;
         std::string init;
         int com;
-        std::optional<TcpClientSettings> client;  // set for a TcpClient
-        std::shared_ptr<VirtualPort> port;         // a Connector's port while emulation runs
-        std::shared_ptr<TcpClientSession> session;  // a TcpClient's connection while emulation runs
-        std::shared_ptr<ControlChannel> control;    // a Connector's control socket while emulation runs
+        std::variant<Connector, TcpClient> kind;
+        Connector* connector() { return std::get_if<Connector>(&kind); }
+        TcpClient* client() { return std::get_if<TcpClient>(&kind); }
+        const Connector* connector() const { return std::get_if<Connector>(&kind); }
+        const TcpClient* client() const { return std::get_if<TcpClient>(&kind); }
     };
 
     Library() = default;
@@ -85,8 +97,11 @@ private:
     static Device makeDevice(int id, std::string_view type, std::string_view init);
     void startAll();
     Device* find(int id);
+    // The device of the other kind on the same COM number.
     Device* partnerOf(const Device& device);
     void bringUp(Device& device);
+    void bringUpPort(Device& device, Connector& connector);
+    void bringUpClient(Device& device, TcpClient& client);
     void bringDown(Device& device);
     void destroyAll();
     // Sends what the ports took from their applications (and what waits for the

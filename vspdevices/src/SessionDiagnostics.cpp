@@ -49,27 +49,29 @@ vsp_diagnostics TcpClientSession::diagnostics() const
     using namespace std::chrono;
     vsp_diagnostics out{};
     out.size = sizeof out;
-    out.state = stateCode(state_);
-    out.lastErrorKind = errorCode(lastFailure_.kind);
-    if (lastFailure_.kind != FailureKind::None) {
-        out.lastErrorTimeMs = duration_cast<milliseconds>(lastFailure_.when.time_since_epoch()).count();
-        const std::size_t length = std::min(lastFailure_.text.size(), sizeof out.lastErrorText - 1);
-        std::copy_n(lastFailure_.text.data(), length, out.lastErrorText);
+    out.state = stateCode(state());
+    const AdapterConnection::Failure& failure = connection_.lastFailure();
+    out.lastErrorKind = errorCode(failure.kind);
+    if (failure.kind != FailureKind::None) {
+        out.lastErrorTimeMs = duration_cast<milliseconds>(failure.when.time_since_epoch()).count();
+        const std::size_t length = std::min(failure.text.size(), sizeof out.lastErrorText - 1);
+        std::copy_n(failure.text.data(), length, out.lastErrorText);
     }
-    out.bytesToAdapter = counters_.toAdapter;
-    out.bytesFromAdapter = counters_.fromAdapter;
-    out.bytesDropped = counters_.dropped;
-    out.reconnects = counters_.reconnects;
-    out.portHeld = portHeld() ? 1 : 0;
-    out.upTimeMs = duration_cast<milliseconds>(upTime()).count();
+    const AdapterConnection::Counters& counters = connection_.counters();
+    out.bytesToAdapter = counters.toAdapter;
+    out.bytesFromAdapter = counters.fromAdapter;
+    out.bytesDropped = bridge_.dropped();
+    out.reconnects = counters.reconnects;
+    out.portHeld = bridge_.portHeld() ? 1 : 0;
+    out.upTimeMs = duration_cast<milliseconds>(connection_.upTime()).count();
     // What the adapter confirmed holds for the connection it came on: none while down.
     const rfc2217::ServerState none;
-    const auto& acknowledged = connected() ? serverState() : none;
+    const auto& server = connection_.protocol().server();
+    const auto& acknowledged = connection_.connected() ? server : none;
     out.ackBaud = orMinusOne(acknowledged.baud);
     out.ackDataSize = static_cast<std::int32_t>(orMinusOne(acknowledged.dataSize));
     out.ackParity = static_cast<std::int32_t>(orMinusOne(acknowledged.parity));
     out.ackStopSize = static_cast<std::int32_t>(orMinusOne(acknowledged.stopSize));
-    const auto& server = serverState();
     out.lineState = static_cast<std::int32_t>(orMinusOne(server.lineState));
     out.modemState = static_cast<std::int32_t>(orMinusOne(server.modemState));
     return out;

@@ -1,10 +1,4 @@
-// The connection's side of the port's control channel: DTR, RTS, break, data size
-// and parity as a program sets them through the launcher, and CTS, DSR, DCD and RI
-// as the adapter reports them. While the connection is down the input lines read
-// low (a device switched off); connected to an adapter that reports nothing of its
-// own, CTS, DSR and DCD read high. Every change of an input line is counted, as a
-// serial driver counts its interrupts.
-#include "TcpClientSession.h"
+#include "LineControl.h"
 
 namespace vsp {
 namespace {
@@ -42,40 +36,46 @@ std::uint32_t count(std::uint32_t moved, std::uint32_t now, control::Counters& c
 }
 }  // namespace
 
-void TcpClientSession::askForModemState()
+LineControl::LineControl(asio::io_context& io, AdapterConnection& connection, PortBridge& bridge,
+                         std::function<vsp_diagnostics()> diagnostics)
+    : connection_(connection),
+      protocol_(connection.protocol()),
+      bridge_(bridge),
+      diagnostics_(std::move(diagnostics)),
+      earlyOpenCheck_(io)
 {
     std::vector<std::uint8_t> none;  // not connected yet: sent with the settings once the adapter agrees
     protocol_.setModemStateMask(0xFF, none);
 }
 
-std::uint32_t TcpClientSession::inputLinesNow() const
+std::uint32_t LineControl::inputLinesNow() const
 {
-    if (!connected() || !socket_.is_open())
+    if (!connection_.linked())
         return 0;
     if (const auto& state = protocol_.server().modemState)
         return linesOf(*state);
     return control::lineCts | control::lineDsr | control::lineDcd;
 }
 
-void TcpClientSession::updateInputLines()
+void LineControl::updateInputLines()
 {
     const std::uint32_t now = inputLinesNow();
-    const std::uint32_t moved = count(now ^ control_.inputs, now, control_.counters);
-    control_.inputs = now;
+    const std::uint32_t moved = count(now ^ inputs_, now, counters_);
+    inputs_ = now;
     if (moved)
-        controlChanged(moved);
+        changed(moved);
 }
 
-void TcpClientSession::noteModemState()
+void LineControl::noteModemState()
 {
-    std::uint32_t changed = 0;
+    std::uint32_t moves = 0;
     for (const rfc2217::Message& message : protocol_.messages()) {
         if (message.code != rfc2217::NotifyModemState + rfc2217::serverOffset)
             continue;
         const auto state = static_cast<std::uint8_t>(message.value);
         const std::uint32_t now = linesOf(state);
         // A line that went and came back between two notifications shows only in its delta bit.
-        std::uint32_t moved = now ^ control_.inputs;
+        std::uint32_t moved = now ^ inputs_;
         if (state & rfc2217::modemDeltaCts)
             moved |= control::lineCts;
         if (state & rfc2217::modemDeltaDsr)
@@ -84,11 +84,34 @@ void TcpClientSession::noteModemState()
             moved |= control::lineDcd;
         if (state & rfc2217::modemRiTrailingEdge)
             moved |= control::lineRi;
-        changed |= count(moved, now, control_.counters);
-        control_.inputs = now;
+        moves |= count(moved, now, counters_);
+        inputs_ = now;
     }
-    if (changed)
-        controlChanged(changed);
+    if (moves)
+        changed(moves);
+}
+
+void LineControl::addToOffer(std::vector<std::uint8_t>& offer)
+{
+    if (!linesSetByProgram_)  // otherwise they stay as the program set them
+        protocol_.setModemLines(bridge_.portHeld() || raisedEarly_, offer);
+}
+
+void LineControl::portOpened()
+{
+    if (raisedEarly_)
+        return;  // raised already for the program's early control
+    std::vector<std::uint8_t> lines;
+    protocol_.setModemLines(true, lines);
+    connection_.sendRaw(lines);
+}
+
+void LineControl::portClosed()
+{
+    raisedEarly_ = linesSetByProgram_ = false;
+    std::vector<std::uint8_t> lines;
+    protocol_.setModemLines(false, lines);
+    connection_.sendRaw(lines);
 }
 
 // A program's control can come before the port has confirmed its open; the open
@@ -96,89 +119,81 @@ void TcpClientSession::noteModemState()
 // comes after it and the later confirmation does not undo it. A program that
 // leaves again before the open is confirmed (stty) never makes the port report a
 // close, so a check afterwards drops the lines as its close would.
-void TcpClientSession::raiseLinesForEarlyControl()
+void LineControl::raiseLinesForEarlyControl()
 {
-    if (portHeld() || control_.raisedEarly)
+    if (bridge_.portHeld() || raisedEarly_)
         return;
-    control_.raisedEarly = true;
+    raisedEarly_ = true;
     std::vector<std::uint8_t> lines;
     protocol_.setModemLines(true, lines);
-    sendRaw(lines);
+    connection_.sendRaw(lines);
     earlyOpenCheck_.expires_after(earlyOpenCheckAfter);
-    earlyOpenCheck_.async_wait([weak = weak_from_this()](const asio::error_code& error) {
-        if (const auto self = weak.lock(); self && !error)
-            self->checkEarlyOpen();
+    earlyOpenCheck_.async_wait([this, alive = std::weak_ptr<char>(alive_)](const asio::error_code& error) {
+        if (!alive.expired() && !error)
+            checkEarlyOpen();
     });
 }
 
-void TcpClientSession::checkEarlyOpen()
+void LineControl::checkEarlyOpen()
 {
-    const auto port = port_.lock();
-    if (!control_.raisedEarly || portHeld() || (port && port->heldOpen()))
+    const auto port = bridge_.port();
+    if (!raisedEarly_ || bridge_.portHeld() || (port && port->heldOpen()))
         return;  // confirmed meanwhile, or still held: the port reports its close
-    control_.raisedEarly = control_.linesSetByProgram = false;
-    std::vector<std::uint8_t> lines;
-    protocol_.setModemLines(false, lines);
-    sendRaw(lines);
+    portClosed();
 }
 
-bool TcpClientSession::openRaisesLines()
+PortControl::Status LineControl::controlStatus() const
 {
-    return !control_.raisedEarly;
-}
-
-PortControl::Status TcpClientSession::controlStatus() const
-{
-    const bool opening = !portHeld() && !control_.raisedEarly;  // the open will raise them
+    const bool opening = !bridge_.portHeld() && !raisedEarly_;  // the open will raise them
     Status s;
     if (protocol_.dtr() || opening)
         s.lines |= control::lineDtr;
     if (protocol_.rts() || opening)
         s.lines |= control::lineRts;
-    s.lines |= control_.inputs;
-    s.counters = control_.counters;
+    s.lines |= inputs_;
+    s.counters = counters_;
     s.dataBits = protocol_.serial().dataBits;
     s.parity = static_cast<std::uint8_t>(protocol_.serial().parity);
-    s.outputQueued = !gathered_.empty() || !preConnect_.empty() || !outgoing_.empty();
+    s.outputQueued = bridge_.holdsOutput() || !connection_.queueEmpty();
     return s;
 }
 
-bool TcpClientSession::controlOutputLeft() const
+bool LineControl::controlOutputLeft() const
 {
     if (controlStatus().outputQueued)
         return false;
-    const auto port = port_.lock();
+    const auto port = bridge_.port();
     return !port || !port->unreadFromApplication();
 }
 
-void TcpClientSession::controlChanged(std::uint32_t inputsMoved)
+void LineControl::changed(std::uint32_t inputsMoved)
 {
-    if (control_.observer)
-        control_.observer(inputsMoved);
+    if (observer_)
+        observer_(inputsMoved);
 }
 
-void TcpClientSession::controlSetLines(std::uint32_t mask, std::uint32_t levels)
+void LineControl::controlSetLines(std::uint32_t mask, std::uint32_t levels)
 {
     raiseLinesForEarlyControl();
-    control_.linesSetByProgram = true;
+    linesSetByProgram_ = true;
     std::vector<std::uint8_t> out;  // both lines of one call in one write
     if (mask & control::lineDtr)
         protocol_.setDtr((levels & control::lineDtr) != 0, out);
     if (mask & control::lineRts)
         protocol_.setRts((levels & control::lineRts) != 0, out);
-    sendRaw(out);
+    connection_.sendRaw(out);
 }
 
-void TcpClientSession::controlSetBreak(bool on)
+void LineControl::controlSetBreak(bool on)
 {
     raiseLinesForEarlyControl();
-    flushGathered();  // what the program wrote before the break goes out before it
+    bridge_.flushGathered();  // what the program wrote before the break goes out before it
     std::vector<std::uint8_t> out;
     protocol_.setBreak(on, out);
-    sendRaw(out);
+    connection_.sendRaw(out);
 }
 
-void TcpClientSession::controlSetFraming(std::uint8_t dataBits, std::uint8_t parity)
+void LineControl::controlSetFraming(std::uint8_t dataBits, std::uint8_t parity)
 {
     raiseLinesForEarlyControl();
     static_assert(static_cast<std::uint8_t>(Parity::Space) == control::paritySpace);
@@ -188,14 +203,14 @@ void TcpClientSession::controlSetFraming(std::uint8_t dataBits, std::uint8_t par
     if (parity != static_cast<std::uint8_t>(protocol_.serial().parity))
         protocol_.setParity(static_cast<Parity>(parity), out);
     if (!out.empty())
-        flushGathered();
-    sendRaw(out);
-    reportSettingsSent(!out.empty() && connected());
+        bridge_.flushGathered();
+    connection_.sendRaw(out);
+    connection_.reportSettingsSent(!out.empty() && connection_.connected());
 }
 
-void TcpClientSession::controlObserve(std::function<void(std::uint32_t changed)> changed)
+void LineControl::controlObserve(std::function<void(std::uint32_t changed)> changed)
 {
-    control_.observer = std::move(changed);
+    observer_ = std::move(changed);
 }
 
 }  // namespace vsp
