@@ -3,8 +3,11 @@
 // numbered statements over the layers beneath, which do the work: RedirectEditor
 // (redirect/), RedirectList and EmulationSwitch (devices/), ConfigurationDocument
 // (config/). The handlers live in frmMain*.cpp by subject, the status line,
-// shutdown and help in their own files beside them. The widgets keep the names the
-// log, the tests and the screenshots know.
+// shutdown and help in their own files beside them. The widgets and menu entries
+// are private; each has an object name (its member's name, "cmdNewRedirect(0)" for
+// an element of an array), by which the tests find it and use it as a user does.
+// Public are only what the program calls from outside: start-up, the session's end,
+// a later start's request, and the screenshot tool's refresh of the list.
 #pragma once
 
 #include "app/platform/Platform.h"
@@ -50,20 +53,54 @@ public:
     // Start-up: sizes the window, opens the device library, fills the editor's
     // choices and loads the configuration the command line or the settings name.
     void Form_Load();
-
-    // Configuration files. Each returns whether it succeeded, for its callers.
-    void mnuLoad_Click();
-    bool ProcessScriptLoad();
     // The current configuration file's path; start-up gives it the command line's.
     const QString& scriptFile() const { return document_.path(); }
     void setScriptFile(const QString& path) { document_.setPath(path); }
-    bool mnuSave_Click();
-    bool mnuSaveAs_Click();
     // A later start of the program asked for this window: it comes to the front (from
     // the notification area too) and, when file names one, opens it as Load does,
     // after the question about unsaved changes. While a question or the editor's
     // preparation is under way, the request waits for its end.
     void startRequested(const QString& file);
+
+    // Closes the window for a reason other than its own close control.
+    void requestClose(int reason);
+    // The session manager asks for unsaved work (before the session ends, or at a
+    // checkpoint): the save question, when it allows one; the program goes on.
+    void sessionSaveRequest(class SessionRequest& request);
+    // The session has ended: closes down without a question.
+    void sessionEnded();
+    bool hasClosed() const { return m_Closed; }
+
+    // Shows the window, or hides it into the notification area (start-up hides it
+    // when the settings ask).
+    void DisplayStatus(bool doShow);
+    // The window's title, also the notification icon's tooltip.
+    const QString& titleText() const { return m_TitleText; }
+
+    // Reads the redirects from the device library into the list.
+    void ScanAvailPairs();
+    // The list's columns, in order.
+    using enum RedirectRow::Column;
+    StatusRefresh& statusRefresh() { return *statusRefresh_; }
+
+    // The window's client area: the layout's full size, and the part that shows
+    // only the list frame below the menu bar.
+    static constexpr QSize layoutClientSize{561, 398};
+    static constexpr int upperClientHeight = 203;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    // The handlers of the menu entries, buttons, list, boxes and notification icon,
+    // reached through their widgets; their names are the ones the log prints.
+
+    // Configuration files. Each returns whether it succeeded, for its callers.
+    void mnuLoad_Click();
+    bool ProcessScriptLoad();
+    bool mnuSave_Click();
+    bool mnuSaveAs_Click();
 
     // The redirect editor, laid over the list.
     void loadPairPropertiesFrame();
@@ -81,19 +118,10 @@ public:
     void mnuRemove_Click();
     void mnuRemoveAll_Click();
 
-    // Shutdown.
-    // True when the close is cancelled. interactive false (the desktop session has
-    // ended): no save question and no message box; unsaved changes stay unsaved.
+    // Shutdown. True when the close is cancelled. interactive false (the desktop
+    // session has ended): no save question and no message box; unsaved changes stay unsaved.
     bool Form_QueryUnload(int reason, bool interactive = true);
     void mnuExit_Click();
-    // Closes the window for a reason other than its own close control.
-    void requestClose(int reason);
-    // The session manager asks for unsaved work (before the session ends, or at a
-    // checkpoint): the save question, when it allows one; the program goes on.
-    void sessionSaveRequest(class SessionRequest& request);
-    // The session has ended: closes down without a question.
-    void sessionEnded();
-    bool hasClosed() const { return m_Closed; }
 
     // Help, about and options.
     void mnuViewHelp_Click();
@@ -102,21 +130,36 @@ public:
 
     // Status line and notification area.
     void UpdateTitle();
-    // The window's title, also the notification icon's tooltip.
-    const QString& titleText() const { return m_TitleText; }
-    void DisplayStatus(bool doShow);
     void cmdHide_Click();
     void TrayPic_MouseMove(TrayIconPort::Activation activation);
 
-    // Emulation switch and the list of redirects.
+    // Emulation switch.
     void ChangeEmuStatus(bool wanted);
     bool emulationRunning() const { return emulation_.isRunning(); }
     void mnuEmulation_Click();
-    void ScanAvailPairs();
 
-    // The list's columns, in order.
-    using enum RedirectRow::Column;
-    StatusRefresh& statusRefresh() { return *statusRefresh_; }
+    void showUpperFramePosition();
+    void buildLayout();
+    void buildEditorFrame(QWidget* client);
+    // Creating from the editor's fields; replacing: the pair of an update is gone.
+    void createRedirect(bool replacing);
+    void closeEditor();
+    // The editor filled from a combined text, in the update mode the caller gives.
+    void showRedirectInEditor(const QString& combinedText, const std::function<UpdatingRedirect()>& update);
+    void buildMenus();
+    void connectHandlers();
+    void showMessage(const QString& text);
+    // While the editor is being prepared (its port scan lets events through), the
+    // commands that could change devices or files are switched off.
+    void setCommandsEnabled(bool enabled);
+    bool restoreOldPair();
+    // Makes fileName the current configuration; a file the library refuses leaves
+    // the current file, emulation and the list as they were.
+    void openConfiguration(const QString& fileName);
+    void resumeStartRequest();
+    // The save question of a close; false when the close must not go on.
+    bool offerToSave(class Trap& trap);
+    void validateNumber(QLineEdit* box);
 
     // List frame and window-level widgets.
     QGroupBox* fraMain;
@@ -165,48 +208,9 @@ public:
     QAction* mnuViewHelp;
     QAction* mnuAbout;
 
-private:
-    ConfigurationDocument document_;  // the current configuration
-
-public:
-    // Unsaved changes: the document's flag under the window's name.
-    bool& m_ConfigChanged = document_.unsaved;
-    bool m_HiddenInTray = false;
-
-    // The window's client area: the layout's full size, and the part that shows
-    // only the list frame below the menu bar.
-    static constexpr QSize layoutClientSize{561, 398};
-    static constexpr int upperClientHeight = 203;
-    void showUpperFramePosition();
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
-    void closeEvent(QCloseEvent* event) override;
     Platform& platform_;
-
-private:
-    void buildLayout();
-    void buildEditorFrame(QWidget* client);
-    // Creating from the editor's fields; replacing: the pair of an update is gone.
-    void createRedirect(bool replacing);
-    void closeEditor();
-    // The editor filled from a combined text, in the update mode the caller gives.
-    void showRedirectInEditor(const QString& combinedText, const std::function<UpdatingRedirect()>& update);
-    void buildMenus();
-    void connectHandlers();
-    void showMessage(const QString& text);
-    // While the editor is being prepared (its port scan lets events through), the
-    // commands that could change devices or files are switched off.
-    void setCommandsEnabled(bool enabled);
-    bool restoreOldPair();
-    // Makes fileName the current configuration; a file the library refuses leaves
-    // the current file, emulation and the list as they were.
-    void openConfiguration(const QString& fileName);
-    void resumeStartRequest();
-    // The save question of a close; false when the close must not go on.
-    bool offerToSave(class Trap& trap);
-    void validateNumber(QLineEdit* box);
-
+    ConfigurationDocument document_;  // the current configuration
+    bool m_HiddenInTray = false;
     RedirectEditor* editor_;
     EmulationSwitch emulation_;
     std::unique_ptr<WinePorts> winePorts_;  // the running ports in Wine, when the platform reaches it

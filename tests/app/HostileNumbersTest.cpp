@@ -53,7 +53,7 @@ protected:
 
 TEST_F(HostileNumbers, EveryNumericBoxReplacesWhatNoNumberCanHoldAndLogsIt)
 {
-    window->mnuCreate_Click();
+    trigger("mnuCreate");
     struct Case {
         const char* typed;
         const char* left;  // what the box holds afterwards
@@ -72,28 +72,32 @@ TEST_F(HostileNumbers, EveryNumericBoxReplacesWhatNoNumberCanHoldAndLogsIt)
         {"", "0", false, true},
         {"1.5e308", "1.5e308", false, false},
         {"-5", "-5", false, false},
+        {" 2.5e3 ", " 2.5e3 ", false, false},
+        {".5", ".5", false, false},
     };
-    for (QLineEdit* box : {window->txtHostPort, window->txtRIT}) {
-        const char* procedure = box == window->txtHostPort ? "txtHostPort_Validate" : "txtRIT_Validate";
+    for (const char* name : {"txtHostPort", "txtRIT"}) {
+        QLineEdit* box = this->box(name);
+        const QByteArray procedure = QByteArray(name) + "_Validate";
         for (const Case& c : cases) {
             const QByteArray logBefore = folder.log();
             const qsizetype messagesBefore = fake.messages.shown.size();
             typeAndTab(box, c.typed);
-            EXPECT_EQ(box->text(), c.left) << procedure << " " << c.typed;
+            EXPECT_EQ(box->text(), c.left) << procedure.constData() << " " << c.typed;
             EXPECT_FALSE(box->hasFocus()) << c.typed;  // the focus moved on
             EXPECT_EQ(fake.messages.shown.size() - messagesBefore, c.message ? 1 : 0) << c.typed;
             const QByteArray added = folder.log().mid(logBefore.size());
-            EXPECT_EQ(added.endsWith(logLine(procedure)), c.overflows) << procedure << " " << c.typed << ": " << added.constData();
+            EXPECT_EQ(added.endsWith(logLine(procedure.constData())), c.overflows) << procedure.constData() << " " << c.typed << ": " << added.constData();
         }
         typeAndTab(box, huge);  // digits only, beyond any number
         EXPECT_EQ(box->text(), "0");
     }
-    EXPECT_FALSE(window->fraNewRedirect->isHidden());
+    EXPECT_TRUE(editorShown());
+    EXPECT_EQ(fake.messages.shown.value(0).text, "Only number are allowed.");
+    EXPECT_EQ(fake.messages.shown.value(0).icon, msgbox::Icon::None);
 }
 
 TEST_F(HostileNumbers, EveryNumericSettingThatCannotBeReadIsLoggedAndTheProgramGoesOn)
 {
-    window->UpdateTitle();
     for (const char* value : {"1e999", "1e999x", "-1e999", " 9e9999 "}) {
         SCOPED_TRACE(value);
         // Hidden at start-up: the window stays shown.
@@ -101,15 +105,15 @@ TEST_F(HostileNumbers, EveryNumericSettingThatCannotBeReadIsLoggedAndTheProgramG
         QByteArray before = folder.log();
         hideWhenAskedAtStart(*window);
         EXPECT_FALSE(window->isHidden());
-        EXPECT_FALSE(window->m_HiddenInTray);
+        EXPECT_FALSE(fake.tray.shown);
         EXPECT_TRUE(folder.log().mid(before.size()).endsWith(logLine("Main", "Module modMain")));
 
         // The notification on hiding: the window still hides, without a balloon.
         WriteIni("QuorlinVCP", "WarnInSysTray", value);
         before = folder.log();
-        window->cmdHide->click();
+        click("cmdHide");
         EXPECT_TRUE(window->isHidden());
-        EXPECT_TRUE(window->m_HiddenInTray);
+        EXPECT_TRUE(fake.tray.shown);
         EXPECT_TRUE(fake.tray.shown);
         EXPECT_TRUE(fake.tray.balloons.isEmpty());
         EXPECT_TRUE(folder.log().mid(before.size()).endsWith(logLine("cmdHide_Click")));
@@ -145,7 +149,7 @@ TEST_F(HostileNumbers, MalformedSettingsReadAsZeroWithoutALogLine)
             WriteIni("QuorlinVCP", key, value);
         hideWhenAskedAtStart(*window);
         EXPECT_FALSE(window->isHidden());
-        window->cmdHide->click();
+        click("cmdHide");
         EXPECT_TRUE(window->isHidden());
         EXPECT_TRUE(fake.tray.balloons.isEmpty());
         fake.tray.press(TrayIconPort::Activation::LeftPress);

@@ -246,9 +246,10 @@ protected:
         QObject::connect(&*receiver, &StartRequestReceiver::received, window.get(),
                          [this](const QString& file) { window->startRequested(file); });
         writeFile(folder.path("lab.qlc"), "Connector\t7;0\nTcpClient\t10.0.0.7;4001;7;19200,0,8,1,0,0;1;0;\n");
+        window->Form_Load();
         window->show();
-        window->cmdHide_Click();  // in the notification area
-        ASSERT_TRUE(window->m_HiddenInTray);
+        click("cmdHide");  // in the notification area
+        ASSERT_TRUE(fake.tray.shown);
     }
     void TearDown() override
     {
@@ -271,7 +272,13 @@ protected:
         EXPECT_EQ(later.exitCode(), 0);
         EXPECT_EQ(later.readAllStandardOutput() + later.readAllStandardError(), QByteArray());
     }
-    bool shown() const { return window->isVisible() && !window->m_HiddenInTray && !fake.tray.shown; }
+    // An unsaved change, with the library's record of it forgotten.
+    void change()
+    {
+        createRedirect();
+        vsp.reset();
+    }
+    bool shown() const { return window->isVisible() && !fake.tray.shown; }
     QStringList questions() const { return fake.messages.texts().filter("haven't been saved"); }
 
     QString runtime;
@@ -281,7 +288,7 @@ protected:
 
 TEST_F(LaterStart, WithAFileTheRunningWindowComesForwardAndLoadsItAfterTheSaveQuestion)
 {
-    window->m_ConfigChanged = true;
+    change();
     fake.messages.answers = {msgbox::Answer::No};
     startAgain({"lab.qlc"});  // relative to the later start's folder
     ASSERT_TRUE(runUntil([&] { return window->scriptFile() == folder.path("lab.qlc"); }));
@@ -289,11 +296,11 @@ TEST_F(LaterStart, WithAFileTheRunningWindowComesForwardAndLoadsItAfterTheSaveQu
     EXPECT_EQ(questions().size(), 1);
     EXPECT_TRUE(vsp.calls().contains("vsp_loadConfiguration " + folder.path("lab.qlc")));
     EXPECT_EQ(rows().value(0).section('|', 0, 0), "COM7");
-    EXPECT_TRUE(window->emulationRunning());
+    EXPECT_TRUE(emulationRunning());
 
     // Cancel keeps the current file; the window comes forward all the same.
-    window->cmdHide_Click();
-    window->m_ConfigChanged = true;
+    click("cmdHide");
+    ASSERT_TRUE(unsaved());  // a load keeps the mark
     fake.messages.answers = {msgbox::Answer::Cancel};
     writeFile(folder.path("other.qlc"), "");
     startAgain({folder.path("other.qlc")});
@@ -306,7 +313,7 @@ TEST_F(LaterStart, WithAFileTheRunningWindowComesForwardAndLoadsItAfterTheSaveQu
 
 TEST_F(LaterStart, WithoutAFileOnlyBringsTheWindowForward)
 {
-    window->m_ConfigChanged = true;
+    change();
     startAgain({});
     ASSERT_TRUE(runUntil([&] { return shown(); }));
     startAgain({"missing.qlc"});  // a name that is no file counts as none, as at a first start
@@ -318,7 +325,7 @@ TEST_F(LaterStart, WithoutAFileOnlyBringsTheWindowForward)
 
     // With a dialog in front of the window (its own question, say), the request
     // waits until the dialog has closed.
-    window->cmdHide_Click();
+    click("cmdHide");
     auto dialog = std::make_unique<QDialog>();
     dialog->setModal(true);
     dialog->show();

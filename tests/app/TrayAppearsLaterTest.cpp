@@ -147,14 +147,14 @@ TEST_F(TrayAppearsLaterScripted, ShowingBringsTheWindowBackNormalWhateverHappene
 {
     fake.tray.available = false;
     window->show();
-    window->cmdHide_Click();
+    click("cmdHide");
     ASSERT_TRUE(window->isMinimized());
     for (bool restoredFromTaskBar : {false, true}) {
         SCOPED_TRACE(restoredFromTaskBar);
         if (restoredFromTaskBar)
             window->showNormal();
         fake.tray.available = true;
-        window->cmdHide_Click();
+        click("cmdHide");
         EXPECT_TRUE(window->isHidden());
         EXPECT_TRUE(fake.tray.shown);
         fake.tray.press(TrayIconPort::Activation::LeftPress);
@@ -162,7 +162,7 @@ TEST_F(TrayAppearsLaterScripted, ShowingBringsTheWindowBackNormalWhateverHappene
         EXPECT_FALSE(window->isHidden());
         EXPECT_FALSE(window->isMinimized());
         fake.tray.available = false;
-        window->cmdHide_Click();
+        click("cmdHide");
     }
 }
 

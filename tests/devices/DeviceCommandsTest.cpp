@@ -1,19 +1,10 @@
 #include "deviceapi/modVSP_APIs.h"
 #include "support/EditorFixture.h"
 
-#include <QAction>
-#include <QCoreApplication>
-#include <QMouseEvent>
-
 namespace {
 
 class DeviceCommands : public EditorFixture {
 protected:
-    QPoint rowCentre(int row) const
-    {
-        return listRows::rowRect(window->lstPairs, row).center();
-    }
-    void rightClick(QPoint at) { window->lstPairs_MouseDown(Qt::RightButton, Qt::NoModifier, at.x(), at.y()); }
     QStringList changes(const QString& since) const
     {
         QStringList list;
@@ -26,42 +17,34 @@ protected:
 
 TEST_F(DeviceCommands, ARightClickEnablesTheEntriesThatFitWhereItLands)
 {
-    rightClick({20, 100});  // an empty list
+    pressOnList({20, 100});  // an empty list
     ASSERT_EQ(fake.popups.shown.size(), 1);
     EXPECT_EQ(fake.popups.shown[0], (QStringList{"Create", "Remove All"}));
 
     listRedirect(5);
     listRedirect(6);
-    rightClick(rowCentre(1));
+    pressOnList(rowCentre(1));
     EXPECT_EQ(fake.popups.shown[1], (QStringList{"Properties", "Reinitialize", "Remove", "Remove All"}));
-    EXPECT_TRUE(listRows::isRowSelected(window->lstPairs, 1));
+    EXPECT_TRUE(listRows::isRowSelected(list(), 1));
 
-    rightClick({20, 120});  // empty space below the rows: the selection stays
+    pressOnList({20, 120});  // empty space below the rows: the selection stays
     EXPECT_EQ(fake.popups.shown[2], (QStringList{"Create", "Remove All"}));
-    EXPECT_TRUE(listRows::isRowSelected(window->lstPairs, 1));
+    EXPECT_TRUE(listRows::isRowSelected(list(), 1));
 
-    window->lstPairs_MouseDown(Qt::LeftButton, Qt::NoModifier, rowCentre(0).x(), rowCentre(0).y());
+    pressOnList(rowCentre(0), Qt::LeftButton);
     EXPECT_EQ(fake.popups.shown.size(), 3);  // a left press opens nothing and enables nothing
-    EXPECT_FALSE(window->mnuRemove->isEnabled());
-
-    // The press reaches the handler through the list itself.
-    QMouseEvent press(QEvent::MouseButtonPress, QPointF(rowCentre(0)), window->lstPairs->viewport()->mapToGlobal(QPointF(rowCentre(0))),
-                      Qt::RightButton, Qt::RightButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(window->lstPairs->viewport(), &press);
-    EXPECT_EQ(fake.popups.shown.size(), 4);
-    EXPECT_TRUE(listRows::isRowSelected(window->lstPairs, 0));
+    EXPECT_FALSE(part<QAction>("mnuRemove")->isEnabled());
 }
 
 TEST_F(DeviceCommands, RemoveDestroysTheClientFirstThenTheConnectorAndRescans)
 {
-    listRedirect(5);
-    window->m_ConfigChanged = true;
+    createRedirect();  // an unsaved change
     selectRow(0);
     const QString before = vsp.calls();
-    window->mnuRemove_Click();
+    trigger("mnuRemove");
     EXPECT_EQ(changes(before), (QStringList{"vsp_destroyDevice 1", "vsp_destroyDevice 0", "vsp_stopEmulation"}));
     EXPECT_TRUE(rows().isEmpty());
-    EXPECT_TRUE(window->m_ConfigChanged);  // removing does not mark the configuration
+    EXPECT_TRUE(unsaved());  // removing does not mark the configuration
 }
 
 TEST_F(DeviceCommands, RemoveOnHalfRecordsLogsTheMissingIdAndDestroysTheOtherDevice)
@@ -70,7 +53,7 @@ TEST_F(DeviceCommands, RemoveOnHalfRecordsLogsTheMissingIdAndDestroysTheOtherDev
     window->ScanAvailPairs();
     selectRow(0);
     QString before = vsp.calls();
-    window->mnuRemove_Click();
+    trigger("mnuRemove");
     EXPECT_TRUE(folder.log().contains("Error 13 (Type mismatch) in procedure mnuRemove_Click of Form frmMain on line 10"));
     EXPECT_EQ(changes(before).mid(0, 1), QStringList{"vsp_destroyDevice 0"});
 
@@ -82,7 +65,7 @@ TEST_F(DeviceCommands, RemoveOnHalfRecordsLogsTheMissingIdAndDestroysTheOtherDev
     window->ScanAvailPairs();
     selectRow(0);
     before = vsp.calls();
-    window->mnuRemove_Click();
+    trigger("mnuRemove");
     EXPECT_TRUE(folder.log().contains("Error 9 (Subscript out of range) in procedure mnuRemove_Click of Form frmMain on line 10"));
     EXPECT_EQ(changes(before).mid(0, 1), QStringList{"vsp_destroyDevice 2"});  // text 0: the client's id
     EXPECT_TRUE(rows().isEmpty());
@@ -93,18 +76,17 @@ TEST_F(DeviceCommands, ReinitializeCallsConnectorThenClientAndDoesNotRescan)
     listRedirect(5);
     selectRow(0);
     const QString before = vsp.calls();
-    window->mnuReinitialize_Click();
+    trigger("mnuReinitialize");
     EXPECT_EQ(vsp.calls().mid(before.size()), "vsp_reinitializeDevice 0\nvsp_reinitializeDevice 1\n");
 }
 
 TEST_F(DeviceCommands, WithoutASelectedRowEveryStepLogsAndNothingIsCalled)
 {
     listRedirect(5);
-    window->lstPairs->clearSelection();
+    list()->clearSelection();
     const QString before = vsp.calls();
-    window->mnuReinitialize_Click();
-    window->mnuRemove_Click();
-    window->mnuProperties_Click();
+    for (const char* command : {"mnuReinitialize", "mnuRemove", "mnuProperties"})
+        trigger(command);
     const QString log = QString::fromUtf8(folder.log());
     for (const char* step : {"mnuReinitialize_Click of Form frmMain on line 10", "mnuReinitialize_Click of Form frmMain on line 20",
                              "mnuRemove_Click of Form frmMain on line 10", "mnuRemove_Click of Form frmMain on line 20",
@@ -112,19 +94,19 @@ TEST_F(DeviceCommands, WithoutASelectedRowEveryStepLogsAndNothingIsCalled)
         EXPECT_TRUE(log.contains(QString("Error 91 (Object variable or With block variable not set) in procedure ") + step)) << step;
     EXPECT_FALSE(vsp.calls().mid(before.size()).contains("vsp_destroyDevice"));
     EXPECT_FALSE(vsp.calls().mid(before.size()).contains("vsp_reinitializeDevice"));
-    EXPECT_FALSE(window->fraNewRedirect->isHidden());  // Properties prepared the editor all the same
+    EXPECT_TRUE(editorShown());  // Properties prepared the editor all the same
 }
 
 TEST_F(DeviceCommands, RemoveAllAsksEvenWithAnEmptyListAndStopsTwice)
 {
     fake.messages.answers = {msgbox::Answer::No};
-    window->mnuRemoveAll_Click();
+    trigger("mnuRemoveAll");
     EXPECT_EQ(fake.messages.texts(), QStringList{"Are you sure you want to remove all the COM <-> TCP redirections?"});
     EXPECT_EQ(fake.messages.shown[0].defaultAnswer, msgbox::Answer::Yes);
     EXPECT_TRUE(vsp.calls().isEmpty());
 
     fake.messages.answers = {msgbox::Answer::Yes};
-    window->mnuRemoveAll_Click();
+    trigger("mnuRemoveAll");
     EXPECT_EQ(changes(""), (QStringList{"vsp_destroyAllDevices", "vsp_stopEmulation", "vsp_stopEmulation"}));
     EXPECT_EQ(fake.messages.shown.size(), 2);
 }

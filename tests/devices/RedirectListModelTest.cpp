@@ -42,11 +42,6 @@ protected:
                 list << call;
         return list;
     }
-    void rightClick(int row)
-    {
-        const QPoint at = listRows::rowRect(window->lstPairs, row).center();
-        window->lstPairs_MouseDown(Qt::RightButton, Qt::NoModifier, at.x(), at.y());
-    }
 };
 
 TEST_F(RedirectRows, ARowRemovedAboveTheSelectedOneLeavesTheCommandsOnTheSameRedirect)
@@ -54,16 +49,16 @@ TEST_F(RedirectRows, ARowRemovedAboveTheSelectedOneLeavesTheCommandsOnTheSameRed
     listRedirect(9);  // ids 0, 1
     listRedirect(2);  // ids 2, 3
     listRedirect(7);  // ids 4, 5
-    rightClick(2);
+    pressOnList(rowCentre(2));
     modVSP_APIs::vsp_destroyDevice(3);
     modVSP_APIs::vsp_destroyDevice(2);
     window->ScanAvailPairs();
     ASSERT_EQ(rows().size(), 2);
-    EXPECT_TRUE(listRows::isRowSelected(window->lstPairs, 1));
-    EXPECT_EQ(window->lstPairs->currentIndex().row(), 1);
+    EXPECT_TRUE(listRows::isRowSelected(list(), 1));
+    EXPECT_EQ(list()->currentIndex().row(), 1);
 
     const QString before = vsp.calls();
-    window->mnuRemove_Click();
+    trigger("mnuRemove");
     EXPECT_EQ(changes(before), (QStringList{"vsp_destroyDevice 5", "vsp_destroyDevice 4"}));
     EXPECT_EQ(rows(), QStringList{"COM9|19200,0,8,1,0,0|10.0.0.9|4001|Emulation is OFF"});
 }
@@ -73,7 +68,7 @@ TEST_F(RedirectRows, AScanThatChangesOnlyAStatusKeepsEveryRowInPlace)
     listRedirect(5);
     listRedirect(6);
     vsp.setFlags(3, 1, 0);
-    ModelChanges changes(window->lstPairs->model());
+    ModelChanges changes(list()->model());
     window->ScanAvailPairs();
 
     EXPECT_EQ(rows()[1], "COM6|19200,0,8,1,0,0|10.0.0.9|4001|Ready");

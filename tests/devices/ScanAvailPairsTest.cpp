@@ -18,11 +18,11 @@ TEST_F(Scan, WorkedCaseBuildsOneRowAndASecondScanOnlyChangesTheStatus)
     EXPECT_EQ(fake.cursor.depth, 0);
     EXPECT_EQ(fake.cursor.busyCount, 1);
 
-    listRows::selectRow(window->lstPairs, 0);
+    listRows::selectRow(list(), 0);
     vsp.setFlags(client, 1, 1);
     window->ScanAvailPairs();
     EXPECT_EQ(rows(), QStringList{"COM5|19200,0,8,1,0,0|H|3001|OK"});
-    EXPECT_TRUE(listRows::isRowSelected(window->lstPairs, 0));
+    EXPECT_TRUE(listRows::isRowSelected(list(), 0));
     EXPECT_FALSE(vsp.calls().contains("vsp_stopEmulation"));
 }
 
@@ -65,7 +65,7 @@ TEST_F(Scan, StatusComesFromFlagsThatAreExactlyOne)
         vsp.addDevice("Connector", "5;0");
         vsp.addDevice("TcpClient", clientH, c.ready, c.ok);
         window->ScanAvailPairs();
-        EXPECT_EQ(listRows::rowText(window->lstPairs, 0, frmMain::ColStatus), c.status) << c.ready << "," << c.ok;
+        EXPECT_EQ(listRows::rowText(list(), 0, frmMain::ColStatus), c.status) << c.ready << "," << c.ok;
     }
 }
 
@@ -109,13 +109,13 @@ TEST_F(Scan, ScanningTwiceLeavesRowsOrderSelectionAndTextsAsTheyWere)
     vsp.addDevice("Connector", "2;0");
     vsp.addDevice("TcpClient", "y;2;2;9600,0,8,1,0,0;1;0;", 1, 1);
     window->ScanAvailPairs();
-    listRows::selectRow(window->lstPairs, 1);
+    listRows::selectRow(list(), 1);
     const QStringList before = rows();
-    const QPersistentModelIndex second = listRows::rowHandle(window->lstPairs, 1);
+    const QPersistentModelIndex second = listRows::rowHandle(list(), 1);
     window->ScanAvailPairs();
     EXPECT_EQ(rows(), before);
-    EXPECT_EQ(listRows::rowHandle(window->lstPairs, 1), second);  // updated in place
-    EXPECT_TRUE(listRows::isRowSelected(window->lstPairs, second.row()));
+    EXPECT_EQ(listRows::rowHandle(list(), 1), second);  // updated in place
+    EXPECT_TRUE(listRows::isRowSelected(list(), second.row()));
     EXPECT_EQ(before.first().left(4), "COM9");  // rows in the order their Connectors came
 }
 

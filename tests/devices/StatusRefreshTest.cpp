@@ -14,6 +14,7 @@
 #include "support/ListRows.h"
 #include "support/LoopbackPeer.h"
 #include "support/TestFolder.h"
+#include "support/WindowParts.h"
 
 #include <QApplication>
 #include <QRegularExpression>
@@ -29,7 +30,7 @@ namespace {
 // The tooltip a row shows over one of its cells.
 QString toolTipOf(const frmMain& window, int row, int column)
 {
-    return window.lstPairs->model()->index(row, column).data(Qt::ToolTipRole).toString();
+    return part<QTreeView>(window, "lstPairs")->model()->index(row, column).data(Qt::ToolTipRole).toString();
 }
 
 using namespace std::chrono_literals;
@@ -84,12 +85,14 @@ protected:
         ASSERT_GE(modVSP_APIs::vsp_createDevice("TcpClient", clientInit(host, port, com)), 0);
     }
 
+    void switchEmulation() { trigger(*window, "mnuEmulation"); }
+    bool emulationRunning() const { return part<QAction>(*window, "mnuEmulation")->text() == "Stop Emulation"; }
     void startEmulation()
     {
-        window->ChangeEmuStatus(true);
-        window->ScanAvailPairs();
-        ASSERT_TRUE(window->emulationRunning());
+        switchEmulation();
+        ASSERT_TRUE(emulationRunning());
     }
+    QTreeView* list() const { return part<QTreeView>(*window, "lstPairs"); }
 
     // A redirect's TcpClient (the first's by default), as the library tells it.
     static int clientState(int id = 1)
@@ -99,7 +102,7 @@ protected:
     }
     static bool bothClientsIn(int state) { return clientState(1) == state && clientState(3) == state; }
 
-    QString status(int index = 0) const { return listRows::rowText(window->lstPairs, index, frmMain::ColStatus); }
+    QString status(int index = 0) const { return listRows::rowText(list(), index, frmMain::ColStatus); }
     QString tip(int index = 0) const { return toolTipOf(*window, index, frmMain::ColComPort); }
 
     TestFolder folder;
@@ -114,8 +117,8 @@ TEST_F(StatusRefreshTest, StatusFollowsConnectDropAndReconnectWithoutACommand)
     addRedirect(5, QStringLiteral("127.0.0.1"), adapter.port());
     startEmulation();
     window->show();
-    window->lstPairs->setCurrentIndex(window->lstPairs->model()->index(0, 0));
-    const QString record = listRows::recordText(window->lstPairs, 0);
+    list()->setCurrentIndex(list()->model()->index(0, 0));
+    const QString record = listRows::recordText(list(), 0);
     ASSERT_EQ(status(), "Ready");
 
     // Every change the window shows from now on, in order, without a scan.
@@ -148,11 +151,11 @@ TEST_F(StatusRefreshTest, StatusFollowsConnectDropAndReconnectWithoutACommand)
     EXPECT_TRUE(tip().startsWith("COM5: " + folder.path("ports/COM5") + "\n")) << tip().toStdString();
 
     // Only the texts changed: the row, its record and the selection are the scan's.
-    ASSERT_EQ(listRows::rowCount(window->lstPairs), 1);
-    EXPECT_EQ(listRows::recordText(window->lstPairs, 0), record);
-    EXPECT_EQ(window->lstPairs->currentIndex().row(), 0);
-    EXPECT_TRUE(listRows::isRowSelected(window->lstPairs, 0));
-    EXPECT_TRUE(window->emulationRunning());
+    ASSERT_EQ(listRows::rowCount(list()), 1);
+    EXPECT_EQ(listRows::recordText(list(), 0), record);
+    EXPECT_EQ(list()->currentIndex().row(), 0);
+    EXPECT_TRUE(listRows::isRowSelected(list(), 0));
+    EXPECT_TRUE(emulationRunning());
     EXPECT_TRUE(folder.log().isEmpty());
     EXPECT_TRUE(fake.messages.shown.isEmpty());
 }
@@ -166,7 +169,7 @@ TEST_F(StatusRefreshTest, AHiddenWindowIsNotRefreshedAndCatchesUpWhenShown)
     ASSERT_TRUE(runUntil([&] { return status() == "OK"; }));
     ASSERT_EQ(window->statusRefresh().timerInterval(), StatusRefresh::shownInterval);
 
-    window->cmdHide_Click();  // into the notification area
+    click(*window, "cmdHide");  // into the notification area
     ASSERT_TRUE(window->isHidden());
     // Hidden with every redirect connected, nothing runs at all. The drop the
     // library announces arms one wake-up, for when the outage would reach its limit.
@@ -185,9 +188,9 @@ TEST_F(StatusRefreshTest, AHiddenWindowIsNotRefreshedAndCatchesUpWhenShown)
 
     // With emulation off nothing at all runs while hidden, and a minimized window
     // counts as hidden.
-    window->ChangeEmuStatus(false);
-    ASSERT_FALSE(window->emulationRunning());
-    window->cmdHide_Click();
+    switchEmulation();
+    ASSERT_FALSE(emulationRunning());
+    click(*window, "cmdHide");
     EXPECT_FALSE(window->statusRefresh().isTimerRunning());
     fake.tray.press(TrayIconPort::Activation::LeftPress);
     EXPECT_TRUE(window->statusRefresh().isTimerRunning());
@@ -196,10 +199,10 @@ TEST_F(StatusRefreshTest, AHiddenWindowIsNotRefreshedAndCatchesUpWhenShown)
 
     // Nor with emulation on when no balloon could be shown: notification messages off.
     window->setWindowState(Qt::WindowNoState);
-    window->ChangeEmuStatus(true);
+    switchEmulation();
     EXPECT_TRUE(window->statusRefresh().isTimerRunning());
     WriteSetting(settingsKey::WarnInSysTray, QStringLiteral("0"));
-    window->cmdHide_Click();
+    click(*window, "cmdHide");
     EXPECT_FALSE(window->statusRefresh().isTimerRunning());
 }
 
@@ -234,7 +237,7 @@ TEST_F(StatusRefreshTest, TooltipsSayWhyEachConnectionFails)
     addRedirect(9, QStringLiteral("127.0.0.1"), silent.port());
     startEmulation();
     window->show();
-    ASSERT_EQ(listRows::rowCount(window->lstPairs), 5);
+    ASSERT_EQ(listRows::rowCount(list()), 5);
     const QString silentAt = "127.0.0.1:" + QString::number(silent.port());
 
     const int held = silent.accept(5000ms);
@@ -289,7 +292,7 @@ TEST_F(StatusRefreshTest, AnAdapterOutOfReachForAMinuteIsToldOncePerOutageWhileH
     window->statusRefresh().refresh();
     EXPECT_TRUE(tip().contains("The adapter cannot be reached: down for 1 min 00 s")) << tip().toStdString();
 
-    window->cmdHide_Click();
+    click(*window, "cmdHide");
     ASSERT_EQ(fake.tray.balloons.size(), 1);  // "hidden in the system tray"
     // Both outages are past their minute: they wait until that balloon has been
     // shown its time, then one balloon tells both (a second would replace the first).
@@ -352,9 +355,9 @@ TEST(StatusRefreshWithoutDiagnostics, FollowsTheFlagsByTheScansRuleAndStillTells
     FakePlatform fake;
     frmMain window(fake.platform);
     window.ScanAvailPairs();
-    ASSERT_EQ(listRows::rowCount(window.lstPairs), 2);
+    ASSERT_EQ(listRows::rowCount(part<QTreeView>(window, "lstPairs")), 2);
     window.show();
-    const auto status = [&](int row) { return listRows::rowText(window.lstPairs, row, frmMain::ColStatus); };
+    const auto status = [&](int row) { return listRows::rowText(part<QTreeView>(window, "lstPairs"), row, frmMain::ColStatus); };
 
     EXPECT_EQ(status(0), "Emulation is OFF");
     vsp.setFlags(client, 1, 0);

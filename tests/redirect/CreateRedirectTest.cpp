@@ -13,64 +13,61 @@ protected:
                 list << call;
         return list;
     }
+    void openProperties(int row)
+    {
+        selectRow(row);
+        trigger("mnuProperties");
+    }
 };
 
 TEST_F(CreateRedirect, CreationMakesConnectorThenClientStartsEmulationAndLists)
 {
-    window->mnuCreate_Click();
-    window->txtHostAddress->setText("10.1.1.1");
-    window->cmdNewRedirect_Click(0);
+    createRedirect("COM1", "10.1.1.1");
     EXPECT_EQ(changes(), (QStringList{"vsp_createDevice Connector 1;0", "vsp_createDevice TcpClient 10.1.1.1;3001;1;19200,0,8,1,0,0;1;0;",
                                       "vsp_startEmulation"}));
     EXPECT_TRUE(fake.messages.shown.isEmpty());  // an empty list asks nothing
-    EXPECT_TRUE(window->fraNewRedirect->isHidden());
+    EXPECT_FALSE(editorShown());
     EXPECT_EQ(rows(), QStringList{"COM1|19200,0,8,1,0,0|10.1.1.1|3001|Emulation is OFF"});
-    EXPECT_TRUE(window->m_ConfigChanged);
     EXPECT_TRUE(window->windowTitle().contains("[Untitled.qlc*] Emulation: Running"));
 
-    window->mnuCreate_Click();  // COM1 is listed but still free on disk here; pick COM2
-    window->cmbComPort->setCurrentText("COM2");
-    window->cmdNewRedirect_Click(0);
+    createRedirect("COM2");  // COM1 is listed but still free on disk here
     EXPECT_EQ(vsp.calls().count("vsp_startEmulation"), 1);  // already running: left alone
 }
 
 TEST_F(CreateRedirect, ATakenPortAsksAndNoKeepsTheEntriesYesOpensTheExistingRedirect)
 {
     listRedirect(1, "57600,0,8,1,0,0", "old.host", "5000");
-    window->mnuCreate_Click();
-    window->txtHostAddress->setText("new.host");
     fake.messages.answers = {msgbox::Answer::No};
-    window->cmdNewRedirect_Click(0);
+    createRedirect("COM1", "new.host");
     ASSERT_EQ(fake.messages.shown.size(), 1);
     EXPECT_EQ(fake.messages.shown[0].text, "COM1 is in use by another redirection.  Would you like to update existing one instead?");
     EXPECT_EQ(fake.messages.shown[0].buttons, msgbox::Buttons::YesNo);
     EXPECT_EQ(fake.messages.shown[0].icon, msgbox::Icon::Question);
     EXPECT_EQ(fake.messages.shown[0].defaultAnswer, msgbox::Answer::Yes);
     EXPECT_FALSE(vsp.calls().contains("vsp_createDevice"));
-    EXPECT_EQ(window->txtHostAddress->text(), "new.host");
+    EXPECT_EQ(box("txtHostAddress")->text(), "new.host");
 
     fake.messages.answers = {msgbox::Answer::Yes};
-    window->cmdNewRedirect_Click(0);
-    EXPECT_EQ(window->cmdNewRedirect[0]->text(), "Update");
-    EXPECT_EQ(window->txtHostAddress->text(), "old.host");
-    EXPECT_EQ(window->cmbBaud->currentText(), "57600");
-    EXPECT_TRUE(listRows::isRowSelected(window->lstPairs, 0));
+    click("cmdNewRedirect(0)");
+    EXPECT_EQ(createButtonText(), "Update");
+    EXPECT_EQ(box("txtHostAddress")->text(), "old.host");
+    EXPECT_EQ(choice("cmbBaud")->currentText(), "57600");
+    EXPECT_TRUE(listRows::isRowSelected(list(), 0));
     EXPECT_FALSE(vsp.calls().contains("vsp_createDevice"));
 
     fake.messages.shown.clear();
-    window->cmdNewRedirect_Click(0);  // update mode never asks
+    click("cmdNewRedirect(0)");  // update mode never asks
     EXPECT_TRUE(fake.messages.shown.isEmpty());
 }
 
 TEST_F(CreateRedirect, AnUpdateDestroysClientThenConnectorAndCreatesThePairAgain)
 {
     listRedirect(5, "9600,0,8,1,0,0");
-    selectRow(0);
-    window->mnuProperties_Click();
+    openProperties(0);
     vsp.setResult("vsp_startEmulation", 1);
-    window->cmbBaud->setCurrentText("115200");
+    choice("cmbBaud")->setCurrentText("115200");
     const QString before = vsp.calls();
-    window->cmdNewRedirect_Click(0);
+    click("cmdNewRedirect(0)");
     const QStringList calls = vsp.calls().mid(before.size()).split('\n', Qt::SkipEmptyParts);
     ASSERT_GE(calls.size(), 4);
     EXPECT_EQ(calls.mid(0, 4), (QStringList{"vsp_destroyDevice 1", "vsp_destroyDevice 0", "vsp_createDevice Connector 5;0",
@@ -81,50 +78,49 @@ TEST_F(CreateRedirect, AnUpdateDestroysClientThenConnectorAndCreatesThePairAgain
 
 TEST_F(CreateRedirect, RefusedDevicesAreReportedAndAPlainCreationKeepsTheLoneConnector)
 {
-    window->mnuCreate_Click();
+    trigger("mnuCreate");
     vsp.refuseType("Connector");
-    window->cmdNewRedirect_Click(0);
+    click("cmdNewRedirect(0)");
     EXPECT_EQ(fake.messages.texts(), QStringList{"Error: can not create virtual com port"});
     EXPECT_EQ(fake.messages.shown[0].icon, msgbox::Icon::Critical);
     EXPECT_FALSE(vsp.calls().contains("vsp_createDevice TcpClient"));
-    EXPECT_FALSE(window->fraNewRedirect->isHidden());
+    EXPECT_TRUE(editorShown());
 
     vsp.refuseType("TcpClient");
-    window->cmdNewRedirect_Click(0);
+    click("cmdNewRedirect(0)");
     EXPECT_EQ(fake.messages.texts().last(), "Error: can not create TCP redirector");
-    EXPECT_FALSE(window->m_ConfigChanged);
     EXPECT_FALSE(vsp.calls().contains("vsp_startEmulation"));
-    EXPECT_FALSE(window->fraNewRedirect->isHidden());
-    window->cmdNewRedirect_Click(1);  // Cancel rescans: the lone Connector is listed
+    EXPECT_TRUE(editorShown());
+    click("cmdNewRedirect(1)");  // Cancel rescans: the lone Connector is listed
     EXPECT_EQ(rows(), QStringList{"COM1||||Initializing"});
-    EXPECT_TRUE(window->fraNewRedirect->isHidden());
+    EXPECT_FALSE(editorShown());
+    EXPECT_FALSE(unsaved());
 }
 
 TEST_F(CreateRedirect, ARefusedUpdateBringsTheOldRedirectBackAndKeepsTheUsersValues)
 {
     listRedirect(5, "9600,0,8,1,0,0", "good.host", "3001");
     const QString oldClient = "good.host;3001;5;9600,0,8,1,0,0;1;0;";
-    selectRow(0);
-    window->mnuProperties_Click();
-    window->txtHostAddress->setText("typo;host");
+    openProperties(0);
+    box("txtHostAddress")->setText("typo;host");
     vsp.refuseType("TcpClient");
-    window->cmdNewRedirect_Click(0);
+    click("cmdNewRedirect(0)");
 
     EXPECT_EQ(fake.messages.texts(), QStringList{"Error: can not create TCP redirector"});
     EXPECT_EQ(rows(), QStringList{"COM5|9600,0,8,1,0,0|good.host|3001|Emulation is OFF"});
     ASSERT_EQ(vsp.calls().count("vsp_createDevice Connector 5;0"), 2);  // the new half, then the old pair again
     EXPECT_TRUE(vsp.calls().contains("vsp_destroyDevice 2\n"));       // the new half removed
     EXPECT_TRUE(vsp.calls().contains("vsp_createDevice TcpClient " + oldClient));
-    EXPECT_FALSE(window->fraNewRedirect->isHidden());
-    EXPECT_EQ(window->cmdNewRedirect[0]->text(), "Update");
-    EXPECT_EQ(window->txtHostAddress->text(), "typo;host");
-    EXPECT_EQ(window->lblDevices->text(), "3;4");  // pointing at the restored pair
-    EXPECT_FALSE(window->m_ConfigChanged);
+    EXPECT_TRUE(editorShown());
+    EXPECT_EQ(createButtonText(), "Update");
+    EXPECT_EQ(box("txtHostAddress")->text(), "typo;host");
+    EXPECT_EQ(devicesLabel(), "3;4");  // pointing at the restored pair
+    EXPECT_FALSE(unsaved());
 
-    window->txtHostAddress->setText("fixed.host");  // corrected: the update goes through
-    window->cmdNewRedirect_Click(0);
+    box("txtHostAddress")->setText("fixed.host");  // corrected: the update goes through
+    click("cmdNewRedirect(0)");
     EXPECT_EQ(rows(), QStringList{"COM5|9600,0,8,1,0,0|fixed.host|3001|Emulation is OFF"});
-    EXPECT_TRUE(window->m_ConfigChanged);
+    EXPECT_TRUE(unsaved());
 }
 
 TEST_F(CreateRedirect, ARefusedUpdateBringsBackTheStringsTheLibraryHeldNotOnesRebuiltFromTheFields)
@@ -134,14 +130,13 @@ TEST_F(CreateRedirect, ARefusedUpdateBringsBackTheStringsTheLibraryHeldNotOnesRe
     const QString oldClient = "good.host;3001;5;9600,0,8,1,0,0,7;1;1;extra";
     vsp.addDevice("TcpClient", oldClient.toUtf8().constData());
     window->ScanAvailPairs();
-    selectRow(0);
-    window->mnuProperties_Click();
+    openProperties(0);
     vsp.refuseType("TcpClient");
-    window->cmdNewRedirect_Click(0);
+    click("cmdNewRedirect(0)");
 
     EXPECT_TRUE(vsp.calls().contains("vsp_createDevice Connector 5;0;x\n"));
     EXPECT_TRUE(vsp.calls().contains("vsp_createDevice TcpClient " + oldClient + "\n"));
-    EXPECT_EQ(window->lblDevices->text(), "3;4");
+    EXPECT_EQ(devicesLabel(), "3;4");
 }
 
 }  // namespace

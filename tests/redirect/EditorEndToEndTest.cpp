@@ -10,11 +10,13 @@
 #include "support/RawPort.h"
 #include "support/TestFolder.h"
 #include "support/WaitFor.h"
+#include "support/WindowParts.h"
 
 #include <QComboBox>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QThread>
+#include <QTreeView>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <termios.h>
@@ -33,13 +35,15 @@ TEST(EditorEndToEnd, CreateUseUpdateAndRemoveARedirect)
     {
         frmMain window(fake.platform);
         window.Form_Load();
+        auto* list = part<QTreeView>(window, "lstPairs");
+        auto* ports = part<QComboBox>(window, "cmbComPort");
 
-        window.mnuCreate_Click();
-        window.cmbComPort->setCurrentText("COM5");
-        window.txtHostAddress->setText("127.0.0.1");
-        window.txtHostPort->setText(QString::number(adapter.port()));
-        window.cmdNewRedirect_Click(0);
-        ASSERT_TRUE(window.emulationRunning());
+        trigger(window, "mnuCreate");
+        ports->setCurrentText("COM5");
+        part<QLineEdit>(window, "txtHostAddress")->setText("127.0.0.1");
+        part<QLineEdit>(window, "txtHostPort")->setText(QString::number(adapter.port()));
+        click(window, "cmdNewRedirect(0)");
+        ASSERT_EQ(part<QAction>(window, "mnuEmulation")->text(), "Stop Emulation");
         const QString port = folder.path("ports/COM5");
         ASSERT_TRUE(QFileInfo(port).isSymLink());
         ASSERT_TRUE(adapter.waitFor([&] { return adapter.settings().baud == 19200u; }));
@@ -51,22 +55,22 @@ TEST(EditorEndToEnd, CreateUseUpdateAndRemoveARedirect)
         EXPECT_TRUE(adapter.waitFor([&] { return adapter.received() == std::vector<std::uint8_t>{'h', 'e', 'l', 'l', 'o'}; }));
         ::close(fd);
 
-        listRows::selectRow(window.lstPairs, 0);
-        window.mnuProperties_Click();
-        EXPECT_EQ(window.cmbComPort->currentText(), "COM5");  // its own port, although in use
-        window.cmbBaud->setCurrentText("115200");
-        window.cmdNewRedirect_Click(0);
+        listRows::selectRow(list, 0);
+        trigger(window, "mnuProperties");
+        EXPECT_EQ(ports->currentText(), "COM5");  // its own port, although in use
+        part<QComboBox>(window, "cmbBaud")->setCurrentText("115200");
+        click(window, "cmdNewRedirect(0)");
         EXPECT_TRUE(adapter.waitFor([&] { return adapter.settings().baud == 115200u; }));
-        ASSERT_EQ(listRows::rowCount(window.lstPairs), 1);
-        EXPECT_EQ(listRows::rowText(window.lstPairs, 0, frmMain::ColComPort), "COM5");
-        EXPECT_EQ(listRows::rowText(window.lstPairs, 0, frmMain::ColSettings), "115200,0,8,1,0,0");
+        ASSERT_EQ(listRows::rowCount(list), 1);
+        EXPECT_EQ(listRows::rowText(list, 0, frmMain::ColComPort), "COM5");
+        EXPECT_EQ(listRows::rowText(list, 0, frmMain::ColSettings), "115200,0,8,1,0,0");
         EXPECT_TRUE(waitFor([&] { return QFileInfo(port).isSymLink(); }));
 
-        listRows::selectRow(window.lstPairs, 0);
-        window.mnuRemove_Click();
+        listRows::selectRow(list, 0);
+        trigger(window, "mnuRemove");
         EXPECT_FALSE(QFileInfo(port).exists() || QFileInfo(port).isSymLink());
-        EXPECT_EQ(listRows::rowCount(window.lstPairs), 0);
-        EXPECT_FALSE(window.emulationRunning());
+        EXPECT_EQ(listRows::rowCount(list), 0);
+        EXPECT_EQ(part<QAction>(window, "mnuEmulation")->text(), "Start Emulation");
         EXPECT_TRUE(fake.messages.shown.isEmpty());
         EXPECT_TRUE(folder.log().isEmpty()) << folder.log().toStdString();
     }

@@ -11,6 +11,7 @@
 #include "support/FakePlatform.h"
 #include "support/ListRows.h"
 #include "support/TestFolder.h"
+#include "support/WindowParts.h"
 
 #include <QComboBox>
 #include <QFile>
@@ -18,6 +19,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QThread>
+#include <QTreeView>
 #include <gtest/gtest.h>
 
 using namespace modVSP_APIs;
@@ -29,27 +31,31 @@ QString loopbackOfLength(int length)
     return QStringLiteral("127.0.0.") + QString(length - 9, QLatin1Char('0')) + QStringLiteral("1");
 }
 
+QTreeView* listOf(const frmMain& window) { return part<QTreeView>(window, "lstPairs"); }
+QLineEdit* boxOf(const frmMain& window, const char* name) { return part<QLineEdit>(window, name); }
+
 // Scans until the only row reaches `status` (the connection comes up on the library's thread).
 bool scanUntil(frmMain& window, const QString& status)
 {
     for (int i = 0; i < 500; ++i) {
         window.ScanAvailPairs();
-        if (listRows::rowCount(window.lstPairs) == 1 && listRows::rowText(window.lstPairs, 0, frmMain::ColStatus) == status)
+        if (listRows::rowCount(listOf(window)) == 1 && listRows::rowText(listOf(window), 0, frmMain::ColStatus) == status)
             return true;
         QThread::msleep(10);
     }
     return false;
 }
 
-void expectRow(frmMain& window, const QString& host, const QString& port)
+void expectRow(const frmMain& window, const QString& host, const QString& port)
 {
-    ASSERT_EQ(listRows::rowCount(window.lstPairs), 1);
+    const QTreeView* list = listOf(window);
+    ASSERT_EQ(listRows::rowCount(list), 1);
     const int row = 0;
-    EXPECT_EQ(listRows::rowText(window.lstPairs, row, frmMain::ColComPort), "COM5");
-    EXPECT_EQ(listRows::rowText(window.lstPairs, row, frmMain::ColSettings), "19200,0,8,1,0,0");
-    EXPECT_EQ(listRows::rowText(window.lstPairs, row, frmMain::ColHost), host);
-    EXPECT_EQ(listRows::rowText(window.lstPairs, row, frmMain::ColHostPort), port);
-    EXPECT_TRUE(listRows::recordText(window.lstPairs, row).endsWith(redirect::buildTcpClientInit(
+    EXPECT_EQ(listRows::rowText(list, row, frmMain::ColComPort), "COM5");
+    EXPECT_EQ(listRows::rowText(list, row, frmMain::ColSettings), "19200,0,8,1,0,0");
+    EXPECT_EQ(listRows::rowText(list, row, frmMain::ColHost), host);
+    EXPECT_EQ(listRows::rowText(list, row, frmMain::ColHostPort), port);
+    EXPECT_TRUE(listRows::recordText(list, row).endsWith(redirect::buildTcpClientInit(
         host, port, "5", "19200", 0, "8", "1", 0, "0")));
 }
 
@@ -69,43 +75,44 @@ TEST_P(LongHostName, IsListedShownUpdatedRestoredSavedAndLoadedWhole)
         frmMain window(fake.platform);
         window.Form_Load();
 
-        window.mnuCreate_Click();
-        window.cmbComPort->setCurrentText("COM5");
-        window.txtHostAddress->setText(host);
-        window.txtHostPort->setText(port);
-        window.cmdNewRedirect_Click(0);
-        ASSERT_TRUE(scanUntil(window, "OK")) << listRows::rowText(window.lstPairs, 0, frmMain::ColStatus).toStdString();
+        trigger(window, "mnuCreate");
+        part<QComboBox>(window, "cmbComPort")->setCurrentText("COM5");
+        boxOf(window, "txtHostAddress")->setText(host);
+        boxOf(window, "txtHostPort")->setText(port);
+        click(window, "cmdNewRedirect(0)");
+        ASSERT_TRUE(scanUntil(window, "OK")) << listRows::rowText(listOf(window), 0, frmMain::ColStatus).toStdString();
         expectRow(window, host, port);
         EXPECT_GE(adapter.connections(), 1);
 
-        listRows::selectRow(window.lstPairs, 0);
-        window.mnuProperties_Click();
-        EXPECT_EQ(window.txtHostAddress->text(), host);
-        EXPECT_EQ(window.txtHostPort->text(), port);
+        listRows::selectRow(listOf(window), 0);
+        trigger(window, "mnuProperties");
+        EXPECT_EQ(boxOf(window, "txtHostAddress")->text(), host);
+        EXPECT_EQ(boxOf(window, "txtHostPort")->text(), port);
 
         // Port 0 is refused: the redirect comes back as it was, the editor still on it.
-        window.txtHostPort->setText("0");
-        window.cmdNewRedirect_Click(0);
+        boxOf(window, "txtHostPort")->setText("0");
+        click(window, "cmdNewRedirect(0)");
         EXPECT_EQ(fake.messages.texts(), QStringList{"Error: can not create TCP redirector"});
-        EXPECT_EQ(window.cmdNewRedirect[0]->text(), "Update");
+        EXPECT_EQ(part<QPushButton>(window, "cmdNewRedirect(0)")->text(), "Update");
         ASSERT_TRUE(scanUntil(window, "OK"));
         expectRow(window, host, port);
-        const QStringList record = redirect::splitFields(listRows::recordText(window.lstPairs, 0),
+        const QStringList record = redirect::splitFields(listRows::recordText(listOf(window), 0),
                                                          redirect::recordSeparator);
         ASSERT_EQ(record.size(), 4);
-        EXPECT_EQ(window.lblDevices->text(), redirect::buildDevicePair(record[0], record[2]));
-        window.txtHostPort->setText(port);
-        window.cmdNewRedirect_Click(0);  // the update the user meant, on the restored pair
+        EXPECT_EQ(part<QLabel>(window, "lblDevices")->text(), redirect::buildDevicePair(record[0], record[2]));
+        boxOf(window, "txtHostPort")->setText(port);
+        click(window, "cmdNewRedirect(0)");  // the update the user meant, on the restored pair
         ASSERT_TRUE(scanUntil(window, "OK"));
         expectRow(window, host, port);
 
-        window.setScriptFile(folder.path("lab.qlc"));
-        QFile(window.scriptFile()).open(QIODevice::WriteOnly);
-        ASSERT_TRUE(window.mnuSave_Click());
+        fake.dialogs.pick(folder.path("lab.qlc"));
+        trigger(window, "mnuSaveAs");
+        ASSERT_EQ(window.scriptFile(), folder.path("lab.qlc"));
         vsp_destroyAllDevices();
         window.ScanAvailPairs();
-        ASSERT_EQ(listRows::rowCount(window.lstPairs), 0);
-        ASSERT_TRUE(window.ProcessScriptLoad());
+        ASSERT_EQ(listRows::rowCount(listOf(window)), 0);
+        fake.dialogs.pick(folder.path("lab.qlc"));
+        trigger(window, "mnuLoad");
         ASSERT_TRUE(scanUntil(window, "OK"));
         expectRow(window, host, port);
         EXPECT_EQ(fake.messages.shown.size(), 1);
@@ -137,11 +144,11 @@ TEST(LongHostName, NonAsciiNamesAreListedAndShownWithoutACutCharacter)
         ASSERT_EQ(vsp_createDevice("TcpClient", client), 1);
         window.ScanAvailPairs();
         expectRow(window, host, "3001");
-        EXPECT_EQ(listRows::rowText(window.lstPairs, 0, frmMain::ColStatus), "Emulation is OFF");
+        EXPECT_EQ(listRows::rowText(listOf(window), 0, frmMain::ColStatus), "Emulation is OFF");
 
-        listRows::selectRow(window.lstPairs, 0);
-        window.mnuProperties_Click();
-        EXPECT_EQ(window.txtHostAddress->text(), host);
+        listRows::selectRow(listOf(window), 0);
+        trigger(window, "mnuProperties");
+        EXPECT_EQ(boxOf(window, "txtHostAddress")->text(), host);
         EXPECT_TRUE(fake.messages.shown.isEmpty());
         EXPECT_TRUE(folder.log().isEmpty()) << folder.log().toStdString();
     }

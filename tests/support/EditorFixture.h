@@ -1,14 +1,12 @@
-// A started main window (choices filled) whose port probe looks into a port
-// directory of the test's own, on the scriptable device library.
+// A started main window (choices filled) on the scriptable device library.
 #pragma once
 
 #include "support/MainWindowFixture.h"
 
-#include <QComboBox>
-#include <QDir>
+#include <QCoreApplication>
 #include <QGroupBox>
 #include <QLabel>
-#include <QLineEdit>
+#include <QMouseEvent>
 #include <QPushButton>
 
 class EditorFixture : public MainWindowFixture {
@@ -16,16 +14,9 @@ protected:
     void SetUp() override
     {
         MainWindowFixture::SetUp();
-        QDir().mkpath(folder.path("ports"));
-        qputenv("VSP_PORT_DIR", folder.path("ports").toUtf8());
         window->Form_Load();
         vsp.reset();
         window->show();
-    }
-    void TearDown() override
-    {
-        qunsetenv("VSP_PORT_DIR");
-        MainWindowFixture::TearDown();
     }
     // A port that opens, as a real one would.
     void presentPort(int n) { QFile::link("/dev/null", folder.path("ports/COM%1").arg(n)); }
@@ -40,14 +31,27 @@ protected:
     }
     void selectRow(int row)
     {
-        window->lstPairs->clearSelection();
-        listRows::selectRow(window->lstPairs, row);
+        list()->clearSelection();
+        listRows::selectRow(list(), row);
     }
     QString editorValues() const
     {
-        return QStringList{window->cmbComPort->currentText(), window->cmbBaud->currentText(), window->cmbDTRRTS->currentText(),
-                           window->cmbParity->currentText(),  window->cmbBits->currentText(), window->cmbStopBits->currentText(),
-                           window->txtRIT->text(),            window->txtHostAddress->text(), window->txtHostPort->text()}
-            .join('|');
+        QStringList values;
+        for (const char* name : {"cmbComPort", "cmbBaud", "cmbDTRRTS", "cmbParity", "cmbBits", "cmbStopBits"})
+            values << choice(name)->currentText();
+        for (const char* name : {"txtRIT", "txtHostAddress", "txtHostPort"})
+            values << box(name)->text();
+        return values.join('|');
     }
+    // A press on the list, where the user's mouse lands.
+    void pressOnList(QPoint at, Qt::MouseButton button = Qt::RightButton)
+    {
+        QWidget* viewport = list()->viewport();
+        QMouseEvent event(QEvent::MouseButtonPress, QPointF(at), viewport->mapToGlobal(QPointF(at)), button, button,
+                          Qt::NoModifier);
+        QCoreApplication::sendEvent(viewport, &event);
+    }
+    QPoint rowCentre(int row) const { return listRows::rowRect(list(), row).center(); }
+    QString devicesLabel() const { return part<QLabel>("lblDevices")->text(); }
+    QString createButtonText() const { return part<QPushButton>("cmdNewRedirect(0)")->text(); }
 };

@@ -17,7 +17,7 @@ TEST_F(AboutAndHelp, TheAboutBoxShowsTheVersionTheTitleShows)
     EXPECT_EQ(about.windowTitle(), "About QuorlinVCP");
     EXPECT_EQ(about.lblTitle->text(), "QuorlinVCP");
     EXPECT_EQ(about.lblVersion->text(), "QuorlinVCP Version 2.0.0");
-    window->UpdateTitle();
+    window->Form_Load();
     EXPECT_TRUE(window->windowTitle().startsWith("QuorlinVCP v2.0.0 "));
     EXPECT_TRUE(about.lblCopyRight->text().startsWith("Copyright"));
     EXPECT_TRUE(about.lblDescription->text().contains("Telnet-to-serial adapter"));
@@ -30,7 +30,7 @@ TEST_F(AboutAndHelp, HelpOpensTheManualFromTheCurrentFolderElseNothingWhenAbsent
 {
     const QString saved = QDir::currentPath();
     QDir::setCurrent(folder.path(""));
-    window->mnuViewHelp_Click();
+    trigger("mnuViewHelp");
     const QString beside = QCoreApplication::applicationDirPath() + "/QV3Manual2008.pdf";
     if (QFile::exists(beside))
         EXPECT_EQ(fake.opener.opened, QStringList{beside});  // the copy installed beside the program
@@ -38,7 +38,7 @@ TEST_F(AboutAndHelp, HelpOpensTheManualFromTheCurrentFolderElseNothingWhenAbsent
         EXPECT_TRUE(fake.opener.opened.isEmpty());
     fake.opener.opened.clear();
     writeFile(folder.path("QV3Manual2008.pdf"), "%PDF-1.4");
-    window->mnuViewHelp_Click();
+    trigger("mnuViewHelp");
     EXPECT_EQ(fake.opener.opened, QStringList{folder.path("QV3Manual2008.pdf")});
     QDir::setCurrent(saved);
     EXPECT_TRUE(fake.messages.shown.isEmpty());

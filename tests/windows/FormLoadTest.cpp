@@ -21,7 +21,7 @@ protected:
         writeFile(path, "Connector\t5;0\nTcpClient\th;3001;5;19200,0,8,1,0,0;1;0;\n");
         return path;
     }
-    static QStringList items(QComboBox* box)
+    static QStringList items(const QComboBox* box)
     {
         QStringList list;
         for (int i = 0; i < box->count(); ++i)
@@ -35,18 +35,18 @@ TEST_F(FormLoad, WithoutSettingsOrCommandLineNothingIsLoadedAndTheFileIsUntitled
     window->Form_Load();
     EXPECT_EQ(window->scriptFile(), untitled());
     EXPECT_EQ(window->windowTitle(), "QuorlinVCP v2.0.0 [Untitled.qlc] Emulation: Stopped");
-    EXPECT_EQ(listRows::rowCount(window->lstPairs), 0);
-    EXPECT_EQ(window->lblAPIVer->text(), "fake 9.9");
+    EXPECT_EQ(listRows::rowCount(list()), 0);
+    EXPECT_EQ(part<QLabel>("lblAPIVer")->text(), "fake 9.9");
     EXPECT_EQ(vsp.calls(), "vsp_getVersionInformation\nvsp_initialize\nvsp_stopEmulation\nvsp_destroyAllDevices\n");
     EXPECT_EQ(fake.cursor.depth, 0);
     EXPECT_TRUE(fake.messages.shown.isEmpty());
 
-    EXPECT_EQ(items(window->cmbBaud), QString("110,300,1200,2400,4800,9600,19200,38400,57600,115200,230400,460800,921600").split(','));
-    EXPECT_EQ(items(window->cmbDTRRTS), (QStringList{"no", "yes"}));
-    EXPECT_EQ(items(window->cmbParity), (QStringList{"no", "odd", "even", "mark", "space"}));
-    EXPECT_EQ(items(window->cmbBits), (QStringList{"7", "8"}));
-    EXPECT_EQ(items(window->cmbStopBits), (QStringList{"1", "2"}));
-    EXPECT_EQ(window->cmbComPort->count(), 0);
+    EXPECT_EQ(items(choice("cmbBaud")), QString("110,300,1200,2400,4800,9600,19200,38400,57600,115200,230400,460800,921600").split(','));
+    EXPECT_EQ(items(choice("cmbDTRRTS")), (QStringList{"no", "yes"}));
+    EXPECT_EQ(items(choice("cmbParity")), (QStringList{"no", "odd", "even", "mark", "space"}));
+    EXPECT_EQ(items(choice("cmbBits")), (QStringList{"7", "8"}));
+    EXPECT_EQ(items(choice("cmbStopBits")), (QStringList{"1", "2"}));
+    EXPECT_EQ(choice("cmbComPort")->count(), 0);
 }
 
 TEST_F(FormLoad, ACommandLineFileWinsAndTheOptionIsNotRead)
@@ -59,7 +59,7 @@ TEST_F(FormLoad, ACommandLineFileWinsAndTheOptionIsNotRead)
     EXPECT_EQ(g_ScriptLoadOpt, 0);
     EXPECT_TRUE(vsp.calls().contains("vsp_loadConfiguration " + folder.path("given.qlc")));
     EXPECT_TRUE(vsp.emulationRunning());
-    EXPECT_EQ(listRows::rowCount(window->lstPairs), 1);
+    EXPECT_EQ(listRows::rowCount(list()), 1);
     EXPECT_EQ(window->windowTitle(), "QuorlinVCP v2.0.0 [given.qlc] Emulation: Running");
 }
 
@@ -70,7 +70,7 @@ TEST_F(FormLoad, TheOptionPicksTheLastOrTheFixedFile)
     window->Form_Load();
     EXPECT_EQ(g_ScriptLoadOpt, 1);
     EXPECT_EQ(window->scriptFile(), folder.path("last.qlc"));
-    EXPECT_TRUE(window->emulationRunning());
+    EXPECT_TRUE(emulationRunning());
 }
 
 TEST_F(FormLoad, AMissingStoredFileIsNotLoadedButStaysCurrent)
@@ -106,7 +106,7 @@ TEST_F(FormLoad, InitializationErrorIsShownOnceAndStartUpGoesOn)
     ASSERT_EQ(fake.messages.texts(), QStringList{"Initialization error"});
     EXPECT_EQ(fake.messages.shown[0].icon, msgbox::Icon::None);
     EXPECT_EQ(fake.messages.shown[0].caption, "QuorlinVCP");
-    EXPECT_EQ(window->cmbBaud->count(), 13);
+    EXPECT_EQ(choice("cmbBaud")->count(), 13);
     EXPECT_TRUE(vsp.calls().contains("vsp_destroyAllDevices"));
 }
 
@@ -118,7 +118,7 @@ TEST_F(FormLoad, AFileTheLibraryRefusesIsReportedAndTreatedAsNotLoaded)
     EXPECT_EQ(fake.messages.texts(), QStringList{"Error: can not load configuration file " + folder.path("corrupt.qlc")});
     EXPECT_EQ(fake.messages.shown[0].icon, msgbox::Icon::Critical);
     EXPECT_EQ(window->scriptFile(), folder.path("corrupt.qlc"));
-    EXPECT_FALSE(window->emulationRunning());
+    EXPECT_FALSE(emulationRunning());
     EXPECT_EQ(window->windowTitle(), "QuorlinVCP v2.0.0 [corrupt.qlc] Emulation: Stopped");
 }
 

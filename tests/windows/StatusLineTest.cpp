@@ -5,11 +5,7 @@ namespace {
 
 class StatusLine : public MainWindowFixture {
 protected:
-    void hide()
-    {
-        bool doShow = false;
-        window->DisplayStatus(doShow);
-    }
+    void hide() { window->DisplayStatus(false); }
 };
 
 const QString balloonTitle = "QuorlinVCP notification";
@@ -18,12 +14,10 @@ const QString balloonText = "QuorlinVCP is hidden in the system tray. Left-click
 
 TEST_F(StatusLine, TitleNamesProgramVersionFileUnsavedMarkAndEmulation)
 {
-    window->UpdateTitle();
-    EXPECT_EQ(window->windowTitle(), "QuorlinVCP v2.0.0 [Untitled.qlc] Emulation: Stopped");
-    window->setScriptFile("/home/u/office.qlc");
-    window->m_ConfigChanged = true;
-    window->ChangeEmuStatus(true);
-    window->UpdateTitle();
+    window->setScriptFile(folder.path("office.qlc"));
+    window->Form_Load();
+    EXPECT_EQ(window->windowTitle(), "QuorlinVCP v2.0.0 [office.qlc] Emulation: Stopped");
+    createRedirect();
     EXPECT_EQ(window->titleText(), "QuorlinVCP v2.0.0 [office.qlc*] Emulation: Running");
     EXPECT_EQ(window->windowTitle(), window->titleText());
 }
@@ -31,12 +25,12 @@ TEST_F(StatusLine, TitleNamesProgramVersionFileUnsavedMarkAndEmulation)
 TEST_F(StatusLine, HidingTwiceAddsOneIconAndOneBalloonAndALeftPressBringsTheWindowBack)
 {
     WriteIni("QuorlinVCP", "WarnInSysTray", "1");
+    window->Form_Load();
     window->show();
-    window->UpdateTitle();
     hide();
     hide();
     EXPECT_TRUE(window->isHidden());
-    EXPECT_TRUE(window->m_HiddenInTray);
+    EXPECT_TRUE(fake.tray.shown);
     EXPECT_EQ(fake.tray.adds, 1);
     EXPECT_EQ(fake.tray.toolTip, window->titleText());
     ASSERT_EQ(fake.tray.balloons.size(), 1);
@@ -49,11 +43,10 @@ TEST_F(StatusLine, HidingTwiceAddsOneIconAndOneBalloonAndALeftPressBringsTheWind
     EXPECT_TRUE(window->isHidden());
     fake.tray.press(TrayIconPort::Activation::LeftPress);
     EXPECT_FALSE(window->isHidden());
-    EXPECT_FALSE(window->m_HiddenInTray);
+    EXPECT_FALSE(fake.tray.shown);
     EXPECT_EQ(fake.tray.removes, 1);
 
-    bool doShow = true;  // showing a shown window deletes nothing
-    window->DisplayStatus(doShow);
+    window->DisplayStatus(true);  // showing a shown window deletes nothing
     EXPECT_EQ(fake.tray.removes, 1);
 }
 
@@ -62,7 +55,7 @@ TEST_F(StatusLine, NoBalloonWithoutSupportOrWithoutTheSettingAndLongTooltipsAreC
     WriteIni("QuorlinVCP", "WarnInSysTray", "1");
     fake.tray.messages = false;
     window->setScriptFile("/cfg/" + QString(150, 'x') + ".qlc");
-    window->UpdateTitle();
+    window->Form_Load();
     hide();
     EXPECT_TRUE(fake.tray.balloons.isEmpty());
     EXPECT_EQ(fake.tray.toolTip, window->titleText().left(127));
@@ -79,10 +72,10 @@ TEST_F(StatusLine, WithoutANotificationAreaHidingMinimizesInstead)
 {
     fake.tray.available = false;
     window->show();
-    window->cmdHide_Click();
+    click("cmdHide");
     EXPECT_FALSE(window->isHidden());
     EXPECT_TRUE(window->isMinimized());
-    EXPECT_FALSE(window->m_HiddenInTray);
+    EXPECT_FALSE(fake.tray.shown);
     EXPECT_EQ(fake.tray.adds, 0);
 }
 

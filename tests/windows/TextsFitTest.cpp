@@ -136,9 +136,9 @@ TEST_F(TextsFit, TheWindowsGetTheNarrowFaceTheyAskFor)
 TEST_F(TextsFit, EveryCaptionOfTheMainWindowAndItsEditorFits)
 {
     window->Form_Load();
-    window->loadPairPropertiesFrame();  // the editor as the user opens it, its port list filled
-    ASSERT_FALSE(window->fraNewRedirect->isHidden());
-    ASSERT_GT(window->cmbComPort->count(), 0);
+    trigger("mnuCreate");  // the editor as the user opens it, its port list filled
+    ASSERT_TRUE(editorShown());
+    ASSERT_GT(choice("cmbComPort")->count(), 0);
     EXPECT_EQ(overflowsOf(window.get()), QStringList());
 }
 
@@ -169,7 +169,7 @@ TEST_F(TextsFit, EveryHeaderAndStatusTextFitsItsColumn)
         statuses << row.section('|', 4);
     ASSERT_EQ(statuses, (QStringList{"Initializing", "Emulation is OFF", "Ready", "OK"}));
 
-    QTreeView* list = window->lstPairs;
+    const QTreeView* list = this->list();
     const int itemMargins = 2 * (list->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, list) + 1);
     const int headerMargins = 2 * list->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, list->header());
     for (int c = 0; c < listRows::columnCount(list); ++c) {

@@ -26,13 +26,13 @@ TEST_F(WindowLook, NothingOfTheListShowsThroughTheEditor)
     listRedirect(5);
     listRedirect(12, "115200,1,8,1,0,50", "adapter.lab.example", "3002");
     selectRow(0);
-    window->mnuCreate_Click();
-    ASSERT_FALSE(window->fraNewRedirect->isHidden());
-    ASSERT_TRUE(window->rect().contains(rectInWindow(window->fraNewRedirect, window.get())));
+    trigger("mnuCreate");
+    ASSERT_FALSE(part("fraNewRedirect")->isHidden());
+    ASSERT_TRUE(window->rect().contains(rectInWindow(part("fraNewRedirect"), window.get())));
 
     const QImage seen = window->grab().toImage().convertToFormat(QImage::Format_RGB32);
-    const QImage editorAlone = window->fraNewRedirect->grab().toImage().convertToFormat(QImage::Format_RGB32);
-    const QImage underEditor = seen.copy(rectInWindow(window->fraNewRedirect, window.get()));
+    const QImage editorAlone = part("fraNewRedirect")->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const QImage underEditor = seen.copy(rectInWindow(part("fraNewRedirect"), window.get()));
     ASSERT_EQ(underEditor.size(), editorAlone.size());
     int differing = 0;
     for (int y = 0; y < editorAlone.height(); ++y)
@@ -43,11 +43,11 @@ TEST_F(WindowLook, NothingOfTheListShowsThroughTheEditor)
 
 TEST_F(WindowLook, TheComPortBoxKeepsTheWindowsFontAfterEveryScan)
 {
-    const QFont expected = window->cmbBaud->font();
+    const QFont expected = choice("cmbBaud")->font();
     for (int scan = 0; scan < 2; ++scan) {
-        window->mnuCreate_Click();
-        EXPECT_EQ(window->cmbComPort->font(), expected) << scan;
-        EXPECT_EQ(QFontInfo(window->cmbComPort->font()).pixelSize(), QFontInfo(expected).pixelSize()) << scan;
+        trigger("mnuCreate");
+        EXPECT_EQ(choice("cmbComPort")->font(), expected) << scan;
+        EXPECT_EQ(QFontInfo(choice("cmbComPort")->font()).pixelSize(), QFontInfo(expected).pixelSize()) << scan;
     }
 }
 

@@ -44,16 +44,16 @@ protected:
 TEST_F(WinePortsWindow, TheEmulationMenuPutsTheRunningPortsIntoWineAndTakesThemOut)
 {
     scene.runPort(5);
-    window->mnuEmulation_Click();
+    trigger("mnuEmulation");
     ASSERT_TRUE(settle([&] { return registry.values.value("COM5") == scene.portPath(5); })) << registry.calls.join('\n').toStdString();
     EXPECT_EQ(QFile::symLinkTarget(scene.dosLink(5)), scene.portPath(5));
 
-    window->mnuEmulation_Click();
+    trigger("mnuEmulation");
     ASSERT_TRUE(settle([&] { return registry.values.isEmpty(); })) << registry.calls.join('\n').toStdString();
     EXPECT_FALSE(QFileInfo(scene.dosLink(5)).isSymLink());
 
     // The program ends with emulation running (shutdown stops it without the switch).
-    window->mnuEmulation_Click();
+    trigger("mnuEmulation");
     ASSERT_TRUE(settle([&] { return registry.values.contains("COM5"); }));
     window.reset();
     EXPECT_EQ(registry.calls.last(), "detached COM5");

@@ -13,6 +13,7 @@
 #include "windows/frmOptions.h"
 #include "deviceapi/modVSP_APIs.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QGroupBox>
 #include <QTimer>
@@ -41,7 +42,7 @@ int main(int argc, char** argv)
     }
     if (args.contains(QStringLiteral("--editor"))) {
         // Opened the way the Create command opens it: over the list, which it covers.
-        window.mnuCreate_Click();
+        window.findChild<QAction*>(QStringLiteral("mnuCreate"))->trigger();
     }
     frmOptions options(platform.platform(), window.titleText());
     frmAbout about;
