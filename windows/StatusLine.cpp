@@ -5,6 +5,7 @@
 #include "app/ProgramFiles.h"
 #include "app/Settings.h"
 #include "app/modSysTrayIcon.h"
+#include "windows/LogSteps.h"
 
 void frmMain::UpdateTitle()
 {
@@ -20,7 +21,7 @@ void frmMain::DisplayStatus(bool doShow)
 {
     if (doShow) {
         if (m_HiddenInTray) {
-            TrayIcon(*TrayPic, m_TitleText, trayAction::remove);
+            TrayIcon(*TrayPic, m_TitleText, trayAction::remove, logSteps<TrayStep>());
             m_HiddenInTray = false;
         }
         if (isHidden()) {
@@ -45,7 +46,7 @@ void frmMain::DisplayStatus(bool doShow)
         hide();
         return;
     }
-    TrayIcon(*TrayPic, m_TitleText, trayAction::add);
+    TrayIcon(*TrayPic, m_TitleText, trayAction::add, logSteps<TrayStep>());
     m_HiddenInTray = true;
     // Hidden before the setting is read: a value that cannot be read (it fails at the
     // handler's boundary) costs the balloon, never the hiding.

@@ -10,6 +10,7 @@
 #include "app/Trap.h"
 #include "windows/frmMain.h"
 #include "config/ConfigurationFiles.h"
+#include "windows/LogSteps.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -149,7 +150,7 @@ void frmOptions::cmdBrowse_Click()
     QString initialDir;
     QString fileName;
     trap(10, [&] { initialDir = dialogFolderFor(txtConstScript->text()); });
-    trap(20, [&] { fileName = chooseConfigurationToLoad(*platform_.dialogs, initialDir); });
+    trap(20, [&] { fileName = chooseConfigurationToLoad(*platform_.dialogs, initialDir, logSteps<DialogStep>()); });
     trap(30, [&] {
         if (!fileName.isEmpty() && FileExists(fileName))
             txtConstScript->setText(fileName);
