@@ -7,8 +7,8 @@
 //
 // A statement that throws is logged as
 //     Error N (description) in procedure P of Form frmMain on line L
-// and the next statement runs, as if it had succeeded. Procedures whose trap returns
-// instead (the file dialogs) test the result: `if (!trap(10, ...)) return result;`.
+// and the next statement runs, as if it had succeeded. A procedure that must stop
+// instead tests the result: `if (!trap(10, ...)) return result;`.
 // Failures in untrapped helpers propagate to the statement that called them and are
 // logged under that caller's name and line. The layers beneath the windows report
 // named steps instead (app/Steps.h); windows/LogSteps gives each its line here.

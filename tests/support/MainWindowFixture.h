@@ -16,14 +16,13 @@ class MainWindowFixture : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        g_SettingsFile = folder.path("Settings.ini");
+        fake.state.settingsFile = folder.path("Settings.ini");
         window = std::make_unique<frmMain>(fake.platform);
         window->setScriptFile(folder.path("Untitled.qlc"));
     }
     void TearDown() override
     {
         window.reset();
-        g_SettingsFile.clear();
     }
 
     // The texts of the rows, column by column, "|" between columns.

@@ -33,7 +33,7 @@ protected:
     {
         return window->Form_QueryUnload(reason) ? 1 : 0;
     }
-    QString lastFile() { return ReadIni("QuorlinVCP", "ScriptLoadLASTFILE"); }
+    QString lastFile() { return ReadIni("QuorlinVCP", "ScriptLoadLASTFILE", fake.state.settingsFile); }
     const QString prompt = "Changes to Untitled.qlc haven't been saved yet.  Would you like to save them now?";
 };
 

@@ -30,7 +30,7 @@ TEST_F(StatusLine, TitleNamesProgramVersionFileUnsavedMarkAndEmulation)
 
 TEST_F(StatusLine, HidingTwiceAddsOneIconAndOneBalloonAndALeftPressBringsTheWindowBack)
 {
-    WriteIni("QuorlinVCP", "WarnInSysTray", "1");
+    WriteIni("QuorlinVCP", "WarnInSysTray", "1", fake.state.settingsFile);
     window->show();
     window->UpdateTitle();
     hide();
@@ -59,7 +59,7 @@ TEST_F(StatusLine, HidingTwiceAddsOneIconAndOneBalloonAndALeftPressBringsTheWind
 
 TEST_F(StatusLine, NoBalloonWithoutSupportOrWithoutTheSettingAndLongTooltipsAreCut)
 {
-    WriteIni("QuorlinVCP", "WarnInSysTray", "1");
+    WriteIni("QuorlinVCP", "WarnInSysTray", "1", fake.state.settingsFile);
     fake.tray.messages = false;
     window->setScriptFile("/cfg/" + QString(150, 'x') + ".qlc");
     window->UpdateTitle();
@@ -70,7 +70,7 @@ TEST_F(StatusLine, NoBalloonWithoutSupportOrWithoutTheSettingAndLongTooltipsAreC
 
     fake.tray.press(TrayIconPort::Activation::LeftPress);
     fake.tray.messages = true;
-    WriteIni("QuorlinVCP", "WarnInSysTray", "2");
+    WriteIni("QuorlinVCP", "WarnInSysTray", "2", fake.state.settingsFile);
     hide();
     EXPECT_TRUE(fake.tray.balloons.isEmpty());
 }
