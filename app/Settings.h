@@ -1,13 +1,10 @@
-// The program-wide state of start-up and the settings file Settings.ini.
+// The settings file Settings.ini: its section and keys, and reading and writing them.
 #pragma once
+
+#include "app/ProgramState.h"
 
 #include <QString>
 #include <cstdint>
-
-// Full path of Settings.ini; set once at start-up, the default file of ReadIni/WriteIni.
-extern QString g_SettingsFile;
-// Auto-load option: 0 none, 1 last file, 2 fixed file.
-extern std::uint8_t g_ScriptLoadOpt;
 
 // The section that holds every setting, and its keys.
 inline constexpr const char* settingsSection = "QuorlinVCP";
@@ -21,22 +18,22 @@ inline constexpr const char* ScriptLoadCONSTFILE = "ScriptLoadCONSTFILE";
 inline constexpr const char* WineComPorts = "WineComPorts";
 }  // namespace settingsKey
 
-// The value of key in section of file (g_SettingsFile when file is empty); "" when
-// missing, at most 254 characters.
-QString ReadIni(const QString& section, const QString& key, const QString& file = {});
+// The value of key in section of file; "" when missing, at most 254 characters.
+QString ReadIni(const QString& section, const QString& key, const QString& file);
 
 // Stores value; nonzero on success. No caller needs to check it.
-std::int16_t WriteIni(const QString& section, const QString& key, const QString& value,
-                      const QString& file = {});
+std::int16_t WriteIni(const QString& section, const QString& key, const QString& value, const QString& file);
 
-// A key of the program's own section in g_SettingsFile.
-QString ReadSetting(const char* key);
-void WriteSetting(const char* key, const QString& value);
+// A key of the program's own section in the program's settings file.
+QString ReadSetting(const ProgramState& state, const char* key);
+void WriteSetting(const ProgramState& state, const char* key, const QString& value);
+// Its leading-number parse ("" reads as 0).
+double ReadSettingNumber(const ProgramState& state, const char* key);
 
-// When g_SettingsFile exists but cannot be used (not a regular file, too large),
+// When the settings file exists but cannot be used (not a regular file, too large),
 // says so in a message box: the program goes on with its defaults and leaves the
 // file as it is. Whether it said so.
-bool warnWhenSettingsUnusable(class MessageBoxes& messages);
+bool warnWhenSettingsUnusable(const ProgramState& state, class MessageBoxes& messages);
 
 // A stored number: the leading-number parse of the key's text ("" reads as 0).
-double ReadIniNumber(const QString& section, const QString& key, const QString& file = {});
+double ReadIniNumber(const QString& section, const QString& key, const QString& file);

@@ -7,17 +7,17 @@
 //
 // A statement that throws is logged as
 //     Error N (description) in procedure P of Form frmMain on line L
-// and the next statement runs, as if it had succeeded. Procedures whose trap returns
-// instead (the file dialogs) test the result: `if (!trap(10, ...)) return result;`.
+// and the next statement runs, as if it had succeeded. A procedure that must stop
+// instead tests the result: `if (!trap(10, ...)) return result;`.
 // Failures in untrapped helpers propagate to the statement that called them and are
-// logged under that caller's name and line.
+// logged under that caller's name and line. The layers beneath the windows report
+// named steps instead (app/Steps.h); windows/LogSteps gives each its line here.
 #pragma once
 
-#include "app/RuntimeError.h"
+#include "app/Steps.h"
 
 #include <QString>
-#include <exception>
-#include <new>
+#include <optional>
 #include <utility>
 
 class Trap {
@@ -33,17 +33,10 @@ public:
     template <class Statement>
     bool operator()(int line, Statement&& statement)
     {
-        try {
-            std::forward<Statement>(statement)();
-            return true;
-        } catch (const RuntimeError& error) {
-            report(line, error.number(), error.description());
-        } catch (const std::bad_alloc&) {
-            report(line, 7, QStringLiteral("Out of memory"));
-        } catch (const std::exception& error) {
-            report(line, 51, QStringLiteral("Internal error: ") + QString::fromUtf8(error.what()));
-        }
-        return false;
+        const std::optional<StepFailure> failure = failureOf(std::forward<Statement>(statement));
+        if (failure)
+            report(line, failure->number, failure->description);
+        return !failure;
     }
 
     // The message logged for a failure on a line, e.g. for tests and for callers that

@@ -1,22 +1,20 @@
 #include "app/modSysTrayIcon.h"
 
-#include "app/Trap.h"
-
-bool g_BalloonCapable = false;
-
-void TrayIcon(TrayIconPort& picture, const QString& tip, int action)
+void TrayIcon(TrayIconPort& picture, ProgramState& state, const QString& tip, int action,
+              const StepSink<TrayStep>& failed)
 {
-    Trap trap(QStringLiteral("TrayIcon"), Trap::UnitKind::Module, QStringLiteral("modSysTrayIcon"));
+    const Steps<TrayStep> step(failed);
     if (action == trayAction::add) {
-        trap(10, [&] { g_BalloonCapable = picture.supportsMessages(); });
-        trap(20, [&] { picture.showIcon(tip.left(trayToolTipLength)); });
+        step(TrayStep::ProbeMessages, [&] { state.balloonCapable = picture.supportsMessages(); });
+        step(TrayStep::ShowIcon, [&] { picture.showIcon(tip.left(trayToolTipLength)); });
     } else if (action == trayAction::remove) {
-        trap(30, [&] { picture.hideIcon(); });
+        step(TrayStep::HideIcon, [&] { picture.hideIcon(); });
     }
 }
 
-void ShowBalloon(TrayIconPort& picture, const QString& title, const QString& text, int /*infoFlags: 1, information*/)
+void ShowBalloon(TrayIconPort& picture, const ProgramState& state, const QString& title, const QString& text,
+                 int /*infoFlags: 1, information*/)
 {
-    if (g_BalloonCapable)
+    if (state.balloonCapable)
         picture.showMessage(title, text);
 }

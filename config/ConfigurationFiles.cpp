@@ -21,32 +21,29 @@ QString dialogFolderFor(const QString& path)
     return path.isEmpty() ? programFilesDir() : path.left(path.lastIndexOf(QLatin1Char('/')) + 1);
 }
 
-QString chooseConfigurationToLoad(FileDialogs& dialogs, const QString& initialDir)
+QString chooseConfigurationToLoad(FileDialogs& dialogs, const QString& initialDir, const StepSink<DialogStep>& failed)
 {
-    QString fileName;
-    QString fileTitle;
-    QString filter = configFileFilter();
-    std::int32_t filterIndex = 1;
-    std::int32_t flags = dlgFlag::explorer | dlgFlag::hideReadOnly;
-    bool readOnly = false;
-    // Only a path the user chose counts: a failed dialog leaves its input behind.
-    const bool picked = OpenDialog(dialogs, fileName, fileTitle, true, false, readOnly, false, filter, filterIndex, initialDir,
-                                   QStringLiteral("Load Configuration File"), QString(), -1, flags);
-    return picked ? fileName : QString();
+    OpenDialogRequest request;
+    request.filter = configFileFilter();
+    request.initialDir = initialDir;
+    request.title = QStringLiteral("Load Configuration File");
+    request.fileMustExist = true;
+    // Only a path the user chose counts: a failed dialog yields none.
+    return OpenDialog(dialogs, request, failed).fileName;
 }
 
-QString chooseConfigurationToSave(FileDialogs& dialogs, const QString& proposedPath)
+QString chooseConfigurationToSave(FileDialogs& dialogs, const QString& proposedPath, const StepSink<DialogStep>& failed)
 {
-    QString fileName = proposedPath;
-    QString fileTitle;
-    QString filter = configFileFilter();
-    std::int32_t filterIndex = 1;
-    std::int32_t flags = dlgFlag::explorer | dlgFlag::overwritePrompt | dlgFlag::hideReadOnly;
-    // Only a path the user chose counts: a dialog that failed leaves the proposed
-    // name behind, and taking that would open the dialog again and again.
-    const bool picked = SaveDialog(dialogs, fileName, fileTitle, true, filter, filterIndex, programFilesDir(),
-                                   QStringLiteral("Save Configuration File"), QStringLiteral("qlc"), -1, flags);
-    return picked ? fileName : QString();
+    SaveDialogRequest request;
+    request.fileName = proposedPath;
+    request.filter = configFileFilter();
+    request.initialDir = programFilesDir();
+    request.title = QStringLiteral("Save Configuration File");
+    request.defaultExt = QStringLiteral("qlc");
+    request.overwritePrompt = true;
+    // Only a path the user chose counts: taking the proposed name back from a dialog
+    // that failed would open the dialog again and again.
+    return SaveDialog(dialogs, request, failed).fileName;
 }
 
 void CreateFileIfMissing(const QString& path)

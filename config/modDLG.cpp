@@ -1,17 +1,11 @@
 #include "config/modDLG.h"
 
 #include "app/RuntimeError.h"
-#include "app/Trap.h"
 
 #include <QFileInfo>
 #include <climits>
 
 namespace {
-
-Trap moduleTrap(const char* procedure)
-{
-    return Trap(QString::fromLatin1(procedure), Trap::UnitKind::Module, QStringLiteral("modDLG"));
-}
 
 // The pairs of a NUL-separated filter list, as the chooser shows them.
 QList<QPair<QString, QString>> filterPairs(const QString& nulList)
@@ -32,51 +26,60 @@ void checkProposedName(const QString& name)
         throw RuntimeError(ErrorCode::InvalidCall);
 }
 
-// What the chooser is asked, from the dialog's texts and the flags actually used.
-FileDialogRequest requestFor(bool save, const QString& title, const QString& initialDir, const QString& proposedName,
-                             const QString& defaultExt, std::int32_t used)
+// What the chooser is asked, from what either dialog was asked.
+FileDialogRequest chooserRequest(const DialogRequest& asked, const QString& nulList)
 {
     FileDialogRequest request;
-    request.save = save;
-    request.title = title;
-    request.initialDir = initialDir;
-    request.proposedName = proposedName;
-    request.defaultExt = defaultExt;
-    request.mustExist = used & dlgFlag::fileMustExist;
-    request.multiSelect = !save && (used & dlgFlag::allowMultiSelect);  // only the open dialog selects several
-    request.overwritePrompt = used & dlgFlag::overwritePrompt;
+    request.title = asked.title;
+    request.initialDir = asked.initialDir;
+    request.proposedName = asked.fileName;
+    request.defaultExt = asked.defaultExt;
+    request.filters = filterPairs(nulList);
+    request.filterIndex = asked.filterIndex;
     return request;
 }
 
-// Shows the chooser and writes the outputs back the way both dialogs do.
-bool runDialog(FileDialogs& dialogs, FileDialogRequest request, const QString& nulList, QString& FileName,
-               QString& FileTitle, QString& Filter, std::int32_t& FilterIndex, std::int32_t& Flags, std::int32_t used)
+// Shows the chooser and reads what it returns the way both dialogs do.
+DialogResult runDialog(FileDialogs& dialogs, const FileDialogRequest& request, const QString& nulList,
+                       const StepSink<DialogStep>& failed)
 {
-    request.filters = filterPairs(nulList);
-    request.filterIndex = FilterIndex;
-    const FileDialogResult result = dialogs.choose(request);
-    if (!result.accepted || result.paths.isEmpty()) {
-        FileName.clear();
-        FileTitle.clear();
-        Filter.clear();
-        Flags = 0;
-        return false;
-    }
-    if (request.multiSelect && result.paths.size() > 1) {
+    const FileDialogResult chosen = dialogs.choose(request);
+    DialogResult result;
+    if (!chosen.accepted || chosen.paths.isEmpty())
+        return result;
+    if (request.multiSelect && chosen.paths.size() > 1) {
         // The folder, then each chosen name, NUL-separated.
-        QStringList parts{QFileInfo(result.paths.first()).absolutePath()};
-        for (const QString& path : result.paths)
+        QStringList parts{QFileInfo(chosen.paths.first()).absolutePath()};
+        for (const QString& path : chosen.paths)
             parts << QFileInfo(path).fileName();
-        FileName = parts.join(QChar(0));
-        FileTitle.clear();
+        result.fileName = parts.join(QChar(0));
     } else {
-        FileName = result.paths.first();
-        FileTitle = request.multiSelect ? QString() : QFileInfo(FileName).fileName();
+        result.fileName = chosen.paths.first();
+        result.fileTitle = request.multiSelect ? QString() : QFileInfo(result.fileName).fileName();
     }
-    Flags = used;
-    FilterIndex = result.filterIndex;
-    Filter = FilterLookup(nulList, FilterIndex);
-    return true;
+    result.chosen = true;
+    result.filterIndex = chosen.filterIndex;
+    result.filter = FilterLookup(nulList, result.filterIndex, failed);
+    return result;
+}
+
+// Both dialogs: the name checked, then the chooser shown, asked what this dialog
+// adds to the common request; a failed step ends the dialog.
+template <class AddOwn>
+DialogResult showDialog(FileDialogs& dialogs, const DialogRequest& asked, DialogStep check, DialogStep choose,
+                        const StepSink<DialogStep>& failed, AddOwn addOwn)
+{
+    const Steps<DialogStep> step(failed);
+    DialogResult result;
+    if (!step(check, [&] { checkProposedName(asked.fileName); }))
+        return result;
+    step(choose, [&] {
+        const QString nulList = nulSeparatedFilter(asked.filter);
+        FileDialogRequest request = chooserRequest(asked, nulList);
+        addOwn(request);
+        result = runDialog(dialogs, request, nulList, failed);
+    });
+    return result;
 }
 
 }  // namespace
@@ -84,19 +87,6 @@ bool runDialog(FileDialogs& dialogs, FileDialogRequest request, const QString& n
 std::size_t dialogBufferLength()
 {
     return PATH_MAX;
-}
-
-std::int32_t openDialogFlags(bool mustExist, bool multiSelect, bool readOnly, bool hideReadOnly, std::int32_t flags)
-{
-    flags &= ~(dlgFlag::enableHook | dlgFlag::enableTemplate);
-    return flags | (mustExist ? dlgFlag::fileMustExist : 0) | (multiSelect ? dlgFlag::allowMultiSelect : 0) |
-           (readOnly ? dlgFlag::readOnly : 0) | (hideReadOnly ? dlgFlag::hideReadOnly : 0);
-}
-
-std::int32_t saveDialogFlags(bool overwritePrompt, std::int32_t flags)
-{
-    flags &= ~(dlgFlag::enableHook | dlgFlag::enableTemplate);
-    return flags | (overwritePrompt ? dlgFlag::overwritePrompt : 0) | dlgFlag::hideReadOnly;
 }
 
 QString nulSeparatedFilter(const QString& filter)
@@ -113,11 +103,11 @@ QString TrimAtNul(const QString& text)
     return nul < 0 ? text : text.left(nul);
 }
 
-QString FilterLookup(const QString& filterList, std::int32_t index)
+QString FilterLookup(const QString& filterList, std::int32_t index, const StepSink<DialogStep>& failed)
 {
-    Trap trap = moduleTrap("FilterLookup");
+    const Steps<DialogStep> step(failed);
     QString pair;
-    trap(10, [&] {
+    step(DialogStep::FilterLookup, [&] {
         const auto pairs = filterPairs(filterList);
         if (index >= 1 && index <= pairs.size())
             pair = pairs[index - 1].first + QChar(0) + pairs[index - 1].second;
@@ -125,39 +115,20 @@ QString FilterLookup(const QString& filterList, std::int32_t index)
     return pair;
 }
 
-bool OpenDialog(FileDialogs& dialogs, QString& FileName, QString& FileTitle, bool FileMustExist, bool MultiSelect,
-                bool& ReadOnly, bool HideReadOnly, QString& Filter, std::int32_t& FilterIndex, const QString& InitDir,
-                const QString& DlgTitle, const QString& DefaultExt, std::int32_t /*Owner: the chooser is application-modal*/,
-                std::int32_t& Flags)
+DialogResult OpenDialog(FileDialogs& dialogs, const OpenDialogRequest& asked, const StepSink<DialogStep>& failed)
 {
-    Trap trap = moduleTrap("OpenDialog");
-    bool chosen = false;
-    const std::int32_t used = openDialogFlags(FileMustExist, MultiSelect, ReadOnly, HideReadOnly, Flags);
-    if (!trap(10, [&] { checkProposedName(FileName); }))
-        return chosen;
-    trap(20, [&] {
-        const FileDialogRequest request = requestFor(false, DlgTitle, InitDir, FileName, DefaultExt, used);
-        chosen = runDialog(dialogs, request, nulSeparatedFilter(Filter), FileName, FileTitle, Filter, FilterIndex, Flags,
-                           used);
-        if (chosen)
-            ReadOnly = (Flags & dlgFlag::readOnly) != 0;
-    });
-    return chosen;
+    return showDialog(dialogs, asked, DialogStep::OpenCheckName, DialogStep::OpenChoose, failed,
+                      [&](FileDialogRequest& request) {
+                          request.mustExist = asked.fileMustExist;
+                          request.multiSelect = asked.multiSelect;
+                      });
 }
 
-bool SaveDialog(FileDialogs& dialogs, QString& FileName, QString& FileTitle, bool OverwritePrompt, QString& Filter,
-                std::int32_t& FilterIndex, const QString& InitDir, const QString& DlgTitle, const QString& DefaultExt,
-                std::int32_t /*Owner*/, std::int32_t& Flags)
+DialogResult SaveDialog(FileDialogs& dialogs, const SaveDialogRequest& asked, const StepSink<DialogStep>& failed)
 {
-    Trap trap = moduleTrap("SaveDialog");
-    bool chosen = false;
-    const std::int32_t used = saveDialogFlags(OverwritePrompt, Flags);
-    if (!trap(10, [&] { checkProposedName(FileName); }))
-        return chosen;
-    trap(20, [&] {
-        const FileDialogRequest request = requestFor(true, DlgTitle, InitDir, FileName, DefaultExt, used);
-        chosen = runDialog(dialogs, request, nulSeparatedFilter(Filter), FileName, FileTitle, Filter, FilterIndex, Flags,
-                           used);
-    });
-    return chosen;
+    return showDialog(dialogs, asked, DialogStep::SaveCheckName, DialogStep::SaveChoose, failed,
+                      [&](FileDialogRequest& request) {
+                          request.save = true;
+                          request.overwritePrompt = asked.overwritePrompt;
+                      });
 }

@@ -2,7 +2,6 @@
 
 #include "app/NumericText.h"
 #include "app/RuntimeError.h"
-#include "app/Trap.h"
 #include "deviceapi/modVSP_APIs.h"
 #include "redirect/InitStrings.h"
 
@@ -76,10 +75,11 @@ void RedirectList::forgetRecords()
         model_->setDevices(i, std::nullopt, std::nullopt);
 }
 
-void RedirectList::readDevices(Trap& trap)
+void RedirectList::readDevices(const StepSink<ScanStep>& failed)
 {
+    const Steps<ScanStep> step(failed);
     std::int16_t count = 0;
-    trap(30, [&] { count = toInt16(static_cast<double>(vsp_getDevicesCount())); });
+    step(ScanStep::Count, [&] { count = toInt16(static_cast<double>(vsp_getDevicesCount())); });
     RowIndex rows(*model_);
     for (std::int16_t index = 0; index < count; ++index) {
         QString type;
@@ -89,17 +89,18 @@ void RedirectList::readDevices(Trap& trap)
         std::int32_t ok = 0;
         std::int16_t found = 0;
         QStringList fields;
-        const bool read = trap(40, [&] { id = vsp_getDeviceIdByIdx(index); }) &&
-                          trap(50, [&] { found = vsp_getDeviceInfoEx(id, type, init, ready, ok); }) && found != 0 &&
-                          trap(60, [&] {
-                              type = cleanOutBuffer(type);
-                              init = cleanOutBuffer(init);
-                              fields = splitFields(init, QLatin1Char(';'));
-                          });
+        const bool read =
+            step(ScanStep::DeviceId, [&] { id = vsp_getDeviceIdByIdx(index); }) &&
+            step(ScanStep::DeviceInfo, [&] { found = vsp_getDeviceInfoEx(id, type, init, ready, ok); }) && found != 0 &&
+            step(ScanStep::DeviceTexts, [&] {
+                type = cleanOutBuffer(type);
+                init = cleanOutBuffer(init);
+                fields = splitFields(init, QLatin1Char(';'));
+            });
         if (!read)
             continue;
         if (type == QLatin1String(connectorType)) {
-            trap(70, [&] {
+            step(ScanStep::ClaimByConnector, [&] {
                 const int row = rows.findOrAdd(comPortName(field(fields, 0)));
                 // The Connector resets its row: whatever claimed it before is forgotten.
                 model_->setDevices(row, ListedDevice{id, init}, std::nullopt);
@@ -109,7 +110,7 @@ void RedirectList::readDevices(Trap& trap)
                 model_->setText(row, RedirectRow::ColStatus, QStringLiteral("Initializing"));
             });
         } else if (type == QLatin1String(tcpClientType)) {
-            trap(80, [&] {
+            step(ScanStep::ClaimByClient, [&] {
                 const std::optional<int> row = rows.find(comPortName(field(fields, 2)));
                 const QString status = statusText(ready, ok);
                 if (!row)

@@ -5,6 +5,7 @@
 // them, in place, so that a row that survives keeps its position, selection and texts.
 #pragma once
 
+#include "app/Steps.h"
 #include "devices/RedirectListModel.h"
 
 #include <QPoint>
@@ -14,20 +15,23 @@
 #include <utility>
 
 class QTreeView;
-class Trap;
+
+// The steps of reading the library's devices into the rows: the count, then for each
+// device its id, its record, its texts, and the row it claims (a Connector's, or a
+// client's).
+enum class ScanStep { Count, DeviceId, DeviceInfo, DeviceTexts, ClaimByConnector, ClaimByClient };
 
 class RedirectList {
 public:
     // Shows its rows in the view.
     explicit RedirectList(QTreeView& view);
 
-    // The scan, step by step; the caller runs each step as a statement of its trap.
-    // First every row loses its devices; reading the devices gives them back to the
-    // rows of listed redirects; the rows left without one go.
+    // The scan, step by step. First every row loses its devices; reading the devices
+    // gives them back to the rows of listed redirects; the rows left without one go.
     void forgetRecords();
-    // Runs as statements 30 (the count) and 40 to 80 (each device) of the caller's
-    // trap; a device whose step fails is skipped, the others still count.
-    void readDevices(Trap& trap);
+    // A failed step goes to the sink; a device whose step fails is skipped, the others
+    // still count.
+    void readDevices(const StepSink<ScanStep>& failed);
     void dropRowsWithoutRecord();
     bool isEmpty() const;
 

@@ -62,8 +62,8 @@ QString portPathOf(const QString& comNumber)
 
 }  // namespace
 
-StatusRefresh::StatusRefresh(RedirectList& list, QWidget& window, TrayIconPort& tray)
-    : QObject(nullptr), list_(list), window_(window), tray_(tray)
+StatusRefresh::StatusRefresh(RedirectList& list, QWidget& window, TrayIconPort& tray, const ProgramState& state)
+    : QObject(nullptr), list_(list), window_(window), tray_(tray), state_(state)
 {
     connect(&timer_, &QTimer::timeout, this, &StatusRefresh::refresh);
     window.installEventFilter(this);
@@ -236,7 +236,7 @@ bool StatusRefresh::balloonsWanted() const
 {
     try {
         return tray_.isShown() &&
-               ReadIniNumber(QString::fromLatin1(settingsSection), QString::fromLatin1(settingsKey::WarnInSysTray)) == 1;
+               ReadSettingNumber(state_, settingsKey::WarnInSysTray) == 1;
     } catch (...) {
         return false;
     }
@@ -277,5 +277,5 @@ void StatusRefresh::tellUnreachable(const QList<Due>& due)
         title += QStringLiteral(" and %1 more").arg(ports.size() - toldInFull);
     title += ports.size() == 1 ? QStringLiteral(" is down") : QStringLiteral(" are down");
     lastBalloon_ = clock_();
-    ShowBalloon(tray_, QString::fromUtf8(version::title) + QStringLiteral(": ") + title, lines.join(QLatin1Char('\n')), 1);
+    ShowBalloon(tray_, state_, QString::fromUtf8(version::title) + QStringLiteral(": ") + title, lines.join(QLatin1Char('\n')), 1);
 }

@@ -13,6 +13,8 @@
 // all that are due together are told in one balloon.
 #pragma once
 
+#include "app/ProgramState.h"
+
 #include <QHash>
 #include <QList>
 #include <QObject>
@@ -38,8 +40,9 @@ public:
     static constexpr std::chrono::seconds balloonShowsFor{10};
 
     // Follows the window's showing and hiding, and the library's events, from now
-    // on; it outlives neither the window nor the list.
-    StatusRefresh(RedirectList& list, QWidget& window, TrayIconPort& tray);
+    // on; it outlives neither the window nor the list. The state gives the settings
+    // file and whether the desktop shows balloons.
+    StatusRefresh(RedirectList& list, QWidget& window, TrayIconPort& tray, const ProgramState& state);
     ~StatusRefresh() override;
 
     // One pass now: the texts while the window is shown, the outage watch while hidden.
@@ -90,6 +93,7 @@ private:
     RedirectList& list_;
     QWidget& window_;
     TrayIconPort& tray_;
+    const ProgramState& state_;
     QTimer timer_;
     Clock clock_ = [] { return std::chrono::steady_clock::now(); };
     QHash<std::int16_t, Outage> outages_;

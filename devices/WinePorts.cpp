@@ -34,14 +34,15 @@ int comOf(const QString& name)
     return number && com >= 1 && com <= winedos::maxCom && name == portName(com) ? com : 0;
 }
 
-bool enabled()
+bool enabled(const ProgramState& state)
 {
-    return ReadSetting(settingsKey::WineComPorts).trimmed() != QLatin1String("0");
+    return ReadSetting(state, settingsKey::WineComPorts).trimmed() != QLatin1String("0");
 }
 
 }  // namespace
 
-WinePorts::WinePorts(WineRegistry& registry, QObject* parent) : QObject(parent), registry_(registry)
+WinePorts::WinePorts(WineRegistry& registry, const ProgramState& state, QObject* parent)
+    : QObject(parent), registry_(registry), state_(state)
 {
     // The library adds and removes a port's link as the port comes and goes.
     connect(&watcher_, &QFileSystemWatcher::directoryChanged, this, [this] {
@@ -136,7 +137,7 @@ void WinePorts::startRound()
     const QList<int> wanted = wantedPorts();
     lastWanted_ = wanted;
     const QString prefix = winedos::prefixLocation();
-    if (!enabled() || !winedos::prefixExists(prefix)) {
+    if (!enabled(state_) || !winedos::prefixExists(prefix)) {
         finishRound();
         return;
     }

@@ -17,6 +17,7 @@
 // settings file turns all of it off; a missing Wine turns it off too (logged once).
 #pragma once
 
+#include "app/ProgramState.h"
 #include "app/platform/WineRegistry.h"
 
 #include <QFileSystemWatcher>
@@ -30,7 +31,8 @@
 class WinePorts : public QObject {
     Q_OBJECT
 public:
-    explicit WinePorts(WineRegistry& registry, QObject* parent = nullptr);
+    // The state gives the settings file that may keep the ports out of Wine.
+    WinePorts(WineRegistry& registry, const ProgramState& state, QObject* parent = nullptr);
     // The program ends: the links go now, the mappings through commands that outlive it.
     ~WinePorts() override;
 
@@ -64,6 +66,7 @@ private:
     QList<int> wantedPorts() const;
 
     WineRegistry& registry_;
+    const ProgramState& state_;
     QFileSystemWatcher watcher_;
     QFileSystemWatcher prefixWatcher_;
     bool prefixSeen_ = false;  // the prefix existed at the last look

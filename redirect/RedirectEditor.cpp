@@ -2,7 +2,6 @@
 
 #include "app/NumericText.h"
 #include "app/Placement.h"
-#include "app/Trap.h"
 #include "redirect/ComboText.h"
 #include "redirect/InitStrings.h"
 #include "redirect/PortScanner.h"
@@ -136,56 +135,58 @@ void RedirectEditor::selectFirstPort()
         cmbComPort->setCurrentIndex(0);
 }
 
-void RedirectEditor::showDefaults(Trap& trap)
+void RedirectEditor::showDefaults(const StepSink<EditorStep>& failed)
 {
-    trap(10, [&] { selectFirstPort(); });
-    trap(20, [&] { selectText(cmbBaud, QStringLiteral("19200")); });
-    trap(30, [&] { selectText(cmbDTRRTS, QStringLiteral("no")); });
-    trap(40, [&] { selectText(cmbParity, QStringLiteral("no")); });
-    trap(50, [&] { selectText(cmbBits, QStringLiteral("8")); });
-    trap(60, [&] { selectText(cmbStopBits, QStringLiteral("1")); });
-    trap(70, [&] { txtRIT->setText(QStringLiteral("0")); });
+    const Steps<EditorStep> step(failed);
+    step(EditorStep::DefaultComPort, [&] { selectFirstPort(); });
+    step(EditorStep::DefaultBaud, [&] { selectText(cmbBaud, QStringLiteral("19200")); });
+    step(EditorStep::DefaultDtrRts, [&] { selectText(cmbDTRRTS, QStringLiteral("no")); });
+    step(EditorStep::DefaultParity, [&] { selectText(cmbParity, QStringLiteral("no")); });
+    step(EditorStep::DefaultDataBits, [&] { selectText(cmbBits, QStringLiteral("8")); });
+    step(EditorStep::DefaultStopBits, [&] { selectText(cmbStopBits, QStringLiteral("1")); });
+    step(EditorStep::DefaultReadTimeout, [&] { txtRIT->setText(QStringLiteral("0")); });
 }
 
-void RedirectEditor::showRedirect(const Redirect& r, Trap& trap)
+void RedirectEditor::showRedirect(const Redirect& r, const StepSink<EditorStep>& failed)
 {
-    trap(120, [&] {
+    const Steps<EditorStep> step(failed);
+    step(EditorStep::ComPort, [&] {
         // The redirect's own port, so that "Update" keeps it there unless changed.
         r.need(Redirect::ComNumber);
         const QString own = comPortName(r.comNumber);
         offerPort(cmbComPort, own);
         selectText(cmbComPort, own);
     });
-    trap(130, [&] {
+    step(EditorStep::Host, [&] {
         r.need(Redirect::Host);
         txtHostAddress->setText(r.host);
     });
-    trap(140, [&] {
+    step(EditorStep::Port, [&] {
         r.need(Redirect::Port);
         txtHostPort->setText(r.port);
     });
-    trap(150, [&] { r.need(Redirect::SerialGroup); });
-    trap(160, [&] {
+    step(EditorStep::SerialGroup, [&] { r.need(Redirect::SerialGroup); });
+    step(EditorStep::Baud, [&] {
         r.need(Redirect::Baud);
         selectText(cmbBaud, r.baud);
     });
-    trap(170, [&] {
+    step(EditorStep::DtrRts, [&] {
         r.need(Redirect::DtrRts);
         selectIndex(cmbDTRRTS, toInt16(numericValue(r.dtrRts)));
     });
-    trap(180, [&] {
+    step(EditorStep::Parity, [&] {
         r.need(Redirect::Parity);
         selectIndex(cmbParity, toInt16(numericValue(r.parity)));
     });
-    trap(190, [&] {
+    step(EditorStep::DataBits, [&] {
         r.need(Redirect::DataBits);
         selectText(cmbBits, r.dataBits);
     });
-    trap(200, [&] {
+    step(EditorStep::StopBits, [&] {
         r.need(Redirect::StopBits);
         selectText(cmbStopBits, r.stopBits);
     });
-    trap(210, [&] {
+    step(EditorStep::ReadTimeout, [&] {
         r.need(Redirect::ReadTimeout);
         txtRIT->setText(r.readTimeout);
     });

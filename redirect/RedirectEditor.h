@@ -4,6 +4,7 @@
 // updates an existing one; which, is its mode.
 #pragma once
 
+#include "app/Steps.h"
 #include "redirect/Redirect.h"
 
 #include <QGroupBox>
@@ -16,7 +17,6 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class Trap;
 
 struct CreatingRedirect {};
 struct UpdatingRedirect {
@@ -26,6 +26,14 @@ struct UpdatingRedirect {
     std::optional<DeviceStrings> original;
 };
 using EditorMode = std::variant<CreatingRedirect, UpdatingRedirect>;
+
+// The steps of filling the editor, one per field: first those of the defaults of a new
+// redirect, then those of showing a redirect (its serial settings are checked as one
+// group before each of them is shown).
+enum class EditorStep {
+    DefaultComPort, DefaultBaud, DefaultDtrRts, DefaultParity, DefaultDataBits, DefaultStopBits, DefaultReadTimeout,
+    ComPort, Host, Port, SerialGroup, Baud, DtrRts, Parity, DataBits, StopBits, ReadTimeout,
+};
 
 class RedirectEditor : public QGroupBox {
     Q_OBJECT
@@ -43,11 +51,11 @@ public:
     void endPortScan();
     void selectFirstPort();
 
-    // The defaults of a new redirect, as statements 10 to 70 of the caller's trap.
-    void showDefaults(Trap& trap);
-    // A redirect's fields, as statements 120 to 210 of the caller's trap: a field
-    // that is missing or that no choice holds is logged, and the others still show.
-    void showRedirect(const Redirect& redirect, Trap& trap);
+    // The defaults of a new redirect, field by field.
+    void showDefaults(const StepSink<EditorStep>& failed);
+    // A redirect's fields: a field that is missing or that no choice holds goes to
+    // the sink, and the others still show.
+    void showRedirect(const Redirect& redirect, const StepSink<EditorStep>& failed);
     // What the fields hold.
     Redirect redirect() const;
 

@@ -7,6 +7,7 @@
 #include "app/Settings.h"
 #include "app/Trap.h"
 #include "app/modSysTrayIcon.h"
+#include "windows/LogSteps.h"
 #include "app/platform/SessionRequest.h"
 #include "deviceapi/modVSP_APIs.h"
 
@@ -26,12 +27,12 @@ bool frmMain::Form_QueryUnload(int reason, bool interactive)
         return true;
     trap(50, [&] {
         if (m_HiddenInTray) {
-            TrayIcon(*TrayPic, m_TitleText, trayAction::remove);
+            TrayIcon(*TrayPic, *platform_.state, m_TitleText, trayAction::remove, logSteps<TrayStep>());
             m_HiddenInTray = false;
         }
     });
     trap(60, [&] {
-        WriteSetting(settingsKey::ScriptLoadLASTFILE, document_.path());
+        WriteSetting(*platform_.state, settingsKey::ScriptLoadLASTFILE, document_.path());
     });
     trap(70, [&] {
         if (vsp_stopEmulation() == 0 && interactive)

@@ -54,7 +54,8 @@ int Main(int argc, char** argv)
         return 1;
     }
 
-    g_SettingsFile = programFilesDir() + QStringLiteral("/Settings.ini");
+    ProgramState state;
+    state.settingsFile = programFilesDir() + QStringLiteral("/Settings.ini");
 
     vspdevices::raiseDescriptorLimit();  // 255 ports and their clients outgrow the default 1,024
     blockTerminationSignal();  // before Qt or the device library start threads
@@ -72,7 +73,8 @@ int Main(int argc, char** argv)
     QtPlatform platform(appIcon());
     if (refuseWhileServiceRuns(*platform.platform().messages, vspdevices::portDirectory()))
         return 1;
-    warnWhenSettingsUnusable(*platform.platform().messages);
+    platform.platform().state = &state;
+    warnWhenSettingsUnusable(state, *platform.platform().messages);
     frmMain window(platform.platform());
     window.setScriptFile(scriptFileFromArguments(arguments));
     window.Form_Load();
@@ -86,14 +88,14 @@ int Main(int argc, char** argv)
     QObject::connect(&requests, &StartRequestReceiver::received, &window,
                      handler(&window, Trap(QStringLiteral("startRequested")), &frmMain::startRequested));
 
-    hideWhenAskedAtStart(window);
+    hideWhenAskedAtStart(window, state);
     return QApplication::exec();
 }
 
-void hideWhenAskedAtStart(frmMain& window)
+void hideWhenAskedAtStart(frmMain& window, const ProgramState& state)
 {
     runHandler(Trap(QStringLiteral("Main"), Trap::UnitKind::Module, QStringLiteral("modMain")), [&] {
-        if (ReadIniNumber(QString::fromLatin1(settingsSection), QString::fromLatin1(settingsKey::LoadInSysTray)) == 1)
+        if (ReadSettingNumber(state, settingsKey::LoadInSysTray) == 1)
             window.DisplayStatus(false);
     });
 }

@@ -10,7 +10,7 @@ int Main(int argc, char** argv);
 
 // The last step of start-up: hides the shown main window into the notification area
 // when the settings ask for it (LoadInSysTray 1). A failure is logged under "Main".
-void hideWhenAskedAtStart(class frmMain& window);
+void hideWhenAskedAtStart(class frmMain& window, const struct ProgramState& state);
 
 // Why the program cannot show a window, or "" when it can: without a display server
 // (no DISPLAY, no WAYLAND_DISPLAY and no platform chosen) Qt would abort obscurely.

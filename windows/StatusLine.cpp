@@ -5,6 +5,7 @@
 #include "app/ProgramFiles.h"
 #include "app/Settings.h"
 #include "app/modSysTrayIcon.h"
+#include "windows/LogSteps.h"
 
 void frmMain::UpdateTitle()
 {
@@ -20,7 +21,7 @@ void frmMain::DisplayStatus(bool doShow)
 {
     if (doShow) {
         if (m_HiddenInTray) {
-            TrayIcon(*TrayPic, m_TitleText, trayAction::remove);
+            TrayIcon(*TrayPic, *platform_.state, m_TitleText, trayAction::remove, logSteps<TrayStep>());
             m_HiddenInTray = false;
         }
         if (isHidden()) {
@@ -45,14 +46,14 @@ void frmMain::DisplayStatus(bool doShow)
         hide();
         return;
     }
-    TrayIcon(*TrayPic, m_TitleText, trayAction::add);
+    TrayIcon(*TrayPic, *platform_.state, m_TitleText, trayAction::add, logSteps<TrayStep>());
     m_HiddenInTray = true;
     // Hidden before the setting is read: a value that cannot be read (it fails at the
     // handler's boundary) costs the balloon, never the hiding.
     hide();
-    if (ReadIniNumber(QString::fromLatin1(settingsSection), QString::fromLatin1(settingsKey::WarnInSysTray)) == 1) {
+    if (ReadSettingNumber(*platform_.state, settingsKey::WarnInSysTray) == 1) {
         const QString title = QString::fromUtf8(version::title);
-        ShowBalloon(*TrayPic, title + QStringLiteral(" notification"),
+        ShowBalloon(*TrayPic, *platform_.state, title + QStringLiteral(" notification"),
                     title + QStringLiteral(" is hidden in the system tray. Left-click on the icon to display again.  "
                                            "You may disable this warning in the options."),
                     1);

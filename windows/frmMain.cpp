@@ -1,6 +1,7 @@
 #include "windows/frmMain.h"
 
 #include "app/HandlerBoundary.h"
+#include "app/ProgramState.h"
 
 #include <QAction>
 #include <QLineEdit>
@@ -13,10 +14,10 @@ frmMain::frmMain(Platform& platform, QWidget* parent) : QMainWindow(parent), pla
     buildLayout();
     connectHandlers();
     if (platform_.wine) {
-        winePorts_ = std::make_unique<WinePorts>(*platform_.wine);
+        winePorts_ = std::make_unique<WinePorts>(*platform_.wine, *platform_.state);
         connect(&emulation_, &EmulationSwitch::changed, winePorts_.get(), &WinePorts::setRunning);
     }
-    statusRefresh_.emplace(*redirects_, *this, *TrayPic);  // starts and stops as the window shows and hides
+    statusRefresh_.emplace(*redirects_, *this, *TrayPic, *platform_.state);  // starts and stops as the window shows and hides
 }
 
 void frmMain::showMessage(const QString& text)

@@ -6,6 +6,7 @@
 #include "app/Trap.h"
 #include "devices/DeviceCommands.h"
 #include "redirect/InitStrings.h"
+#include "windows/LogSteps.h"
 
 #include <QAction>
 #include <QMenu>
@@ -18,7 +19,7 @@ void frmMain::ScanAvailPairs()
     Trap trap(QStringLiteral("ScanAvailPairs"));
     trap(10, [&] { platform_.cursor->setBusy(); });
     trap(20, [&] { redirects_->forgetRecords(); });
-    redirects_->readDevices(trap);
+    redirects_->readDevices(logSteps<ScanStep>());
     trap(90, [&] { redirects_->dropRowsWithoutRecord(); });
     trap(100, [&] {
         if (redirects_->isEmpty())

@@ -10,6 +10,7 @@
 #include "redirect/InitStrings.h"
 #include "redirect/NumberText.h"
 #include "redirect/RedirectEditor.h"
+#include "windows/LogSteps.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -78,13 +79,13 @@ void frmMain::showRedirectInEditor(const QString& combinedText, const std::funct
 {
     Trap trap(QStringLiteral("showPairProperties"));
     if (combinedText.isEmpty()) {
-        editor_->showDefaults(trap);
+        editor_->showDefaults(logSteps<EditorStep>());
         trap(80, [&] { editor_->setMode(CreatingRedirect{}); });
         return;
     }
     Redirect redirect;
     trap(110, [&] { redirect = redirectFromCombinedText(combinedText); });
-    editor_->showRedirect(redirect, trap);
+    editor_->showRedirect(redirect, logSteps<EditorStep>());
     trap(220, [&] { editor_->setMode(update()); });
 }
 

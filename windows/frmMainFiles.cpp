@@ -5,6 +5,7 @@
 #include "app/HandlerBoundary.h"
 #include "app/Trap.h"
 #include "config/ConfigurationFiles.h"
+#include "windows/LogSteps.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -16,7 +17,7 @@ void frmMain::mnuLoad_Click()
     QString initialDir;
     QString fileName;
     trap(10, [&] { initialDir = dialogFolderFor(document_.path()); });
-    trap(20, [&] { fileName = chooseConfigurationToLoad(*platform_.dialogs, initialDir); });
+    trap(20, [&] { fileName = chooseConfigurationToLoad(*platform_.dialogs, initialDir, logSteps<DialogStep>()); });
     bool chosen = false;
     trap(30, [&] { chosen = !fileName.isEmpty() && FileExists(fileName); });
     if (!chosen)
@@ -112,7 +113,7 @@ bool frmMain::mnuSaveAs_Click()
     QString proposed;
     trap(10, [&] { proposed = document_.pathOrUntitled(); });
     QString fileName;
-    trap(20, [&] { fileName = chooseConfigurationToSave(*platform_.dialogs, proposed); });
+    trap(20, [&] { fileName = chooseConfigurationToSave(*platform_.dialogs, proposed, logSteps<DialogStep>()); });
     if (fileName.isEmpty())
         return false;
     bool saved = false;

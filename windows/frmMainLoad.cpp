@@ -34,14 +34,15 @@ void frmMain::Form_Load()
     trap(70, [&] { deviceCommands::destroyAll(); });
     trap(80, [&] { load = document_.exists(); });
     if (!load) {
-        trap(90, [&] { g_ScriptLoadOpt = toByte(leadingNumber(ReadSetting(settingsKey::ScriptLoadOPT))); });
+        ProgramState& state = *platform_.state;
+        trap(90, [&] { state.scriptLoadOpt = toByte(ReadSettingNumber(state, settingsKey::ScriptLoadOPT)); });
         trap(100, [&] {
-            if (g_ScriptLoadOpt == 0)
+            if (state.scriptLoadOpt == 0)
                 return;
-            if (g_ScriptLoadOpt == 1)
-                document_.setPath(ReadSetting(settingsKey::ScriptLoadLASTFILE));
-            else if (g_ScriptLoadOpt == 2)
-                document_.setPath(ReadSetting(settingsKey::ScriptLoadCONSTFILE));
+            if (state.scriptLoadOpt == 1)
+                document_.setPath(ReadSetting(state, settingsKey::ScriptLoadLASTFILE));
+            else if (state.scriptLoadOpt == 2)
+                document_.setPath(ReadSetting(state, settingsKey::ScriptLoadCONSTFILE));
             load = document_.exists();
         });
     }

@@ -10,6 +10,7 @@
 #include "app/Trap.h"
 #include "windows/frmMain.h"
 #include "config/ConfigurationFiles.h"
+#include "windows/LogSteps.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -114,6 +115,7 @@ void frmOptions::buildLayout()
 void frmOptions::Form_Load()
 {
     Trap trap = optionsTrap("Form_Load");
+    ProgramState& state = *platform_.state;
     trap(10, [&] {
         chkWindowsStart->setToolTip(QStringLiteral("Tick here to have ") + titleText_ + QStringLiteral(" load with Windows."));
         chkLoadInSysTray->setToolTip(QStringLiteral("Tick here to hide ") + titleText_ +
@@ -121,24 +123,24 @@ void frmOptions::Form_Load()
         chkWarnInSysTray->setToolTip(QStringLiteral("Tick here to display notification message about system tray presence"));
     });
     trap(20, [&] { chkWindowsStart->setChecked(autostart_.isOn()); });
-    trap(30, [&] { setCheckValue(chkLoadInSysTray, leadingNumber(ReadSetting(settingsKey::LoadInSysTray))); });
-    trap(40, [&] { setCheckValue(chkWarnInSysTray, leadingNumber(ReadSetting(settingsKey::WarnInSysTray))); });
-    trap(50, [&] { g_ScriptLoadOpt = toByte(leadingNumber(ReadSetting(settingsKey::ScriptLoadOPT))); });
+    trap(30, [&] { setCheckValue(chkLoadInSysTray, ReadSettingNumber(state, settingsKey::LoadInSysTray)); });
+    trap(40, [&] { setCheckValue(chkWarnInSysTray, ReadSettingNumber(state, settingsKey::WarnInSysTray)); });
+    trap(50, [&] { state.scriptLoadOpt = toByte(ReadSettingNumber(state, settingsKey::ScriptLoadOPT)); });
     trap(60, [&] {
-        const QString fixed = ReadSetting(settingsKey::ScriptLoadCONSTFILE);
+        const QString fixed = ReadSetting(state, settingsKey::ScriptLoadCONSTFILE);
         txtConstScript->setText(fixed.isEmpty() ? programFilesDir() + QStringLiteral("/Untitled.qlc") : fixed);
     });
     trap(70, [&] {
-        if (g_ScriptLoadOpt >= optScriptOpt.size())
+        if (state.scriptLoadOpt >= optScriptOpt.size())
             throw RuntimeError(ErrorCode::SubscriptOutOfRange);
-        optScriptOpt[g_ScriptLoadOpt]->setChecked(true);
-        optScriptOpt_Click(g_ScriptLoadOpt);
+        optScriptOpt[state.scriptLoadOpt]->setChecked(true);
+        optScriptOpt_Click(state.scriptLoadOpt);
     });
 }
 
 void frmOptions::optScriptOpt_Click(int index)
 {
-    g_ScriptLoadOpt = static_cast<std::uint8_t>(index);
+    platform_.state->scriptLoadOpt = static_cast<std::uint8_t>(index);
     txtConstScript->setEnabled(index == 2);
     cmdBrowse->setEnabled(index == 2);
 }
@@ -149,7 +151,7 @@ void frmOptions::cmdBrowse_Click()
     QString initialDir;
     QString fileName;
     trap(10, [&] { initialDir = dialogFolderFor(txtConstScript->text()); });
-    trap(20, [&] { fileName = chooseConfigurationToLoad(*platform_.dialogs, initialDir); });
+    trap(20, [&] { fileName = chooseConfigurationToLoad(*platform_.dialogs, initialDir, logSteps<DialogStep>()); });
     trap(30, [&] {
         if (!fileName.isEmpty() && FileExists(fileName))
             txtConstScript->setText(fileName);
@@ -176,14 +178,15 @@ void frmOptions::closeEvent(QCloseEvent* event)
 void frmOptions::Form_QueryUnload()
 {
     Trap trap = optionsTrap("Form_QueryUnload");
+    ProgramState& state = *platform_.state;
     trap(10, [&] {
         const StartUpEntryResult result =
             chkWindowsStart->isChecked() ? autostart_.turnOn(programPath()) : autostart_.turnOff();
         if (result.error != 0)
             throw startUpEntryError(result);
     });
-    trap(20, [&] { WriteSetting(settingsKey::LoadInSysTray, checkValue(chkLoadInSysTray)); });
-    trap(30, [&] { WriteSetting(settingsKey::WarnInSysTray, checkValue(chkWarnInSysTray)); });
-    trap(40, [&] { WriteSetting(settingsKey::ScriptLoadOPT, QString::number(g_ScriptLoadOpt)); });
-    trap(50, [&] { WriteSetting(settingsKey::ScriptLoadCONSTFILE, txtConstScript->text()); });
+    trap(20, [&] { WriteSetting(state, settingsKey::LoadInSysTray, checkValue(chkLoadInSysTray)); });
+    trap(30, [&] { WriteSetting(state, settingsKey::WarnInSysTray, checkValue(chkWarnInSysTray)); });
+    trap(40, [&] { WriteSetting(state, settingsKey::ScriptLoadOPT, QString::number(state.scriptLoadOpt)); });
+    trap(50, [&] { WriteSetting(state, settingsKey::ScriptLoadCONSTFILE, txtConstScript->text()); });
 }

@@ -1,5 +1,5 @@
-// The platform-facing pieces the windows use. The program fills it with the Qt
-// implementations; tests fill it with scripted ones.
+// The platform-facing pieces the windows use, and the program's state. The program
+// fills it with the Qt implementations; tests fill it with scripted ones.
 #pragma once
 
 #include "app/platform/BusyCursor.h"
@@ -10,6 +10,8 @@
 #include "app/platform/TrayIcon.h"
 #include "app/platform/WineRegistry.h"
 
+struct ProgramState;  // app/ProgramState.h
+
 struct Platform {
     MessageBoxes* messages = nullptr;
     TrayIconPort* tray = nullptr;
@@ -18,4 +20,5 @@ struct Platform {
     MenuPopup* popups = nullptr;
     DocumentOpener* opener = nullptr;
     WineRegistry* wine = nullptr;  // none: the ports stay out of Wine
+    ProgramState* state = nullptr;  // owned by whoever starts the windows; always set for them
 };

@@ -101,15 +101,15 @@ TEST_F(HostileNumbers, EveryNumericSettingThatCannotBeReadIsLoggedAndTheProgramG
     for (const char* value : {"1e999", "1e999x", "-1e999", " 9e9999 "}) {
         SCOPED_TRACE(value);
         // Hidden at start-up: the window stays shown.
-        WriteIni("QuorlinVCP", "LoadInSysTray", value);
+        WriteIni("QuorlinVCP", "LoadInSysTray", value, fake.state.settingsFile);
         QByteArray before = folder.log();
-        hideWhenAskedAtStart(*window);
+        hideWhenAskedAtStart(*window, fake.state);
         EXPECT_FALSE(window->isHidden());
         EXPECT_FALSE(fake.tray.shown);
         EXPECT_TRUE(folder.log().mid(before.size()).endsWith(logLine("Main", "Module modMain")));
 
         // The notification on hiding: the window still hides, without a balloon.
-        WriteIni("QuorlinVCP", "WarnInSysTray", value);
+        WriteIni("QuorlinVCP", "WarnInSysTray", value, fake.state.settingsFile);
         before = folder.log();
         click("cmdHide");
         EXPECT_TRUE(window->isHidden());
@@ -121,11 +121,11 @@ TEST_F(HostileNumbers, EveryNumericSettingThatCannotBeReadIsLoggedAndTheProgramG
         EXPECT_FALSE(window->isHidden());
 
         // The auto-load option at initialization: nothing is loaded.
-        WriteIni("QuorlinVCP", "ScriptLoadOPT", value);
-        g_ScriptLoadOpt = 0;
+        WriteIni("QuorlinVCP", "ScriptLoadOPT", value, fake.state.settingsFile);
+        fake.state.scriptLoadOpt = 0;
         before = folder.log();
         window->Form_Load();
-        EXPECT_EQ(g_ScriptLoadOpt, 0);
+        EXPECT_EQ(fake.state.scriptLoadOpt, 0);
         EXPECT_TRUE(folder.log().mid(before.size()).contains(logLine("Form_Load", "Form frmMain", 90)));
 
         // The options dialog reads all three.
@@ -146,8 +146,8 @@ TEST_F(HostileNumbers, MalformedSettingsReadAsZeroWithoutALogLine)
     for (const char* value : {"x1", "yes", "", "-", "e5", "."}) {
         SCOPED_TRACE(value);
         for (const char* key : {"LoadInSysTray", "WarnInSysTray", "ScriptLoadOPT"})
-            WriteIni("QuorlinVCP", key, value);
-        hideWhenAskedAtStart(*window);
+            WriteIni("QuorlinVCP", key, value, fake.state.settingsFile);
+        hideWhenAskedAtStart(*window, fake.state);
         EXPECT_FALSE(window->isHidden());
         click("cmdHide");
         EXPECT_TRUE(window->isHidden());

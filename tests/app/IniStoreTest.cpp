@@ -120,11 +120,8 @@ TEST_F(IniStoreTest, AFileThatIsNoRegularFileOrTooLargeIsRefusedAtOnceSaysWhyAnd
 
     // At start-up the user is told, once, and the program goes on with its defaults.
     FakeMessageBoxes messages;
-    g_SettingsFile = fifo;
-    EXPECT_TRUE(warnWhenSettingsUnusable(messages));
-    g_SettingsFile = file;
-    EXPECT_FALSE(warnWhenSettingsUnusable(messages));
-    g_SettingsFile.clear();
+    EXPECT_TRUE(warnWhenSettingsUnusable(ProgramState{fifo}, messages));
+    EXPECT_FALSE(warnWhenSettingsUnusable(ProgramState{file}, messages));
     ASSERT_EQ(messages.texts().size(), 1);
     EXPECT_TRUE(messages.texts()[0].startsWith("The settings file " + fifo + " is not used: not a regular file."))
         << messages.texts()[0].toStdString();
@@ -132,13 +129,11 @@ TEST_F(IniStoreTest, AFileThatIsNoRegularFileOrTooLargeIsRefusedAtOnceSaysWhyAnd
 
 TEST_F(IniStoreTest, SettingsDefaultToTheSettingsFileAndReadNumbers)
 {
-    g_SettingsFile = file;
-    EXPECT_EQ(WriteIni("QuorlinVCP", "LoadInSysTray", " 1"), 1);
-    EXPECT_EQ(ReadIniNumber("QuorlinVCP", "LoadInSysTray"), 1.0);
-    EXPECT_EQ(ReadIniNumber("QuorlinVCP", "Absent"), 0.0);
-    WriteIni("QuorlinVCP", "WarnInSysTray", "yes");
-    EXPECT_EQ(ReadIniNumber("QuorlinVCP", "WarnInSysTray"), 0.0);
-    g_SettingsFile.clear();
+    EXPECT_EQ(WriteIni("QuorlinVCP", "LoadInSysTray", " 1", file), 1);
+    EXPECT_EQ(ReadIniNumber("QuorlinVCP", "LoadInSysTray", file), 1.0);
+    EXPECT_EQ(ReadIniNumber("QuorlinVCP", "Absent", file), 0.0);
+    WriteIni("QuorlinVCP", "WarnInSysTray", "yes", file);
+    EXPECT_EQ(ReadSettingNumber(ProgramState{file}, settingsKey::WarnInSysTray), 0.0);
 }
 
 }  // namespace

@@ -28,22 +28,6 @@ TEST(Trap, FailingStatementIsLoggedWithItsLineAndTheNextOneRuns)
     EXPECT_EQ(folder.log().count("\r\n"), 3);  // heading, rule, one failure
 }
 
-TEST(Trap, ModuleTrapsNameTheirModuleAndReturningTrapsStop)
-{
-    TestFolder folder;
-    auto dialog = [] {
-        Trap trap("OpenDialog", Trap::UnitKind::Module, "modDLG");
-        bool result = false;
-        if (!trap(10, [&] { throw RuntimeError(ErrorCode::InvalidCall); }))
-            return result;
-        result = true;
-        return result;
-    };
-    EXPECT_FALSE(dialog());
-    EXPECT_TRUE(folder.log().contains(
-        "Error 5 (Invalid procedure call or argument) in procedure OpenDialog of Module modDLG on line 10\r\n"));
-}
-
 TEST(Trap, ForeignExceptionsAreReportedNotPropagated)
 {
     TestFolder folder;
@@ -51,6 +35,8 @@ TEST(Trap, ForeignExceptionsAreReportedNotPropagated)
     EXPECT_FALSE(trap(40, [] { throw std::out_of_range("index 3"); }));
     EXPECT_TRUE(folder.log().contains("in procedure Form_Load of Form frmMain on line 40"));
     EXPECT_EQ(Trap("X").message(1, -5, "%1 odd"), "Error -5 (%1 odd) in procedure X of Form frmMain on line 1");
+    EXPECT_EQ(Trap("Main", Trap::UnitKind::Module, "modMain").message(2, 7, "Out of memory"),
+              "Error 7 (Out of memory) in procedure Main of Module modMain on line 2");
 }
 
 }  // namespace

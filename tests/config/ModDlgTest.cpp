@@ -1,4 +1,5 @@
 #include "config/modDLG.h"
+#include "support/FailedSteps.h"
 #include "support/FakePlatform.h"
 #include "support/TestFolder.h"
 
@@ -11,14 +12,6 @@
 namespace {
 
 const QString configFilter = "QuorlinVCP Config File (*.qlc)|*.qlc|All files (*.*)|*.*";
-
-TEST(ModDlg, FlagsDropHookAndTemplateAndAddWhatTheCallerAsks)
-{
-    EXPECT_EQ(openDialogFlags(true, false, false, false, 0x80004 | 0x20 | 0x40), 0x80004 | 0x1000);
-    EXPECT_EQ(openDialogFlags(false, true, true, true, 0), 0x200 | 0x1 | 0x4);
-    EXPECT_EQ(saveDialogFlags(true, 0x80006 | 0x60), 0x80006);
-    EXPECT_EQ(saveDialogFlags(false, 0), 0x4);  // hide read-only always
-}
 
 TEST(ModDlg, FilterSplitsAtBarsAndColonsAndLookupStaysInsideThePairs)
 {
@@ -33,22 +26,22 @@ TEST(ModDlg, FilterSplitsAtBarsAndColonsAndLookupStaysInsideThePairs)
     EXPECT_EQ(TrimAtNul("abc"), "abc");
 }
 
-TEST(ModDlg, ChosenFileComesBackWithItsPairAndFlags)
+TEST(ModDlg, ChosenFileComesBackWithItsPair)
 {
     FakeFileDialogs dialogs;
     dialogs.pick("/home/u/lab.qlc");
-    QString name;
-    QString title;
-    QString filter = configFilter;
-    std::int32_t index = 1;
-    std::int32_t flags = 0x80004;
-    bool readOnly = false;
-    ASSERT_TRUE(OpenDialog(dialogs, name, title, true, false, readOnly, false, filter, index, "/home/u/",
-                           "Load Configuration File", "", -1, flags));
-    EXPECT_EQ(name, "/home/u/lab.qlc");
-    EXPECT_EQ(title, "lab.qlc");
-    EXPECT_EQ(filter, QString("QuorlinVCP Config File (*.qlc)") + QChar(0) + "*.qlc");
-    EXPECT_EQ(flags, 0x80004 | 0x1000);
+    OpenDialogRequest request;
+    request.filter = configFilter;
+    request.initialDir = "/home/u/";
+    request.title = "Load Configuration File";
+    request.fileMustExist = true;
+    FailedSteps<DialogStep> failed;
+    const DialogResult chosen = OpenDialog(dialogs, request, failed.sink());
+    ASSERT_TRUE(chosen.chosen);
+    EXPECT_EQ(chosen.fileName, "/home/u/lab.qlc");
+    EXPECT_EQ(chosen.fileTitle, "lab.qlc");
+    EXPECT_EQ(chosen.filter, QString("QuorlinVCP Config File (*.qlc)") + QChar(0) + "*.qlc");
+    EXPECT_TRUE(failed.list.empty());
     const FileDialogRequest& shown = dialogs.requests.at(0);
     EXPECT_EQ(shown.title, "Load Configuration File");
     EXPECT_EQ(shown.initialDir, "/home/u/");
@@ -93,33 +86,31 @@ TEST(ModDlg, AllFilesShowsFilesWithoutAnExtensionUnderTheTextTheUserKnows)
     EXPECT_EQ(QtFileDialogs::chosenFilterIndex(dialog, request), 1);
 }
 
-TEST(ModDlg, CancelEmptiesTheOutputsAndAnOverlongNameFailsBeforeAnyDialog)
+TEST(ModDlg, CancelChoosesNothingAndAnOverlongNameFailsItsStepBeforeAnyDialog)
 {
-    TestFolder folder;
     FakeFileDialogs dialogs;
     dialogs.cancel();
-    QString name = "/home/u/Untitled.qlc";
-    QString title = "x";
-    QString filter = configFilter;
-    std::int32_t index = 1;
-    std::int32_t flags = 0x80006;
-    EXPECT_FALSE(SaveDialog(dialogs, name, title, true, filter, index, "/home/u", "Save Configuration File", "qlc", -1, flags));
-    EXPECT_EQ(name, "");
-    EXPECT_EQ(title, "");
-    EXPECT_EQ(filter, "");
-    EXPECT_EQ(flags, 0);
+    SaveDialogRequest request;
+    request.fileName = "/home/u/Untitled.qlc";
+    request.filter = configFilter;
+    request.defaultExt = "qlc";
+    request.overwritePrompt = true;
+    FailedSteps<DialogStep> failed;
+    const DialogResult cancelled = SaveDialog(dialogs, request, failed.sink());
+    EXPECT_FALSE(cancelled.chosen);
+    EXPECT_EQ(cancelled.fileName, "");
+    EXPECT_EQ(cancelled.filter, "");
+    EXPECT_TRUE(dialogs.requests.at(0).save);
     EXPECT_TRUE(dialogs.requests.at(0).overwritePrompt);
     EXPECT_EQ(dialogs.requests.at(0).defaultExt, "qlc");
+    EXPECT_TRUE(failed.list.empty());
 
-    name = "/" + QString(static_cast<int>(dialogBufferLength()), 'x');
-    filter = configFilter;
-    flags = 7;
-    EXPECT_FALSE(SaveDialog(dialogs, name, title, true, filter, index, "/", "Save", "qlc", -1, flags));
+    request.fileName = "/" + QString(static_cast<int>(dialogBufferLength()), 'x');
+    EXPECT_FALSE(SaveDialog(dialogs, request, failed.sink()).chosen);
     EXPECT_EQ(dialogs.requests.size(), 1);  // no dialog shown
-    EXPECT_EQ(flags, 7);                    // outputs left as they were
-    EXPECT_EQ(filter, configFilter);
-    EXPECT_TRUE(folder.log().contains(
-        "Error 5 (Invalid procedure call or argument) in procedure SaveDialog of Module modDLG on line 10"));
+    ASSERT_EQ(failed.list.size(), 1u);
+    EXPECT_EQ(failed.list[0].first, DialogStep::SaveCheckName);
+    EXPECT_EQ(failed.list[0].second, (StepFailure{5, "Invalid procedure call or argument"}));
 }
 
 }  // namespace

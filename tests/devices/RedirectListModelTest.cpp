@@ -1,8 +1,8 @@
 #include "app/RuntimeError.h"
-#include "app/Trap.h"
 #include "deviceapi/modVSP_APIs.h"
 #include "devices/RedirectList.h"
 #include "support/EditorFixture.h"
+#include "support/FailedSteps.h"
 
 #include <QTreeView>
 
@@ -93,9 +93,10 @@ protected:
     }
     void scan()
     {
-        Trap trap(QStringLiteral("ScanAvailPairs"));
+        FailedSteps<ScanStep> failed;
         list.forgetRecords();
-        list.readDevices(trap);
+        list.readDevices(failed.sink());
+        EXPECT_TRUE(failed.list.empty());
         list.dropRowsWithoutRecord();
     }
     QTreeView view;

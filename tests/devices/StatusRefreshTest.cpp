@@ -63,8 +63,8 @@ protected:
     void SetUp() override
     {
         qputenv("VSP_PORT_DIR", folder.path("ports").toUtf8());
-        g_SettingsFile = folder.path("Settings.ini");
-        WriteSetting(settingsKey::WarnInSysTray, QStringLiteral("1"));
+        fake.state.settingsFile = folder.path("Settings.ini");
+        WriteSetting(fake.state, settingsKey::WarnInSysTray, QStringLiteral("1"));
         VspBinding::instance().setLibraryFile(VspBinding::defaultLibraryFile);
         ASSERT_EQ(modVSP_APIs::vsp_initialize(), 1);
         window.emplace(fake.platform);
@@ -201,7 +201,7 @@ TEST_F(StatusRefreshTest, AHiddenWindowIsNotRefreshedAndCatchesUpWhenShown)
     window->setWindowState(Qt::WindowNoState);
     switchEmulation();
     EXPECT_TRUE(window->statusRefresh().isTimerRunning());
-    WriteSetting(settingsKey::WarnInSysTray, QStringLiteral("0"));
+    WriteSetting(fake.state, settingsKey::WarnInSysTray, QStringLiteral("0"));
     click(*window, "cmdHide");
     EXPECT_FALSE(window->statusRefresh().isTimerRunning());
 }
@@ -331,7 +331,7 @@ TEST_F(StatusRefreshTest, AnAdapterOutOfReachForAMinuteIsToldOncePerOutageWhileH
     EXPECT_EQ(fake.tray.balloons.size(), 3);
 
     // Nothing when the user turned notification messages off.
-    WriteSetting(settingsKey::WarnInSysTray, QStringLiteral("0"));
+    WriteSetting(fake.state, settingsKey::WarnInSysTray, QStringLiteral("0"));
     switchAdapters(true);
     ASSERT_TRUE(runUntil([&] { return bothClientsIn(VSP_STATE_UP); }));
     window->statusRefresh().refresh();

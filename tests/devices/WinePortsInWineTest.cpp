@@ -63,12 +63,11 @@ protected:
         savedPorts = qgetenv("VSP_PORT_DIR");
         QDir().mkpath(folder.path("ports"));
         qputenv("VSP_PORT_DIR", QFile::encodeName(folder.path("ports")));
-        g_SettingsFile = folder.path("Settings.ini");
+        state.settingsFile = folder.path("Settings.ini");
     }
     void TearDown() override
     {
         qputenv("VSP_PORT_DIR", savedPorts);
-        g_SettingsFile.clear();
         if (terminal >= 0)
             ::close(terminal);
         if (terminalPeer >= 0)
@@ -140,6 +139,7 @@ protected:
     static inline std::unique_ptr<QTemporaryDir> home;
     static inline QList<std::pair<const char*, QByteArray>> saved;
     TestFolder folder;
+    ProgramState state;
     QByteArray savedPorts;
     int terminal = -1;
     int terminalPeer = -1;
@@ -153,7 +153,7 @@ TEST_F(WinePortsInWine, AWindowsProgramUsesThePortAsComNAndWineListsItTillEmulat
     ASSERT_TRUE(QFile::link("/dev/null", portPath(8)));
 
     QtWineRegistry registry;
-    auto ports = std::make_unique<WinePorts>(registry);
+    auto ports = std::make_unique<WinePorts>(registry, state);
     switchEmulation(*ports, true);
     EXPECT_EQ(QFile::symLinkTarget(prefix() + "/dosdevices/com7"), portPath(7));
     EXPECT_FALSE(QFileInfo::exists(prefix() + "/dosdevices/com8"));

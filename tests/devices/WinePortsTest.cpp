@@ -15,12 +15,8 @@ namespace {
 
 class WinePortsTest : public ::testing::Test {
 protected:
-    void SetUp() override { g_SettingsFile = folder.path("Settings.ini"); }
-    void TearDown() override
-    {
-        ports.reset();
-        g_SettingsFile.clear();
-    }
+    void SetUp() override { state.settingsFile = folder.path("Settings.ini"); }
+    void TearDown() override { ports.reset(); }
 
     QString prefix() const { return scene.prefix(); }
     QString portPath(int com) const { return scene.portPath(com); }
@@ -31,7 +27,7 @@ protected:
     WinePorts& wine()
     {
         if (!ports)
-            ports = std::make_unique<WinePorts>(registry);
+            ports = std::make_unique<WinePorts>(registry, state);
         return *ports;
     }
     // Switches emulation and waits until every change it causes has been made.
@@ -46,6 +42,7 @@ protected:
     TestFolder folder;
     WineScene scene{folder};
     ScriptedWineRegistry registry;
+    ProgramState state;
     std::unique_ptr<WinePorts> ports;
 };
 
@@ -130,12 +127,12 @@ TEST_F(WinePortsTest, EntriesThatAreNotThePortsAreLeftAloneAndLoggedOnce)
 TEST_F(WinePortsTest, TheSettingOffAMissingPrefixOrAMissingWineTouchNothing)
 {
     runPort(5);
-    WriteSetting(settingsKey::WineComPorts, "0");
+    WriteSetting(state, settingsKey::WineComPorts, "0");
     switchEmulation(true);
     switchEmulation(false);
     EXPECT_TRUE(registry.calls.isEmpty());
 
-    WriteSetting(settingsKey::WineComPorts, "1");
+    WriteSetting(state, settingsKey::WineComPorts, "1");
     QFile::remove(prefix() + "/system.reg");  // a folder Wine has not made a prefix of
     switchEmulation(true);
     EXPECT_TRUE(registry.calls.isEmpty());
@@ -151,7 +148,7 @@ TEST_F(WinePortsTest, TheSettingOffAMissingPrefixOrAMissingWineTouchNothing)
     EXPECT_TRUE(logLines().value(0).contains("no wine program found"));
 
     registry.installed = true;  // on again, the setting gone: the default is on
-    WriteSetting(settingsKey::WineComPorts, "");
+    WriteSetting(state, settingsKey::WineComPorts, "");
     switchEmulation(true);
     EXPECT_EQ(registry.values.value("COM5"), portPath(5));
 }
@@ -220,7 +217,7 @@ TEST_F(WinePortsTest, TheProgramsEndRemovesTheLinksAtOnceAndTheMappingsAfterIt)
     EXPECT_EQ(registry.linksAfter, (QMap<QString, QString>{{dosLink(5), portPath(5)}, {dosLink(7), portPath(7)}}));
 
     registry.calls.clear();
-    WriteSetting(settingsKey::WineComPorts, "0");
+    WriteSetting(state, settingsKey::WineComPorts, "0");
     switchEmulation(true);
     ports.reset();  // a program that never touched the prefix leaves it as it is
     EXPECT_TRUE(registry.calls.isEmpty());

@@ -29,9 +29,9 @@ TEST(EditorEndToEnd, CreateUseUpdateAndRemoveARedirect)
     TestFolder folder;
     qputenv("VSP_PORT_DIR", folder.path("ports").toUtf8());
     VspBinding::instance().setLibraryFile(VspBinding::defaultLibraryFile);
-    g_SettingsFile = folder.path("Settings.ini");
     vsp::AdapterServer adapter({.echo = true});
     FakePlatform fake;
+    fake.state.settingsFile = folder.path("Settings.ini");
     {
         frmMain window(fake.platform);
         window.Form_Load();
@@ -77,7 +77,6 @@ TEST(EditorEndToEnd, CreateUseUpdateAndRemoveARedirect)
     modVSP_APIs::vsp_release();
     VspBinding::instance().unbind();
     qunsetenv("VSP_PORT_DIR");
-    g_SettingsFile.clear();
 }
 
 }  // namespace

@@ -67,10 +67,10 @@ TEST_P(LongHostName, IsListedShownUpdatedRestoredSavedAndLoadedWhole)
     TestFolder folder;
     qputenv("VSP_PORT_DIR", folder.path("ports").toUtf8());
     VspBinding::instance().setLibraryFile(VspBinding::defaultLibraryFile);
-    g_SettingsFile = folder.path("Settings.ini");
     vsp::AdapterServer adapter({});
     const QString port = QString::number(adapter.port());
     FakePlatform fake;
+    fake.state.settingsFile = folder.path("Settings.ini");
     {
         frmMain window(fake.platform);
         window.Form_Load();
@@ -121,7 +121,6 @@ TEST_P(LongHostName, IsListedShownUpdatedRestoredSavedAndLoadedWhole)
     vsp_release();
     VspBinding::instance().unbind();
     qunsetenv("VSP_PORT_DIR");
-    g_SettingsFile.clear();
 }
 
 // With the adapter's five-digit port, 35 makes a TcpClient string of exactly 64
@@ -133,8 +132,8 @@ TEST(LongHostName, NonAsciiNamesAreListedAndShownWithoutACutCharacter)
     TestFolder folder;
     qputenv("VSP_PORT_DIR", folder.path("ports").toUtf8());
     VspBinding::instance().setLibraryFile(VspBinding::defaultLibraryFile);
-    g_SettingsFile = folder.path("Settings.ini");
     FakePlatform fake;
+    fake.state.settingsFile = folder.path("Settings.ini");
     {
         frmMain window(fake.platform);
         window.Form_Load();
@@ -155,7 +154,6 @@ TEST(LongHostName, NonAsciiNamesAreListedAndShownWithoutACutCharacter)
     vsp_release();
     VspBinding::instance().unbind();
     qunsetenv("VSP_PORT_DIR");
-    g_SettingsFile.clear();
 }
 
 }  // namespace

@@ -1,9 +1,8 @@
 // A redirect's settings, its devices' strings and the editor that shows and yields
 // them: what the editor yields is what the strings carry and what is read back.
-#include "app/Trap.h"
 #include "redirect/InitStrings.h"
 #include "redirect/RedirectEditor.h"
-#include "support/TestFolder.h"
+#include "support/FailedSteps.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -81,27 +80,50 @@ TEST(RedirectStrings, TheCombinedTextComesApartAtItsThirdField)
 class RedirectEditorTest : public ::testing::Test {
 protected:
     RedirectEditorTest() { editor.fillChoices(); }
-    TestFolder folder;
     RedirectEditor editor{nullptr};
-    Trap trap{"showPairProperties"};
+    FailedSteps<EditorStep> failed;
 };
 
 TEST_F(RedirectEditorTest, YieldsTheRedirectItShowsAndItsStringsAreTheOnesItWasFilledFrom)
 {
     const Redirect r = lab();
-    editor.showRedirect(r, trap);
+    editor.showRedirect(r, failed.sink());
     EXPECT_EQ(editor.cmbComPort->currentText(), "COM12");
     EXPECT_EQ(editor.cmbDTRRTS->currentText(), "yes");
     EXPECT_EQ(editor.cmbParity->currentText(), "mark");
     const Redirect yielded = editor.redirect();
     EXPECT_EQ(fieldsOf(yielded), fieldsOf(r));
     EXPECT_EQ(tcpClientInitOf(yielded), tcpClientInitOf(r));
-    EXPECT_TRUE(folder.log().isEmpty());
+    EXPECT_TRUE(failed.list.empty());
+}
+
+TEST_F(RedirectEditorTest, EachFieldThatIsMissingOrNoChoiceHoldsFailsItsOwnStep)
+{
+    using S = EditorStep;
+    const struct {
+        const char* combinedText;
+        std::vector<EditorStep> failedSteps;
+        int number;
+    } cases[] = {
+        {"5;0;h;3001;5;19200,0", {S::Parity, S::DataBits, S::StopBits, S::ReadTimeout}, 9},
+        {"5;0;h;3001", {S::SerialGroup, S::Baud, S::DtrRts, S::Parity, S::DataBits, S::StopBits, S::ReadTimeout}, 9},
+        {"5;0;h;3001;5;19200,0,8,1,7,0", {S::Parity}, 380},  // no seventh parity
+        {"5;0;h;3001;5;19201,0,8,1,0,0", {S::Baud}, 383},    // no such speed
+    };
+    for (const auto& c : cases) {
+        failed.list.clear();
+        editor.showRedirect(redirectFromCombinedText(c.combinedText), failed.sink());
+        EXPECT_EQ(failed.steps(), c.failedSteps) << c.combinedText;
+        for (const auto& [step, failure] : failed.list)
+            EXPECT_EQ(failure.number, c.number) << c.combinedText;
+    }
+    EXPECT_EQ(editor.txtHostAddress->text(), "h");  // the fields that were there still show
 }
 
 TEST_F(RedirectEditorTest, TheDefaultsAreThoseOfANewRedirect)
 {
-    editor.showDefaults(trap);
+    editor.showDefaults(failed.sink());
+    EXPECT_TRUE(failed.list.empty());
     const Redirect r = editor.redirect();
     EXPECT_EQ(QStringList({r.baud, r.dtrRts, r.parity, r.dataBits, r.stopBits, r.readTimeout}),
               QStringList({"19200", "0", "0", "8", "1", "0"}));

@@ -2,6 +2,7 @@
 // tray icon that records what was done to it, a cursor that counts.
 #pragma once
 
+#include "app/ProgramState.h"
 #include "app/platform/Platform.h"
 
 #include <QAction>
@@ -113,5 +114,6 @@ struct FakePlatform {
     FakeFileDialogs dialogs;
     FakeMenuPopup popups;
     FakeDocumentOpener opener;
-    Platform platform{&messages, &tray, &cursor, &dialogs, &popups, &opener};
+    ProgramState state;  // its settings file is the test's to set
+    Platform platform{&messages, &tray, &cursor, &dialogs, &popups, &opener, nullptr, &state};
 };

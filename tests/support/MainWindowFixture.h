@@ -23,7 +23,7 @@ class MainWindowFixture : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        g_SettingsFile = folder.path("Settings.ini");
+        fake.state.settingsFile = folder.path("Settings.ini");
         QDir().mkpath(folder.path("ports"));
         qputenv("VSP_PORT_DIR", folder.path("ports").toUtf8());
         window = std::make_unique<frmMain>(fake.platform);
@@ -32,7 +32,6 @@ protected:
     void TearDown() override
     {
         window.reset();
-        g_SettingsFile.clear();
         qunsetenv("VSP_PORT_DIR");
     }
 

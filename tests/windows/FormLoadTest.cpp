@@ -11,7 +11,7 @@ protected:
     {
         MainWindowFixture::SetUp();
         window->setScriptFile({});  // what the command line left: nothing
-        g_ScriptLoadOpt = 0;
+        fake.state.scriptLoadOpt = 0;
         vsp.setVersion("fake 9.9");
     }
     QString untitled() const { return folder.path("Untitled.qlc"); }
@@ -51,12 +51,12 @@ TEST_F(FormLoad, WithoutSettingsOrCommandLineNothingIsLoadedAndTheFileIsUntitled
 
 TEST_F(FormLoad, ACommandLineFileWinsAndTheOptionIsNotRead)
 {
-    WriteIni("QuorlinVCP", "ScriptLoadOPT", "2");
-    WriteIni("QuorlinVCP", "ScriptLoadCONSTFILE", saved("fixed.qlc"));
+    WriteIni("QuorlinVCP", "ScriptLoadOPT", "2", fake.state.settingsFile);
+    WriteIni("QuorlinVCP", "ScriptLoadCONSTFILE", saved("fixed.qlc"), fake.state.settingsFile);
     window->setScriptFile(saved("given.qlc"));
     window->Form_Load();
     EXPECT_EQ(window->scriptFile(), folder.path("given.qlc"));
-    EXPECT_EQ(g_ScriptLoadOpt, 0);
+    EXPECT_EQ(fake.state.scriptLoadOpt, 0);
     EXPECT_TRUE(vsp.calls().contains("vsp_loadConfiguration " + folder.path("given.qlc")));
     EXPECT_TRUE(vsp.emulationRunning());
     EXPECT_EQ(listRows::rowCount(list()), 1);
@@ -65,23 +65,23 @@ TEST_F(FormLoad, ACommandLineFileWinsAndTheOptionIsNotRead)
 
 TEST_F(FormLoad, TheOptionPicksTheLastOrTheFixedFile)
 {
-    WriteIni("QuorlinVCP", "ScriptLoadOPT", "1");
-    WriteIni("QuorlinVCP", "ScriptLoadLASTFILE", saved("last.qlc"));
+    WriteIni("QuorlinVCP", "ScriptLoadOPT", "1", fake.state.settingsFile);
+    WriteIni("QuorlinVCP", "ScriptLoadLASTFILE", saved("last.qlc"), fake.state.settingsFile);
     window->Form_Load();
-    EXPECT_EQ(g_ScriptLoadOpt, 1);
+    EXPECT_EQ(fake.state.scriptLoadOpt, 1);
     EXPECT_EQ(window->scriptFile(), folder.path("last.qlc"));
     EXPECT_TRUE(emulationRunning());
 }
 
 TEST_F(FormLoad, AMissingStoredFileIsNotLoadedButStaysCurrent)
 {
-    WriteIni("QuorlinVCP", "ScriptLoadOPT", "1");  // and no ScriptLoadLASTFILE
+    WriteIni("QuorlinVCP", "ScriptLoadOPT", "1", fake.state.settingsFile);  // and no ScriptLoadLASTFILE
     window->Form_Load();
     EXPECT_EQ(window->scriptFile(), untitled());
 
     window->setScriptFile({});
-    WriteIni("QuorlinVCP", "ScriptLoadOPT", "2");
-    WriteIni("QuorlinVCP", "ScriptLoadCONSTFILE", folder.path("gone.qlc"));
+    WriteIni("QuorlinVCP", "ScriptLoadOPT", "2", fake.state.settingsFile);
+    WriteIni("QuorlinVCP", "ScriptLoadCONSTFILE", folder.path("gone.qlc"), fake.state.settingsFile);
     window->Form_Load();
     EXPECT_EQ(window->scriptFile(), folder.path("gone.qlc"));
     EXPECT_FALSE(vsp.calls().contains("vsp_loadConfiguration"));
@@ -90,10 +90,10 @@ TEST_F(FormLoad, AMissingStoredFileIsNotLoadedButStaysCurrent)
 
 TEST_F(FormLoad, AnOptionOver255IsLoggedAndNothingIsLoaded)
 {
-    WriteIni("QuorlinVCP", "ScriptLoadOPT", "300");
-    WriteIni("QuorlinVCP", "ScriptLoadCONSTFILE", saved("fixed.qlc"));
+    WriteIni("QuorlinVCP", "ScriptLoadOPT", "300", fake.state.settingsFile);
+    WriteIni("QuorlinVCP", "ScriptLoadCONSTFILE", saved("fixed.qlc"), fake.state.settingsFile);
     window->Form_Load();
-    EXPECT_EQ(g_ScriptLoadOpt, 0);
+    EXPECT_EQ(fake.state.scriptLoadOpt, 0);
     EXPECT_TRUE(folder.log().contains("Error 6 (Overflow) in procedure Form_Load of Form frmMain on line 90"));
     EXPECT_FALSE(vsp.calls().contains("vsp_loadConfiguration"));
     EXPECT_EQ(window->scriptFile(), untitled());

@@ -20,7 +20,7 @@ protected:
         qputenv("XDG_CONFIG_DIRS", folder.path("xdg").toUtf8());
         qputenv("XDG_CONFIG_HOME", folder.path("home").toUtf8());
         QDir().mkpath(folder.path("xdg/autostart"));
-        g_ScriptLoadOpt = 0;
+        fake.state.scriptLoadOpt = 0;
     }
     void TearDown() override
     {
@@ -37,7 +37,7 @@ protected:
         dialog->Form_Load();
         return dialog;
     }
-    QString stored(const char* key) { return ReadIni("QuorlinVCP", key); }
+    QString stored(const char* key) { return ReadIni("QuorlinVCP", key, fake.state.settingsFile); }
     QString entry() const { return folder.path("xdg/autostart/QuorlinVCP.desktop"); }
     QString userEntry() const { return folder.path("home/autostart/QuorlinVCP.desktop"); }
     const QString titleText = "QuorlinVCP v2.0.0 [Untitled.qlc] Emulation: Stopped";
@@ -149,22 +149,22 @@ TEST_F(Options, EitherEntryWithACommandTicksTheBoxAndUntickingRemovesBoth)
 
 TEST_F(Options, StoredValuesOutOfRangeAreLoggedAndLeaveTheirWidgetsAlone)
 {
-    WriteIni("QuorlinVCP", "ScriptLoadOPT", "7");
-    WriteIni("QuorlinVCP", "LoadInSysTray", "5");
+    WriteIni("QuorlinVCP", "ScriptLoadOPT", "7", fake.state.settingsFile);
+    WriteIni("QuorlinVCP", "LoadInSysTray", "5", fake.state.settingsFile);
     auto dialog = open();
     EXPECT_TRUE(dialog->optScriptOpt[0]->isChecked());
     EXPECT_FALSE(dialog->txtConstScript->isEnabled());
     EXPECT_FALSE(dialog->chkLoadInSysTray->isChecked());
-    EXPECT_EQ(g_ScriptLoadOpt, 7);
+    EXPECT_EQ(fake.state.scriptLoadOpt, 7);
     EXPECT_TRUE(folder.log().contains("Error 380 (Invalid property value) in procedure Form_Load of Form frmOptions on line 30"));
     EXPECT_TRUE(folder.log().contains("Error 9 (Subscript out of range) in procedure Form_Load of Form frmOptions on line 70"));
     dialog->cmdClose_Click();
     EXPECT_EQ(stored("ScriptLoadOPT"), "7");  // written back as it was
 
-    WriteIni("QuorlinVCP", "ScriptLoadOPT", "256");
-    g_ScriptLoadOpt = 1;
+    WriteIni("QuorlinVCP", "ScriptLoadOPT", "256", fake.state.settingsFile);
+    fake.state.scriptLoadOpt = 1;
     open();
-    EXPECT_EQ(g_ScriptLoadOpt, 1);
+    EXPECT_EQ(fake.state.scriptLoadOpt, 1);
     EXPECT_TRUE(folder.log().contains("Error 6 (Overflow) in procedure Form_Load of Form frmOptions on line 50"));
 }
 

@@ -41,7 +41,7 @@ protected:
         createRedirect();
         vsp.reset();
     }
-    QString lastFile() { return ReadIni("QuorlinVCP", "ScriptLoadLASTFILE"); }
+    QString lastFile() { return ReadIni("QuorlinVCP", "ScriptLoadLASTFILE", fake.state.settingsFile); }
     const QString prompt = "Changes to Untitled.qlc haven't been saved yet.  Would you like to save them now?";
 };
 

@@ -24,7 +24,7 @@ TEST_F(StatusLine, TitleNamesProgramVersionFileUnsavedMarkAndEmulation)
 
 TEST_F(StatusLine, HidingTwiceAddsOneIconAndOneBalloonAndALeftPressBringsTheWindowBack)
 {
-    WriteIni("QuorlinVCP", "WarnInSysTray", "1");
+    WriteIni("QuorlinVCP", "WarnInSysTray", "1", fake.state.settingsFile);
     window->Form_Load();
     window->show();
     hide();
@@ -52,7 +52,7 @@ TEST_F(StatusLine, HidingTwiceAddsOneIconAndOneBalloonAndALeftPressBringsTheWind
 
 TEST_F(StatusLine, NoBalloonWithoutSupportOrWithoutTheSettingAndLongTooltipsAreCut)
 {
-    WriteIni("QuorlinVCP", "WarnInSysTray", "1");
+    WriteIni("QuorlinVCP", "WarnInSysTray", "1", fake.state.settingsFile);
     fake.tray.messages = false;
     window->setScriptFile("/cfg/" + QString(150, 'x') + ".qlc");
     window->Form_Load();
@@ -63,7 +63,7 @@ TEST_F(StatusLine, NoBalloonWithoutSupportOrWithoutTheSettingAndLongTooltipsAreC
 
     fake.tray.press(TrayIconPort::Activation::LeftPress);
     fake.tray.messages = true;
-    WriteIni("QuorlinVCP", "WarnInSysTray", "2");
+    WriteIni("QuorlinVCP", "WarnInSysTray", "2", fake.state.settingsFile);
     hide();
     EXPECT_TRUE(fake.tray.balloons.isEmpty());
 }

@@ -57,7 +57,7 @@ TEST_F(WindowLook, TheOptionsDialogOpensWithTheFocusOnItsFirstControl)
     qputenv("XDG_CONFIG_HOME", folder.path("home-config").toUtf8());
     qputenv("XDG_CONFIG_DIRS", folder.path("xdg").toUtf8());
     for (const char* choice : {"0", "2"}) {  // whichever option is selected
-        WriteIni("QuorlinVCP", "ScriptLoadOPT", choice);
+        WriteIni("QuorlinVCP", "ScriptLoadOPT", choice, fake.state.settingsFile);
         frmOptions options(fake.platform, window->titleText(), window.get());
         options.Form_Load();
         options.show();
