@@ -7,6 +7,7 @@
 #include "deviceapi/modVSP_APIs.h"
 #include "devices/RedirectList.h"
 #include "redirect/InitStrings.h"
+#include "vspdevices_initstring.h"
 #include "vspdevices_ports.h"
 
 #include <QEvent>
@@ -21,15 +22,13 @@ using namespace std::chrono;
 
 namespace {
 
-// A device as vsp_getDeviceInfo gives it, its initialization string split into fields.
+// A device as vsp_getDeviceInfo gives it.
 struct DeviceInfo {
     bool found = false;
     QString type;
-    QStringList fields;
+    QString init;
     std::int32_t ready = 0;
     std::int32_t ok = 0;
-
-    QString fieldOr(qsizetype index) const { return index < fields.size() ? fields[index] : QString(); }
 };
 
 DeviceInfo infoOf(std::int16_t id)
@@ -41,7 +40,7 @@ DeviceInfo infoOf(std::int16_t id)
         return info;
     info.found = true;
     info.type = modVSP_APIs::cleanOutBuffer(type);
-    info.fields = redirect::splitFields(modVSP_APIs::cleanOutBuffer(init), QLatin1Char(';'));
+    info.init = modVSP_APIs::cleanOutBuffer(init);
     return info;
 }
 
@@ -53,11 +52,12 @@ std::optional<vsp_diagnostics> diagnosticsOf(std::int16_t id)
     return out;
 }
 
-QString portPathOf(const QString& comNumber)
+// The link the library made for a string's COM number field, which it reads also
+// where the text is odd ("05").
+QString portPathOf(const Setting<int>& comNumber)
 {
-    bool isNumber = false;
-    const int com = comNumber.toInt(&isNumber);
-    return isNumber && com > 0 ? QString::fromStdString(vspdevices::portLinkPath(com)) : QString();
+    const auto com = vspdevices::initstring::comNumber(comNumber.text().toStdString());
+    return com ? QString::fromStdString(vspdevices::portLinkPath(*com)) : QString();
 }
 
 }  // namespace
@@ -170,13 +170,14 @@ void StatusRefresh::refreshRow(int row)
         const std::int16_t clientId = list_.clientIdOrNone(row);
         const std::int16_t connectorId = list_.connectorIdOrNone(row);
         diagnostics::RedirectDiagnostics redirect;
-        QString comNumber;
+        Setting<int> comNumber;
         const DeviceInfo client = infoOf(clientId);
         if (client.found && client.type == QLatin1String(redirect::tcpClientType)) {
             list_.setStatusText(row, RedirectList::statusText(client.ready, client.ok));
-            redirect.host = client.fieldOr(0);
-            redirect.hostPort = client.fieldOr(1);
-            comNumber = client.fieldOr(2);
+            const Redirect fields = redirect::redirectFromClientInit(client.init);
+            redirect.host = fields.host;
+            redirect.hostPort = fields.port.text();
+            comNumber = fields.comNumber;
             redirect.hasClient = true;
             redirect.client = diagnosticsOf(clientId);
             if (redirect.client)
@@ -185,10 +186,10 @@ void StatusRefresh::refreshRow(int row)
             const DeviceInfo connector = infoOf(connectorId);
             if (!connector.found || connector.type != QLatin1String(redirect::connectorType))
                 return;
-            comNumber = connector.fieldOr(0);
+            comNumber = redirect::redirectFromConnectorInit(connector.init).comNumber;
         }
         redirect.connector = diagnosticsOf(connectorId);
-        redirect.comPort = redirect::comPortName(comNumber);
+        redirect.comPort = redirect::comPortName(comNumber.text());
         redirect.portPath = portPathOf(comNumber);
         list_.setToolTipText(row, diagnostics::DiagnosticsText(redirect));
     } catch (...) {
@@ -244,10 +245,10 @@ bool StatusRefresh::balloonsWanted() const
 
 StatusRefresh::Due StatusRefresh::dueOutage(std::int16_t clientId, milliseconds downFor, const vsp_diagnostics& client) const
 {
-    const DeviceInfo info = infoOf(clientId);
-    const QString comPort = redirect::comPortName(info.fieldOr(2));
-    const QString host = info.fieldOr(0);
-    const QString hostPort = info.fieldOr(1);
+    const Redirect fields = redirect::redirectFromClientInit(infoOf(clientId).init);
+    const QString comPort = redirect::comPortName(fields.comNumber.text());
+    const QString host = fields.host;
+    const QString hostPort = fields.port.text();
     QString text = comPort + QStringLiteral(" has not reached its adapter ") + host + QLatin1Char(':') + hostPort +
                    QStringLiteral(" for ") + diagnostics::durationWords(downFor) + QLatin1Char('.');
     const QString error = diagnostics::lastErrorWords(client, host, hostPort, QDateTime::currentDateTime());

@@ -1,9 +1,10 @@
 #include "devices/WineDosDevices.h"
 
+#include "vspdevices_ports.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <algorithm>
 #include <filesystem>
 #include <system_error>
@@ -65,13 +66,11 @@ void removeLink(const QString& prefix, int com, const QString& portPath)
 
 QList<int> portsIn(const QString& portDirectory)
 {
-    static const QRegularExpression portName(QStringLiteral("^COM([1-9][0-9]{0,2})$"));
     QList<int> ports;
     const QDir dir(portDirectory);
     for (const QString& name : dir.entryList(QDir::System | QDir::Files | QDir::NoDotAndDotDot, QDir::Name)) {
-        const QRegularExpressionMatch match = portName.match(name);
-        const int com = match.hasMatch() ? match.captured(1).toInt() : 0;
-        if (com >= 1 && com <= maxCom && QFileInfo(dir.filePath(name)).isSymLink())
+        const int com = vspdevices::portLinkNumber(name.toStdString(), maxCom).value_or(0);
+        if (com != 0 && QFileInfo(dir.filePath(name)).isSymLink())
             ports.append(com);
     }
     std::sort(ports.begin(), ports.end());

@@ -23,15 +23,13 @@ QString portPath(int com)
 
 QString portName(int com)
 {
-    return QStringLiteral("COM") + QString::number(com);
+    return QString::fromStdString(vspdevices::portLinkName(com));
 }
 
 // The port number of a mapping's name ("COM7"), 0 for any other name.
 int comOf(const QString& name)
 {
-    bool number = false;
-    const int com = name.startsWith(QLatin1String("COM")) ? name.mid(3).toInt(&number) : 0;
-    return number && com >= 1 && com <= winedos::maxCom && name == portName(com) ? com : 0;
+    return vspdevices::portLinkNumber(name.toStdString(), winedos::maxCom).value_or(0);
 }
 
 bool enabled(const ProgramState& state)

@@ -15,55 +15,120 @@ QString comPortName(const QString& comNumber)
     return QStringLiteral("COM") + comNumber;
 }
 
-QString buildConnectorInit(const QString& comNumber)
-{
-    return comNumber + QStringLiteral(";0");
-}
-
-QString buildTcpClientInit(const QString& host, const QString& port, const QString& comNumber,
-                           const QString& baud, std::int16_t dtrRtsIndex, const QString& dataBits,
-                           const QString& stopBits, std::int16_t parityIndex, const QString& readTimeout)
-{
-    const QString serialGroup = QStringList{baud, QString::number(dtrRtsIndex), dataBits, stopBits,
-                                            QString::number(parityIndex), numericText(numericValue(readTimeout))}
-                                    .join(QLatin1Char(','));
-    return QStringList{host, port, comNumber, serialGroup}.join(QLatin1Char(';')) + QStringLiteral(";1;0;");
-}
-
 QString connectorInitOf(const Redirect& redirect)
 {
-    return buildConnectorInit(redirect.comNumber);
+    return redirect.comNumber.text() + QStringLiteral(";0");
 }
 
-QString tcpClientInitOf(const Redirect& redirect)
+QString tcpClientInitOf(const Redirect& r)
 {
-    return buildTcpClientInit(redirect.host, redirect.port, redirect.comNumber, redirect.baud,
-                              static_cast<std::int16_t>(redirect.dtrRts.toInt()), redirect.dataBits, redirect.stopBits,
-                              static_cast<std::int16_t>(redirect.parity.toInt()), redirect.readTimeout);
+    // An odd timeout text ("250ms") goes in as the number it starts with.
+    const QString timeout = r.readTimeout.value ? r.readTimeout.text() : numericText(numericValue(r.readTimeout.oddText));
+    const QString serialGroup = QStringList{r.baud.text(),     r.dtrRts.text(), r.dataBits.text(),
+                                            r.stopBits.text(), r.parity.text(), timeout}
+                                    .join(QLatin1Char(','));
+    return QStringList{r.host, r.port.text(), r.comNumber.text(), serialGroup}.join(QLatin1Char(';')) +
+           QStringLiteral(";1;0;");
+}
+
+namespace {
+
+template <typename T, typename Rule>
+Setting<T> settingFrom(const QString& text, Rule libraryRule)
+{
+    const auto value = libraryRule(text.toStdString());
+    if (value && spelled(static_cast<T>(*value)) == text)
+        return Setting<T>(static_cast<T>(*value));
+    return Setting<T>::odd(text);
+}
+
+// The fields of a TcpClient string from `first` on, each where it stands.
+void takeClientFields(Redirect& r, const QStringList& fields, qsizetype first, bool withComNumber)
+{
+    auto take = [&r](const QStringList& from, qsizetype index, Redirect::Field which, auto read) {
+        if (index < from.size())
+            read(from[index]);
+        else
+            r.missing |= which;
+    };
+    take(fields, first, Redirect::Host, [&](const QString& text) { r.host = text; });
+    take(fields, first + 1, Redirect::Port, [&](const QString& text) { r.port = tcpPortFrom(text); });
+    if (withComNumber)
+        take(fields, first + 2, Redirect::ComNumber, [&](const QString& text) { r.comNumber = comNumberFrom(text); });
+    QStringList serial;  // none when the group is missing: then so is each of its fields
+    take(fields, first + 3, Redirect::SerialGroup, [&](const QString& text) { serial = splitFields(text, QLatin1Char(',')); });
+    take(serial, 0, Redirect::Baud, [&](const QString& text) { r.baud = baudFrom(text); });
+    take(serial, 1, Redirect::DtrRts, [&](const QString& text) { r.dtrRts = onOffFrom(text); });
+    take(serial, 2, Redirect::DataBits, [&](const QString& text) { r.dataBits = dataBitsFrom(text); });
+    take(serial, 3, Redirect::StopBits, [&](const QString& text) { r.stopBits = stopBitsFrom(text); });
+    take(serial, 4, Redirect::Parity, [&](const QString& text) { r.parity = parityFrom(text); });
+    take(serial, 5, Redirect::ReadTimeout, [&](const QString& text) { r.readTimeout = readTimeoutFrom(text); });
+}
+
+}  // namespace
+
+Setting<int> comNumberFrom(const QString& text)
+{
+    return settingFrom<int>(text, vspdevices::initstring::comNumber);
+}
+
+Setting<std::uint16_t> tcpPortFrom(const QString& text)
+{
+    return settingFrom<std::uint16_t>(text, vspdevices::initstring::tcpPort);
+}
+
+Setting<std::uint32_t> baudFrom(const QString& text)
+{
+    return settingFrom<std::uint32_t>(text, vspdevices::initstring::baud);
+}
+
+Setting<bool> onOffFrom(const QString& text)
+{
+    return settingFrom<bool>(text, vspdevices::initstring::onOff);
+}
+
+Setting<int> dataBitsFrom(const QString& text)
+{
+    return settingFrom<int>(text, vspdevices::initstring::dataBits);
+}
+
+Setting<int> stopBitsFrom(const QString& text)
+{
+    return settingFrom<int>(text, vspdevices::initstring::stopBits);
+}
+
+Setting<vspdevices::Parity> parityFrom(const QString& text)
+{
+    return settingFrom<vspdevices::Parity>(text, vspdevices::initstring::parity);
+}
+
+Setting<double> readTimeoutFrom(const QString& text)
+{
+    return settingFrom<double>(text, vspdevices::initstring::readTimeoutMs);
 }
 
 Redirect redirectFromCombinedText(const QString& combinedText)
 {
+    // Connector string, then the TcpClient's from the third field: its own COM number
+    // is not read, the Connector's is the redirect's.
     Redirect r;
-    auto take = [&r](const QStringList& fields, qsizetype index, QString& into, Redirect::Field which) {
-        if (index < fields.size())
-            into = fields[index];
-        else
-            r.missing |= which;
-    };
     const QStringList fields = splitFields(combinedText, QLatin1Char(';'));
-    take(fields, 0, r.comNumber, Redirect::ComNumber);
-    take(fields, 2, r.host, Redirect::Host);
-    take(fields, 3, r.port, Redirect::Port);
-    QString group;
-    take(fields, 5, group, Redirect::SerialGroup);
-    const QStringList serial = r.missing & Redirect::SerialGroup ? QStringList() : splitFields(group, QLatin1Char(','));
-    take(serial, 0, r.baud, Redirect::Baud);
-    take(serial, 1, r.dtrRts, Redirect::DtrRts);
-    take(serial, 2, r.dataBits, Redirect::DataBits);
-    take(serial, 3, r.stopBits, Redirect::StopBits);
-    take(serial, 4, r.parity, Redirect::Parity);
-    take(serial, 5, r.readTimeout, Redirect::ReadTimeout);
+    r.comNumber = comNumberFrom(fields[0]);  // a split has at least one field
+    takeClientFields(r, fields, 2, false);
+    return r;
+}
+
+Redirect redirectFromClientInit(const QString& clientInit)
+{
+    Redirect r;
+    takeClientFields(r, splitFields(clientInit, QLatin1Char(';')), 0, true);
+    return r;
+}
+
+Redirect redirectFromConnectorInit(const QString& connectorInit)
+{
+    Redirect r;
+    r.comNumber = comNumberFrom(splitFields(connectorInit, QLatin1Char(';'))[0]);
     return r;
 }
 
@@ -134,6 +199,31 @@ std::int16_t deviceIdForCommand(std::int32_t id)
 }
 
 }  // namespace redirect
+
+QString spelled(int value)
+{
+    return QString::number(value);
+}
+
+QString spelled(std::uint32_t value)
+{
+    return QString::number(value);
+}
+
+QString spelled(bool value)
+{
+    return value ? QStringLiteral("1") : QStringLiteral("0");
+}
+
+QString spelled(vspdevices::Parity value)
+{
+    return QString::number(static_cast<int>(value));
+}
+
+QString spelled(double value)
+{
+    return numericText(value);
+}
 
 void Redirect::need(Field field) const
 {

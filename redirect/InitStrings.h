@@ -5,7 +5,8 @@
 //   device record     connector id, Connector string, client id, TcpClient string, joined by char 8
 //   device pair       "0" while creating, else "<connector id>;<client id>"
 //   combined text     Connector string + ";" + TcpClient string
-// Nothing is quoted or escaped: a ";" typed into a box shifts the later fields.
+// Nothing is quoted or escaped: a ";" typed into a box shifts the later fields. The
+// device library's rule for each field is vspdevices_initstring.h.
 #pragma once
 
 #include "redirect/Redirect.h"
@@ -27,19 +28,31 @@ QString comPortNumber(const QString& comPortText);
 // "COM" followed by the number: the text of a list row and of a COM port box entry.
 QString comPortName(const QString& comNumber);
 
-QString buildConnectorInit(const QString& comNumber);
-
-QString buildTcpClientInit(const QString& host, const QString& port, const QString& comNumber,
-                           const QString& baud, std::int16_t dtrRtsIndex, const QString& dataBits,
-                           const QString& stopBits, std::int16_t parityIndex, const QString& readTimeout);
-
-// The two strings of a redirect's devices.
+// The two strings of a redirect's devices: its values as the library reads them, a
+// field's odd text as it stands (the read timeout's as its numeric value).
 QString connectorInitOf(const Redirect& redirect);
 QString tcpClientInitOf(const Redirect& redirect);
+
+// A field's text as a redirect holds it: the value the device library reads from it
+// when the value is written back as the same text ("5", not "05" nor " 5"), else the
+// text itself. A choice's position (DTR/RTS, parity) is read from its text too: "-1",
+// no choice, is kept as that text.
+Setting<int> comNumberFrom(const QString& text);
+Setting<std::uint16_t> tcpPortFrom(const QString& text);
+Setting<std::uint32_t> baudFrom(const QString& text);
+Setting<bool> onOffFrom(const QString& text);
+Setting<int> dataBitsFrom(const QString& text);
+Setting<int> stopBitsFrom(const QString& text);
+Setting<vspdevices::Parity> parityFrom(const QString& text);
+Setting<double> readTimeoutFrom(const QString& text);
 
 // A redirect read back from a combined text: its fields where they stand (a ";" or
 // "," typed into a box shifts the later ones), and those a short text lacks missing.
 Redirect redirectFromCombinedText(const QString& combinedText);
+// The same from a TcpClient's string alone (the COM number its third field), or from
+// a Connector's (the COM number only).
+Redirect redirectFromClientInit(const QString& clientInit);
+Redirect redirectFromConnectorInit(const QString& connectorInit);
 // The combined text taken apart again at its third field, as the two strings to
 // create the devices from; false when it has fewer than three fields.
 bool splitCombinedText(const QString& combinedText, QString& connectorInit, QString& clientInit);

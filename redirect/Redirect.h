@@ -1,22 +1,53 @@
 // A COM <-> TCP redirect's settings: what the editor shows and yields, and what the
 // initialization strings of its two devices carry (InitStrings.h builds and reads
-// them). Every field is text as the strings hold it; DTR/RTS and parity are the
-// positions of the editor's choices.
+// them). Each field holds its value (a speed is a number, parity one of the editor's
+// choices); where the text standing in a field's place is no value (a ";" typed into a
+// box shifted the later fields, a file was edited by hand), the field keeps that text,
+// which the editor shows and the strings carry again as it was.
 #pragma once
+
+#include "vspdevices_initstring.h"
 
 #include <QString>
 #include <cstdint>
+#include <optional>
+
+// How a value is written in the strings: numbers in decimal, on/off as "1"/"0", parity
+// as the position of its choice, the read timeout as numericText writes it.
+QString spelled(int value);
+QString spelled(std::uint32_t value);
+QString spelled(bool value);
+QString spelled(vspdevices::Parity value);
+QString spelled(double value);
+
+template <typename T>
+struct Setting {
+    std::optional<T> value;  // none when the field holds text that is no value
+    QString oddText;         // that text ("" for a field the strings lacked)
+
+    Setting() = default;
+    Setting(T v) : value(v) {}
+    static Setting odd(QString text)
+    {
+        Setting s;
+        s.oddText = std::move(text);
+        return s;
+    }
+    // The field as the strings carry it.
+    QString text() const { return value ? spelled(*value) : oddText; }
+    friend bool operator==(const Setting&, const Setting&) = default;
+};
 
 struct Redirect {
-    QString comNumber;  // "5" for COM5
+    Setting<int> comNumber;  // 5 for COM5
     QString host;
-    QString port;
-    QString baud;
-    QString dtrRts;
-    QString dataBits;
-    QString stopBits;
-    QString parity;
-    QString readTimeout;
+    Setting<std::uint16_t> port;
+    Setting<std::uint32_t> baud;
+    Setting<bool> dtrRts;
+    Setting<int> dataBits;
+    Setting<int> stopBits;
+    Setting<vspdevices::Parity> parity;
+    Setting<double> readTimeout;  // milliseconds
 
     // The fields the strings it was read from lacked: the strings are not checked, so
     // one cut short leaves the fields after its end missing.

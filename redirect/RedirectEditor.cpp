@@ -35,6 +35,14 @@ void fill(QComboBox* box, const char* literal)
         box->addItem(item);
 }
 
+// The position a choice selects: its value's, or the number an odd text reads as
+// (which may be none of the choices).
+template <typename T>
+std::int16_t choicePosition(const Setting<T>& choice)
+{
+    return choice.value ? static_cast<std::int16_t>(*choice.value) : toInt16(numericValue(choice.oddText));
+}
+
 // Puts "COM<n>" into the box at its place in port order, unless it is there.
 void offerPort(QComboBox* box, const QString& name)
 {
@@ -153,7 +161,7 @@ void RedirectEditor::showRedirect(const Redirect& r, const StepSink<EditorStep>&
     step(EditorStep::ComPort, [&] {
         // The redirect's own port, so that "Update" keeps it there unless changed.
         r.need(Redirect::ComNumber);
-        const QString own = comPortName(r.comNumber);
+        const QString own = comPortName(r.comNumber.text());
         offerPort(cmbComPort, own);
         selectText(cmbComPort, own);
     });
@@ -163,47 +171,47 @@ void RedirectEditor::showRedirect(const Redirect& r, const StepSink<EditorStep>&
     });
     step(EditorStep::Port, [&] {
         r.need(Redirect::Port);
-        txtHostPort->setText(r.port);
+        txtHostPort->setText(r.port.text());
     });
     step(EditorStep::SerialGroup, [&] { r.need(Redirect::SerialGroup); });
     step(EditorStep::Baud, [&] {
         r.need(Redirect::Baud);
-        selectText(cmbBaud, r.baud);
+        selectText(cmbBaud, r.baud.text());
     });
     step(EditorStep::DtrRts, [&] {
         r.need(Redirect::DtrRts);
-        selectIndex(cmbDTRRTS, toInt16(numericValue(r.dtrRts)));
+        selectIndex(cmbDTRRTS, choicePosition(r.dtrRts));
     });
     step(EditorStep::Parity, [&] {
         r.need(Redirect::Parity);
-        selectIndex(cmbParity, toInt16(numericValue(r.parity)));
+        selectIndex(cmbParity, choicePosition(r.parity));
     });
     step(EditorStep::DataBits, [&] {
         r.need(Redirect::DataBits);
-        selectText(cmbBits, r.dataBits);
+        selectText(cmbBits, r.dataBits.text());
     });
     step(EditorStep::StopBits, [&] {
         r.need(Redirect::StopBits);
-        selectText(cmbStopBits, r.stopBits);
+        selectText(cmbStopBits, r.stopBits.text());
     });
     step(EditorStep::ReadTimeout, [&] {
         r.need(Redirect::ReadTimeout);
-        txtRIT->setText(r.readTimeout);
+        txtRIT->setText(r.readTimeout.text());
     });
 }
 
 Redirect RedirectEditor::redirect() const
 {
     Redirect r;
-    r.comNumber = comPortNumber(cmbComPort->currentText());
+    r.comNumber = comNumberFrom(comPortNumber(cmbComPort->currentText()));
     r.host = txtHostAddress->text();
-    r.port = txtHostPort->text();
-    r.baud = cmbBaud->currentText();
-    r.dtrRts = QString::number(cmbDTRRTS->currentIndex());
-    r.dataBits = cmbBits->currentText();
-    r.stopBits = cmbStopBits->currentText();
-    r.parity = QString::number(cmbParity->currentIndex());
-    r.readTimeout = txtRIT->text();
+    r.port = tcpPortFrom(txtHostPort->text());
+    r.baud = baudFrom(cmbBaud->currentText());
+    r.dtrRts = onOffFrom(QString::number(cmbDTRRTS->currentIndex()));
+    r.dataBits = dataBitsFrom(cmbBits->currentText());
+    r.stopBits = stopBitsFrom(cmbStopBits->currentText());
+    r.parity = parityFrom(QString::number(cmbParity->currentIndex()));
+    r.readTimeout = readTimeoutFrom(txtRIT->text());
     return r;
 }
 

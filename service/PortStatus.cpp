@@ -1,5 +1,7 @@
 #include "service/PortStatus.h"
 
+#include "vspdevices_ports.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -13,20 +15,6 @@
 
 namespace service {
 namespace {
-// "COM<n>" with n 1..255, no leading zero.
-int comNumber(const char* name)
-{
-    if (std::strncmp(name, "COM", 3) != 0 || name[3] < '1' || name[3] > '9')
-        return 0;
-    int com = 0;
-    for (const char* c = name + 3; *c; ++c) {
-        if (*c < '0' || *c > '9' || com > 255)
-            return 0;
-        com = com * 10 + (*c - '0');
-    }
-    return com <= 255 ? com : 0;
-}
-
 bool pointsAtTerminal(const std::string& path)
 {
     char target[64];
@@ -61,7 +49,7 @@ std::vector<RunningPort> runningPorts(const std::string& dir)
     if (!folder)
         return ports;
     while (const dirent* entry = ::readdir(folder)) {
-        const int com = comNumber(entry->d_name);
+        const int com = vspdevices::portLinkNumber(entry->d_name).value_or(0);
         const std::string path = dir + "/" + entry->d_name;
         if (com > 0 && pointsAtTerminal(path))
             ports.push_back({com, path});

@@ -6,6 +6,7 @@
 #include "service/PortStatus.h"
 #include "vspdevices.h"
 #include "vspdevices_holder.h"
+#include "vspdevices_initstring.h"
 #include "vspdevices_ports.h"
 
 #include <cerrno>
@@ -37,24 +38,33 @@ void logRedirects(LogWriter& log, const std::string& dir)
     const int count = vsp_getDevicesCount();
     int clients = 0;
     for (int index = 0; index < count; ++index) {
-        char type[32] = {}, init[1024] = {};
+        const int id = vsp_getDeviceIdByIdx(index);
+        char type[32] = {};
+        std::string init(1024, '\0');
         int ready = 0, ok = 0;
-        if (vsp_getDeviceInfoEx(vsp_getDeviceIdByIdx(index), type, sizeof type, init, sizeof init, &ready, &ok) == 0 ||
-            std::strcmp(type, "TcpClient") != 0)
+        auto info = [&] {
+            return vsp_getDeviceInfoEx(id, type, sizeof type, init.data(), static_cast<int>(init.size()), &ready, &ok);
+        };
+        const int size = info();
+        if (size > static_cast<int>(init.size())) {  // a long host name: asked again with room for all of it
+            init.assign(static_cast<std::size_t>(size), '\0');
+            info();
+        }
+        if (size == 0 || std::strcmp(type, "TcpClient") != 0)
             continue;
         ++clients;
-        // host;port;com;serial;telnet;onDemand;
-        std::string fields[6];
-        std::size_t field = 0;
-        for (const char* c = init; *c && field < 6; ++c)
-            *c == ';' ? static_cast<void>(++field) : fields[field].push_back(*c);
-        const std::string link = dir + "/" + vspdevices::portLinkName(std::atoi(fields[2].c_str()));
+        // Every string here is one the library took, so the parser reads it.
+        const auto client = vspdevices::parseTcpClient(init.c_str());
+        if (!client)
+            continue;
+        const std::string link = dir + "/" + vspdevices::portLinkName(client->com);
         struct stat st {};
         const bool present = ::lstat(link.c_str(), &st) == 0;
         log.write(present ? Priority::Info : Priority::Error,
-                  "COM" + fields[2] + ": " + (present ? link : "no port (something else is at " + link + ")") +
-                      " <-> " + fields[0] + ":" + fields[1] + (fields[4] == "1" ? " (Telnet" : " (raw TCP") +
-                      (fields[5] == "1" ? ", on demand)" : ")"));
+                  vspdevices::portLinkName(client->com) + ": " +
+                      (present ? link : "no port (something else is at " + link + ")") + " <-> " + client->host +
+                      ":" + std::to_string(client->port) + (client->telnet ? " (Telnet" : " (raw TCP") +
+                      (client->onDemand ? ", on demand)" : ")"));
     }
     if (clients == 0)
         log.write(Priority::Warning, "the configuration has no redirect");

@@ -7,45 +7,67 @@ using namespace redirect;
 
 namespace {
 
+// The strings of a redirect with these box texts and choice positions, read as the editor reads its boxes.
+Redirect fromBoxes(const QString& host, const QString& port, const QString& com, const QString& baud, int dtrRts,
+                   const QString& bits, const QString& stop, int parity, const QString& timeout)
+{
+    Redirect r;
+    r.host = host;
+    r.port = tcpPortFrom(port);
+    r.comNumber = comNumberFrom(com);
+    r.baud = baudFrom(baud);
+    r.dtrRts = onOffFrom(QString::number(dtrRts));
+    r.dataBits = dataBitsFrom(bits);
+    r.stopBits = stopBitsFrom(stop);
+    r.parity = parityFrom(QString::number(parity));
+    r.readTimeout = readTimeoutFrom(timeout);
+    return r;
+}
+
 QString defaultsClient(const QString& host = "10.0.0.7")
 {
-    return buildTcpClientInit(host, "3001", comPortNumber("COM5"), "19200", 0, "8", "1", 0, "0");
+    return tcpClientInitOf(fromBoxes(host, "3001", comPortNumber("COM5"), "19200", 0, "8", "1", 0, "0"));
+}
+
+QString connectorFromBox(const QString& comPortText)
+{
+    Redirect r;
+    r.comNumber = comNumberFrom(comPortNumber(comPortText));
+    return connectorInitOf(r);
 }
 
 TEST(ComPortNumber, UpperCasesAndRemovesEveryCom)
 {
-    EXPECT_EQ(buildConnectorInit(comPortNumber("COM5")), "5;0");
-    EXPECT_EQ(buildConnectorInit(comPortNumber("com5")), "5;0");
-    EXPECT_EQ(buildConnectorInit(comPortNumber("COMCOM5")), "5;0");
-    EXPECT_EQ(buildConnectorInit(comPortNumber("COM10")), "10;0");
+    EXPECT_EQ(connectorFromBox("COM5"), "5;0");
+    EXPECT_EQ(connectorFromBox("com5"), "5;0");
+    EXPECT_EQ(connectorFromBox("COMCOM5"), "5;0");
+    EXPECT_EQ(connectorFromBox("COM10"), "10;0");
     EXPECT_EQ(comPortNumber("7"), "7");
-    EXPECT_EQ(buildConnectorInit(comPortNumber("")), ";0");
+    EXPECT_EQ(connectorFromBox(""), ";0");
     EXPECT_EQ(comPortName("12"), "COM12");
 }
 
-TEST(TcpClientInit, DefaultsAndSelectionIndexes)
+TEST(TcpClientInit, CarriesTheBoxesTextsTheChoicesPositionsAndTheTimeoutsNumericValue)
 {
     EXPECT_EQ(defaultsClient(), "10.0.0.7;3001;5;19200,0,8,1,0,0;1;0;");
-    EXPECT_EQ(buildTcpClientInit(" h ", " 23", "3", "921600", 1, "7", "2", 4, "250ms"),
-              " h ; 23;3;921600,1,7,2,4,250;1;0;");
-    EXPECT_EQ(buildTcpClientInit("h", "1", "3", "", -1, "8", "1", -1, ""), "h;1;3;,-1,8,1,-1,0;1;0;");
-}
-
-TEST(TcpClientInit, ReadTimeoutIsItsNumericValue)
-{
-    auto timeoutOf = [](const QString& text) {
-        return field(splitFields(field(splitFields(buildTcpClientInit("h", "1", "5", "9600", 0, "8", "1", 0, text), ';'), 3), ','), 5);
+    const struct {
+        Redirect redirect;
+        const char* init;
+    } cases[] = {
+        {fromBoxes(" h ", " 23", "3", "921600", 1, "7", "2", 4, "250ms"), " h ; 23;3;921600,1,7,2,4,250;1;0;"},
+        {fromBoxes("h", "1", "3", "", -1, "8", "1", -1, ""), "h;1;3;,-1,8,1,-1,0;1;0;"},
+        {fromBoxes("h", "1", "5", "9600", 0, "8", "1", 0, "12abc"), "h;1;5;9600,0,8,1,0,12;1;0;"},
+        {fromBoxes("h", "1", "5", "9600", 0, "8", "1", 0, "abc"), "h;1;5;9600,0,8,1,0,0;1;0;"},
+        {fromBoxes("h", "1", "5", "9600", 0, "8", "1", 0, "1 500"), "h;1;5;9600,0,8,1,0,1500;1;0;"},
+        {fromBoxes("h", "1", "5", "9600", 0, "8", "1", 0, "2.5"), "h;1;5;9600,0,8,1,0,2.5;1;0;"},
     };
-    EXPECT_EQ(timeoutOf(""), "0");
-    EXPECT_EQ(timeoutOf("12abc"), "12");
-    EXPECT_EQ(timeoutOf("abc"), "0");
-    EXPECT_EQ(timeoutOf("1 500"), "1500");
-    EXPECT_EQ(timeoutOf("2.5"), "2.5");
+    for (const auto& c : cases)
+        EXPECT_EQ(tcpClientInitOf(c.redirect), c.init);
 }
 
 TEST(CombinedText, SplitsIntoNineFieldsAndItsSerialGroupIntoSix)
 {
-    const QStringList fields = splitFields(buildCombinedText(buildConnectorInit("5"), defaultsClient()), ';');
+    const QStringList fields = splitFields(buildCombinedText("5;0", defaultsClient()), ';');
     ASSERT_EQ(fields.size(), 9);
     EXPECT_EQ(fields[0], "5");
     EXPECT_EQ(fields[2], "10.0.0.7");

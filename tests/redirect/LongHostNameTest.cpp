@@ -55,8 +55,7 @@ void expectRow(const frmMain& window, const QString& host, const QString& port)
     EXPECT_EQ(listRows::rowText(list, row, frmMain::ColSettings), "19200,0,8,1,0,0");
     EXPECT_EQ(listRows::rowText(list, row, frmMain::ColHost), host);
     EXPECT_EQ(listRows::rowText(list, row, frmMain::ColHostPort), port);
-    EXPECT_TRUE(listRows::recordText(list, row).endsWith(redirect::buildTcpClientInit(
-        host, port, "5", "19200", 0, "8", "1", 0, "0")));
+    EXPECT_TRUE(listRows::recordText(list, row).endsWith(host + ";" + port + ";5;19200,0,8,1,0,0;1;0;"));
 }
 
 class LongHostName : public ::testing::TestWithParam<int> {};
@@ -138,7 +137,7 @@ TEST(LongHostName, NonAsciiNamesAreListedAndShownWithoutACutCharacter)
         frmMain window(fake.platform);
         window.Form_Load();
         const QString host = QStringLiteral("a") + QString(40, QChar(0xFC)) + QStringLiteral(".b\u00FCcher.\u4F8B\u3048.jp");
-        const QString client = redirect::buildTcpClientInit(host, "3001", "5", "19200", 0, "8", "1", 0, "0");
+        const QString client = host + ";3001;5;19200,0,8,1,0,0;1;0;";
         ASSERT_EQ(vsp_createDevice("Connector", "5;0"), 0);
         ASSERT_EQ(vsp_createDevice("TcpClient", client), 1);
         window.ScanAvailPairs();

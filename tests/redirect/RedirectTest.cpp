@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <gtest/gtest.h>
 
 using namespace redirect;
@@ -16,22 +17,21 @@ namespace {
 
 Redirect lab()
 {
-    Redirect r;
-    r.comNumber = "12";
-    r.host = "adapter.lab.example";
-    r.port = "3002";
-    r.baud = "115200";
-    r.dtrRts = "1";
-    r.dataBits = "7";
-    r.stopBits = "2";
-    r.parity = "3";
-    r.readTimeout = "50";
-    return r;
+    return {.comNumber = 12,
+            .host = "adapter.lab.example",
+            .port = 3002,
+            .baud = 115200,
+            .dtrRts = true,
+            .dataBits = 7,
+            .stopBits = 2,
+            .parity = vspdevices::Parity::Mark,
+            .readTimeout = 50.0};
 }
 
 QStringList fieldsOf(const Redirect& r)
 {
-    return {r.comNumber, r.host, r.port, r.baud, r.dtrRts, r.dataBits, r.stopBits, r.parity, r.readTimeout};
+    return {r.comNumber.text(), r.host,           r.port.text(),     r.baud.text(),       r.dtrRts.text(),
+            r.dataBits.text(),  r.stopBits.text(), r.parity.text(), r.readTimeout.text()};
 }
 
 TEST(RedirectStrings, WhatIsBuiltReadsBackFieldForField)
@@ -49,8 +49,8 @@ TEST(RedirectStrings, ATypedSeparatorShiftsTheLaterFieldsAndAShortTextLacksTheRe
     // A ";" typed into the host address: the port is read from the host's second half.
     Redirect shifted = redirectFromCombinedText("5;0;host;x;3001;5;19200,0,8,1,0,0;1;0;");
     EXPECT_EQ(shifted.host, "host");
-    EXPECT_EQ(shifted.port, "x");
-    EXPECT_EQ(shifted.baud, "5");
+    EXPECT_EQ(shifted.port.text(), "x");
+    EXPECT_EQ(shifted.baud.text(), "5");
     EXPECT_EQ(shifted.missing, Redirect::DtrRts | Redirect::DataBits | Redirect::StopBits | Redirect::Parity |
                                    Redirect::ReadTimeout);
 
@@ -125,7 +125,8 @@ TEST_F(RedirectEditorTest, TheDefaultsAreThoseOfANewRedirect)
     editor.showDefaults(failed.sink());
     EXPECT_TRUE(failed.list.empty());
     const Redirect r = editor.redirect();
-    EXPECT_EQ(QStringList({r.baud, r.dtrRts, r.parity, r.dataBits, r.stopBits, r.readTimeout}),
+    EXPECT_EQ(QStringList({r.baud.text(), r.dtrRts.text(), r.parity.text(), r.dataBits.text(), r.stopBits.text(),
+                           r.readTimeout.text()}),
               QStringList({"19200", "0", "0", "8", "1", "0"}));
 }
 
@@ -142,6 +143,50 @@ TEST_F(RedirectEditorTest, TheModeSetsTitleCaptionAndDevicePair)
     EXPECT_EQ(editor.title(), "Create COM <-> TCP redirect");
     EXPECT_EQ(editor.cmdNewRedirect[0]->text(), "Create");
     EXPECT_EQ(editor.lblDevices->text(), "0");
+}
+
+// Stored strings, hand-edited ones too, read into a redirect, shown and built again: a
+// value where the text is one the library reads and writes back the same, the text
+// itself where not. The editor logs a field no choice holds, as it always did, and
+// every byte comes back (the timeout as the number the editor makes of it).
+TEST_F(RedirectEditorTest, StoredStringsAreShownAsBeforeAndBuiltAgainByteForByte)
+{
+    const struct {
+        const char* stored;
+        const char* oddFields;        // the fields kept as text, in the order of fieldsOf
+        const char* loggedLines;      // the editor's statements that log an error
+        const char* built = nullptr;  // when not the stored text
+    } cases[] = {
+        {"12;0;adapter.lab.example;3002;12;115200,1,7,2,3,50;1;0;", "", ""},
+        {"255;0;h;65535;255;921600,0,5,1,4,2.5;1;0;", "", "190"},
+        {"05;0; h ; 023;05; 9600,01,8,1,0,0;1;0;", "com port baud dtrRts", "160"},
+        {"5;0;h;0;5;0,2,9,3,5,-0;1;0;", "port baud dtrRts bits stop parity timeout", "160 170 180 190 200", "5;0;h;0;5;0,2,9,3,5,0;1;0;"},
+        {"x;0;h;30a1;x;19200,-1,8,1,-1,250ms;1;0;", "com port dtrRts parity timeout", "", "x;0;h;30a1;x;19200,-1,8,1,-1,250;1;0;"},
+        {"256;0;h\xC3\xBC;1;256;019200,0,8,1,0,2.50;1;0;", "com baud timeout", "160", "256;0;h\xC3\xBC;1;256;019200,0,8,1,0,2.5;1;0;"},
+        {";0;;;;,,,,,;1;0;", "com port baud dtrRts bits stop parity timeout", "160 190 200", ";0;;;;,,,,,0;1;0;"},
+    };
+    const QStringList names = {"com", "host", "port", "baud", "dtrRts", "bits", "stop", "parity", "timeout"};
+    for (const auto& c : cases) {
+        const QString stored = QString::fromUtf8(c.stored);
+        const Redirect r = redirectFromCombinedText(stored);
+        const std::optional<bool> hasValue[] = {r.comNumber.value.has_value(), std::nullopt, r.port.value.has_value(),
+                                                r.baud.value.has_value(), r.dtrRts.value.has_value(),
+                                                r.dataBits.value.has_value(), r.stopBits.value.has_value(),
+                                                r.parity.value.has_value(), r.readTimeout.value.has_value()};
+        QStringList odd;
+        for (qsizetype i = 0; i < names.size(); ++i)
+            if (hasValue[i] == false)
+                odd << names[i];
+        EXPECT_EQ(odd.join(' '), c.oddFields) << c.stored;
+        EXPECT_EQ(buildCombinedText(connectorInitOf(r), tcpClientInitOf(r)), QString::fromUtf8(c.built ? c.built : c.stored));
+
+        const qsizetype logged = folder.log().size();
+        editor.showRedirect(r, trap);
+        QStringList lines;
+        for (const auto& match : QRegularExpression(" on line (\\d+)").globalMatch(QString::fromUtf8(folder.log().mid(logged))))
+            lines << match.captured(1);
+        EXPECT_EQ(lines.join(' '), c.loggedLines) << c.stored;
+    }
 }
 
 }  // namespace

@@ -1,40 +1,92 @@
+// The public parser of the devices' strings and of the ports' link names
+// (vspdevices_initstring.h, vspdevices_ports.h), and what the library adds to it.
 #include "InitString.h"
+#include "vspdevices_initstring.h"
+#include "vspdevices_ports.h"
 
 #include <gtest/gtest.h>
-
-using namespace vsp;
+#include <sstream>
 
 namespace {
 
 const char* good = "adapter.lan;3001;5;19200,0,8,1,0,0;1;0;";
 
-TEST(InitString, AcceptsWhatTheProgramWrites)
+// A TcpClient string's values in one line: "host port com baud dtrRts bits stop parity timeout telnet onDemand".
+std::string valuesOf(const vspdevices::TcpClientSettings& t)
 {
-    const auto c = parseConnector("5;0");
-    ASSERT_TRUE(c);
-    EXPECT_EQ(c->com, 5);
-    const auto t = parseTcpClient(good);
-    ASSERT_TRUE(t);
-    EXPECT_EQ(t->host, "adapter.lan");
-    EXPECT_EQ(t->port, 3001);
-    EXPECT_EQ(t->com, 5);
-    EXPECT_EQ(t->serial.baud, 19200u);
-    EXPECT_TRUE(t->telnet);
-    EXPECT_FALSE(t->onDemand);
-    const auto u = parseTcpClient(" ::1 ;65535;255;921600,1,5,2,4,2.5;0;1;");
-    ASSERT_TRUE(u);
-    EXPECT_EQ(u->host, "::1");
-    EXPECT_TRUE(u->serial.dtrRts);
-    EXPECT_EQ(u->serial.parity, Parity::Space);
-    EXPECT_EQ(u->serial.readTimeoutMs, 2.5);
-    EXPECT_FALSE(u->telnet);
-    EXPECT_TRUE(u->onDemand);
+    const auto& s = t.serial;
+    std::ostringstream out;
+    out << t.host << ' ' << t.port << ' ' << t.com << ' ' << s.baud << ' ' << s.dtrRts << ' ' << int(s.dataBits) << ' '
+        << int(s.stopBits) << ' ' << int(s.parity) << ' ' << s.readTimeoutMs << ' ' << t.telnet << ' ' << t.onDemand;
+    return out.str();
+}
+
+TEST(InitString, ReadsWhatTheProgramWritesAndRefusesTheRest)
+{
+    using vspdevices::parseConnector;
+    using vspdevices::parseTcpClient;
+    // Connector: the COM number, or refused (0).
+    const std::pair<const char*, int> connectors[] = {
+        {"5;0", 5}, {"255;0", 255}, {"005;0", 5}, {" 7\t;0", 7}, {"5;4294967295", 5},
+        {"", 0}, {"5", 0}, {"5;0;", 0}, {"0;0", 0}, {"256;0", 0}, {"x;0", 0}, {"-1;0", 0}, {"+5;0", 0},
+        {"5;x", 0}, {" ;0", 0}, {"5;4294967296", 0},
+    };
+    for (const auto& [text, com] : connectors) {
+        const auto c = parseConnector(text);
+        EXPECT_EQ(c ? c->com : 0, com) << text;
+    }
+    // TcpClient: its values, or "refused".
+    const std::pair<const char*, const char*> clients[] = {
+        {good, "adapter.lan 3001 5 19200 0 8 1 0 0 1 0"},
+        {" ::1 ;65535;255;921600,1,5,2,4,2.5;0;1;", "::1 65535 255 921600 1 5 2 4 2.5 0 1"},
+        {"h;03001;05; 9600 ,01,7,2,3,-5;1;0;", "h 3001 5 9600 1 7 2 3 0 1 0"},  // a negative wait sends at once
+        {"h;1;5;9600,0,8,1,0,600000;1;0;", "h 1 5 9600 0 8 1 0 60000 1 0"},     // a minute at most
+        {"h;3001;5;19200,0,8,1,0,0;1;0", "refused"},                            // six fields
+        {"h;3001;5;19200,0,8,1,0,0;1;0;;", "refused"},                          // eight
+        {";3001;5;19200,0,8,1,0,0;1;0;", "refused"},                            // empty host
+        {"  ;3001;5;19200,0,8,1,0,0;1;0;", "refused"},                          // blank host
+        {"h;0;5;19200,0,8,1,0,0;1;0;", "refused"},                              // port 0
+        {"h;65536;5;19200,0,8,1,0,0;1;0;", "refused"},                          // port too big
+        {"h;30a1;5;19200,0,8,1,0,0;1;0;", "refused"},                           // port not a number
+        {"h;3001;0;19200,0,8,1,0,0;1;0;", "refused"},                           // COM 0
+        {"h;3001;;19200,0,8,1,0,0;1;0;", "refused"},                            // no COM number
+        {"h;3001;5;0,0,8,1,0,0;1;0;", "refused"},                               // baud 0
+        {"h;3001;5;-9600,0,8,1,0,0;1;0;", "refused"},                           // negative baud
+        {"h;3001;5;9600.5,0,8,1,0,0;1;0;", "refused"},                          // fractional baud
+        {"h;3001;5;19200,-1,8,1,0,0;1;0;", "refused"},                          // no DTR/RTS selection
+        {"h;3001;5;19200,2,8,1,0,0;1;0;", "refused"},
+        {"h;3001;5;19200,0,4,1,0,0;1;0;", "refused"},                           // data bits
+        {"h;3001;5;19200,0,9,1,0,0;1;0;", "refused"},
+        {"h;3001;5;19200,0,8,3,0,0;1;0;", "refused"},                           // stop bits
+        {"h;3001;5;19200,0,8,1,5,0;1;0;", "refused"},                           // parity
+        {"h;3001;5;19200,0,8,1,-1,0;1;0;", "refused"},
+        {"h;3001;5;19200,0,8,1,0,x;1;0;", "refused"},                           // timeout
+        {"h;3001;5;19200,0,8,1,0,1e3;1;0;", "refused"},
+        {"h;3001;5;19200,0,8,1,0;1;0;", "refused"},                             // five subfields
+        {"h;3001;5;19200,0,8,1,0,0;2;0;", "refused"},                           // telnet flag
+        {"h;3001;5;19200,0,8,1,0,0;1;2;", "refused"},                           // on-demand flag
+    };
+    for (const auto& [text, values] : clients) {
+        const auto t = parseTcpClient(text);
+        EXPECT_EQ(t ? valuesOf(*t) : "refused", values) << text;
+    }
+    // A port's link name: exactly "COM<n>", as the library writes it.
+    const std::pair<const char*, int> links[] = {
+        {"COM1", 1}, {"COM255", 255}, {"COM0", 0}, {"COM256", 0}, {"COM05", 0}, {"com5", 0}, {"COM", 0},
+        {"COM5.control", 0}, {"COM5\n", 0}, {"COM+5", 0}, {" COM5", 0}, {"COM99999999999", 0},
+    };
+    for (const auto& [name, com] : links) {
+        EXPECT_EQ(vspdevices::portLinkNumber(name).value_or(0), com) << name;
+        if (com)
+            EXPECT_EQ(vspdevices::portLinkName(com), name);
+    }
+    EXPECT_EQ(vspdevices::portLinkNumber("COM256", 256), 256);  // Wine's mapping runs one further
 }
 
 TEST(InitString, NonAsciiHostNamesAreAcceptedAndResolvedInTheirDnsForm)
 {
     const auto host = [](const std::string& text) {
-        const auto t = parseTcpClient(text + ";3001;5;19200,0,8,1,0,0;1;0;");
+        const auto t = vsp::parseTcpClient(text + ";3001;5;19200,0,8,1,0,0;1;0;");
         return t ? t->host : std::string("refused");
     };
     EXPECT_EQ(host(" B\xC3\x9C" "cher.example "), "xn--bcher-kva.example");  // capitals fold
@@ -45,41 +97,9 @@ TEST(InitString, NonAsciiHostNamesAreAcceptedAndResolvedInTheirDnsForm)
     EXPECT_EQ(host("bad\xC3"), "bad\xC3");  // no name: left for the resolver to refuse
 }
 
-TEST(InitString, RefusesMalformedAndOutOfRangeStrings)
-{
-    for (const char* bad : {"", "5", "5;0;", "0;0", "256;0", "x;0", "-1;0", "5;x", " ;0"})
-        EXPECT_FALSE(parseConnector(bad)) << bad;
-    for (const char* bad : {
-             "h;3001;5;19200,0,8,1,0,0;1;0",          // six fields
-             "h;3001;5;19200,0,8,1,0,0;1;0;;",        // eight
-             ";3001;5;19200,0,8,1,0,0;1;0;",          // empty host
-             "  ;3001;5;19200,0,8,1,0,0;1;0;",        // blank host
-             "h;0;5;19200,0,8,1,0,0;1;0;",            // port 0
-             "h;65536;5;19200,0,8,1,0,0;1;0;",        // port too big
-             "h;30a1;5;19200,0,8,1,0,0;1;0;",         // port not a number
-             "h;3001;0;19200,0,8,1,0,0;1;0;",         // COM 0
-             "h;3001;;19200,0,8,1,0,0;1;0;",          // no COM number
-             "h;3001;5;0,0,8,1,0,0;1;0;",             // baud 0
-             "h;3001;5;-9600,0,8,1,0,0;1;0;",         // negative baud
-             "h;3001;5;9600.5,0,8,1,0,0;1;0;",        // fractional baud
-             "h;3001;5;19200,-1,8,1,0,0;1;0;",        // no DTR/RTS selection
-             "h;3001;5;19200,2,8,1,0,0;1;0;",
-             "h;3001;5;19200,0,4,1,0,0;1;0;",         // data bits
-             "h;3001;5;19200,0,9,1,0,0;1;0;",
-             "h;3001;5;19200,0,8,3,0,0;1;0;",         // stop bits
-             "h;3001;5;19200,0,8,1,5,0;1;0;",         // parity
-             "h;3001;5;19200,0,8,1,-1,0;1;0;",
-             "h;3001;5;19200,0,8,1,0,x;1;0;",         // timeout
-             "h;3001;5;19200,0,8,1,0;1;0;",           // five subfields
-             "h;3001;5;19200,0,8,1,0,0;2;0;",         // telnet flag
-             "h;3001;5;19200,0,8,1,0,0;1;2;",         // on-demand flag
-         })
-        EXPECT_FALSE(parseTcpClient(bad)) << bad;
-}
-
 TEST(ComClaims, OneConnectorAndOneTcpClientPerComNumber)
 {
-    ComClaims claims;
+    vsp::ComClaims claims;
     EXPECT_TRUE(claims.claim("TcpClient", good));  // before its Connector: accepted
     EXPECT_TRUE(claims.claim("Connector", "5;0"));
     EXPECT_FALSE(claims.claim("Connector", "5;0"));

@@ -8,13 +8,16 @@
 // same rule before it believes anything found there: a folder another user made
 // first (/tmp/vspdevices-<uid> can be) holds their links and sockets, not ours.
 // Header-only so that the library and the programs that look for its ports share
-// one definition of the rule; portDirectoryFault uses nothing but system calls, so
-// the interposition library, which links only libc, shares it too.
+// one definition of the rule and of the links' names; portDirectoryFault and
+// portLinkNumber use nothing but system calls and plain code, so the interposition
+// library, which links only libc, shares them too.
 #ifndef VSPDEVICES_PORTS_H
 #define VSPDEVICES_PORTS_H
 
 #include <cstdlib>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -68,9 +71,32 @@ inline std::string portDirectory()
     return "/tmp/vspdevices-" + std::to_string(::getuid());
 }
 
+// The COM numbers the library runs ports for.
+inline constexpr int minComNumber = 1;
+inline constexpr int maxComNumber = 255;
+
 inline std::string portLinkName(int com)
 {
     return "COM" + std::to_string(com);
+}
+
+// The COM number of a link name: exactly "COM<n>", n in decimal with no leading
+// zero, minComNumber..highest; none for anything else ("com5", "COM05", "COM5.control").
+// Wine's port mapping, which runs to COM256, asks with its own highest number.
+// (No substr: the interposition library has no C++ runtime to throw from.)
+inline std::optional<int> portLinkNumber(std::string_view name, int highest = maxComNumber)
+{
+    if (name.size() < 4 || name[0] != 'C' || name[1] != 'O' || name[2] != 'M' || name[3] == '0')
+        return std::nullopt;
+    int com = 0;
+    for (std::size_t i = 3; i < name.size(); ++i) {
+        if (name[i] < '0' || name[i] > '9' || com > highest)
+            return std::nullopt;
+        com = com * 10 + (name[i] - '0');
+    }
+    if (com < minComNumber || com > highest)
+        return std::nullopt;
+    return com;
 }
 
 inline std::string portLinkPath(int com)

@@ -65,20 +65,6 @@ void remember(const Key& key, int com)
     pthread_mutex_unlock(&cacheLock);
 }
 
-// "COM<n>" with n in 1..255: n, otherwise 0.
-int comNumber(const char* name)
-{
-    if (strncmp(name, "COM", 3) != 0 || name[3] == '\0' || name[3] == '0')
-        return 0;
-    int n = 0;
-    for (const char* c = name + 3; *c; ++c) {
-        if (*c < '0' || *c > '9' || n > 255)
-            return 0;
-        n = n * 10 + (*c - '0');
-    }
-    return n <= 255 ? n : 0;
-}
-
 // The port whose link points at this terminal, found in the port directory.
 int findInDirectory(dev_t rdev)
 {
@@ -90,7 +76,7 @@ int findInDirectory(dev_t rdev)
         return 0;
     int found = 0;
     while (const dirent* entry = readdir(folder)) {
-        const int com = comNumber(entry->d_name);
+        const int com = vspdevices::portLinkNumber(entry->d_name).value_or(0);
         if (com == 0)
             continue;
         char path[512];

@@ -1,50 +1,27 @@
-// The two devices' initialization strings, checked and read into settings.
-//   Connector  "<com>;<reserved number>"
-//   TcpClient  "<host>;<port>;<com>;<baud>,<dtrRts>,<dataBits>,<stopBits>,<parity>,<readTimeoutMs>;<telnet>;<onDemand>;"
-// A string is refused (nullopt) when a field is missing or extra, a number field is
-// not a number, or a value is out of range; see the checks in InitString.cpp.
+// The two devices' initialization strings as the library reads them: the public
+// parser (vspdevices_initstring.h), with a TcpClient's host name in its DNS form.
 #pragma once
+
+#include "vspdevices_initstring.h"
 
 #include <cstdint>
 #include <optional>
-#include <string>
 #include <string_view>
 
 namespace vsp {
 
-inline constexpr int minComNumber = 1;
-inline constexpr int maxComNumber = 255;
+using vspdevices::ConnectorSettings;
+using vspdevices::connectorType;
+using vspdevices::maxComNumber;
+using vspdevices::minComNumber;
+using vspdevices::Parity;
+using vspdevices::parseConnector;
+using vspdevices::SerialSettings;
+using vspdevices::TcpClientSettings;
+using vspdevices::tcpClientType;
 
-struct ConnectorSettings {
-    int com = 0;
-};
-
-enum class Parity : std::uint8_t { None = 0, Odd = 1, Even = 2, Mark = 3, Space = 4 };
-
-struct SerialSettings {
-    std::uint32_t baud = 19200;
-    bool dtrRts = false;  // raise DTR and RTS while an application holds the port
-    std::uint8_t dataBits = 8;
-    std::uint8_t stopBits = 1;
-    Parity parity = Parity::None;
-    double readTimeoutMs = 0;  // gather port reads until the application pauses this long
-};
-
-struct TcpClientSettings {
-    std::string host;  // blanks around it removed, a non-ASCII name in its DNS form
-    std::uint16_t port = 0;
-    int com = 0;
-    SerialSettings serial;
-    bool telnet = true;     // field 4: "1" Telnet with RFC 2217, "0" raw TCP
-    bool onDemand = false;  // field 5: "1" connect only while an application holds the port
-};
-
-std::optional<ConnectorSettings> parseConnector(std::string_view init);
+// The public reading, the host then in its DNS form: a non-ASCII name as the resolver needs it.
 std::optional<TcpClientSettings> parseTcpClient(std::string_view init);
-
-// The device types the library knows, compared exactly.
-inline constexpr std::string_view connectorType = "Connector";
-inline constexpr std::string_view tcpClientType = "TcpClient";
 
 }  // namespace vsp
 

@@ -1,11 +1,14 @@
-// Initialization strings from the program (and from configuration files): whatever
-// the text, a string is either refused or read into values within their ranges.
+// Initialization strings and port link names from the program (and from configuration
+// files and the port directory): whatever the text, it is either refused or read into
+// values within their ranges, and a link name read is the one the library writes.
 #include "InitString.h"
+#include "vspdevices_initstring.h"
+#include "vspdevices_ports.h"
 
 #include <cstdlib>
 #include <string_view>
 
-using namespace vsp;
+using namespace vspdevices;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
@@ -19,7 +22,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             static_cast<int>(s.parity) > 4 || s.readTimeoutMs < 0 || s.readTimeoutMs > 60000)
             std::abort();
     }
-    ComClaims claims;
+    if (const auto com = portLinkNumber(text); com && (*com < minComNumber || *com > maxComNumber || portLinkName(*com) != text))
+        std::abort();
+    vsp::ComClaims claims;
     const bool first = claims.claim("TcpClient", text);
     if (first && claims.claim("TcpClient", text))
         std::abort();  // a second TcpClient on one COM number
