@@ -1,31 +1,35 @@
 #include "app/InstallLayout.h"
 
-#include "InstallPaths.h"
+#include "vspdevices_install.h"
 
-#include <QDir>
-#include <QFileInfo>
+#include <QFile>
+
+namespace {
+InstallLayout fromShared(const vspdevices::install::Layout& layout)
+{
+    return {layout.portable, QFile::decodeName(layout.libraryDir.c_str()), QFile::decodeName(layout.manualDir.c_str())};
+}
+}  // namespace
 
 InstallLayout installLayoutOf(const QString& programDir, const std::function<bool(const QString&)>& fileExists)
 {
-    const auto below = [&programDir](const char* relative) {
-        return QDir::cleanPath(programDir + QLatin1Char('/') + QLatin1String(relative));
-    };
-    const QString library = QStringLiteral("/" QVCP_DEVICE_LIBRARY);
-    const QString systemLibraryDir = below(QVCP_LIBRARY_DIR_FROM_PROGRAM);
-    if (!fileExists(programDir + library) && fileExists(systemLibraryDir + library))
-        return {false, systemLibraryDir, below(QVCP_MANUAL_DIR_FROM_PROGRAM)};
-    return {true, programDir, programDir};
+    return fromShared(vspdevices::install::layoutOf(
+        QFile::encodeName(programDir).toStdString(),
+        [&fileExists](const std::string& path) { return fileExists(QFile::decodeName(path.c_str())); }));
+}
+
+QString executablePath()
+{
+    return QFile::decodeName(vspdevices::install::executablePath().c_str());
 }
 
 QString executableDir()
 {
-    const QString exe = QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget();
-    return QFileInfo(exe).absolutePath();
+    return QFile::decodeName(vspdevices::install::executableDir().c_str());
 }
 
 const InstallLayout& installLayout()
 {
-    static const InstallLayout layout =
-        installLayoutOf(executableDir(), [](const QString& path) { return QFileInfo(path).isFile(); });
+    static const InstallLayout layout = fromShared(vspdevices::install::layoutOf(vspdevices::install::executableDir()));
     return layout;
 }

@@ -1,8 +1,9 @@
-// Where the program's companions lie. A portable folder (and the build tree) keeps
-// them all beside the program; the system layout keeps the commands in bin/, the
-// libraries in lib/quorlinvcp/ and the manual in share/doc/quorlinvcp/, found from
-// the program's folder by fixed relative paths, so either layout works wherever its
-// root is. Which one a program is in shows by where its device library lies.
+// Where the program's companions lie, in the window's terms: the rule the runner and
+// the launcher follow as well (vspdevices/include/vspdevices_install.h). A portable
+// folder (and the build tree) keeps them all beside the program; the system layout
+// keeps the commands in bin/, the libraries in lib/quorlinvcp/ and the manual in
+// share/doc/quorlinvcp/. Which one a program is in shows by where its device
+// library lies.
 #pragma once
 
 #include <QString>
@@ -19,7 +20,8 @@ struct InstallLayout {
 // portable folder. fileExists answers for a path.
 InstallLayout installLayoutOf(const QString& programDir, const std::function<bool(const QString&)>& fileExists);
 
-// The directory of the running executable, from /proc/self/exe.
+// The running executable and its directory, from /proc/self/exe.
+QString executablePath();
 QString executableDir();
 
 // The running program's layout, decided once.

@@ -1,24 +1,13 @@
 #include "service/ConfigurationPath.h"
 
-#include "InstallPaths.h"
+#include "vspdevices_install.h"
 
-#include <climits>
 #include <cstdlib>
 #include <pwd.h>
 #include <unistd.h>
 
 namespace service {
 namespace {
-
-std::string executableDir()
-{
-    char path[PATH_MAX];
-    const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
-    if (n <= 0)
-        return {};
-    const std::string exe(path, static_cast<std::size_t>(n));
-    return exe.substr(0, exe.rfind('/'));
-}
 
 std::string homeDir()
 {
@@ -47,13 +36,9 @@ std::string chooseConfigurationFolder(const std::string& executableDir, bool exe
 
 std::string configurationFolder()
 {
-    const std::string exeDir = executableDir();
+    const std::string exeDir = vspdevices::install::executableDir();
     const bool writable = !exeDir.empty() && ::access(exeDir.c_str(), W_OK) == 0;
-    // The system layout, as the window tells it: the device library is not beside
-    // the program but in the layout's library folder.
-    const std::string library = "/" QVCP_DEVICE_LIBRARY;
-    const bool packaged = ::access((exeDir + library).c_str(), F_OK) != 0 &&
-                          ::access((exeDir + "/" QVCP_LIBRARY_DIR_FROM_PROGRAM + library).c_str(), F_OK) == 0;
+    const bool packaged = !vspdevices::install::layoutOf(exeDir).portable;  // the window's rule
     const char* xdg = std::getenv("XDG_CONFIG_HOME");
     return chooseConfigurationFolder(exeDir, writable, packaged, xdg ? xdg : "", homeDir());
 }

@@ -2,7 +2,7 @@
 // each port's control channel, the state of the connection behind it.
 #pragma once
 
-#include "ControlMessage.h"
+#include "vspdevices_control_diagnostics.h"
 
 #include <optional>
 #include <string>

@@ -15,7 +15,6 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
-#include <QFileInfo>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QPushButton>
@@ -66,7 +65,7 @@ frmOptions::frmOptions(Platform& platform, const QString& titleText, QWidget* pa
 
 QString frmOptions::programPath()
 {
-    return executableDir() + QLatin1Char('/') + QFileInfo(QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget()).fileName();
+    return executablePath();
 }
 
 void frmOptions::buildLayout()

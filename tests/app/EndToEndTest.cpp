@@ -2,7 +2,7 @@
 // its command line: the redirect comes up live on its virtual port, carries data to
 // a simulated adapter and back, and the title says so.
 #include "AdapterServer.h"
-#include "support/RawPort.h"
+#include "RawPort.h"
 #include "support/PortableInstall.h"
 #include "support/TestFolder.h"
 #include "support/VirtualDisplay.h"
@@ -50,7 +50,7 @@ TEST(EndToEnd, AConfigurationOnTheCommandLineComesUpLive)
 
     const QString port = folder.path("ports/COM5");
     ASSERT_TRUE(waitFor([&] { return QFileInfo(port).isSymLink(); })) << "the virtual port did not appear";
-    const int fd = openRawPort(port);
+    const int fd = openRawPort(QFile::encodeName(port).toStdString(), PortIo::Blocking);
     ASSERT_GE(fd, 0);
     ASSERT_TRUE(waitFor([&] { return adapter.connections() > 0; }));
     QThread::msleep(100);

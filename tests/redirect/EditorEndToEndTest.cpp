@@ -7,12 +7,13 @@
 #include "deviceapi/modVSP_APIs.h"
 #include "support/FakePlatform.h"
 #include "support/ListRows.h"
-#include "support/RawPort.h"
+#include "RawPort.h"
 #include "support/TestFolder.h"
 #include "support/WaitFor.h"
 #include "support/WindowParts.h"
 
 #include <QComboBox>
+#include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QThread>
@@ -48,7 +49,7 @@ TEST(EditorEndToEnd, CreateUseUpdateAndRemoveARedirect)
         ASSERT_TRUE(QFileInfo(port).isSymLink());
         ASSERT_TRUE(adapter.waitFor([&] { return adapter.settings().baud == 19200u; }));
 
-        const int fd = openRawPort(port);
+        const int fd = openRawPort(QFile::encodeName(port).toStdString(), PortIo::Blocking);
         ASSERT_GE(fd, 0);
         QThread::msleep(100);
         ASSERT_EQ(::write(fd, "hello", 5), 5);

@@ -3,12 +3,12 @@
 #include "redirect/InitStrings.h"
 #include "redirect/RedirectEditor.h"
 #include "support/FailedSteps.h"
+#include "windows/LogSteps.h"
 
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <gtest/gtest.h>
 
 using namespace redirect;
@@ -180,11 +180,11 @@ TEST_F(RedirectEditorTest, StoredStringsAreShownAsBeforeAndBuiltAgainByteForByte
         EXPECT_EQ(odd.join(' '), c.oddFields) << c.stored;
         EXPECT_EQ(buildCombinedText(connectorInitOf(r), tcpClientInitOf(r)), QString::fromUtf8(c.built ? c.built : c.stored));
 
-        const qsizetype logged = folder.log().size();
-        editor.showRedirect(r, trap);
+        failed.list.clear();
+        editor.showRedirect(r, failed.sink());
         QStringList lines;
-        for (const auto& match : QRegularExpression(" on line (\\d+)").globalMatch(QString::fromUtf8(folder.log().mid(logged))))
-            lines << match.captured(1);
+        for (const EditorStep step : failed.steps())
+            lines << QString::number(logPlace(step).line);
         EXPECT_EQ(lines.join(' '), c.loggedLines) << c.stored;
     }
 }

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # tools/check-layers on small trees of its own: a tree whose includes run down the
 # layers passes; an include up a layer, one between sibling layers, a cycle between
-# two folders of one layer and one between files each fail and name what is wrong.
+# two folders of one layer and one between files each fail and name what is wrong,
+# and so does an include of the library's private header that the build's include
+# path lets another program write without its folder.
 set -u
 check="$1"
 tree="$(mktemp -d)"
@@ -15,9 +17,9 @@ file() {  # file PATH [INCLUDED...]
     : >"$path"
     for included in "$@"; do echo "#include \"$included\"" >>"$path"; done
 }
-expect() {  # expect RC PATTERN-OR-EMPTY WHAT
+expect() {  # expect RC PATTERN-OR-EMPTY WHAT [OPTION...]
     local out rc
-    out="$(python3 "$check" --quiet --root "$tree" 2>&1)"
+    out="$(python3 "$check" --quiet --root "$tree" "${@:4}" 2>&1)"
     rc=$?
     if [ "$rc" -ne "$1" ] || { [ -n "$2" ] && ! grep -q -- "$2" <<<"$out"; }; then
         echo "FAILED: $3 (exit $rc, wanted $1)"
@@ -49,6 +51,18 @@ file app/Log.h
 expect 1 "include cycle between the folders app, app/platform" "a cycle between two folders of the core"
 file app/Log.h app/platform/QtPlatform.cpp
 expect 1 "include cycle between the files" "a cycle between files"
+file app/platform/QtPlatform.cpp
+
+file vspdevices/src/Library.h
+file vspdevices/include/vspdevices.h
+file service/Status.cpp vspdevices.h Library.h
+expect 0 "" "a program's public include, and a name its include path resolves nowhere"
+cat >"$tree/compile_commands.json" <<EOF
+[{"directory": "$tree", "file": "$tree/service/Status.cpp",
+  "command": "c++ -I$tree -I$tree/vspdevices/src -I$tree/vspdevices/include -c service/Status.cpp"}]
+EOF
+expect 1 "service/Status.cpp -> vspdevices/src/Library.h (private to the library: the service may not include it)" \
+    "a private include across programs, by the build's include path" --build "$tree"
 
 [ "$failures" -eq 0 ] && echo "check-layers: all cases passed"
 exit "$failures"

@@ -3,8 +3,9 @@
 // connection, the socket's life with the port, and clients that break the rules.
 #include "AdapterServer.h"
 #include "ControlChannel.h"
-#include "DescriptorPassing.h"
-#include "LineStatePage.h"
+#include "vspdevices_control_diagnostics.h"
+#include "vspdevices_descriptors.h"
+#include "vspdevices_line_state.h"
 #include "support/CommandLog.h"
 #include "support/ControlSocket.h"
 #include "support/LibraryFixture.h"

@@ -1,6 +1,6 @@
 // The control channel's records: what one side encodes the other reads back, and
 // every record that is not exactly right is refused (it comes from another process).
-#include "ControlMessage.h"
+#include "vspdevices_control_diagnostics.h"
 
 #include <array>
 #include <gtest/gtest.h>

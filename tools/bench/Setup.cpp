@@ -1,6 +1,6 @@
 #include "Setup.h"
 
-#include "RawPortOpen.h"
+#include "RawPort.h"
 
 #include "vspdevices.h"
 
@@ -70,7 +70,7 @@ int openPort(const std::string& path)
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     for (;;) {
-        if (const int fd = openRawPortOnce(path); fd >= 0)
+        if (const int fd = openRawPort(path); fd >= 0)
             return fd;
         if (std::chrono::steady_clock::now() > deadline)
             setupFailed("cannot open " + path + ": " + std::strerror(errno));

@@ -6,7 +6,7 @@
 // the adapter's echo.
 //   idle_bench [--seconds N] [--open N]
 #include "AdapterServer.h"
-#include "RawPortOpen.h"
+#include "RawPort.h"
 #include "Redirects.h"
 #include "ThreadUse.h"
 #include "vspdevices.h"
@@ -62,7 +62,7 @@ int main(int argc, char** argv)
     }
     std::vector<int> open;
     for (int com = 1; com <= held && com <= ports; ++com)
-        open.push_back(openRawPortOnce(dir + "/COM" + std::to_string(com)));
+        open.push_back(openRawPort(dir + "/COM" + std::to_string(com)));
     std::this_thread::sleep_for(std::chrono::seconds(1));  // opens confirmed, settings sent
 
     const ThreadUse before = ioThreadUse();
@@ -79,7 +79,7 @@ int main(int argc, char** argv)
     const int com = ports;
     for (int round = 0; round < 21; ++round) {
         const auto start = Clock::now();
-        const int fd = openRawPortOnce(dir + "/COM" + std::to_string(com));
+        const int fd = openRawPort(dir + "/COM" + std::to_string(com));
         const char byte = 'x';
         if (fd < 0 || ::write(fd, &byte, 1) != 1)
             return 1;

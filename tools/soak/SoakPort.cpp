@@ -1,5 +1,6 @@
 #include "SoakPort.h"
 
+#include "RawPort.h"
 #include "vspdevices.h"
 
 #include <cerrno>
@@ -7,7 +8,6 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <poll.h>
-#include <termios.h>
 #include <unistd.h>
 #include <vector>
 
@@ -52,14 +52,9 @@ bool Library::ok(int id)
 
 PortApp::PortApp(const std::string& path)
 {
-    waitUntil([&] { return (fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)) >= 0; },
-              std::chrono::seconds(5));
+    waitUntil([&] { return (fd_ = openRawPort(path)) >= 0; }, std::chrono::seconds(5));
     if (fd_ < 0)
         return;
-    termios t{};
-    ::tcgetattr(fd_, &t);
-    ::cfmakeraw(&t);
-    ::tcsetattr(fd_, TCSANOW, &t);
     std::this_thread::sleep_for(std::chrono::milliseconds(100));  // long enough for the port to count it as opened
 }
 

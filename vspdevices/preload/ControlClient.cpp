@@ -1,6 +1,6 @@
 #include "ControlClient.h"
 
-#include "DescriptorPassing.h"
+#include "vspdevices_descriptors.h"
 #include "PortLookup.h"
 
 #include <errno.h>

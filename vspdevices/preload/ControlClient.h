@@ -11,8 +11,8 @@
 // under its name) is a dead port, never the new one.
 #pragma once
 
-#include "ControlMessage.h"
-#include "LineStatePage.h"
+#include "vspdevices_control.h"
+#include "vspdevices_line_state.h"
 #include "PortLookup.h"
 
 namespace vsp::preload {

@@ -1,6 +1,6 @@
 #include "Launch.h"
 
-#include "DescriptorPassing.h"
+#include "vspdevices_descriptors.h"
 
 #include "ControlClient.h"
 #include "PortCalls.h"

@@ -12,6 +12,7 @@
 #include "Launch.h"
 #include "SessionOptIn.h"
 #include "Supervision.h"
+#include "vspdevices_install.h"
 #include "vspdevices_ports.h"
 
 #include <cerrno>
@@ -25,28 +26,17 @@
 namespace {
 constexpr const char* libraryName = QVCP_PRELOAD_LIBRARY;
 
-std::string ownFolder()
-{
-    char path[PATH_MAX];
-    const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
-    if (n <= 0)
-        return {};
-    const std::string exe(path, static_cast<std::size_t>(n));
-    return exe.substr(0, exe.rfind('/'));
-}
-
 // The interposition library beside the launcher, else in the system layout's library
 // folder, by its canonical path; "" when neither holds it.
 std::string ownLibrary()
 {
-    const std::string folder = ownFolder();
-    for (const std::string& candidate : {folder + "/" + libraryName,
-                                         folder + "/" + QVCP_LIBRARY_DIR_FROM_PROGRAM + "/" + libraryName}) {
-        char resolved[PATH_MAX];
-        if (::access(candidate.c_str(), R_OK) == 0 && ::realpath(candidate.c_str(), resolved))
-            return resolved;
-    }
-    return {};
+    char resolved[PATH_MAX];
+    const auto readable = [&resolved](const std::string& path) {
+        return ::access(path.c_str(), R_OK) == 0 && ::realpath(path.c_str(), resolved);
+    };
+    const std::string folder =
+        vspdevices::install::companionDir(vspdevices::install::executableDir(), libraryName, readable);
+    return folder.empty() ? std::string() : std::string(resolved);
 }
 
 bool listed(const std::string& list, const std::string& item)
@@ -89,7 +79,8 @@ int main(int argc, char** argv)
     }
     const std::string library = ownLibrary();
     if (library.empty()) {
-        std::fprintf(stderr, "quorlinvcp-run: %s is missing beside %s\n", libraryName, ownFolder().c_str());
+        std::fprintf(stderr, "quorlinvcp-run: %s is missing beside %s\n", libraryName,
+                     vspdevices::install::executableDir().c_str());
         return 127;
     }
     // The loader splits LD_PRELOAD at blanks and colons.

@@ -1,6 +1,7 @@
 #include "ControlChannel.h"
 
-#include "DescriptorPassing.h"
+#include "vspdevices_control_diagnostics.h"
+#include "vspdevices_descriptors.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>

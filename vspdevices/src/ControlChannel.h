@@ -3,7 +3,7 @@
 // Programs started through the launcher ask on it for what a pseudo-terminal cannot
 // carry: the modem lines, break, and the program's data size and parity; a status
 // command asks it for the connection's diagnostics. Each client sends one request
-// record at a time and gets one reply (ControlMessage.h); a malformed record ends
+// record at a time and gets one reply (vspdevices_control.h); a malformed record ends
 // that client. Both name the pseudo-terminal: a request for another one than the
 // channel serves (a descriptor of a port made anew under this name since) changes
 // nothing and is answered Gone, and the client checks the reply's in turn. Only
@@ -19,13 +19,13 @@
 // accepting pauses for a moment.
 // The connection behind the port (PortControl) may come and go; without one every
 // request is answered Unavailable and the program sees the plain pseudo-terminal.
-// The channel keeps the port's line-state page (LineStatePage.h) up to date and
+// The channel keeps the port's line-state page (vspdevices_line_state.h) up to date and
 // hands it to a client that asks with Watch, with SCM_RIGHTS; a Drain request is
 // answered once the output has left toward the adapter.
 #pragma once
 
-#include "ControlMessage.h"
-#include "LineStatePage.h"
+#include "vspdevices_control.h"
+#include "vspdevices_line_state.h"
 #include "PortControl.h"
 #include "vspdevices.h"
 

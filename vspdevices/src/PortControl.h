@@ -4,7 +4,7 @@
 // channel so the connection's side (LineControl) needs none of the socket code.
 #pragma once
 
-#include "ControlMessage.h"
+#include "vspdevices_control.h"
 #include "vspdevices.h"
 
 #include <cstdint>

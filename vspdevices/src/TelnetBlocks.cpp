@@ -1,7 +1,5 @@
 #include "TelnetBlocks.h"
 
-#include "Telnet.h"
-
 #include <array>
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
@@ -15,6 +13,9 @@ namespace vsp::telnet {
 namespace {
 
 constexpr std::size_t blockSize = 64;
+// Telnet's "interpret as command" byte (Telnet.h's IAC), named here so that the
+// decoder's helper does not include the decoder that includes it.
+constexpr std::uint8_t IAC = 255;
 
 // For each 8-bit mask of bytes to drop from 8: the shuffle indices that gather the
 // others to the front (0x80 makes a zero byte), for the low and the high half of 16

@@ -6,8 +6,8 @@
 // diagnostics record comes out of it as a record that is read back whole. A
 // line-state page holding any bytes is read into values within their ranges, or
 // refused, and never hangs the reader.
-#include "ControlMessage.h"
-#include "LineStatePage.h"
+#include "vspdevices_control_diagnostics.h"
+#include "vspdevices_line_state.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -2,7 +2,7 @@
 // for tests of the library's side and of what it does with hostile clients.
 #pragma once
 
-#include "ControlMessage.h"
+#include "vspdevices_control.h"
 
 #include <cerrno>
 #include <optional>

@@ -1,6 +1,7 @@
 #include "support/SerialApp.h"
 
 #include "PtyTermios.h"
+#include "RawPort.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -8,15 +9,7 @@
 #include <termios.h>
 #include <unistd.h>
 
-SerialApp::SerialApp(const std::string& path) : fd_(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC))
-{
-    if (fd_ >= 0) {
-        termios t{};
-        ::tcgetattr(fd_, &t);
-        ::cfmakeraw(&t);
-        ::tcsetattr(fd_, TCSANOW, &t);
-    }
-}
+SerialApp::SerialApp(const std::string& path) : fd_(openRawPort(path)) {}
 
 SerialApp::~SerialApp()
 {

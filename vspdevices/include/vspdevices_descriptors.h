@@ -1,8 +1,10 @@
 // Sending a descriptor along with a message on a Unix socket (SCM_RIGHTS), and
 // taking one: the line-state page to a program, the supervisor's filter to the
 // launcher. Header-only, libc only, for the interposition library too.
-#pragma once
+#ifndef VSPDEVICES_DESCRIPTORS_H
+#define VSPDEVICES_DESCRIPTORS_H
 
+#include <cstddef>
 #include <cstring>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -66,3 +68,5 @@ inline ssize_t receiveWithDescriptor(int socket, void* data, std::size_t size, i
 }
 
 }  // namespace vsp
+
+#endif

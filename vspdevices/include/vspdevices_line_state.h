@@ -1,15 +1,16 @@
-// A port's line state in a page of shared memory: the library writes it whenever
-// the modem lines, their change counters, the framing or whether output waits in
-// its queues change,
-// and a launched program maps it read-only (a Watch request on the control channel
-// hands it over), so reading the lines costs the library nothing: a program that
-// polls them every millisecond, as Wine does for a waiting Windows program, never
-// wakes it. The library is the only writer (its I/O thread); readers retry while a
+// A port's line state in a page of shared memory (part of the control channel's
+// format, version 3 of vspdevices_control.h): the library writes it whenever the
+// modem lines, their change counters, the framing or whether output waits in its
+// queues change, and a launched program maps it read-only (a Watch request on the
+// control channel hands it over), so reading the lines costs the library nothing: a
+// program that polls them every millisecond, as Wine does for a waiting Windows
+// program, never wakes it. The library is the only writer (its I/O thread); readers retry while a
 // write is in progress (a sequence number, odd during a write). Header-only and
 // free of allocation, for the interposition library, which links nothing but libc.
-#pragma once
+#ifndef VSPDEVICES_LINE_STATE_H
+#define VSPDEVICES_LINE_STATE_H
 
-#include "ControlMessage.h"
+#include "vspdevices_control.h"
 
 #include <atomic>
 #include <cstddef>
@@ -94,3 +95,5 @@ inline bool readLineState(const LineStatePage& page, LineState& out)
 }
 
 }  // namespace vsp::control
+
+#endif

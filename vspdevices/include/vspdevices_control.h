@@ -1,14 +1,26 @@
-// The messages of a port's control channel: what a program's interposition library
-// asks the library about a port's modem lines, break and framing, and the answers;
-// and, read-only, the connection's diagnostics for a status command. A Watch request
-// is answered with the port's line-state page (LineStatePage.h) besides its record.
-// Requests and replies are fixed-size records of recordSize bytes (a Diagnose
-// request is answered with one of diagnosticsRecordSize), little-endian, each
-// starting with a magic number and the version; a record that is not exactly
-// right (unknown operation, value out of range, a reserved byte set) is refused,
-// since it comes from another process. Header-only and free of allocation, so the
-// interposition library, which links nothing but libc, shares it.
-#pragma once
+// The records of a port's control channel, format version 3 (`version` below): what
+// a program's interposition library asks the library about a port's modem lines,
+// break and framing, and the answers; and, read-only, a connection's diagnostics for
+// a status command (vspdevices_control_diagnostics.h). A Watch request is answered
+// with the port's line-state page as well (vspdevices_line_state.h, passed as in
+// vspdevices_descriptors.h). The library serves the channel; the launcher's
+// interposition library and the service's status command are its clients.
+//
+// Every record is little-endian and starts with the same header:
+//   0-3 magic "QQVC"   4-5 version   6 operation   7 status (0 in a request)
+// A request or reply is recordSize (40) bytes:
+//   request: 8-11 a   12-15 b   16-23 the client's terminal (st_rdev)   24-39 zero
+//   reply:   8-11 lines   12-27 changes of CTS, DSR, RI, DCD   28 data bits   29 parity
+//            30 flags   31 zero   32-39 the port's terminal (st_rdev)
+// A record that is not exactly right (another version, an unknown operation, a value
+// out of range, a reserved byte set) is refused, since it comes from another
+// process. A change to any record's layout or meaning raises the version: the
+// library and the launcher ship together, and a client of another version is
+// refused rather than misread.
+// Header-only and free of allocation, so the interposition library, which links
+// nothing but libc, shares it.
+#ifndef VSPDEVICES_CONTROL_H
+#define VSPDEVICES_CONTROL_H
 
 #include <cstddef>
 #include <cstdint>
@@ -18,7 +30,7 @@ namespace vsp::control {
 
 inline constexpr std::size_t recordSize = 40;
 inline constexpr std::uint32_t magic = 0x43565151;  // "QQVC" as little-endian bytes
-inline constexpr std::uint16_t version = 3;
+inline constexpr std::uint16_t version = 3;  // of every record's format, as described above
 // The longest break a program may ask for in one call.
 inline constexpr std::uint32_t maxBreakMs = 10000;
 
@@ -201,150 +213,6 @@ inline std::optional<Reply> decodeReply(const std::uint8_t* in, std::size_t size
     return r;
 }
 
-// A connection's diagnostics, the answer to Diagnose (the library's diagnostics of
-// the TcpClient behind the port). Unavailable: no connection serves the port, and
-// every other field is zero.
-inline constexpr std::size_t diagnosticsRecordSize = 160;
-inline constexpr std::size_t diagnosticsTextSize = 96;
-inline constexpr std::uint8_t maxConnectionState = 7;  // the states and error kinds of vspdevices.h
-inline constexpr std::uint8_t maxErrorKind = 7;
-
-struct Diagnostics {
-    Status status = Status::Ok;
-    std::uint8_t state = 0;
-    std::uint8_t errorKind = 0;
-    bool portHeld = false;
-    std::uint32_t reconnects = 0;
-    std::uint64_t bytesToAdapter = 0;
-    std::uint64_t bytesFromAdapter = 0;
-    std::uint64_t bytesDropped = 0;
-    std::uint64_t lastErrorTimeMs = 0;  // since 1970 UTC; 0 when there was no error
-    std::uint64_t upTimeMs = 0;
-    // UTF-8 without control characters, NUL-ended, the rest NUL; empty when no error.
-    char lastErrorText[diagnosticsTextSize] = {};
-};
-
-namespace detail {
-inline constexpr std::size_t textAt = 56;
-inline constexpr std::uint64_t maxMs = std::uint64_t{1} << 62;  // far beyond any time, well within int64
-
-// The length of the well-formed UTF-8 character at `in` (at most `size` bytes
-// available), or 0 when it is malformed or a control character.
-inline std::size_t utf8Character(const std::uint8_t* in, std::size_t size)
-{
-    const std::uint8_t c = in[0];
-    if (c < 0x20 || c == 0x7F)
-        return 0;
-    if (c < 0x80)
-        return 1;
-    std::size_t length = 0;
-    std::uint8_t low = 0x80, high = 0xBF;  // the second byte's range
-    if (c >= 0xC2 && c <= 0xDF)
-        length = 2;
-    else if (c >= 0xE0 && c <= 0xEF) {
-        length = 3;
-        low = c == 0xE0 ? 0xA0 : 0x80;
-        high = c == 0xED ? 0x9F : 0xBF;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-        length = 4;
-        low = c == 0xF0 ? 0x90 : 0x80;
-        high = c == 0xF4 ? 0x8F : 0xBF;
-    } else
-        return 0;
-    if (length > size || in[1] < low || in[1] > high)
-        return 0;
-    for (std::size_t i = 2; i < length; ++i)
-        if ((in[i] & 0xC0) != 0x80)
-            return 0;
-    return length;
-}
-}  // namespace detail
-
-// Puts a text into the record's text field: well-formed characters as they are,
-// every malformed byte or control character as '?', cut at a character boundary.
-inline void setText(Diagnostics& d, const char* text, std::size_t size)
-{
-    const auto* in = reinterpret_cast<const std::uint8_t*>(text);
-    std::size_t at = 0, out = 0;
-    while (at < size && in[at] != 0) {
-        const std::size_t length = detail::utf8Character(in + at, size - at);
-        const std::size_t width = length ? length : 1;
-        if (out + width > diagnosticsTextSize - 1)
-            break;
-        for (std::size_t i = 0; i < width; ++i)
-            d.lastErrorText[out++] = length ? static_cast<char>(in[at + i]) : '?';
-        at += width;
-    }
-    for (; out < diagnosticsTextSize; ++out)
-        d.lastErrorText[out] = 0;
-}
-
-inline void encode(const Diagnostics& d, std::uint8_t (&out)[diagnosticsRecordSize])
-{
-    for (std::size_t i = 0; i < diagnosticsRecordSize; ++i)
-        out[i] = 0;
-    detail::putHeader(out, Op::Diagnose, static_cast<std::uint8_t>(d.status));
-    out[8] = d.state;
-    out[9] = d.errorKind;
-    out[10] = d.portHeld ? 1 : 0;
-    detail::put32(out + 12, d.reconnects);
-    detail::put64(out + 16, d.bytesToAdapter);
-    detail::put64(out + 24, d.bytesFromAdapter);
-    detail::put64(out + 32, d.bytesDropped);
-    detail::put64(out + 40, d.lastErrorTimeMs);
-    detail::put64(out + 48, d.upTimeMs);
-    for (std::size_t i = 0; i < diagnosticsTextSize; ++i)
-        out[detail::textAt + i] = static_cast<std::uint8_t>(d.lastErrorText[i]);
-}
-
-inline std::optional<Diagnostics> decodeDiagnostics(const std::uint8_t* in, std::size_t size)
-{
-    if (size != diagnosticsRecordSize || !detail::headerOk(in) || in[6] != static_cast<std::uint8_t>(Op::Diagnose))
-        return std::nullopt;
-    const auto status = static_cast<Status>(in[7]);
-    if ((status != Status::Ok && status != Status::Unavailable) || in[8] > maxConnectionState ||
-        in[9] > maxErrorKind || in[10] > 1 || in[11] != 0)
-        return std::nullopt;
-    for (std::size_t i = detail::textAt + diagnosticsTextSize; i < diagnosticsRecordSize; ++i)
-        if (in[i] != 0)
-            return std::nullopt;
-    Diagnostics d;
-    d.status = status;
-    d.state = in[8];
-    d.errorKind = in[9];
-    d.portHeld = in[10] == 1;
-    d.reconnects = detail::get32(in + 12);
-    d.bytesToAdapter = detail::get64(in + 16);
-    d.bytesFromAdapter = detail::get64(in + 24);
-    d.bytesDropped = detail::get64(in + 32);
-    d.lastErrorTimeMs = detail::get64(in + 40);
-    d.upTimeMs = detail::get64(in + 48);
-    if (d.lastErrorTimeMs >= detail::maxMs || d.upTimeMs >= detail::maxMs)
-        return std::nullopt;
-    // The text: whole characters up to a NUL, nothing but NULs after it.
-    const std::uint8_t* text = in + detail::textAt;
-    std::size_t at = 0;
-    while (at < diagnosticsTextSize && text[at] != 0) {
-        const std::size_t length = detail::utf8Character(text + at, diagnosticsTextSize - at);
-        if (length == 0)
-            return std::nullopt;
-        at += length;
-    }
-    if (at == diagnosticsTextSize)
-        return std::nullopt;  // no NUL
-    for (std::size_t i = at; i < diagnosticsTextSize; ++i)
-        if (text[i] != 0)
-            return std::nullopt;
-    for (std::size_t i = 0; i < diagnosticsTextSize; ++i)
-        d.lastErrorText[i] = static_cast<char>(text[i]);
-    // No error means no text and no time; an error has its time.
-    if ((d.errorKind == 0) != (d.lastErrorTimeMs == 0) || (d.errorKind == 0 && at != 0))
-        return std::nullopt;
-    const bool nothing = d.state == 0 && d.errorKind == 0 && !d.portHeld && d.reconnects == 0 && d.bytesToAdapter == 0 &&
-                         d.bytesFromAdapter == 0 && d.bytesDropped == 0 && d.upTimeMs == 0;
-    if (status == Status::Unavailable && !nothing)
-        return std::nullopt;
-    return d;
-}
-
 }  // namespace vsp::control
+
+#endif
