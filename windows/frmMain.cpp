@@ -8,9 +8,12 @@
 #include <QMouseEvent>
 #include <QTreeView>
 #include <QPushButton>
+#include <stdexcept>
 
 frmMain::frmMain(Platform& platform, QWidget* parent) : QMainWindow(parent), platform_(platform)
 {
+    if (!platform_.state)
+        throw std::logic_error("the main window is handed no program state");
     buildLayout();
     connectHandlers();
     if (platform_.wine) {

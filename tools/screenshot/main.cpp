@@ -6,6 +6,7 @@
 //   --editor  open the editor as the Create command does, over the list
 //   --options / --about  draw the options dialog or the about box instead
 #include "app/AppIcon.h"
+#include "app/ProgramState.h"
 #include "app/Settings.h"
 #include "app/platform/QtPlatform.h"
 #include "windows/frmAbout.h"
@@ -29,6 +30,8 @@ int main(int argc, char** argv)
     }
     qputenv("VSP_PORT_DIR", QByteArray("/tmp/screenshot-ports"));
     QtPlatform platform(appIcon());
+    ProgramState state;  // no settings file: every setting at its default
+    platform.platform().state = &state;
     frmMain window(platform.platform());
     window.setScriptFile(QStringLiteral("/home/user/Untitled.qlc"));
     window.Form_Load();  // the editor's choices, the library's version
