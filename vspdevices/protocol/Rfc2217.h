@@ -2,7 +2,7 @@
 // and the server's notifications and answers read back.
 #pragma once
 
-#include "InitString.h"
+#include "vspdevices_initstring.h"
 
 #include <cstdint>
 #include <optional>
@@ -10,6 +10,12 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+namespace vsp {
+// The serial settings as the public initialization string names them (as InitString.h).
+using vspdevices::Parity;
+using vspdevices::SerialSettings;
+}  // namespace vsp
 
 namespace vsp::rfc2217 {
 
