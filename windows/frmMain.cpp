@@ -50,14 +50,14 @@ void frmMain::connectHandlers()
     connect(mnuRemove, &QAction::triggered, this, on("mnuRemove_Click", &frmMain::mnuRemove_Click));
     connect(mnuRemoveAll, &QAction::triggered, this, on("mnuRemoveAll_Click", &frmMain::mnuRemoveAll_Click));
     for (std::int16_t i = 0; i < 2; ++i)
-        connect(cmdNewRedirect[i], &QPushButton::clicked, this,
+        connect(editor_->cmdNewRedirect[i], &QPushButton::clicked, this,
                 handler(Trap(QStringLiteral("cmdNewRedirect_Click")), [this, i] { cmdNewRedirect_Click(i); }));
     connect(&emulation_, &EmulationSwitch::changed, this, [this](bool running) {
         mnuEmulation->setText(running ? QStringLiteral("Stop Emulation") : QStringLiteral("Start Emulation"));
     });
     lstPairs->viewport()->installEventFilter(this);
-    txtHostPort->installEventFilter(this);
-    txtRIT->installEventFilter(this);
+    editor_->txtHostPort->installEventFilter(this);
+    editor_->txtRIT->installEventFilter(this);
 }
 
 bool frmMain::eventFilter(QObject* watched, QEvent* event)
@@ -82,9 +82,9 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event)
         const auto reason = static_cast<QFocusEvent*>(event)->reason();
         if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason) {
             bool cancel = false;
-            if (watched == txtHostPort)
+            if (watched == editor_->txtHostPort)
                 runHandler(Trap(QStringLiteral("txtHostPort_Validate")), [&] { txtHostPort_Validate(cancel); });
-            else if (watched == txtRIT)
+            else if (watched == editor_->txtRIT)
                 runHandler(Trap(QStringLiteral("txtRIT_Validate")), [&] { txtRIT_Validate(cancel); });
         }
     }

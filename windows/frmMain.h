@@ -169,20 +169,6 @@ private:
     QPushButton* cmdHide;
     TrayIconPort* TrayPic;
 
-    // The editor frame's widgets under the window's names.
-    QGroupBox* fraNewRedirect;
-    std::array<QLabel*, 9> lblInfo;
-    QComboBox* cmbComPort;
-    QComboBox* cmbBaud;
-    QComboBox* cmbDTRRTS;
-    QComboBox* cmbBits;
-    QComboBox* cmbParity;
-    QComboBox* cmbStopBits;
-    QLineEdit* txtRIT;
-    QLineEdit* txtHostAddress;
-    QLineEdit* txtHostPort;
-    std::array<QPushButton*, 2> cmdNewRedirect;
-    QLabel* lblDevices;
     ::PortScanner PortScanner;
 
     // Menus; mnuDevices is only ever the list's pop-up.

@@ -36,7 +36,7 @@ void frmMain::setCommandsEnabled(bool enabled)
     for (QMenu* menu : {mnuFile, mnuEmuOpt})
         for (QAction* a : menu->actions())
             a->setEnabled(enabled);
-    for (QPushButton* button : cmdNewRedirect)
+    for (QPushButton* button : editor_->cmdNewRedirect)
         button->setEnabled(enabled);
     m_PreparingEditor = !enabled;
     if (enabled && m_PendingStart)
@@ -62,7 +62,7 @@ void frmMain::loadPairPropertiesFrame()
     trap(40, [&] { editor_->offerFreePorts(PortScanner); });
     trap(50, [&] { editor_->endPortScan(); });
     trap(60, [&] { editor_->selectFirstPort(); });
-    trap(65, [&] { cmbComPort->setFocus(Qt::OtherFocusReason); });  // the keyboard starts on the first field
+    trap(65, [&] { editor_->cmbComPort->setFocus(Qt::OtherFocusReason); });  // the keyboard starts on the first field
     trap(70, [&] { platform_.cursor->restore(); });
     if (!nested)
         setCommandsEnabled(true);
@@ -118,12 +118,12 @@ void frmMain::validateNumber(QLineEdit* box)
 
 void frmMain::txtHostPort_Validate(bool& /*cancel: never set, the focus always moves on*/)
 {
-    validateNumber(txtHostPort);
+    validateNumber(editor_->txtHostPort);
 }
 
 void frmMain::txtRIT_Validate(bool& /*cancel*/)
 {
-    validateNumber(txtRIT);
+    validateNumber(editor_->txtRIT);
 }
 
 void frmMain::cmdNewRedirect_Click(std::int16_t index)
@@ -156,7 +156,10 @@ void frmMain::createRedirect(bool replacing)
 {
     Trap trap(QStringLiteral("cmdNewRedirect_Click"));
     bool unique = true;
-    trap(80, [&] { unique = isUnique(cmbComPort->currentText(), txtHostAddress->text(), txtHostPort->text()); });
+    trap(80, [&] {
+        unique = isUnique(editor_->cmbComPort->currentText(), editor_->txtHostAddress->text(),
+                          editor_->txtHostPort->text());
+    });
     if (!unique)
         return;
     const Redirect redirect = editor_->redirect();

@@ -73,9 +73,11 @@ void frmMain::buildLayout()
     buildEditorFrame(client);
     buildMenus();
 
-    setTabOrder(lstPairs, cmbComPort);
-    QWidget* order[] = {cmbComPort, cmbBaud, cmbDTRRTS, cmbParity, cmbBits, cmbStopBits, txtRIT, txtHostAddress,
-                        txtHostPort, cmdNewRedirect[0], cmdNewRedirect[1], cmdHide};
+    const RedirectEditor& e = *editor_;
+    setTabOrder(lstPairs, e.cmbComPort);
+    QWidget* order[] = {e.cmbComPort,  e.cmbBaud,           e.cmbDTRRTS,         e.cmbParity,
+                        e.cmbBits,     e.cmbStopBits,       e.txtRIT,            e.txtHostAddress,
+                        e.txtHostPort, e.cmdNewRedirect[0], e.cmdNewRedirect[1], cmdHide};
     for (std::size_t i = 0; i + 1 < std::size(order); ++i)
         setTabOrder(order[i], order[i + 1]);
 
@@ -87,20 +89,7 @@ void frmMain::buildEditorFrame(QWidget* client)
 {
     editor_ = place(new RedirectEditor(client), "fraNewRedirect", 8, 200, 545, 191);
     editor_->hide();
-    fraNewRedirect = editor_;
-    lblInfo = editor_->lblInfo;
-    cmbComPort = editor_->cmbComPort;
-    cmbBaud = editor_->cmbBaud;
-    cmbDTRRTS = editor_->cmbDTRRTS;
-    cmbBits = editor_->cmbBits;
-    cmbParity = editor_->cmbParity;
-    cmbStopBits = editor_->cmbStopBits;
-    txtRIT = editor_->txtRIT;
-    txtHostAddress = editor_->txtHostAddress;
-    txtHostPort = editor_->txtHostPort;
     XPHolder[0] = editor_->buttonHolder;
-    cmdNewRedirect = editor_->cmdNewRedirect;
-    lblDevices = editor_->lblDevices;
 }
 
 void frmMain::buildMenus()

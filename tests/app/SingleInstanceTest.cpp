@@ -273,11 +273,6 @@ protected:
         EXPECT_EQ(later.readAllStandardOutput() + later.readAllStandardError(), QByteArray());
     }
     // An unsaved change, with the library's record of it forgotten.
-    void change()
-    {
-        createRedirect();
-        vsp.reset();
-    }
     bool shown() const { return window->isVisible() && !fake.tray.shown; }
     QStringList questions() const { return fake.messages.texts().filter("haven't been saved"); }
 
@@ -288,7 +283,7 @@ protected:
 
 TEST_F(LaterStart, WithAFileTheRunningWindowComesForwardAndLoadsItAfterTheSaveQuestion)
 {
-    change();
+    makeUnsavedChange();
     fake.messages.answers = {msgbox::Answer::No};
     startAgain({"lab.qlc"});  // relative to the later start's folder
     ASSERT_TRUE(runUntil([&] { return window->scriptFile() == folder.path("lab.qlc"); }));
@@ -313,7 +308,7 @@ TEST_F(LaterStart, WithAFileTheRunningWindowComesForwardAndLoadsItAfterTheSaveQu
 
 TEST_F(LaterStart, WithoutAFileOnlyBringsTheWindowForward)
 {
-    change();
+    makeUnsavedChange();
     startAgain({});
     ASSERT_TRUE(runUntil([&] { return shown(); }));
     startAgain({"missing.qlc"});  // a name that is no file counts as none, as at a first start

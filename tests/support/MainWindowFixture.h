@@ -61,6 +61,14 @@ protected:
         click("cmdNewRedirect(0)");
     }
 
+    // An unsaved change made as the user makes one, with the library's calls so far
+    // forgotten, so a test sees only what follows.
+    void makeUnsavedChange()
+    {
+        createRedirect();
+        vsp.reset();
+    }
+
     // The texts of the rows, column by column, "|" between columns.
     QStringList rows() const
     {

@@ -36,18 +36,13 @@ protected:
         return window->hasClosed();
     }
     // An unsaved change, with the library's record of it forgotten.
-    void change()
-    {
-        createRedirect();
-        vsp.reset();
-    }
     QString lastFile() { return ReadIni("QuorlinVCP", "ScriptLoadLASTFILE", fake.state.settingsFile); }
     const QString prompt = "Changes to Untitled.qlc haven't been saved yet.  Would you like to save them now?";
 };
 
 TEST_F(Shutdown, TheWindowsOwnCloseOnlyHidesItWithoutAQuestion)
 {
-    change();
+    makeUnsavedChange();
     EXPECT_FALSE(closes(closeReason::windowClose));
     EXPECT_TRUE(window->isHidden());
     EXPECT_TRUE(fake.tray.shown);
@@ -57,7 +52,7 @@ TEST_F(Shutdown, TheWindowsOwnCloseOnlyHidesItWithoutAQuestion)
 
 TEST_F(Shutdown, EveryOtherReasonAsksAndCancelOrAFailedSaveKeepsTheProgramRunning)
 {
-    change();
+    makeUnsavedChange();
     for (int reason : {closeReason::exitCommand, closeReason::sessionEnd, closeReason::terminate, closeReason::other}) {
         fake.messages.shown.clear();
         fake.messages.answers = {msgbox::Answer::Cancel};
@@ -85,7 +80,7 @@ TEST_F(Shutdown, EveryOtherReasonAsksAndCancelOrAFailedSaveKeepsTheProgramRunnin
 
 TEST_F(Shutdown, NoClosesAndRecordsTheCurrentFileAnyway)
 {
-    change();
+    makeUnsavedChange();
     fake.messages.answers = {msgbox::Answer::No};
     EXPECT_TRUE(closes(closeReason::exitCommand));
     EXPECT_EQ(lastFile(), folder.path("Untitled.qlc"));
@@ -95,7 +90,7 @@ TEST_F(Shutdown, NoClosesAndRecordsTheCurrentFileAnyway)
 
 TEST_F(Shutdown, YesSavesThenCloses)
 {
-    change();
+    makeUnsavedChange();
     fake.messages.answers = {msgbox::Answer::Yes};
     fake.dialogs.pick(folder.path("kept.qlc"));
     EXPECT_TRUE(closes(closeReason::sessionEnd));
@@ -127,7 +122,7 @@ TEST_F(Shutdown, ASessionSaveRequestAsksOnlyWhenAllowedAndNeverEndsTheProgram)
     ScriptedSession session;
     window->sessionSaveRequest(session);  // nothing to save: no interaction asked for
     EXPECT_EQ(session.interactionRequests, 0);
-    change();
+    makeUnsavedChange();
     session.interaction = false;
     window->sessionSaveRequest(session);
     EXPECT_TRUE(fake.messages.shown.isEmpty());
@@ -155,7 +150,7 @@ TEST_F(Shutdown, ASessionSaveRequestAsksOnlyWhenAllowedAndNeverEndsTheProgram)
 
 TEST_F(Shutdown, TheSessionsQuitRequestClosesDownWithoutAQuestionOrABox)
 {
-    change();  // answered "No" while the session manager allowed it
+    makeUnsavedChange();  // answered "No" while the session manager allowed it
     click("cmdHide");
     vsp.setResult("vsp_stopEmulation", 0);
     SessionEndWatcher watcher(*qApp, *window);
