@@ -1,6 +1,6 @@
 #include "windows/SessionEnd.h"
 #include "app/platform/SessionRequest.h"
-#include "support/MainWindowFixture.h"
+#include "support/EditorFixture.h"
 
 #include <QApplication>
 
@@ -20,22 +20,14 @@ public:
     bool cancelled = false;
 };
 
-class Shutdown : public MainWindowFixture {
+class Shutdown : public EditorFixture {
 protected:
-    void SetUp() override
-    {
-        MainWindowFixture::SetUp();
-        window->Form_Load();
-        vsp.reset();
-        window->show();
-    }
     // Whether the window closed down for the reason.
     bool closes(int reason)
     {
         window->requestClose(reason);
         return window->hasClosed();
     }
-    // An unsaved change, with the library's record of it forgotten.
     QString lastFile() { return ReadIni("QuorlinVCP", "ScriptLoadLASTFILE", fake.state.settingsFile); }
     const QString prompt = "Changes to Untitled.qlc haven't been saved yet.  Would you like to save them now?";
 };
