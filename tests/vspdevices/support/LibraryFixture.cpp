@@ -2,7 +2,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <thread>
 
 void LibraryFixture::SetUp()
 {
@@ -31,17 +30,6 @@ DeviceState LibraryFixture::state(int id)
         s.init = init;
     }
     return s;
-}
-
-bool LibraryFixture::waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout)
-{
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
 }
 
 std::string LibraryFixture::client(std::uint16_t port, int com, const std::string& serial, bool telnet, bool onDemand)
