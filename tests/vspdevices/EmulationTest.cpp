@@ -43,34 +43,37 @@ protected:
     int tcp = -1;
 };
 
-TEST_F(Emulation, EveryByteValueCrossesBothWaysUnchanged)
+TEST_F(Emulation, EveryByteValueCrossesBothWaysUnchangedOverTelnetRawTcpAndWithoutPortControl)
 {
-    makeAdapter({});
-    startRedirect();
-    ASSERT_TRUE(waitUntil([&] { return connectedAndNegotiated(); }));
-    auto app = openApp();
-    ASSERT_TRUE(app->isOpen());
+    const struct {
+        const char* name;
+        AdapterServer::Options adapter;
+        bool telnet;
+        std::vector<std::uint8_t> bytes;
+    } cases[] = {
+        {"Telnet", {}, true, everyByte(64)},  // 16 KiB, 0xFF among them
+        {"raw TCP, IAC unescaped", {.telnet = false}, false, {0xFF, 0xFF, 0xFA, 0xF0, 'x'}},
+        {"an adapter refusing port control", {.refuseComPort = true}, true, {1, 2, 3}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        makeAdapter(c.adapter);
+        startRedirect("19200,0,8,1,0,0", c.telnet);
+        ASSERT_TRUE(waitUntil([&] { return connectedAndNegotiated(); }));
+        auto app = openApp();
+        ASSERT_TRUE(app->isOpen());
 
-    const auto bytes = everyByte(64);  // 16 KiB, 0xFF among them
-    app->write(bytes);
-    EXPECT_TRUE(adapter->waitFor([&] { return adapter->received().size() >= bytes.size(); }));
-    EXPECT_EQ(adapter->received(), bytes);
+        app->write(c.bytes);
+        EXPECT_TRUE(adapter->waitFor([&] { return adapter->received().size() >= c.bytes.size(); }));
+        EXPECT_EQ(adapter->received(), c.bytes);
+        adapter->send(c.bytes);
+        EXPECT_EQ(app->read(c.bytes.size()), c.bytes);
+        if (c.adapter.refuseComPort)
+            EXPECT_FALSE(adapter->settings().baud.has_value());
 
-    adapter->send(bytes);
-    EXPECT_EQ(app->read(bytes.size()), bytes);
-}
-
-TEST_F(Emulation, RawTcpCarriesIacUnescaped)
-{
-    makeAdapter({.telnet = false});
-    startRedirect("19200,0,8,1,0,0", false);
-    ASSERT_TRUE(waitUntil([&] { return connectedAndNegotiated(); }));
-    auto app = openApp();
-    const std::vector<std::uint8_t> bytes = {0xFF, 0xFF, 0xFA, 0xF0, 'x'};
-    app->write(bytes);
-    EXPECT_TRUE(adapter->waitFor([&] { return adapter->received() == bytes; }));
-    adapter->send(bytes);
-    EXPECT_EQ(app->read(bytes.size()), bytes);
+        app.reset();
+        vsp_destroyAllDevices();
+    }
 }
 
 TEST_F(Emulation, AdapterGetsTheSerialSettingsAndModemLinesFollowTheApplication)
@@ -155,17 +158,6 @@ TEST_F(Emulation, BytesWrittenBeforeTheAdapterAnswersAreSentOnceConnected)
     adapter->start();
     EXPECT_TRUE(adapter->waitFor([&] { return adapter->received().size() >= bytes.size(); }, std::chrono::seconds(8)));
     EXPECT_EQ(adapter->received(), bytes);
-}
-
-TEST_F(Emulation, AnAdapterWithoutPortControlStillCarriesData)
-{
-    makeAdapter({.refuseComPort = true});
-    startRedirect();
-    ASSERT_TRUE(waitUntil([&] { return connectedAndNegotiated(); }));
-    auto app = openApp();
-    app->write({1, 2, 3});
-    EXPECT_TRUE(adapter->waitFor([&] { return adapter->received().size() == 3; }));
-    EXPECT_FALSE(adapter->settings().baud.has_value());
 }
 
 TEST_F(Emulation, StopIsRefusedWhileAnApplicationHoldsAPortAndDestroyHangsItUp)
