@@ -30,13 +30,6 @@ protected:
     }
     void makeAdapter(AdapterServer::Options options) { adapter = std::make_unique<AdapterServer>(options); }
     bool connectedAndNegotiated() { return state(tcp).ok == 1; }
-    // An application that holds the port long enough to count as opened.
-    std::unique_ptr<SerialApp> openApp()
-    {
-        auto app = std::make_unique<SerialApp>(portPath(5));
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        return app;
-    }
 
     std::unique_ptr<AdapterServer> adapter;
     int connector = -1;
@@ -60,7 +53,7 @@ TEST_F(Emulation, EveryByteValueCrossesBothWaysUnchangedOverTelnetRawTcpAndWitho
         makeAdapter(c.adapter);
         startRedirect("19200,0,8,1,0,0", c.telnet);
         ASSERT_TRUE(waitUntil([&] { return connectedAndNegotiated(); }));
-        auto app = openApp();
+        auto app = openHeld(portPath(5));
         ASSERT_TRUE(app->isOpen());
 
         app->write(c.bytes);
@@ -89,7 +82,7 @@ TEST_F(Emulation, AdapterGetsTheSerialSettingsAndModemLinesFollowTheApplication)
     ASSERT_TRUE(adapter->waitFor([&] { return adapter->settings().controls.size() >= 2; }));
     EXPECT_EQ(adapter->settings().controls, (std::vector<std::uint8_t>{9, 12}));  // no application yet
 
-    auto app = openApp();
+    auto app = openHeld(portPath(5));
     ASSERT_TRUE(adapter->waitFor([&] { return adapter->settings().controls.size() >= 4; }));
     EXPECT_EQ(adapter->settings().controls, (std::vector<std::uint8_t>{9, 12, 8, 11}));
 
@@ -106,7 +99,7 @@ TEST_F(Emulation, APortShowsAStandardSpeedToApplicationsAndCarriesAnyOtherToTheA
     makeAdapter({});
     startRedirect("9600,0,8,1,0,0");
     ASSERT_TRUE(adapter->waitFor([&] { return adapter->settings().baud == 9600u; }));
-    auto app = openApp();
+    auto app = openHeld(portPath(5));
     EXPECT_EQ(app->speedConstant(), static_cast<unsigned>(B9600));
 
     ASSERT_TRUE(app->setAnySpeed(31250));
@@ -151,7 +144,7 @@ TEST_F(Emulation, BytesWrittenBeforeTheAdapterAnswersAreSentOnceConnected)
     makeAdapter({});
     adapter->stop();
     startRedirect();
-    auto app = openApp();
+    auto app = openHeld(portPath(5));
     const auto bytes = everyByte(4);
     app->write(bytes);
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -164,7 +157,7 @@ TEST_F(Emulation, StopIsRefusedWhileAnApplicationHoldsAPortAndDestroyHangsItUp)
 {
     makeAdapter({});
     startRedirect();
-    auto app = openApp();
+    auto app = openHeld(portPath(5));
     EXPECT_EQ(vsp_stopEmulation(), 0);
     EXPECT_TRUE(std::filesystem::is_symlink(portPath(5)));
     EXPECT_EQ(state(tcp).ready, 1);
@@ -181,7 +174,7 @@ TEST_F(Emulation, ConnectOnDemandOnlyWhileAnApplicationHoldsThePort)
     startRedirect("19200,0,8,1,0,0", true, true);
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_EQ(adapter->connections(), 0);
-    auto app = openApp();
+    auto app = openHeld(portPath(5));
     ASSERT_TRUE(adapter->waitFor([&] { return adapter->connections() == 1; }));
     app->write({'h', 'i'});
     EXPECT_TRUE(adapter->waitFor([&] { return adapter->received().size() == 2; }));
@@ -222,7 +215,7 @@ TEST_F(Emulation, AnApplicationThatReadsLateLosesNothing)
     makeAdapter({});
     startRedirect();
     ASSERT_TRUE(waitUntil([&] { return connectedAndNegotiated(); }));
-    auto app = openApp();
+    auto app = openHeld(portPath(5));
     const auto bytes = everyByte(8 * 1024);  // 2 MiB, far beyond every buffer on the way
     std::thread sender([&] { adapter->send(bytes); });
     std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the application is not reading
@@ -235,7 +228,7 @@ TEST_F(Emulation, ReadTimeoutGathersBytesUntilTheApplicationPauses)
     makeAdapter({});
     startRedirect("19200,0,8,1,0,300");
     ASSERT_TRUE(waitUntil([&] { return connectedAndNegotiated(); }));
-    auto app = openApp();
+    auto app = openHeld(portPath(5));
     app->write({'a'});
     std::this_thread::sleep_for(std::chrono::milliseconds(60));
     app->write({'b'});
@@ -274,7 +267,7 @@ TEST_F(Emulation, ReleasingMidWriteSendsTheAdapterEveryByteTheProgramsWritesAcce
         makeAdapter({.echo = echo});
         startRedirect();
         ASSERT_TRUE(waitUntil([&] { return connectedAndNegotiated(); }));
-        auto app = openApp();
+        auto app = openHeld(portPath(5));
         const auto block = everyByte(40 * 1024);  // 10 MiB, never read back
         std::atomic<std::size_t> accepted = 0;
         std::thread writer([&] {

@@ -32,6 +32,14 @@ DeviceState LibraryFixture::state(int id)
     return s;
 }
 
+vsp_diagnostics LibraryFixture::diagnostics(int id)
+{
+    vsp_diagnostics d{};
+    d.size = sizeof d;
+    EXPECT_EQ(vsp_getDeviceDiagnostics(id, &d), 1);
+    return d;
+}
+
 std::string LibraryFixture::client(std::uint16_t port, int com, const std::string& serial, bool telnet, bool onDemand)
 {
     return "127.0.0.1;" + std::to_string(port) + ";" + std::to_string(com) + ";" + serial + ";" + (telnet ? "1" : "0") +

@@ -25,6 +25,7 @@ protected:
 
     std::string portPath(int com) const { return portDir + "/COM" + std::to_string(com); }
     static DeviceState state(int id);
+    static vsp_diagnostics diagnostics(int id);
     // "127.0.0.1;<port>;<com>;<serial>;<telnet>;<onDemand>;"
     static std::string client(std::uint16_t port, int com, const std::string& serial = "19200,0,8,1,0,0",
                               bool telnet = true, bool onDemand = false);
