@@ -19,6 +19,7 @@ TEST_F(DeviceContract, CreationGivesRisingIdsAndRefusesBadOrDuplicateDevices)
     EXPECT_EQ(vsp_createDevice("TcpClient", client(3002, 5).c_str()), -1);
     EXPECT_EQ(vsp_createDevice("connector", "6;0"), -1);
     EXPECT_EQ(vsp_createDevice("Connector", "256;0"), -1);
+    EXPECT_EQ(vsp_createDevice("Connector", "bad"), -1);
     EXPECT_EQ(vsp_createDevice("Connector", nullptr), -1);
     EXPECT_EQ(vsp_createDevice("Connector", "6;0"), 2);
     vsp_destroyDevice(1);
@@ -33,6 +34,7 @@ TEST_F(DeviceContract, CreationGivesRisingIdsAndRefusesBadOrDuplicateDevices)
     EXPECT_EQ(s.type, "TcpClient");
     EXPECT_EQ(s.init, client(3001, 5));
     EXPECT_FALSE(state(1).found);
+    EXPECT_EQ(vsp_createDevice("Connector", "255;0"), 4);
     vsp_destroyAllDevices();
     EXPECT_EQ(vsp_getDevicesCount(), 0);
 }
