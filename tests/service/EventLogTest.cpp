@@ -5,6 +5,7 @@
 #include "service/EventLog.h"
 #include "service/EventQueue.h"
 #include "service/LogWriter.h"
+#include "support/Waiting.h"
 
 #include <algorithm>
 #include <chrono>
@@ -97,14 +98,8 @@ TEST(LogWriter, AFullPipeNeitherHoldsUpTheWriterNorGrowsItsQueueAndTheLostLinesA
         EXPECT_FALSE(log.drain(50ms));
 
         // Reading again: the queued lines come, then how many were lost.
-        std::string text;
+        std::string text = readPipeUntil(ends[0], "dropped", 5s);
         char buffer[4096];
-        const auto deadline = std::chrono::steady_clock::now() + 5s;
-        while (text.find("dropped") == std::string::npos && std::chrono::steady_clock::now() < deadline) {
-            pollfd in{ends[0], POLLIN, 0};
-            if (::poll(&in, 1, 100) == 1)
-                text.append(buffer, static_cast<std::size_t>(std::max<ssize_t>(0, ::read(ends[0], buffer, sizeof buffer))));
-        }
         EXPECT_TRUE(log.drain(1s));
         for (pollfd in{ends[0], POLLIN, 0}; ::poll(&in, 1, 0) == 1;)  // what came after the first notice
             text.append(buffer, static_cast<std::size_t>(std::max<ssize_t>(0, ::read(ends[0], buffer, sizeof buffer))));

@@ -6,18 +6,17 @@
 #include "support/ChildProcess.h"
 #include "support/ControlSocket.h"
 #include "support/SerialApp.h"
+#include "support/Waiting.h"
 #include "vspdevices_holder.h"
 
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iostream>
-#include <iterator>
 #include <regex>
 #include <set>
 #include <sstream>
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -29,23 +28,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using vsp::AdapterServer;
-
-std::string readAll(const std::string& path)
-{
-    std::ifstream in(path);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 5s)
-{
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(10ms);
-    }
-    return true;
-}
 
 std::string redirectTo(std::uint16_t port, int com)
 {
@@ -116,10 +98,10 @@ TEST_F(Service, RunsTheRedirectsReportsThemAndRemovesThePortsOnSigterm)
     AdapterServer adapter({.echo = true, .lines = 2});
     const std::string file = configuration("lab.qlc", redirectTo(adapter.port(), 5) + "," + redirectTo(adapter.port(), 6));
     const auto service = start({file}, "service.log");
-    ASSERT_TRUE(waitFor([&] { return adapter.clients() == 2 && exists(port(5)) && exists(port(6)); }))
+    ASSERT_TRUE(waitUntil([&] { return adapter.clients() == 2 && exists(port(5)) && exists(port(6)); }))
         << log("service.log");
     const std::string address = "127.0.0.1:" + std::to_string(adapter.port());
-    ASSERT_TRUE(waitFor([&] {
+    ASSERT_TRUE(waitUntil([&] {
         const std::string text = log("service.log");
         return text.find("COM5: connected to " + address) != std::string::npos &&
                text.find("COM6: settings sent to the adapter: 19200 baud, 8N1") != std::string::npos;
@@ -163,20 +145,9 @@ TEST_F(Service, AStandardErrorNobodyReadsHoldsUpNeitherItsPortsNorItsStopAndTheL
         while (::write(filler, "\n", 1) > 0) {
         }
     };
-    const auto readUntil = [&](const std::string& wanted) {
-        std::string text;
-        char buffer[65536];
-        const auto deadline = std::chrono::steady_clock::now() + 10s;
-        while (text.find(wanted) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
-            pollfd in{ends[0], POLLIN, 0};
-            if (::poll(&in, 1, 100) == 1)
-                text.append(buffer, static_cast<std::size_t>(std::max<ssize_t>(0, ::read(ends[0], buffer, sizeof buffer))));
-        }
-        return text;
-    };
     fill();
     ChildProcess service({QUORLINVCP_SERVICE, configuration("lab.qlc", redirectTo(adapter.port(), 5))}, writeEnd);
-    ASSERT_TRUE(waitFor([&] { return adapter.clients() == 1 && exists(port(5)); }));
+    ASSERT_TRUE(waitUntil([&] { return adapter.clients() == 1 && exists(port(5)); }));
 
     // Far more lines than the log holds back (each setting the adapter takes is one).
     SerialApp app(port(5));
@@ -187,14 +158,14 @@ TEST_F(Service, AStandardErrorNobodyReadsHoldsUpNeitherItsPortsNorItsStopAndTheL
     }
     app.write({'o', 'k'});
     EXPECT_EQ(app.read(2), (std::vector<std::uint8_t>{'o', 'k'})) << "the ports waited for the log";
-    const std::string resumed = readUntil("log lines were dropped");
+    const std::string resumed = readPipeUntil(ends[0], "log lines were dropped", 10s);
     EXPECT_NE(resumed.find("log lines were dropped: standard error did not take them"), std::string::npos)
         << resumed.substr(resumed.size() - std::min<std::size_t>(resumed.size(), 300));
 
     fill();
     const auto signalled = std::chrono::steady_clock::now();
     service.signal(SIGTERM);
-    const bool removed = waitFor([&] { return !exists(port(5)) && adapter.clients() == 0; }, 3s);
+    const bool removed = waitUntil([&] { return !exists(port(5)) && adapter.clients() == 0; }, 3s);
     EXPECT_TRUE(removed) << "the stop waited for the log";
     if (!removed)
         ::close(std::exchange(ends[0], -1));  // lets the stuck write fail
@@ -202,22 +173,6 @@ TEST_F(Service, AStandardErrorNobodyReadsHoldsUpNeitherItsPortsNorItsStopAndTheL
     EXPECT_LT(std::chrono::steady_clock::now() - signalled, 3s);
     for (const int fd : {ends[0], ends[1], filler})
         ::close(fd);
-}
-
-TEST_F(Service, ASecondServiceOnTheSameDirectoryIsRefusedAndNamesTheFirst)
-{
-    const auto first = start({configuration("one.qlc", R"({"type":"Connector","init":"5;0"})")}, "first.log");
-    ASSERT_TRUE(waitFor([&] { return exists(port(5)); })) << log("first.log");
-
-    const auto [rc, text] = run({configuration("two.qlc", R"({"type":"Connector","init":"6;0"})")});
-    EXPECT_EQ(rc, 69);
-    EXPECT_NE(text.find("quorlinvcp-service (pid " + std::to_string(first->pid()) + ") is using the port directory " +
-                        portDir),
-              std::string::npos)
-        << text;
-    EXPECT_TRUE(first->running());
-    EXPECT_TRUE(exists(port(5)));
-    EXPECT_FALSE(exists(port(6)));
 }
 
 // A port directory another user made first (or anyone may write to), with a lock
@@ -297,19 +252,19 @@ TEST_F(Service, OutOfDescriptorsTheRunnerRefusesClientsWithoutSpinningAndServesT
     {
         // A runner started with the session's soft limit raises it to its hard one.
         ChildProcess raised({"sh", "-c", "ulimit -Sn 64 && exec \"$0\" \"$1\"", QUORLINVCP_SERVICE, file}, folder + "/raised.log");
-        ASSERT_TRUE(waitFor([&] { return exists(port(6)); })) << log("raised.log");
+        ASSERT_TRUE(waitUntil([&] { return exists(port(6)); })) << log("raised.log");
         const std::string limits = readAll("/proc/" + std::to_string(raised.pid()) + "/limits");
         std::smatch open;
         ASSERT_TRUE(std::regex_search(limits, open, std::regex(R"(Max open files +(\S+) +(\S+))"))) << limits;
         EXPECT_EQ(open[1], open[2]) << limits;
         EXPECT_NE(open[1], "64");
     }
-    ASSERT_TRUE(waitFor([&] { return !exists(port(6)); }));
+    ASSERT_TRUE(waitUntil([&] { return !exists(port(6)); }));
 
     constexpr std::size_t limit = 48;
     ChildProcess runner({"sh", "-c", "ulimit -n " + std::to_string(limit) + " && exec \"$0\" \"$1\"", QUORLINVCP_SERVICE, file},
                         folder + "/runner.log");
-    ASSERT_TRUE(waitFor([&] { return exists(port(5) + ".control") && exists(port(6) + ".control"); })) << log("runner.log");
+    ASSERT_TRUE(waitUntil([&] { return exists(port(5) + ".control") && exists(port(6) + ".control"); })) << log("runner.log");
     std::vector<std::unique_ptr<ControlSocket>> crowd;
     while (openDescriptorsBelow(runner.pid(), limit) < limit) {
         crowd.push_back(std::make_unique<ControlSocket>(port(crowd.size() % 2 ? 6 : 5) + ".control"));
@@ -335,7 +290,7 @@ TEST_F(Service, OutOfDescriptorsTheRunnerRefusesClientsWithoutSpinningAndServesT
     EXPECT_LT(ticks * 100 / ::sysconf(_SC_CLK_TCK), 10);
 
     crowd.clear();
-    EXPECT_TRUE(waitFor([&] {
+    EXPECT_TRUE(waitUntil([&] {
         ControlSocket again(port(6) + ".control");
         const auto served = again.ask({Op::Query, 0, 0});
         return served && served->status == Status::Unavailable;
@@ -344,7 +299,8 @@ TEST_F(Service, OutOfDescriptorsTheRunnerRefusesClientsWithoutSpinningAndServesT
     EXPECT_EQ(runner.wait(), 0);
 }
 
-TEST_F(Service, UnderTheJournalEachLineCarriesItsPriorityInsteadOfATime)
+// The first service logs to the journal, the second, refused, to a file.
+TEST_F(Service, ASecondServiceOnTheSameDirectoryIsRefusedAndNamesTheFirstAndTheJournalGetsPrioritiesNotTimes)
 {
     // systemd names the journal's stream in $JOURNAL_STREAM: "<device>:<inode>" of standard error.
     const std::string logPath = folder + "/journal.log";
@@ -352,14 +308,23 @@ TEST_F(Service, UnderTheJournalEachLineCarriesItsPriorityInsteadOfATime)
     struct stat st {};
     ASSERT_EQ(::stat(logPath.c_str(), &st), 0);
     ::setenv("JOURNAL_STREAM", (std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino)).c_str(), 1);
-    auto service = start({configuration("one.qlc", R"({"type":"Connector","init":"5;0"})")}, "journal.log");
+    auto first = start({configuration("one.qlc", R"({"type":"Connector","init":"5;0"})")}, "journal.log");
     ::unsetenv("JOURNAL_STREAM");
-    ASSERT_TRUE(waitFor([&] { return exists(port(5)); }));
+    ASSERT_TRUE(waitUntil([&] { return exists(port(5)); })) << log("journal.log");
+
     const auto [rc, refusal] = run({configuration("two.qlc", R"({"type":"Connector","init":"6;0"})")});
     EXPECT_EQ(rc, 69);
+    EXPECT_NE(refusal.find("quorlinvcp-service (pid " + std::to_string(first->pid()) + ") is using the port directory " +
+                           portDir),
+              std::string::npos)
+        << refusal;
     EXPECT_EQ(refusal.substr(0, 2), "20") << "a time stamp where the stream is not the journal: " << refusal;
-    service->signal(SIGTERM);
-    EXPECT_EQ(service->wait(), 0);
+    EXPECT_TRUE(first->running());
+    EXPECT_TRUE(exists(port(5)));
+    EXPECT_FALSE(exists(port(6)));
+
+    first->signal(SIGTERM);
+    EXPECT_EQ(first->wait(), 0);
     const std::string text = log("journal.log");
     EXPECT_EQ(text.substr(0, text.find('\n')), "<5>running " + folder + "/one.qlc on the port directory " + portDir);
     EXPECT_NE(text.find("\n<4>the configuration has no redirect\n"), std::string::npos) << text;  // a port alone
@@ -431,7 +396,7 @@ TEST_F(Service, AConfigurationsNameIsLookedUpWhereThePackagedWindowKeepsItsFiles
     ::setenv("XDG_CONFIG_HOME", (folder + "/config").c_str(), 1);
     ChildProcess service({install + "/quorlinvcp-service", "bench 2"}, folder + "/named.log");
     ::unsetenv("XDG_CONFIG_HOME");
-    EXPECT_TRUE(waitFor([&] { return exists(port(9)); })) << log("named.log");
+    EXPECT_TRUE(waitUntil([&] { return exists(port(9)); })) << log("named.log");
 }
 
 TEST_F(Service, StatusSaysWhenNothingRunsAndDoesNotWaitLongForAPortThatNeverAnswers)

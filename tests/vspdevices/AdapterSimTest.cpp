@@ -8,7 +8,6 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <system_error>
 #include <thread>
 
@@ -29,8 +28,7 @@ TEST_F(AdapterSim, ATakenPortIsReportedAndEndsTheSimulatorWithStatus1)
     const std::string log = portDir + "/../adapter-sim.log";
     ChildProcess sim({VSP_ADAPTER_SIM, "--port", std::to_string(port)}, log);
     EXPECT_EQ(sim.wait(), 1);
-    std::ifstream in(log);
-    const std::string output((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string output = readAll(log);
     EXPECT_NE(output.find("cannot listen on 127.0.0.1:" + std::to_string(port)), std::string::npos) << output;
 }
 
@@ -56,8 +54,7 @@ TEST_F(AdapterSim, HelpAndAWrongOptionAreExplained)
         arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
         ChildProcess sim(arguments, log);
         EXPECT_EQ(sim.wait(), c.status) << c.arguments[0];
-        std::ifstream in(log);
-        const std::string output((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::string output = readAll(log);
         for (const std::string& text : c.says)
             EXPECT_NE(output.find(text), std::string::npos) << c.arguments[0] << " should say " << text << ":\n" << output;
     }
@@ -75,8 +72,7 @@ TEST_F(AdapterSim, DropsAndGoesOffTheNetworkOnCommand)
     ChildProcess sim({VSP_ADAPTER_SIM, "--port", std::to_string(port)}, log);
     auto logged = [&](const std::string& text, std::size_t times) {
         return waitUntil([&] {
-            std::ifstream in(log);
-            const std::string output((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            const std::string output = readAll(log);
             std::size_t found = 0;
             for (auto at = output.find(text); at != std::string::npos; at = output.find(text, at + 1))
                 ++found;

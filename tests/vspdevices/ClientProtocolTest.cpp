@@ -1,7 +1,6 @@
 // The TcpClient's side of Telnet with RFC 2217 on its own: an adapter's scripted
 // bytes in, the data, answers and events out, wherever the reads split them.
-#include "AdapterProtocol.h"
-#include "ClientProtocol.h"
+#include "support/ProtocolPeers.h"
 
 #include <gtest/gtest.h>
 
@@ -114,17 +113,10 @@ TEST(ClientProtocol, OffersOnEveryConnectionAndTheAdapterSideAgrees)
 {
     ClientProtocol client(true, serial9600E72());
     AdapterProtocol adapter;
-    Bytes toAdapter, toClient, data;
-    client.connected(toAdapter);
+    Bytes offer, toClient, data;
+    client.connected(offer);
     EXPECT_FALSE(client.settled());
-    // Both sides answer each other until neither has anything left to say.
-    for (int round = 0; round < 5 && !toAdapter.empty(); ++round) {
-        toClient.clear();
-        adapter.receive(toAdapter, data, toClient);
-        toAdapter.clear();
-        client.receive(toClient, data, toAdapter);
-    }
-    EXPECT_TRUE(data.empty());
+    EXPECT_TRUE(negotiate(client, adapter, offer).data.empty());
     EXPECT_TRUE(client.settled());
     EXPECT_TRUE(client.portControl());
     EXPECT_EQ(adapter.settings().baud, 9600u);

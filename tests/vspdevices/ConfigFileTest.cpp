@@ -165,19 +165,16 @@ TEST_F(ConfigFolder, ReadingRefusesWhatIsNotARegularFileOrTooLargeOrTooDeepAtOnc
     EXPECT_EQ(readConfiguration(file("good.qlc")), sample);
 }
 
-TEST(ConfigFile, AtomicWriteReplacesTheFileAndLeavesNoTemporary)
+TEST_F(ConfigFolder, AtomicWriteReplacesTheFileAndLeavesNoTemporary)
 {
-    const auto dir = std::filesystem::temp_directory_path() / ("vsp-config-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
-    const std::string path = (dir / "a.qlc").string();
+    const std::string path = file("a.qlc");
     ASSERT_TRUE(writeFileAtomically(path, "first"));
     ASSERT_TRUE(writeFileAtomically(path, "second"));
     EXPECT_EQ(readFileLimited(path, 100), "second");
     EXPECT_FALSE(readFileLimited(path, 3));  // larger than allowed
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), std::filesystem::directory_iterator()), 1);
     EXPECT_FALSE(writeFileAtomically((dir / "missing" / "b.qlc").string(), "x"));
-    EXPECT_FALSE(readFileLimited((dir / "none.qlc").string(), 100));
-    std::filesystem::remove_all(dir);
+    EXPECT_FALSE(readFileLimited(file("none.qlc"), 100));
 }
 
 }  // namespace

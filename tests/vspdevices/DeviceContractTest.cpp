@@ -19,6 +19,7 @@ TEST_F(DeviceContract, CreationGivesRisingIdsAndRefusesBadOrDuplicateDevices)
     EXPECT_EQ(vsp_createDevice("TcpClient", client(3002, 5).c_str()), -1);
     EXPECT_EQ(vsp_createDevice("connector", "6;0"), -1);
     EXPECT_EQ(vsp_createDevice("Connector", "256;0"), -1);
+    EXPECT_EQ(vsp_createDevice("Connector", "bad"), -1);
     EXPECT_EQ(vsp_createDevice("Connector", nullptr), -1);
     EXPECT_EQ(vsp_createDevice("Connector", "6;0"), 2);
     vsp_destroyDevice(1);
@@ -33,29 +34,9 @@ TEST_F(DeviceContract, CreationGivesRisingIdsAndRefusesBadOrDuplicateDevices)
     EXPECT_EQ(s.type, "TcpClient");
     EXPECT_EQ(s.init, client(3001, 5));
     EXPECT_FALSE(state(1).found);
+    EXPECT_EQ(vsp_createDevice("Connector", "255;0"), 4);
     vsp_destroyAllDevices();
     EXPECT_EQ(vsp_getDevicesCount(), 0);
-}
-
-TEST_F(DeviceContract, InfoNeverWritesBeyondTheCallersBuffers)
-{
-    const std::string longInit = std::string(80, 'h') + ";3001;5;19200,0,8,1,0,0;1;0;";
-    const int id = vsp_createDevice("TcpClient", longInit.c_str());
-    ASSERT_GE(id, 0);
-    char type[VSP_TYPE_BUFFER + 8];
-    char init[VSP_INIT_BUFFER + 8];
-    std::memset(type, 'Z', sizeof type);
-    std::memset(init, 'Z', sizeof init);
-    int ready = 7;
-    int ok = 7;
-    ASSERT_EQ(vsp_getDeviceInfo(id, type, init, &ready, &ok), 1);
-    EXPECT_EQ(std::string(init, VSP_INIT_BUFFER), longInit.substr(0, VSP_INIT_BUFFER));
-    EXPECT_EQ(std::string(init + VSP_INIT_BUFFER, 8), std::string(8, 'Z'));
-    EXPECT_EQ(std::string(type), "TcpClient");
-    EXPECT_EQ(std::string(type + VSP_TYPE_BUFFER, 8), std::string(8, 'Z'));
-    EXPECT_EQ(ready, 0);
-    EXPECT_EQ(ok, 0);
-    EXPECT_EQ(vsp_getDeviceInfo(id, nullptr, init, &ready, &ok), 0);
 }
 
 // A host name of `length` bytes in a TcpClient string on COM `com`.
@@ -68,33 +49,45 @@ std::string clientWithHost(std::size_t length, int com = 5, const std::string& u
     return host + ";3001;" + std::to_string(com) + ";19200,0,8,1,0,0;1;0;";
 }
 
-TEST_F(DeviceContract, AnInitStringThatFillsTheBufferComesBackWholeAndALongerOneIsCutBetweenCharacters)
+// The fixed-size info fills at most the caller's buffers: a string of their length
+// whole, a shorter one NUL-ended, a longer one cut between characters.
+TEST_F(DeviceContract, InfoNeverWritesBeyondTheCallersBuffersAndCutsBetweenCharacters)
 {
-    int ready = 0;
-    int ok = 0;
-    for (const std::size_t length : {VSP_INIT_BUFFER - 1, VSP_INIT_BUFFER}) {
-        const std::string whole = clientWithHost(length - clientWithHost(0).size());
-        ASSERT_EQ(whole.size(), length);
-        const int id = vsp_createDevice("TcpClient", whole.c_str());
+    const std::string short63 = clientWithHost(VSP_INIT_BUFFER - 1 - clientWithHost(0).size());
+    const std::string full64 = clientWithHost(VSP_INIT_BUFFER - clientWithHost(0).size());
+    ASSERT_EQ(short63.size(), VSP_INIT_BUFFER - 1u);
+    ASSERT_EQ(full64.size(), VSP_INIT_BUFFER + 0u);
+    const struct {
+        const char* name;
+        std::string init;
+        std::size_t kept;  // bytes of it the caller's buffer holds
+    } cases[] = {
+        {"one byte short", short63, short63.size()},
+        {"as long as the buffer", full64, full64.size()},
+        {"longer", std::string(80, 'h') + ";3001;5;19200,0,8,1,0,0;1;0;", VSP_INIT_BUFFER},
+        // "ü" is two bytes: the 64th byte would be the first half of one.
+        {"a two-byte character across the end", "a" + clientWithHost(80, 5, "\xC3\xBC"), VSP_INIT_BUFFER - 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const int id = vsp_createDevice("TcpClient", c.init.c_str());
         ASSERT_GE(id, 0);
-        char init[VSP_INIT_BUFFER + 1];
-        std::memset(init, ' ', sizeof init);
-        init[VSP_INIT_BUFFER] = '\0';  // the caller's own terminator
-        char type[VSP_TYPE_BUFFER + 1] = {};
+        char type[VSP_TYPE_BUFFER + 8];
+        char init[VSP_INIT_BUFFER + 8];
+        std::memset(type, 'Z', sizeof type);
+        std::memset(init, 'Z', sizeof init);
+        int ready = 7;
+        int ok = 7;
         ASSERT_EQ(vsp_getDeviceInfo(id, type, init, &ready, &ok), 1);
-        EXPECT_EQ(std::string(init), whole) << length;
+        EXPECT_EQ(std::string(init, ::strnlen(init, VSP_INIT_BUFFER)), c.init.substr(0, c.kept));
+        EXPECT_EQ(std::string(init + VSP_INIT_BUFFER, 8), std::string(8, 'Z'));
+        EXPECT_EQ(std::string(type), "TcpClient");
+        EXPECT_EQ(std::string(type + VSP_TYPE_BUFFER, 8), std::string(8, 'Z'));
+        EXPECT_EQ(ready, 0);
+        EXPECT_EQ(ok, 0);
+        EXPECT_EQ(vsp_getDeviceInfo(id, nullptr, init, &ready, &ok), 0);
         vsp_destroyDevice(id);
     }
-
-    // "ü" is two bytes: the 64th byte would be the first half of one.
-    const std::string umlauts = "a" + clientWithHost(80, 5, "\xC3\xBC");
-    const int id = vsp_createDevice("TcpClient", umlauts.c_str());
-    ASSERT_GE(id, 0);
-    char init[VSP_INIT_BUFFER + 1];
-    std::memset(init, 'Z', sizeof init);
-    char type[VSP_TYPE_BUFFER + 1] = {};
-    ASSERT_EQ(vsp_getDeviceInfo(id, type, init, &ready, &ok), 1);
-    EXPECT_EQ(std::string(init), umlauts.substr(0, VSP_INIT_BUFFER - 1));
 }
 
 TEST_F(DeviceContract, SizedInfoGivesLongHostNamesWholeAndTellsWhatACutStringNeeds)

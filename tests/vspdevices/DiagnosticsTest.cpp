@@ -12,28 +12,19 @@ namespace {
 using namespace std::chrono_literals;
 using vsp::AdapterServer;
 
-class Diagnostics : public LibraryFixture {
-protected:
-    static vsp_diagnostics of(int id)
-    {
-        vsp_diagnostics d{};
-        d.size = sizeof d;
-        EXPECT_EQ(vsp_getDeviceDiagnostics(id, &d), 1);
-        return d;
-    }
-};
+class Diagnostics : public LibraryFixture {};
 
 TEST_F(Diagnostics, ShowWhatTheAdapterConfirmedAndTheBytesEachWay)
 {
     AdapterServer adapter({});
     const int connector = vsp_createDevice("Connector", "5;0");
     const int tcp = vsp_createDevice("TcpClient", client(adapter.port(), 5, "9600,0,7,2,2,0").c_str());
-    EXPECT_EQ(of(tcp).state, VSP_STATE_STOPPED);
-    EXPECT_EQ(of(connector).state, VSP_STATE_STOPPED);
+    EXPECT_EQ(diagnostics(tcp).state, VSP_STATE_STOPPED);
+    EXPECT_EQ(diagnostics(connector).state, VSP_STATE_STOPPED);
     ASSERT_EQ(vsp_startEmulation(), 1);
-    ASSERT_TRUE(waitUntil([&] { return of(tcp).ackStopSize == 2; }));
+    ASSERT_TRUE(waitUntil([&] { return diagnostics(tcp).ackStopSize == 2; }));
 
-    vsp_diagnostics d = of(tcp);
+    vsp_diagnostics d = diagnostics(tcp);
     EXPECT_EQ(d.size, sizeof d);
     EXPECT_EQ(d.state, VSP_STATE_UP);
     EXPECT_EQ(d.lastErrorKind, VSP_ERROR_NONE);
@@ -50,12 +41,12 @@ TEST_F(Diagnostics, ShowWhatTheAdapterConfirmedAndTheBytesEachWay)
     ASSERT_TRUE(adapter.waitFor([&] { return adapter.receivedCount() == 4; }));
     adapter.send({9, 8});
     EXPECT_EQ(app.read(2).size(), 2u);
-    d = of(tcp);
+    d = diagnostics(tcp);
     EXPECT_EQ(d.bytesToAdapter, 4u);  // serial bytes, not the escaped ones on the wire
     EXPECT_EQ(d.bytesFromAdapter, 2u);
     EXPECT_EQ(d.portHeld, 1);
-    EXPECT_EQ(of(connector).portHeld, 1);
-    EXPECT_EQ(of(connector).state, VSP_STATE_UP);
+    EXPECT_EQ(diagnostics(connector).portHeld, 1);
+    EXPECT_EQ(diagnostics(connector).state, VSP_STATE_UP);
 }
 
 TEST_F(Diagnostics, TellWhyTheConnectionIsDownAndCountWhatWasDropped)
@@ -66,8 +57,8 @@ TEST_F(Diagnostics, TellWhyTheConnectionIsDownAndCountWhatWasDropped)
     const int tcp = vsp_createDevice("TcpClient", client(adapter.port(), 5).c_str());
     const auto before = std::chrono::system_clock::now();
     ASSERT_EQ(vsp_startEmulation(), 1);
-    ASSERT_TRUE(waitUntil([&] { return of(tcp).lastErrorKind == VSP_ERROR_REFUSED; }));
-    vsp_diagnostics d = of(tcp);
+    ASSERT_TRUE(waitUntil([&] { return diagnostics(tcp).lastErrorKind == VSP_ERROR_REFUSED; }));
+    vsp_diagnostics d = diagnostics(tcp);
     EXPECT_NE(std::string(d.lastErrorText).find("refused"), std::string::npos) << d.lastErrorText;
     const auto when = std::chrono::system_clock::time_point(std::chrono::milliseconds(d.lastErrorTimeMs));
     EXPECT_GE(when, before - 1s);
@@ -79,26 +70,26 @@ TEST_F(Diagnostics, TellWhyTheConnectionIsDownAndCountWhatWasDropped)
     std::this_thread::sleep_for(100ms);
     std::vector<std::uint8_t> bytes(100 * 1024, 'x');
     app.write(bytes);
-    ASSERT_TRUE(waitUntil([&] { return of(tcp).bytesDropped == bytes.size() - 64 * 1024; }));
+    ASSERT_TRUE(waitUntil([&] { return diagnostics(tcp).bytesDropped == bytes.size() - 64 * 1024; }));
 
     adapter.start();
     ASSERT_TRUE(adapter.waitFor([&] { return adapter.receivedCount() == 64 * 1024; }, 8s));
-    d = of(tcp);
+    d = diagnostics(tcp);
     EXPECT_EQ(d.bytesToAdapter, 64u * 1024);
     EXPECT_EQ(d.bytesDropped, bytes.size() - 64 * 1024);
     EXPECT_EQ(d.lastErrorKind, VSP_ERROR_REFUSED);  // the last failure stays readable once up
     EXPECT_EQ(d.reconnects, 0u);
 
     adapter.dropClient();
-    ASSERT_TRUE(waitUntil([&] { return of(tcp).reconnects == 1 && of(tcp).state == VSP_STATE_UP; }, 8s));
-    const int kind = of(tcp).lastErrorKind;
+    ASSERT_TRUE(waitUntil([&] { return diagnostics(tcp).reconnects == 1 && diagnostics(tcp).state == VSP_STATE_UP; }, 8s));
+    const int kind = diagnostics(tcp).lastErrorKind;
     EXPECT_TRUE(kind == VSP_ERROR_CLOSED_BY_PEER || kind == VSP_ERROR_RESET) << kind;
 
     // Down again: what the last connection's adapter confirmed is not shown as current.
-    ASSERT_TRUE(waitUntil([&] { return of(tcp).ackBaud == 19200; }));
+    ASSERT_TRUE(waitUntil([&] { return diagnostics(tcp).ackBaud == 19200; }));
     adapter.stop();
-    ASSERT_TRUE(waitUntil([&] { return of(tcp).state != VSP_STATE_UP; }));
-    d = of(tcp);
+    ASSERT_TRUE(waitUntil([&] { return diagnostics(tcp).state != VSP_STATE_UP; }));
+    d = diagnostics(tcp);
     EXPECT_EQ(std::vector<std::int64_t>({d.ackBaud, d.ackDataSize, d.ackParity, d.ackStopSize}),
               std::vector<std::int64_t>({-1, -1, -1, -1}));
 }
@@ -126,7 +117,7 @@ TEST_F(Diagnostics, AHostNameIsLookedUpAndReached)
     const int tcp = vsp_createDevice("TcpClient", init.c_str());
     ASSERT_GE(tcp, 0);
     ASSERT_EQ(vsp_startEmulation(), 1);
-    EXPECT_TRUE(waitUntil([&] { return of(tcp).state == VSP_STATE_UP; }));
+    EXPECT_TRUE(waitUntil([&] { return diagnostics(tcp).state == VSP_STATE_UP; }));
     EXPECT_EQ(adapter.connections(), 1);
 }
 

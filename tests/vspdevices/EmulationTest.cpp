@@ -30,47 +30,43 @@ protected:
     }
     void makeAdapter(AdapterServer::Options options) { adapter = std::make_unique<AdapterServer>(options); }
     bool connectedAndNegotiated() { return state(tcp).ok == 1; }
-    // An application that holds the port long enough to count as opened.
-    std::unique_ptr<SerialApp> openApp()
-    {
-        auto app = std::make_unique<SerialApp>(portPath(5));
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        return app;
-    }
 
     std::unique_ptr<AdapterServer> adapter;
     int connector = -1;
     int tcp = -1;
 };
 
-TEST_F(Emulation, EveryByteValueCrossesBothWaysUnchanged)
+TEST_F(Emulation, EveryByteValueCrossesBothWaysUnchangedOverTelnetRawTcpAndWithoutPortControl)
 {
-    makeAdapter({});
-    startRedirect();
-    ASSERT_TRUE(waitUntil([&] { return connectedAndNegotiated(); }));
-    auto app = openApp();
-    ASSERT_TRUE(app->isOpen());
+    const struct {
+        const char* name;
+        AdapterServer::Options adapter;
+        bool telnet;
+        std::vector<std::uint8_t> bytes;
+    } cases[] = {
+        {"Telnet", {}, true, everyByte(64)},  // 16 KiB, 0xFF among them
+        {"raw TCP, IAC unescaped", {.telnet = false}, false, {0xFF, 0xFF, 0xFA, 0xF0, 'x'}},
+        {"an adapter refusing port control", {.refuseComPort = true}, true, {1, 2, 3}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        makeAdapter(c.adapter);
+        startRedirect("19200,0,8,1,0,0", c.telnet);
+        ASSERT_TRUE(waitUntil([&] { return connectedAndNegotiated(); }));
+        auto app = openHeld(portPath(5));
+        ASSERT_TRUE(app->isOpen());
 
-    const auto bytes = everyByte(64);  // 16 KiB, 0xFF among them
-    app->write(bytes);
-    EXPECT_TRUE(adapter->waitFor([&] { return adapter->received().size() >= bytes.size(); }));
-    EXPECT_EQ(adapter->received(), bytes);
+        app->write(c.bytes);
+        EXPECT_TRUE(adapter->waitFor([&] { return adapter->received().size() >= c.bytes.size(); }));
+        EXPECT_EQ(adapter->received(), c.bytes);
+        adapter->send(c.bytes);
+        EXPECT_EQ(app->read(c.bytes.size()), c.bytes);
+        if (c.adapter.refuseComPort)
+            EXPECT_FALSE(adapter->settings().baud.has_value());
 
-    adapter->send(bytes);
-    EXPECT_EQ(app->read(bytes.size()), bytes);
-}
-
-TEST_F(Emulation, RawTcpCarriesIacUnescaped)
-{
-    makeAdapter({.telnet = false});
-    startRedirect("19200,0,8,1,0,0", false);
-    ASSERT_TRUE(waitUntil([&] { return connectedAndNegotiated(); }));
-    auto app = openApp();
-    const std::vector<std::uint8_t> bytes = {0xFF, 0xFF, 0xFA, 0xF0, 'x'};
-    app->write(bytes);
-    EXPECT_TRUE(adapter->waitFor([&] { return adapter->received() == bytes; }));
-    adapter->send(bytes);
-    EXPECT_EQ(app->read(bytes.size()), bytes);
+        app.reset();
+        vsp_destroyAllDevices();
+    }
 }
 
 TEST_F(Emulation, AdapterGetsTheSerialSettingsAndModemLinesFollowTheApplication)
@@ -86,7 +82,7 @@ TEST_F(Emulation, AdapterGetsTheSerialSettingsAndModemLinesFollowTheApplication)
     ASSERT_TRUE(adapter->waitFor([&] { return adapter->settings().controls.size() >= 2; }));
     EXPECT_EQ(adapter->settings().controls, (std::vector<std::uint8_t>{9, 12}));  // no application yet
 
-    auto app = openApp();
+    auto app = openHeld(portPath(5));
     ASSERT_TRUE(adapter->waitFor([&] { return adapter->settings().controls.size() >= 4; }));
     EXPECT_EQ(adapter->settings().controls, (std::vector<std::uint8_t>{9, 12, 8, 11}));
 
@@ -103,7 +99,7 @@ TEST_F(Emulation, APortShowsAStandardSpeedToApplicationsAndCarriesAnyOtherToTheA
     makeAdapter({});
     startRedirect("9600,0,8,1,0,0");
     ASSERT_TRUE(adapter->waitFor([&] { return adapter->settings().baud == 9600u; }));
-    auto app = openApp();
+    auto app = openHeld(portPath(5));
     EXPECT_EQ(app->speedConstant(), static_cast<unsigned>(B9600));
 
     ASSERT_TRUE(app->setAnySpeed(31250));
@@ -148,7 +144,7 @@ TEST_F(Emulation, BytesWrittenBeforeTheAdapterAnswersAreSentOnceConnected)
     makeAdapter({});
     adapter->stop();
     startRedirect();
-    auto app = openApp();
+    auto app = openHeld(portPath(5));
     const auto bytes = everyByte(4);
     app->write(bytes);
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -157,22 +153,11 @@ TEST_F(Emulation, BytesWrittenBeforeTheAdapterAnswersAreSentOnceConnected)
     EXPECT_EQ(adapter->received(), bytes);
 }
 
-TEST_F(Emulation, AnAdapterWithoutPortControlStillCarriesData)
-{
-    makeAdapter({.refuseComPort = true});
-    startRedirect();
-    ASSERT_TRUE(waitUntil([&] { return connectedAndNegotiated(); }));
-    auto app = openApp();
-    app->write({1, 2, 3});
-    EXPECT_TRUE(adapter->waitFor([&] { return adapter->received().size() == 3; }));
-    EXPECT_FALSE(adapter->settings().baud.has_value());
-}
-
 TEST_F(Emulation, StopIsRefusedWhileAnApplicationHoldsAPortAndDestroyHangsItUp)
 {
     makeAdapter({});
     startRedirect();
-    auto app = openApp();
+    auto app = openHeld(portPath(5));
     EXPECT_EQ(vsp_stopEmulation(), 0);
     EXPECT_TRUE(std::filesystem::is_symlink(portPath(5)));
     EXPECT_EQ(state(tcp).ready, 1);
@@ -189,7 +174,7 @@ TEST_F(Emulation, ConnectOnDemandOnlyWhileAnApplicationHoldsThePort)
     startRedirect("19200,0,8,1,0,0", true, true);
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_EQ(adapter->connections(), 0);
-    auto app = openApp();
+    auto app = openHeld(portPath(5));
     ASSERT_TRUE(adapter->waitFor([&] { return adapter->connections() == 1; }));
     app->write({'h', 'i'});
     EXPECT_TRUE(adapter->waitFor([&] { return adapter->received().size() == 2; }));
@@ -230,7 +215,7 @@ TEST_F(Emulation, AnApplicationThatReadsLateLosesNothing)
     makeAdapter({});
     startRedirect();
     ASSERT_TRUE(waitUntil([&] { return connectedAndNegotiated(); }));
-    auto app = openApp();
+    auto app = openHeld(portPath(5));
     const auto bytes = everyByte(8 * 1024);  // 2 MiB, far beyond every buffer on the way
     std::thread sender([&] { adapter->send(bytes); });
     std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the application is not reading
@@ -243,7 +228,7 @@ TEST_F(Emulation, ReadTimeoutGathersBytesUntilTheApplicationPauses)
     makeAdapter({});
     startRedirect("19200,0,8,1,0,300");
     ASSERT_TRUE(waitUntil([&] { return connectedAndNegotiated(); }));
-    auto app = openApp();
+    auto app = openHeld(portPath(5));
     app->write({'a'});
     std::this_thread::sleep_for(std::chrono::milliseconds(60));
     app->write({'b'});
@@ -282,7 +267,7 @@ TEST_F(Emulation, ReleasingMidWriteSendsTheAdapterEveryByteTheProgramsWritesAcce
         makeAdapter({.echo = echo});
         startRedirect();
         ASSERT_TRUE(waitUntil([&] { return connectedAndNegotiated(); }));
-        auto app = openApp();
+        auto app = openHeld(portPath(5));
         const auto block = everyByte(40 * 1024);  // 10 MiB, never read back
         std::atomic<std::size_t> accepted = 0;
         std::thread writer([&] {

@@ -28,13 +28,6 @@ protected:
         ASSERT_GE(tcp, 0);
         ASSERT_EQ(vsp_startEmulation(), 1);
     }
-    vsp_diagnostics diagnostics() const
-    {
-        vsp_diagnostics d{};
-        d.size = sizeof d;
-        EXPECT_EQ(vsp_getDeviceDiagnostics(tcp, &d), 1);
-        return d;
-    }
     int tcp = -1;
 };
 
@@ -108,7 +101,7 @@ TEST_F(HostilePeer, APeerThatFloodsNegotiationsAndNeverReadsIsNoLongerRead)
     EXPECT_LT(sent, 96u * 1024 * 1024);
 
     // Still a connection: once the peer reads, the answers flow and so does the flood.
-    EXPECT_GT(diagnostics().upTimeMs, 0);
+    EXPECT_GT(diagnostics(tcp).upTimeMs, 0);
     std::vector<std::uint8_t> answers(1 << 20);
     EXPECT_GT(::recv(fd, answers.data(), answers.size(), 0), 0);
     ::close(fd);
@@ -138,7 +131,7 @@ TEST_F(HostilePeer, AnAdapterThatAcceptsAndClosesAtOnceIsRetriedWithGrowingPause
     // pause that started over after every connect made fourteen.
     EXPECT_GE(seen, 3);
     EXPECT_LE(seen, 5);
-    const vsp_diagnostics d = diagnostics();
+    const vsp_diagnostics d = diagnostics(tcp);
     // Closed unread, the peer's side resets rather than closes.
     EXPECT_TRUE(d.lastErrorKind == VSP_ERROR_CLOSED_BY_PEER || d.lastErrorKind == VSP_ERROR_RESET) << d.lastErrorKind;
     EXPECT_GE(static_cast<int>(d.reconnects), seen - 2);
@@ -150,15 +143,15 @@ TEST_F(HostilePeer, AConnectionAttemptThatIsNeverAnsweredEndsAndTheNextOneGetsTh
     ASSERT_TRUE(peer.connectSelf());
     startRedirect(peer.port());
 
-    ASSERT_TRUE(waitUntil([&] { return diagnostics().lastErrorKind == VSP_ERROR_TIMED_OUT; }, 9s));
-    EXPECT_NE(diagnostics().state, VSP_STATE_UP);
+    ASSERT_TRUE(waitUntil([&] { return diagnostics(tcp).lastErrorKind == VSP_ERROR_TIMED_OUT; }, 9s));
+    EXPECT_NE(diagnostics(tcp).state, VSP_STATE_UP);
 
     // The adapter comes back (its queue is taken): reached without a long wait.
     const int own = peer.accept(1s);
     ASSERT_GE(own, 0);
     const int library = peer.accept(8s);
     EXPECT_GE(library, 0);
-    EXPECT_TRUE(waitUntil([&] { return diagnostics().state == VSP_STATE_UP; }, 5s));
+    EXPECT_TRUE(waitUntil([&] { return diagnostics(tcp).state == VSP_STATE_UP; }, 5s));
     ::close(own);
     ::close(library);
 }

@@ -97,18 +97,4 @@ TEST(InitString, NonAsciiHostNamesAreAcceptedAndResolvedInTheirDnsForm)
     EXPECT_EQ(host("bad\xC3"), "bad\xC3");  // no name: left for the resolver to refuse
 }
 
-TEST(ComClaims, OneConnectorAndOneTcpClientPerComNumber)
-{
-    vsp::ComClaims claims;
-    EXPECT_TRUE(claims.claim("TcpClient", good));  // before its Connector: accepted
-    EXPECT_TRUE(claims.claim("Connector", "5;0"));
-    EXPECT_FALSE(claims.claim("Connector", "5;0"));
-    EXPECT_FALSE(claims.claim("TcpClient", "other;1;5;9600,0,8,1,0,0;1;0;"));
-    EXPECT_TRUE(claims.claim("Connector", "255;0"));
-    EXPECT_FALSE(claims.claim("connector", "6;0"));  // type names are case-sensitive
-    EXPECT_FALSE(claims.claim("Connector", "bad"));
-    claims.release("Connector", "5;0");
-    EXPECT_TRUE(claims.claim("Connector", "5;0"));
-}
-
 }  // namespace

@@ -16,7 +16,6 @@
 #include <sys/wait.h>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <thread>
 
 using vsp::AdapterServer;
@@ -27,12 +26,7 @@ namespace {
 // Waits until a Unix socket takes connections.
 void waitForListener(const std::string& path)
 {
-    for (int i = 0; i < 500; ++i) {
-        ControlSocket probe(path);
-        if (probe.connected())
-            return;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    waitUntil([&] { return ControlSocket(path).connected(); });
 }
 
 class Launcher : public LibraryFixture {
@@ -61,8 +55,7 @@ protected:
         std::filesystem::remove(out);
         ChildProcess program(arguments, out);
         EXPECT_EQ(program.wait(), 0);
-        std::ifstream in(out);
-        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        return readAll(out);
     }
     // How long the break that the n-th "break on" started lasted.
     std::chrono::milliseconds breakLength(int n)
@@ -190,10 +183,7 @@ TEST_F(Launcher, AProgramHoldingAPortAcrossARestartSeesADeadPortNotTheNewOne)
 {
     const std::string out = portDir + "/../held.log";
     ChildProcess program({VSP_LAUNCHER, VSP_PORT_LINES_APP, portPath(5), "hold"}, out);
-    auto output = [&] {
-        std::ifstream in(out);
-        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    };
+    auto output = [&] { return readAll(out); };
     ASSERT_TRUE(waitUntil([&] { return output().find("holding\n") != std::string::npos; })) << output();
 
     vsp_release();
@@ -250,8 +240,7 @@ TEST(LauncherFallback, AStaleControlSocketLeavesTheProgramAsWithoutTheLauncher)
     EXPECT_EQ(program.wait(), 0);
     ::unsetenv("VSP_PORT_DIR");
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
-    std::ifstream in(dir + "/program.log");
-    const std::string output((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string output = readAll(dir + "/program.log");
     EXPECT_EQ(output.rfind("opened error 25\n", 0), 0u) << output;
     EXPECT_NE(output.find("7E1 error 22\n"), std::string::npos) << output;  // the C library's own answer on a pty
     ::close(master);
@@ -344,12 +333,8 @@ TEST(LauncherFallback, PortsInAFolderOrOnASocketOfAnotherUserAreNotBelieved)
         const std::string log = "/tmp/" + std::string(pattern + 5) + ".log";
         ChildProcess program({VSP_LAUNCHER, VSP_PORT_LINES_APP, dir + "/COM7", "hold"}, log);
         ::unsetenv("VSP_PORT_DIR");
-        const auto output = [&] {
-            std::ifstream in(log);
-            return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        };
-        for (int i = 0; i < 500 && output().find("holding\n") == std::string::npos; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        const auto output = [&] { return readAll(log); };
+        waitUntil([&] { return output().find("holding\n") != std::string::npos; });
         program.signal(SIGUSR1);
         EXPECT_EQ(program.wait(), 0) << c.what;
         EXPECT_NE(output().find(c.firstLine), std::string::npos) << c.what << "\n" << output();
@@ -441,9 +426,6 @@ TEST_F(Launcher, TioShowsTheLineStatesAndTogglesDtr)
         << testing::PrintToString(log.texts());
 }
 
-}  // namespace
-
-namespace {
 // The state letter of a process (R, S, T, Z...), from /proc.
 char processState(int pid)
 {
@@ -463,21 +445,6 @@ int childOf(int pid)
     return child;
 }
 
-bool eventually(const std::function<bool()>& condition)
-{
-    for (int i = 0; i < 500; ++i) {
-        if (condition())
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
-}
-
-std::string contents(const std::string& path)
-{
-    std::ifstream in(path);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
 }  // namespace
 
 // The launcher keeps the program as its child to supervise it: the program's end
@@ -500,21 +467,21 @@ TEST(LauncherLifecycle, EndsAsTheProgramPassesSignalsOnAndStopsWithIt)
         std::filesystem::remove(log);
         ChildProcess launcher(arguments, log);
         EXPECT_EQ(launcher.wait(), c.status) << c.arguments.front();
-        EXPECT_EQ(contents(log), c.output);
+        EXPECT_EQ(readAll(log), c.output);
     }
 
     std::filesystem::remove(log);
     ChildProcess launcher({VSP_LAUNCHER, "sh", "-c", "trap 'echo got USR1; exit 0' USR1; echo ready; while :; do sleep 0.05; done"}, log);
-    ASSERT_TRUE(eventually([&] { return contents(log) == "ready\n"; }));
+    ASSERT_TRUE(waitUntil([&] { return readAll(log) == "ready\n"; }));
     const int program = childOf(launcher.pid());
     ASSERT_GT(program, 0);
     ::kill(program, SIGSTOP);
-    EXPECT_TRUE(eventually([&] { return processState(launcher.pid()) == 'T'; })) << "the launcher did not stop with the program";
+    EXPECT_TRUE(waitUntil([&] { return processState(launcher.pid()) == 'T'; })) << "the launcher did not stop with the program";
     ::kill(launcher.pid(), SIGCONT);
-    EXPECT_TRUE(eventually([&] { return processState(program) != 'T'; })) << "the program did not go on with the launcher";
+    EXPECT_TRUE(waitUntil([&] { return processState(program) != 'T'; })) << "the program did not go on with the launcher";
     launcher.signal(SIGUSR1);
     EXPECT_EQ(launcher.wait(), 0);
-    EXPECT_EQ(contents(log), "ready\ngot USR1\n");
+    EXPECT_EQ(readAll(log), "ready\ngot USR1\n");
     std::filesystem::remove_all(dir);
 }
 
@@ -526,6 +493,6 @@ TEST_F(Launcher, AChildThatOutlivesTheProgramIsStillSupervised)
     const std::string command = std::string(VSP_PORT_LINES_STATIC) + " " + portPath(5) + " driver > " + out + " 2>&1 &";
     ChildProcess launcher({VSP_LAUNCHER, "sh", "-c", command}, portDir + "/../launcher.log");
     EXPECT_EQ(launcher.wait(), 0);
-    ASSERT_TRUE(waitUntil([&] { return contents(out).find("lsr") != std::string::npos; }));
-    EXPECT_EQ(contents(out).rfind("opened DTR RTS CTS DSR CD\nserial type 4", 0), 0u) << contents(out);
+    ASSERT_TRUE(waitUntil([&] { return readAll(out).find("lsr") != std::string::npos; }));
+    EXPECT_EQ(readAll(out).rfind("opened DTR RTS CTS DSR CD\nserial type 4", 0), 0u) << readAll(out);
 }

@@ -1,6 +1,7 @@
 // Name look-ups off the I/O thread, with a look-up function that hangs the way the
 // system's does behind a DNS server that never answers.
 #include "NameLookup.h"
+#include "support/Waiting.h"
 
 #include <gtest/gtest.h>
 
@@ -181,11 +182,7 @@ TEST(NameLookup, CancelledOrDestroyedWhileHangingItNeverAnswersNorTouchesWhatIsG
         io.reset();
     }
     gate->release();
-    ASSERT_TRUE([&] {
-        for (int i = 0; i < 500 && gate->finished < 2; ++i)
-            std::this_thread::sleep_for(10ms);
-        return gate->finished == 2;
-    }());
+    ASSERT_TRUE(waitUntil([&] { return gate->finished == 2; }));
     std::this_thread::sleep_for(50ms);  // the threads' last steps after the look-up
     EXPECT_EQ(answers, 0);
 }

@@ -1,8 +1,7 @@
 // Every port command of the TcpClient's side and every answer and notification of an
 // adapter, on their own: what goes out for what the application does, and what the
 // adapter's messages leave in the client's state, wherever the reads split them.
-#include "AdapterProtocol.h"
-#include "ClientProtocol.h"
+#include "support/ProtocolPeers.h"
 
 #include <gtest/gtest.h>
 
@@ -15,18 +14,6 @@ using rfc2217::Message;
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-// Both sides answer each other until neither has anything left to say.
-void negotiate(ClientProtocol& client, AdapterProtocol& adapter, Bytes toAdapter)
-{
-    Bytes toClient, data;
-    for (int round = 0; round < 6 && !toAdapter.empty(); ++round) {
-        toClient.clear();
-        adapter.receive(toAdapter, data, toClient);
-        toAdapter.clear();
-        client.receive(toClient, data, toAdapter);
-    }
-}
 
 ClientProtocol agreedClient(AdapterProtocol& adapter)
 {
@@ -256,19 +243,11 @@ TEST(PortControlProtocol, TheProgramsSettingsReachEveryNewConnectionAndMomentary
 TEST(PortControlProtocol, ALineGoesOutOnlyWhenTheAdapterHasItAtAnotherLevel)
 {
     ClientProtocol client(true, SerialSettings{.dtrRts = true});
-    // What the adapter hears from the client's first bytes (or `act`) until both are quiet.
+    // What the adapter hears from the client's bytes that `act` makes until both are quiet.
     auto heard = [&](AdapterProtocol& adapter, auto&& act) {
-        std::vector<Message> commands;
-        Bytes toAdapter, toClient, data;
+        Bytes toAdapter;
         act(toAdapter);
-        for (int round = 0; round < 6 && !toAdapter.empty(); ++round) {
-            toClient.clear();
-            adapter.receive(toAdapter, data, toClient);
-            commands.insert(commands.end(), adapter.commands().begin(), adapter.commands().end());
-            toAdapter.clear();
-            client.receive(toClient, data, toAdapter);
-        }
-        return commands;
+        return negotiate(client, adapter, toAdapter).commands;
     };
     auto connect = [&](Bytes& out) { client.connected(out); };
     AdapterProtocol first;

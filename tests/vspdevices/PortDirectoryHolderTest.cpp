@@ -30,25 +30,36 @@ TEST_F(HeldDirectory, TheHolderIsTheInitializedProcessUntilItReleases)
     ASSERT_EQ(vsp_initialize(), 1);  // for the fixture's own release
 }
 
-TEST(PortDirectoryHolder, ANameLeftInTheLockFileByAProcessThatDiedWithoutReleasingIsNotBelieved)
+// A name left in the lock file by a process that died without releasing is not
+// believed; a held lock names its owner, by its name in /proc, and a program name of
+// anything but plain characters is not repeated.
+TEST(PortDirectoryHolder, OnlyTheLocksOwnerIsNamedAndNeverWithAnythingButPlainCharacters)
 {
     char pattern[] = "/tmp/vsp-holder-XXXXXX";
     ASSERT_NE(::mkdtemp(pattern), nullptr);
     const std::string dir = pattern;
-    // What a killed holder leaves: its text, naming a process that still lives (this one).
-    std::ofstream(dir + "/.vspdevices.lock") << ::getppid() << " quorlinvcp-service\n";
-    EXPECT_FALSE(portDirectoryHolder(dir).has_value());
-
-    // Held, with text that names someone else: the lock's owner is reported, by its
-    // name in /proc.
-    const int fd = ::open((dir + "/.vspdevices.lock").c_str(), O_RDWR | O_CLOEXEC);
-    ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
-    const auto holder = portDirectoryHolder(dir);
-    ASSERT_TRUE(holder.has_value());
-    EXPECT_EQ(holder->pid, ::getpid());
-    EXPECT_EQ(holder->program, std::string(program_invocation_short_name).substr(0, 15));  // comm is cut at 15
-    ::close(fd);
-
+    const struct {
+        const char* what;
+        std::string text;  // the lock file's
+        std::string program;
+    } cases[] = {
+        // Naming a process that still lives (this one's parent), or someone else.
+        {"another process's name", std::to_string(::getppid()) + " quorlinvcp-service\n",
+         std::string(program_invocation_short_name).substr(0, 15)},  // comm is cut at 15
+        {"control characters", std::to_string(::getpid()) + " evil\x1b[2Jname\n", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::ofstream(dir + "/.vspdevices.lock") << c.text;
+        EXPECT_FALSE(portDirectoryHolder(dir).has_value());
+        const int fd = ::open((dir + "/.vspdevices.lock").c_str(), O_RDWR | O_CLOEXEC);
+        ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+        const auto holder = portDirectoryHolder(dir);
+        ASSERT_TRUE(holder.has_value());
+        EXPECT_EQ(holder->pid, ::getpid());
+        EXPECT_EQ(holder->program, c.program);
+        ::close(fd);
+    }
     EXPECT_FALSE(portDirectoryHolder(dir + "/missing").has_value());
     std::filesystem::remove_all(dir);
 }
@@ -96,21 +107,6 @@ TEST(PortDirectoryHolder, NoHolderIsNamedInAFolderTheLibraryWouldRefuse)
     for (const int fd : locks)
         ::close(fd);
     std::filesystem::remove_all(base);
-}
-
-TEST(PortDirectoryHolder, AProgramNameOfAnythingButPlainCharactersIsNotRepeated)
-{
-    char pattern[] = "/tmp/vsp-holder-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    const std::string dir = pattern;
-    std::ofstream(dir + "/.vspdevices.lock") << ::getpid() << " evil\x1b[2Jname\n";
-    const int fd = ::open((dir + "/.vspdevices.lock").c_str(), O_RDWR | O_CLOEXEC);
-    ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
-    const auto holder = portDirectoryHolder(dir);
-    ASSERT_TRUE(holder.has_value());
-    EXPECT_EQ(holder->program, "");
-    ::close(fd);
-    std::filesystem::remove_all(dir);
 }
 
 }  // namespace

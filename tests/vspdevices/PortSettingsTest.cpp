@@ -255,10 +255,6 @@ TEST_F(PortSettings, AnAdapterThatComesBackGetsThePortAsTheProgramLastSetItBefor
     EXPECT_EQ(log(3), expected);
 }
 
-}  // namespace
-
-namespace {
-
 TEST_F(PortSettings, APortHasItsRedirectsSpeedInEveryCreationOrderAndTheAdapterKeepsWhatTheProgramSet)
 {
     struct Order {
@@ -313,10 +309,6 @@ TEST_F(PortSettings, APortHasItsRedirectsSpeedInEveryCreationOrderAndTheAdapterK
         adapter.reset();
     }
 }
-
-}  // namespace
-
-namespace {
 
 TEST_F(PortSettings, WithIxonTheDevicesXoffStopsTheProgramsOutputUntilXonAndNeitherReachesItsInput)
 {

@@ -23,12 +23,6 @@ protected:
         ASSERT_EQ(vsp_startEmulation(), 1);
         ASSERT_TRUE(waitUntil([&] { return state(tcp).ok == 1; }));
     }
-    std::unique_ptr<SerialApp> openApp()
-    {
-        auto app = std::make_unique<SerialApp>(portPath(5));
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));  // long enough to count as opened
-        return app;
-    }
     static double processCpuSeconds()
     {
         timespec t{};
@@ -42,7 +36,7 @@ protected:
 
 TEST_F(PortWrite, AnApplicationThatLeavesWithBytesQueuedLeavesNothingStaleAndNothingSpinning)
 {
-    auto first = openApp();
+    auto first = openHeld(portPath(5));
     adapter->send(everyByte(4 * 1024));  // 1 MiB the application never reads
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     first->close();
@@ -53,7 +47,7 @@ TEST_F(PortWrite, AnApplicationThatLeavesWithBytesQueuedLeavesNothingStaleAndNot
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     EXPECT_LT(processCpuSeconds() - before, 0.05);
 
-    auto next = openApp();
+    auto next = openHeld(portPath(5));
     // Nothing the library had queued for the previous application; at most what the
     // terminal's own input buffer (4 KiB) still held when it closed.
     EXPECT_LT(next->read(1 << 20, std::chrono::milliseconds(300)).size(), 4096u) << "bytes meant for the previous application";

@@ -2,12 +2,13 @@
 // environment files as systemd's own generator and a shell read them, the user's
 // ~/.xsessionrc as it was after off, and programs of a session that never touch a
 // port unchanged by the library the session then loads.
+#include "support/Waiting.h"
+
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <sstream>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -20,12 +21,6 @@ namespace fs = std::filesystem;
 using Strings = std::vector<std::string>;
 
 const std::string generator = "/usr/lib/systemd/user-environment-generators/30-systemd-environment-d-generator";
-
-std::string readAll(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 struct Outcome {
     int status = -1;

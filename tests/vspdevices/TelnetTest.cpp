@@ -39,41 +39,45 @@ void expectSampleDecoded(const Bytes& data, const std::vector<Event>& events)
     EXPECT_EQ(events[3].option, optComPort);
 }
 
-TEST(TelnetDecoder, GivesTheSameResultWhereverTheStreamIsSplit)
+// Decodes `wire` in place in reads of random sizes up to `maxRead`, each read in its
+// own buffer as a socket read leaves it; only the front the decoder reports counts.
+Bytes decodeInReads(Decoder& decoder, const Bytes& wire, std::mt19937& random, std::size_t maxRead, std::vector<Event>& events)
 {
-    const Bytes stream = sampleStream();
-    for (std::size_t a = 0; a <= stream.size(); ++a) {
-        for (std::size_t b = a; b <= stream.size(); ++b) {
-            Decoder decoder;
-            Bytes data;
-            std::vector<Event> events;
-            decoder.decode({stream.data(), a}, data, events);
-            decoder.decode({stream.data() + a, b - a}, data, events);
-            decoder.decode({stream.data() + b, stream.size() - b}, data, events);
-            SCOPED_TRACE(testing::Message() << "split at " << a << " and " << b);
-            expectSampleDecoded(data, events);
-        }
+    Bytes got;
+    for (std::size_t at = 0; at < wire.size();) {
+        const std::size_t size = std::min<std::size_t>(1 + random() % maxRead, wire.size() - at);
+        Bytes read(wire.begin() + static_cast<std::ptrdiff_t>(at), wire.begin() + static_cast<std::ptrdiff_t>(at + size));
+        const std::size_t kept = decoder.decodeInPlace(read, events);
+        EXPECT_LE(kept, read.size());
+        got.insert(got.end(), read.begin(), read.begin() + static_cast<std::ptrdiff_t>(kept));
+        at += size;
     }
+    return got;
 }
 
-TEST(TelnetDecoder, DecodesInPlaceWhereverTheReadsAreSplit)
+TEST(TelnetDecoder, GivesTheSameResultWhereverTheStreamIsSplitCopyingOrInPlace)
 {
     const Bytes stream = sampleStream();
     for (std::size_t a = 0; a <= stream.size(); ++a) {
         for (std::size_t b = a; b <= stream.size(); ++b) {
-            Decoder decoder;
-            Bytes data;
-            std::vector<Event> events;
-            // Each read in its own buffer, as a socket read leaves it; only the
-            // front the decoder reports may count.
-            for (auto [from, to] : {std::pair{std::size_t{0}, a}, {a, b}, {b, stream.size()}}) {
-                Bytes read(stream.begin() + static_cast<std::ptrdiff_t>(from), stream.begin() + static_cast<std::ptrdiff_t>(to));
-                const std::size_t kept = decoder.decodeInPlace(read, events);
-                ASSERT_LE(kept, read.size());
-                data.insert(data.end(), read.begin(), read.begin() + static_cast<std::ptrdiff_t>(kept));
+            for (const bool inPlace : {false, true}) {
+                SCOPED_TRACE(testing::Message() << "split at " << a << " and " << b << (inPlace ? " in place" : ""));
+                Decoder decoder;
+                Bytes data;
+                std::vector<Event> events;
+                for (auto [from, to] : {std::pair{std::size_t{0}, a}, {a, b}, {b, stream.size()}}) {
+                    if (!inPlace) {
+                        decoder.decode({stream.data() + from, to - from}, data, events);
+                        continue;
+                    }
+                    // Each read in its own buffer; only the front the decoder reports may count.
+                    Bytes read(stream.begin() + static_cast<std::ptrdiff_t>(from), stream.begin() + static_cast<std::ptrdiff_t>(to));
+                    const std::size_t kept = decoder.decodeInPlace(read, events);
+                    ASSERT_LE(kept, read.size());
+                    data.insert(data.end(), read.begin(), read.begin() + static_cast<std::ptrdiff_t>(kept));
+                }
+                expectSampleDecoded(data, events);
             }
-            SCOPED_TRACE(testing::Message() << "split at " << a << " and " << b);
-            expectSampleDecoded(data, events);
         }
     }
 }
@@ -92,14 +96,8 @@ TEST(TelnetDecoder, LongStreamsDenseWithIacSurviveEscapingAndDecodingInPlace)
     EXPECT_EQ(wire.size(), sent.size() + static_cast<std::size_t>(std::count(sent.begin(), sent.end(), IAC)));
 
     Decoder decoder;
-    Bytes got;
     std::vector<Event> events;
-    for (std::size_t at = 0; at < wire.size();) {
-        const std::size_t size = std::min<std::size_t>(1 + random() % 4099, wire.size() - at);
-        Bytes read(wire.begin() + static_cast<std::ptrdiff_t>(at), wire.begin() + static_cast<std::ptrdiff_t>(at + size));
-        got.insert(got.end(), read.begin(), read.begin() + static_cast<std::ptrdiff_t>(decoder.decodeInPlace(read, events)));
-        at += size;
-    }
+    const Bytes got = decodeInReads(decoder, wire, random, 4099, events);
     EXPECT_TRUE(events.empty());
     ASSERT_EQ(got.size(), sent.size());
     EXPECT_TRUE(got == sent);
@@ -147,14 +145,8 @@ TEST(TelnetDecoder, LargeReadsDecodeAsByteByByteWhateverTheMixOfDataAndCommands)
             reference.decode({&byte, 1}, expected, expectedEvents);
 
         Decoder decoder;
-        Bytes got;
         std::vector<Event> events;
-        for (std::size_t at = 0; at < wire.size();) {
-            const std::size_t size = std::min<std::size_t>(1 + random() % 3000, wire.size() - at);
-            Bytes read(wire.begin() + static_cast<std::ptrdiff_t>(at), wire.begin() + static_cast<std::ptrdiff_t>(at + size));
-            got.insert(got.end(), read.begin(), read.begin() + static_cast<std::ptrdiff_t>(decoder.decodeInPlace(read, events)));
-            at += size;
-        }
+        const Bytes got = decodeInReads(decoder, wire, random, 3000, events);
         SCOPED_TRACE(testing::Message() << "seed " << seed);
         ASSERT_EQ(got.size(), expected.size());
         EXPECT_TRUE(got == expected);

@@ -75,10 +75,8 @@ private:
         ::unsetenv("WAYLAND_DISPLAY");
         const std::string log = std::string(pattern) + "/wineboot.log";
         ChildProcess boot({VSP_WINE, "wineboot", "-i"}, log);
-        if (boot.wait() != 0 || !fs::is_directory(path_ + "/dosdevices")) {
-            std::ifstream in(log);
-            failure_ = "wineboot failed: " + std::string(std::istreambuf_iterator<char>(in), {});
-        }
+        if (boot.wait() != 0 || !fs::is_directory(path_ + "/dosdevices"))
+            failure_ = "wineboot failed: " + readAll(log);
     }
 
     std::string path_;
@@ -301,8 +299,7 @@ TEST_F(Win32Program, AWindowsProgramThatUsesNoPortSeesNoDifferenceWithTheLibrary
             arguments.insert(arguments.begin(), {"env", "LD_PRELOAD=" + library});
         ChildProcess program(arguments, log);
         statuses[withLibrary] = program.wait();
-        std::ifstream in(log);
-        outputs[withLibrary] = std::string(std::istreambuf_iterator<char>(in), {});
+        outputs[withLibrary] = readAll(log);
     }
     EXPECT_EQ(statuses[0], 0);
     EXPECT_EQ(statuses[1], statuses[0]);

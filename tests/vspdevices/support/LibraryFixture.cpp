@@ -2,7 +2,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <thread>
 
 void LibraryFixture::SetUp()
 {
@@ -33,15 +32,12 @@ DeviceState LibraryFixture::state(int id)
     return s;
 }
 
-bool LibraryFixture::waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout)
+vsp_diagnostics LibraryFixture::diagnostics(int id)
 {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
+    vsp_diagnostics d{};
+    d.size = sizeof d;
+    EXPECT_EQ(vsp_getDeviceDiagnostics(id, &d), 1);
+    return d;
 }
 
 std::string LibraryFixture::client(std::uint16_t port, int com, const std::string& serial, bool telnet, bool onDemand)

@@ -2,6 +2,7 @@
 // released afterwards.
 #pragma once
 
+#include "support/Waiting.h"
 #include "vspdevices.h"
 
 #include <chrono>
@@ -24,8 +25,7 @@ protected:
 
     std::string portPath(int com) const { return portDir + "/COM" + std::to_string(com); }
     static DeviceState state(int id);
-    static bool waitUntil(const std::function<bool()>& condition,
-                          std::chrono::milliseconds timeout = std::chrono::seconds(5));
+    static vsp_diagnostics diagnostics(int id);
     // "127.0.0.1;<port>;<com>;<serial>;<telnet>;<onDemand>;"
     static std::string client(std::uint16_t port, int com, const std::string& serial = "19200,0,8,1,0,0",
                               bool telnet = true, bool onDemand = false);

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
+#include <thread>
 #include <termios.h>
 #include <unistd.h>
 
@@ -82,6 +83,13 @@ unsigned SerialApp::speedConstant() const
     if (::tcgetattr(fd_, &t) != 0)
         return 0;
     return ::cfgetospeed(&t);
+}
+
+std::unique_ptr<SerialApp> openHeld(const std::string& path)
+{
+    auto app = std::make_unique<SerialApp>(path);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    return app;
 }
 
 std::vector<std::uint8_t> everyByte(int rounds)

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,9 @@ public:
 private:
     int fd_ = -1;
 };
+
+// An application that holds the port long enough to count as opened.
+std::unique_ptr<SerialApp> openHeld(const std::string& path);
 
 // Every byte value, 0 to 255, `rounds` times.
 std::vector<std::uint8_t> everyByte(int rounds = 1);
