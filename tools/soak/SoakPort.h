@@ -2,6 +2,8 @@
 // and an application on a virtual port that checks bytes through an echoing adapter.
 #pragma once
 
+#include "WaitUntil.h"
+
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -47,18 +49,5 @@ private:
     int fd_ = -1;
     std::uint32_t seed_ = 1;
 };
-
-// Waits until pred() holds, checking every 10 ms, or the time is up.
-template <typename Pred>
-bool waitUntil(Pred pred, std::chrono::milliseconds timeout)
-{
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
-}
 
 }  // namespace soak

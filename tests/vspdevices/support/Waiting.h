@@ -1,6 +1,8 @@
 // Waiting for what another thread or process does, each wait bounded.
 #pragma once
 
+#include "WaitUntil.h"
+
 #include <poll.h>
 #include <unistd.h>
 
@@ -11,18 +13,6 @@
 #include <iterator>
 #include <string>
 #include <thread>
-
-// Polls `condition` until it holds (true) or `timeout` passes (false).
-inline bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout = std::chrono::seconds(5))
-{
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
 
 // What a pipe's reader got until its text holds `wanted` or `timeout` passes.
 inline std::string readPipeUntil(int fd, const std::string& wanted, std::chrono::milliseconds timeout)
