@@ -80,6 +80,10 @@ TEST_F(Launcher, ACProgramSetsAndReadsTheLinesSendsBreaksAndSetsDataSizeAndParit
 {
     for (const char* program : {VSP_PORT_LINES_APP, VSP_PORT_LINES_STATIC}) {
     SCOPED_TRACE(program);
+    // Cleared first: the previous program's close also ends in "RTS off", and the
+    // wait must see this stty's close, or its close is still on the way when the
+    // program opens.
+    log.clear();
     run({VSP_LAUNCHER, "stty", "-F", portPath(5), "cs8", "-parenb"});  // as every run starts
     ASSERT_TRUE(adapter->waitFor([&] { return !log.texts().empty() && log.texts().back() == "SET-CONTROL 12 (RTS off)"; }));
     log.clear();
