@@ -23,7 +23,7 @@ TEST(ControlMessage, EveryValidRequestAndReplyReadsBackAsSent)
                             Request{Op::SetLines, lineDtr, 0}, Request{Op::WaitLines, inputLines, 0},
                             Request{Op::Break, breakTimed, maxBreakMs}, Request{Op::Break, breakOff, 0},
                             Request{Op::SetFraming, 5, paritySpace}, Request{Op::SetFraming, 8, parityNone},
-                            Request{Op::Watch, 0, 0}, Request{Op::Drain, 0, 0},
+                            Request{Op::Watch, 0, 0}, Request{Op::Drain, 0, 0}, Request{Op::Monitor, 0, 0},
                             Request{Op::Query, 0, 0, 0xFFEEDDCCBBAA9988}}) {
         const auto back = roundTrip(r);
         ASSERT_TRUE(back.has_value()) << static_cast<int>(r.op);
@@ -55,7 +55,8 @@ TEST(ControlMessage, RefusesValuesOutOfRangeAndAnyRecordNotExactlyRight)
                             Request{Op::Break, breakOn, 5}, Request{Op::Break, 3, 0}, Request{Op::SetFraming, 4, 0},
                             Request{Op::SetFraming, 9, 0}, Request{Op::SetFraming, 8, paritySpace + 1},
                             Request{Op::Diagnose, 1, 0}, Request{Op::Diagnose, 0, 1}, Request{Op::Drain, 1, 0},
-                            Request{Op::Watch, 0, 1}, Request{static_cast<Op>(0), 0, 0}, Request{static_cast<Op>(9), 0, 0}})
+                            Request{Op::Watch, 0, 1}, Request{Op::Monitor, 1, 0}, Request{static_cast<Op>(0), 0, 0},
+                            Request{static_cast<Op>(10), 0, 0}})
         EXPECT_FALSE(roundTrip(r).has_value()) << static_cast<int>(r.op) << " " << r.a << " " << r.b;
 
     std::uint8_t good[recordSize];

@@ -1,7 +1,8 @@
-// The records of a port's control channel, format version 3 (`version` below): what
+// The records of a port's control channel, format version 4 (`version` below): what
 // a program's interposition library asks the library about a port's modem lines,
 // break and framing, and the answers; and, read-only, a connection's diagnostics for
-// a status command (vspdevices_control_diagnostics.h). A Watch request is answered
+// a status command (vspdevices_control_diagnostics.h), and the port's traffic for a
+// monitor (vspdevices_monitor.h). A Watch request is answered
 // with the port's line-state page as well (vspdevices_line_state.h, passed as in
 // vspdevices_descriptors.h). The library serves the channel; the launcher's
 // interposition library and the service's status command are its clients.
@@ -30,7 +31,7 @@ namespace vsp::control {
 
 inline constexpr std::size_t recordSize = 40;
 inline constexpr std::uint32_t magic = 0x43565151;  // "QQVC" as little-endian bytes
-inline constexpr std::uint16_t version = 3;  // of every record's format, as described above
+inline constexpr std::uint16_t version = 4;  // of every record's format, as described above
 // The longest break a program may ask for in one call.
 inline constexpr std::uint32_t maxBreakMs = 10000;
 
@@ -53,6 +54,7 @@ enum class Op : std::uint8_t {
     Diagnose = 6,    // the connection's diagnostics, answered with a Diagnostics record
     Watch = 7,       // the port's line-state page, passed with the reply (SCM_RIGHTS)
     Drain = 8,       // answered once everything the program wrote has left toward the adapter
+    Monitor = 9,     // answered Ok, then the port's traffic records follow (vspdevices_monitor.h)
 };
 inline constexpr std::uint8_t breakOff = 0, breakOn = 1, breakTimed = 2;
 // A reply's flags: bytes the program wrote have not all left toward the adapter yet.
@@ -143,7 +145,7 @@ inline bool zeroFrom(const std::uint8_t* in, std::size_t from)
 }
 inline bool validOp(std::uint8_t op)
 {
-    return op >= static_cast<std::uint8_t>(Op::Query) && op <= static_cast<std::uint8_t>(Op::Drain);
+    return op >= static_cast<std::uint8_t>(Op::Query) && op <= static_cast<std::uint8_t>(Op::Monitor);
 }
 }  // namespace detail
 
@@ -157,7 +159,7 @@ inline bool valid(const Request& r)
     case Op::Break:
         return (r.a == breakTimed && r.b <= maxBreakMs) || ((r.a == breakOff || r.a == breakOn) && r.b == 0);
     case Op::SetFraming: return r.a >= 5 && r.a <= 8 && r.b <= paritySpace;
-    case Op::Diagnose: case Op::Watch: case Op::Drain: return r.a == 0 && r.b == 0;
+    case Op::Diagnose: case Op::Watch: case Op::Drain: case Op::Monitor: return r.a == 0 && r.b == 0;
     }
     return false;
 }

@@ -1,4 +1,4 @@
-// A connection's diagnostics as the control channel carries them (format version 3
+// A connection's diagnostics as the control channel carries them (format version 4
 // of vspdevices_control.h): the library answers a Diagnose request with this record,
 // the service's status command reads it. It is the channel's fixed-size,
 // allocation-free form of struct vsp_diagnostics (vspdevices.h), whose states,

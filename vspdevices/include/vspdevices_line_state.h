@@ -1,5 +1,5 @@
 // A port's line state in a page of shared memory (part of the control channel's
-// format, version 3 of vspdevices_control.h): the library writes it whenever the
+// format, version 4 of vspdevices_control.h): the library writes it whenever the
 // modem lines, their change counters, the framing or whether output waits in its
 // queues change, and a launched program maps it read-only (a Watch request on the
 // control channel hands it over), so reading the lines costs the library nothing: a

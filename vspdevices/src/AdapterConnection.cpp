@@ -50,9 +50,11 @@ std::uint8_t inboundFlowCode(PortSettings::Flow flow)
 }
 }  // namespace
 
-AdapterConnection::AdapterConnection(asio::io_context& io, const TcpClientSettings& settings, Owner& owner)
+AdapterConnection::AdapterConnection(asio::io_context& io, const TcpClientSettings& settings, Owner& owner,
+                                     TrafficTap& tap)
     : settings_(settings),
       owner_(owner),
+      tap_(tap),
       lookup_(io),
       socket_(io),
       retryTimer_(io),
@@ -166,6 +168,7 @@ void AdapterConnection::beginAttempt()
 {
     state_ = State::Resolving;
     attemptStarted_ = std::chrono::steady_clock::now();
+    tap_.event(monitor::Kind::Connecting, adapterAddress());
     lookup_.start(settings_.host, settings_.port,
                   guarded([this](const std::error_code& error, const NameLookup::Endpoints& endpoints) {
                       if (error == asio::error::timed_out)
@@ -222,6 +225,8 @@ void AdapterConnection::onConnected()
     everConnected_ = true;
     setKeepAlive();
     report(Event::Kind::Connected, adapterAddress());
+    if (tap_.active())
+        tapConnected();
 
     std::vector<std::uint8_t> offer;
     protocol_.connected(offer);
@@ -382,6 +387,7 @@ void AdapterConnection::startReading()
 void AdapterConnection::onReceived(std::size_t size)
 {
     const std::span<std::uint8_t> bytes(readBuffer_.data(), size);
+    tap_.wire(monitor::Direction::FromDevice, bytes);  // before decoding moves the data
     std::size_t dataSize = size;
     if (!protocol_.plainData(bytes)) {
         // Decoded in the read buffer itself: the serial data ends up at its front.
@@ -448,6 +454,7 @@ void AdapterConnection::startWriting()
     const WriteQueue::Buffer buffer = outgoing_.takeNext();
     if (!buffer)
         return;
+    tap_.wire(monitor::Direction::ToDevice, *buffer);
     asio::async_write(socket_, asio::buffer(*buffer), guarded([this, buffer](const asio::error_code& error, std::size_t) {
                           outgoing_.written();
                           if (error) {
@@ -468,7 +475,45 @@ void AdapterConnection::startWriting()
 
 void AdapterConnection::report(Event::Kind kind, std::string text, FailureKind failure)
 {
+    using Kind = Event::Kind;
+    if (kind == Kind::Dropped || kind == Kind::ConnectFailed || kind == Kind::Closed)
+        tap_.event(monitor::Kind::Dropped, text);
     owner_.connectionEvent(Event{kind, failure, std::move(text)});
+}
+
+// The connection's two ends, so a monitor's capture shows them as they are.
+void AdapterConnection::tapConnected()
+{
+    asio::error_code error;
+    const auto local = socket_.local_endpoint(error);
+    const auto remote = error ? asio::ip::tcp::endpoint() : socket_.remote_endpoint(error);
+    monitor::Endpoints ends;
+    const auto put = [&](const asio::ip::address& address, std::uint8_t* to) {
+        if (address.is_v4()) {
+            const auto bytes = address.to_v4().to_bytes();
+            std::copy(bytes.begin(), bytes.end(), to);
+        } else {
+            const auto bytes = address.to_v6().to_bytes();
+            std::copy(bytes.begin(), bytes.end(), to);
+        }
+    };
+    if (!error) {
+        ends.family = remote.address().is_v4() && local.address().is_v4() ? 4 : 6;
+        if (ends.family == 6) {
+            // One family for both ends: an IPv4 end shown as IPv4-mapped.
+            const auto v6 = [](const asio::ip::address& a) {
+                return a.is_v6() ? a : asio::ip::address(asio::ip::make_address_v6(asio::ip::v4_mapped, a.to_v4()));
+            };
+            put(v6(local.address()), ends.local);
+            put(v6(remote.address()), ends.remote);
+        } else {
+            put(local.address(), ends.local);
+            put(remote.address(), ends.remote);
+        }
+        ends.localPort = local.port();
+        ends.remotePort = remote.port();
+    }
+    tap_.connected(ends, adapterAddress());
 }
 
 std::string AdapterConnection::adapterAddress() const

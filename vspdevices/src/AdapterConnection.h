@@ -49,6 +49,7 @@
 #include "ClientProtocol.h"
 #include "InitString.h"
 #include "NameLookup.h"
+#include "TrafficTap.h"
 #include "WriteQueue.h"
 
 #include <asio.hpp>
@@ -130,7 +131,8 @@ public:
         virtual void connectionEvent(const Event& event) = 0;
     };
 
-    AdapterConnection(asio::io_context& io, const TcpClientSettings& settings, Owner& owner);
+    // `tap` sees the bytes on the connection and its events, for the port's monitors.
+    AdapterConnection(asio::io_context& io, const TcpClientSettings& settings, Owner& owner, TrafficTap& tap);
 
     void start();
     void stop();
@@ -180,6 +182,7 @@ public:
 
 private:
     void report(Event::Kind kind, std::string text, FailureKind failure = FailureKind::None);
+    void tapConnected();
     std::string adapterAddress() const;
     bool wantsConnection() const;
     void beginAttempt();
@@ -202,6 +205,7 @@ private:
 
     TcpClientSettings settings_;
     Owner& owner_;
+    TrafficTap& tap_;
     NameLookup lookup_;
     asio::ip::tcp::socket socket_;
     asio::steady_timer retryTimer_;

@@ -39,10 +39,15 @@ struct ControlChannel::Client {
     std::uint32_t waitMask = 0;  // input lines a WaitLines request waits on
     bool draining = false;       // a Drain request waits for the output to leave
     bool breaking = false;       // a timed break is on
+    // A monitor: records wait in `queued` while `sending` is written; together at
+    // most monitorBuffer bytes, and what does not fit is counted in `lost`.
+    bool monitor = false;
+    std::vector<std::uint8_t> queued, sending;
+    std::uint64_t lost = 0;
 
     bool waiting() const { return waitMask != 0 || draining; }
     // Between requests, with nothing half done: its place may go to a newcomer.
-    bool idle() const { return got == 0 && !writing && !waiting() && !breaking; }
+    bool idle() const { return got == 0 && !writing && !waiting() && !breaking && !monitor; }
 };
 
 namespace {
@@ -327,6 +332,10 @@ void ControlChannel::handle(const std::shared_ptr<Client>& client, const control
         replyDiagnostics(client);
         return;
     }
+    if (request.op == Op::Monitor) {
+        startMonitor(client);
+        return;
+    }
     if (request.terminal != terminal_) {
         // The client holds another terminal: a port that went away under this name.
         reply(client, request.op, Status::Gone);
@@ -358,7 +367,7 @@ void ControlChannel::handle(const std::shared_ptr<Client>& client, const control
         }
         break;
     case Op::Watch: replyWithPage(client); return;
-    case Op::Diagnose: break;  // answered above
+    case Op::Diagnose: case Op::Monitor: break;  // answered above
     }
     reply(client, request.op, Status::Ok);
 }
@@ -396,7 +405,14 @@ void ControlChannel::setTarget(const std::shared_ptr<PortControl>& target)
 {
     if (target_.lock() == target)
         return;
+    if (const auto old = target_.lock())
+        for (const auto& client : clients_)
+            if (client->monitor)
+                old->controlTap().detach(client.get());
     target_ = target;
+    for (const auto& client : clients_)
+        if (client->monitor)
+            tapFor(client);
     for (const auto& client : std::vector(clients_))
         if (client->waiting()) {
             const Op op = client->draining ? Op::Drain : Op::WaitLines;
@@ -416,6 +432,8 @@ void ControlChannel::stateChanged(std::uint32_t inputsMoved)
 {
     publish();
     const auto target = target_.lock();
+    if (target && target->controlTap().active())
+        target->controlTap().state(target->controlPortState());
     bool draining = false;
     for (const auto& client : clients_)
         draining = draining || client->draining;
@@ -565,6 +583,9 @@ void ControlChannel::replyDiagnostics(const std::shared_ptr<Client>& client)
 
 void ControlChannel::forget(const std::shared_ptr<Client>& client)
 {
+    if (client->monitor)
+        if (const auto target = target_.lock())
+            target->controlTap().detach(client.get());
     asio::error_code ignored;
     client->socket.close(ignored);
     client->deadline.cancel();
@@ -573,6 +594,96 @@ void ControlChannel::forget(const std::shared_ptr<Client>& client)
     if (client->breaking && closed_)
         client->breakTimer.cancel();  // the port goes: its handler ends the break now
     clients_.erase(std::remove(clients_.begin(), clients_.end(), client), clients_.end());
+}
+
+// A monitor is answered Ok in its first record and then only gets records. It is
+// never dropped for not reading: its records are, and it hears how many.
+void ControlChannel::startMonitor(const std::shared_ptr<Client>& client)
+{
+    const auto monitors = std::count_if(clients_.begin(), clients_.end(), [](const auto& c) { return c->monitor; });
+    if (static_cast<std::size_t>(monitors) >= monitor::maxMonitors) {
+        reply(client, Op::Monitor, Status::Busy, true);
+        return;
+    }
+    client->monitor = true;
+    control::Reply r;
+    r.op = Op::Monitor;
+    r.terminal = terminal_;
+    control::encode(r, client->out);
+    client->queued.assign(std::begin(client->out), std::end(client->out));
+    tapFor(client);
+    sendQueued(client);
+    // Nothing may come from a monitor: readable means it hung up (or broke the protocol).
+    client->socket.async_wait(Local::socket::wait_read, [self = shared_from_this(), client](const asio::error_code& error) {
+        if (!self->closed_ && !error)
+            self->forget(client);
+    });
+}
+
+void ControlChannel::tapFor(const std::shared_ptr<Client>& client)
+{
+    const auto target = target_.lock();
+    if (!target)
+        return;
+    target->controlTap().attach(client.get(), [weak = weak_from_this(), client = std::weak_ptr(client)](std::span<const std::uint8_t> record) {
+        const auto self = weak.lock();
+        const auto monitor = client.lock();
+        if (self && monitor)
+            self->queueRecord(monitor, record);
+    });
+    // It starts from the lines and settings as they stand.
+    const auto state = TrafficTap::stateRecord(target->controlPortState());
+    queueRecord(client, state);
+}
+
+void ControlChannel::queueRecord(const std::shared_ptr<Client>& client, std::span<const std::uint8_t> record)
+{
+    const std::size_t held = client->queued.size() + client->sending.size();
+    if (held + record.size() + (client->lost ? lostRecordSize : 0) > monitor::monitorBuffer) {
+        ++client->lost;
+        return;
+    }
+    queueLost(client);
+    client->queued.insert(client->queued.end(), record.begin(), record.end());
+    sendQueued(client);
+}
+
+// How many records were dropped, told before the next record or once the queue
+// has drained, whichever comes first.
+void ControlChannel::queueLost(const std::shared_ptr<Client>& client)
+{
+    if (!client->lost)
+        return;
+    std::uint8_t lost[lostRecordSize];
+    monitor::encodeHeader({monitor::Kind::Lost, monitor::Direction::ToDevice, TrafficTap::nowUs(), 8}, lost);
+    control::detail::put64(lost + monitor::headerSize, client->lost);
+    client->queued.insert(client->queued.end(), std::begin(lost), std::end(lost));
+    client->lost = 0;
+}
+
+void ControlChannel::sendQueued(const std::shared_ptr<Client>& client)
+{
+    if (client->writing || client->queued.empty())
+        return;
+    client->sending.swap(client->queued);
+    client->queued.clear();
+    client->writing = true;
+    asio::async_write(client->socket, asio::buffer(client->sending),
+                      [self = shared_from_this(), client](const asio::error_code& error, std::size_t) {
+                          client->writing = false;
+                          client->sending.clear();
+                          if (self->closed_)
+                              return;
+                          if (error) {
+                              self->forget(client);
+                              return;
+                          }
+                          // A burst's memory is not kept for good.
+                          if (client->sending.capacity() > monitor::monitorBuffer / 4)
+                              std::vector<std::uint8_t>().swap(client->sending);
+                          self->queueLost(client);
+                          self->sendQueued(client);
+                      });
 }
 
 }  // namespace vsp

@@ -21,11 +21,14 @@
 // request is answered Unavailable and the program sees the plain pseudo-terminal.
 // The channel keeps the port's line-state page (vspdevices_line_state.h) up to date and
 // hands it to a client that asks with Watch, with SCM_RIGHTS; a Drain request is
-// answered once the output has left toward the adapter.
+// answered once the output has left toward the adapter. A Monitor request turns
+// the client into one of the port's monitors (vspdevices_monitor.h): it gets the
+// port's traffic records from the connection's tap, each monitor's queue bounded.
 #pragma once
 
 #include "vspdevices_control.h"
 #include "vspdevices_line_state.h"
+#include "vspdevices_monitor.h"
 #include "PortControl.h"
 #include "vspdevices.h"
 
@@ -34,6 +37,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -46,6 +50,7 @@ public:
     static constexpr std::size_t maxClients = 32;
     static constexpr auto stallLimit = std::chrono::seconds(2);
     static constexpr auto acceptPause = std::chrono::milliseconds(200);
+    static constexpr std::size_t lostRecordSize = monitor::headerSize + 8;
 
     // The socket for the port whose link is linkPath; nullptr when it cannot be made
     // (the port then works as a plain pseudo-terminal).
@@ -80,6 +85,11 @@ private:
     void reply(const std::shared_ptr<Client>& client, control::Op op, control::Status status, bool thenClose = false);
     void replyDiagnostics(const std::shared_ptr<Client>& client);
     void forget(const std::shared_ptr<Client>& client);
+    void startMonitor(const std::shared_ptr<Client>& client);
+    void tapFor(const std::shared_ptr<Client>& client);
+    void queueRecord(const std::shared_ptr<Client>& client, std::span<const std::uint8_t> record);
+    void queueLost(const std::shared_ptr<Client>& client);
+    void sendQueued(const std::shared_ptr<Client>& client);
 
     asio::local::stream_protocol::acceptor acceptor_;
     asio::steady_timer acceptPauseTimer_;

@@ -1,5 +1,7 @@
 #include "LineControl.h"
 
+#include <algorithm>
+
 namespace vsp {
 namespace {
 // Longer than the port takes to confirm an open.
@@ -36,11 +38,12 @@ std::uint32_t count(std::uint32_t moved, std::uint32_t now, control::Counters& c
 }
 }  // namespace
 
-LineControl::LineControl(asio::io_context& io, AdapterConnection& connection, PortBridge& bridge,
+LineControl::LineControl(asio::io_context& io, AdapterConnection& connection, PortBridge& bridge, TrafficTap& tap,
                          std::function<vsp_diagnostics()> diagnostics)
     : connection_(connection),
       protocol_(connection.protocol()),
       bridge_(bridge),
+      tap_(tap),
       diagnostics_(std::move(diagnostics)),
       earlyOpenCheck_(io)
 {
@@ -155,6 +158,25 @@ PortControl::Status LineControl::controlStatus() const
     s.dataBits = protocol_.serial().dataBits;
     s.parity = static_cast<std::uint8_t>(protocol_.serial().parity);
     s.outputQueued = bridge_.holdsOutput() || !connection_.queueEmpty();
+    return s;
+}
+
+monitor::PortState LineControl::controlPortState() const
+{
+    // The output lines as last sent (not as a launched program reads them before
+    // the open), so a monitor sees the levels the adapter was told.
+    monitor::PortState s;
+    s.lines = inputs_ | (protocol_.dtr() ? control::lineDtr : 0) | (protocol_.rts() ? control::lineRts : 0);
+    const SerialSettings& serial = protocol_.serial();
+    s.baud = serial.baud;
+    s.dataBits = static_cast<std::uint8_t>(std::clamp<int>(serial.dataBits, 5, 8));
+    s.parity = static_cast<std::uint8_t>(std::min<int>(static_cast<int>(serial.parity), control::paritySpace));
+    s.stopBits = static_cast<std::uint8_t>(std::clamp<int>(serial.stopBits, 1, 3));
+    if (const auto port = bridge_.port()) {
+        using Flow = PortSettings::Flow;
+        const Flow flow = port->settings().outbound;
+        s.flow = flow == Flow::Hardware ? monitor::flowHardware : flow == Flow::XonXoff ? monitor::flowXonXoff : monitor::flowNone;
+    }
     return s;
 }
 

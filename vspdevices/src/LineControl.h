@@ -24,7 +24,7 @@ namespace vsp {
 class LineControl : public PortControl {
 public:
     // `diagnostics` answers a Diagnose request.
-    LineControl(asio::io_context& io, AdapterConnection& connection, PortBridge& bridge,
+    LineControl(asio::io_context& io, AdapterConnection& connection, PortBridge& bridge, TrafficTap& tap,
                 std::function<vsp_diagnostics()> diagnostics);
 
     Status controlStatus() const override;
@@ -34,6 +34,8 @@ public:
     void controlSetFraming(std::uint8_t dataBits, std::uint8_t parity) override;
     void controlObserve(std::function<void(std::uint32_t changed)> changed) override;
     vsp_diagnostics controlDiagnostics() const override { return diagnostics_(); }
+    TrafficTap& controlTap() override { return tap_; }
+    monitor::PortState controlPortState() const override;
 
     void portOpened();
     void portClosed();
@@ -55,6 +57,7 @@ private:
     AdapterConnection& connection_;
     ClientProtocol& protocol_;
     PortBridge& bridge_;
+    TrafficTap& tap_;
     std::function<vsp_diagnostics()> diagnostics_;
     std::uint32_t inputs_ = 0;  // CTS, DSR, DCD, RI as the program reads them
     control::Counters counters_;

@@ -1,9 +1,10 @@
 // What a port's control channel (ControlChannel) asks of the connection behind the
 // port: the modem lines, break and framing a program sets, the input lines and
-// their counts it reads, and whether its output has left. Kept apart from the
+// their counts it reads, whether its output has left, and its traffic for monitors. Kept apart from the
 // channel so the connection's side (LineControl) needs none of the socket code.
 #pragma once
 
+#include "TrafficTap.h"
 #include "vspdevices_control.h"
 #include "vspdevices.h"
 
@@ -35,6 +36,10 @@ public:
     virtual void controlObserve(std::function<void(std::uint32_t changed)> changed) = 0;
     // The connection's diagnostics, for a Diagnose request.
     virtual vsp_diagnostics controlDiagnostics() const = 0;
+    // Where the connection reports its traffic, for the port's monitors.
+    virtual TrafficTap& controlTap() = 0;
+    // The lines as the adapter has them and the port's settings, for monitors.
+    virtual monitor::PortState controlPortState() const = 0;
 };
 
 }  // namespace vsp

@@ -17,9 +17,9 @@ PortSettings redirectSettings(const SerialSettings& serial)
 
 TcpClientSession::TcpClientSession(asio::io_context& io, const TcpClientSettings& settings)
     : io_(io),
-      connection_(io, settings, *this),
+      connection_(io, settings, *this, tap_),
       bridge_(io, *this, settings.serial.readTimeoutMs, redirectSettings(settings.serial)),
-      lines_(io, connection_, bridge_, [this] { return diagnostics(); })
+      lines_(io, connection_, bridge_, tap_, [this] { return diagnostics(); })
 {
 }
 
@@ -69,12 +69,14 @@ void TcpClientSession::attachPort(std::shared_ptr<VirtualPort> port)
 
 void TcpClientSession::portOpened()
 {
+    tap_.event(monitor::Kind::PortOpened);
     connection_.applicationArrived();
     lines_.portOpened();
 }
 
 void TcpClientSession::portClosed()
 {
+    tap_.event(monitor::Kind::PortClosed);
     bridge_.flushGathered();
     lines_.portClosed();
     connection_.startReading();  // bytes from the adapter are discarded now, so keep taking them

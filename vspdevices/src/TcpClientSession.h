@@ -16,6 +16,7 @@
 #include "LineControl.h"
 #include "PortBridge.h"
 #include "PortControl.h"
+#include "TrafficTap.h"
 #include "VirtualPort.h"
 #include "vspdevices.h"
 
@@ -66,8 +67,16 @@ public:
 
     void portOpened() override;
     void portClosed() override;
-    void portData(std::span<const std::uint8_t> data) override { bridge_.data(data); }
-    void portSettingsChanged(const PortSettings& now, const PortSettings&) override { bridge_.settingsChanged(now); }
+    void portData(std::span<const std::uint8_t> data) override
+    {
+        tap_.data(monitor::Direction::ToDevice, data);
+        bridge_.data(data);
+    }
+    void portSettingsChanged(const PortSettings& now, const PortSettings&) override
+    {
+        bridge_.settingsChanged(now);
+        lines_.changed(0);  // monitors see the new settings
+    }
     void portFlushed(bool input, bool output) override { bridge_.flushed(input, output); }
     void portDrained() override { connection_.startReading(); }
 
@@ -81,7 +90,11 @@ private:
     bool applicationBehind() const override { return bridge_.applicationBehind(); }
     void connectionOpened(std::vector<std::uint8_t>& offer) override { lines_.addToOffer(offer); }
     void connectionReady() override { bridge_.releaseWaiting(); }
-    void connectionReceived(std::span<const std::uint8_t> data, bool lastReads) override { bridge_.deliver(data, lastReads); }
+    void connectionReceived(std::span<const std::uint8_t> data, bool lastReads) override
+    {
+        tap_.data(monitor::Direction::FromDevice, data);
+        bridge_.deliver(data, lastReads);
+    }
     void connectionNotified() override { lines_.noteModemState(); }
     void connectionQueueChanged() override { bridge_.updatePortPause(); }
     void connectionLinesChanged() override { lines_.updateInputLines(); }
@@ -100,6 +113,7 @@ private:
     void waitingChanged() override { lines_.changed(0); }
 
     asio::io_context& io_;
+    TrafficTap tap_;  // before the parts that report to it
     AdapterConnection connection_;
     PortBridge bridge_;
     LineControl lines_;
