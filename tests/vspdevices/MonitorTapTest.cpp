@@ -2,6 +2,7 @@
 // order, a stalled monitor that loses records without slowing the port, and
 // another user turned away.
 #include "AdapterServer.h"
+#include "monitor/Conversation.h"
 #include "monitor/MonitorConnection.h"
 #include "support/ControlSocket.h"
 #include "support/LibraryFixture.h"
@@ -95,7 +96,11 @@ TEST_F(MonitorTap, SeesTheProgramsDataTheEchoSettingsLinesBreakAndADropInOrder)
             return std::count(kinds.begin(), kinds.end(), Kind::Connected) == 1;
         }));
     }
-    ASSERT_TRUE(readUntil(m, records, [&] { return events(records).back() == Kind::PortClosed; }));
+    // The port's close, and the adapter's answer to the new connection's offer (IAC DO COM-PORT-OPTION).
+    ASSERT_TRUE(readUntil(m, records, [&] {
+        return events(records).back() == Kind::PortClosed &&
+               bytes(records, Kind::Wire, Direction::FromDevice).find("\xFF\xFD\x2C") != std::string::npos;
+    }));
 
     EXPECT_EQ(records.front().header.kind, Kind::State);  // where the monitor starts from
     EXPECT_EQ(events(records), (std::vector<Kind>{Kind::PortOpened, Kind::Dropped, Kind::Connecting, Kind::Connected,
@@ -111,7 +116,22 @@ TEST_F(MonitorTap, SeesTheProgramsDataTheEchoSettingsLinesBreakAndADropInOrder)
                                       std::string("\xFF\xFA\x2C\x05\x05\xFF\xF0", 7),  // break on
                                       std::string("\xFF\xFA\x2C\x05\x06\xFF\xF0", 7)})  // break off
         EXPECT_NE(out.find(command), std::string::npos);
-    EXPECT_NE(bytes(records, Kind::Wire, Direction::FromDevice).find("\xFF\xFA\x2C\x65"), std::string::npos);  // an answer
+    // Read back as commands sent and the adapter's answers.
+    monitor::Conversation conversation;
+    std::vector<monitor::Entry> entries;
+    for (const auto& r : records)
+        conversation.add(r, entries);
+    std::vector<std::string> sent, answered;
+    for (const auto& e : entries)
+        if (e.kind == monitor::Entry::Kind::CommandSent || e.kind == monitor::Entry::Kind::CommandReceived)
+            (e.kind == monitor::Entry::Kind::CommandSent ? sent : answered).push_back(e.text);
+    const auto has = [](const std::vector<std::string>& texts, const char* text) {
+        return std::find(texts.begin(), texts.end(), text) != texts.end();
+    };
+    EXPECT_TRUE(has(sent, "WILL COM-PORT-OPTION"));  // the offer on the new connection
+    EXPECT_TRUE(has(answered, "DO COM-PORT-OPTION"));
+    for (const char* command : {"SET-BAUDRATE 9600", "SET-CONTROL 9 (DTR off)", "SET-CONTROL 5 (break on)"})
+        EXPECT_TRUE(has(sent, command) && has(answered, command)) << command;
     // The state followed the speed and DTR; time never runs backwards.
     std::vector<std::uint32_t> bauds;
     bool dtrDropped = false;

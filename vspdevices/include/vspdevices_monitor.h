@@ -17,7 +17,8 @@
 //                handed to the socket (one write each), fromDevice as read
 //   PortOpened, PortClosed   nothing: a program opened or closed the port
 //   Connecting   the adapter's address as text ("host:port"): an attempt begins
-//   Connected    0 family (4 or 6)  1-3 zero  4-19 local address  20-21 local port
+//   Connected    0 family (4 or 6)  1 Telnet (1) or raw TCP (0)  2-3 zero
+//                4-19 local address  20-21 local port
 //                22-37 the adapter's address  38-39 its port (an IPv4 address in the
 //                first 4 bytes, the rest zero); then the adapter's name as text
 //   Dropped      the reason as text: the connection failed or ended
@@ -75,6 +76,7 @@ struct Header {
 
 struct Endpoints {
     std::uint8_t family = 4;  // 4 or 6
+    bool telnet = true;       // the connection speaks Telnet (else its bytes are the data)
     std::uint8_t local[16] = {};
     std::uint16_t localPort = 0;
     std::uint8_t remote[16] = {};
@@ -156,6 +158,7 @@ inline void encodeEndpoints(const Endpoints& e, std::uint8_t* out)
     for (std::size_t i = 0; i < addressPartSize; ++i)
         out[i] = 0;
     out[0] = e.family;
+    out[1] = e.telnet ? 1 : 0;
     for (int i = 0; i < 16; ++i) {
         out[4 + i] = e.local[i];
         out[22 + i] = e.remote[i];
@@ -168,10 +171,11 @@ inline void encodeEndpoints(const Endpoints& e, std::uint8_t* out)
 
 inline std::optional<Endpoints> decodeEndpoints(std::span<const std::uint8_t> payload)
 {
-    if (payload.size() < addressPartSize || (payload[0] != 4 && payload[0] != 6) || payload[1] || payload[2] || payload[3])
+    if (payload.size() < addressPartSize || (payload[0] != 4 && payload[0] != 6) || payload[1] > 1 || payload[2] || payload[3])
         return std::nullopt;
     Endpoints e;
     e.family = payload[0];
+    e.telnet = payload[1] == 1;
     for (int i = 0; i < 16; ++i) {
         e.local[i] = payload[4 + i];
         e.remote[i] = payload[22 + i];

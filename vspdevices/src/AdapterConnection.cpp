@@ -488,6 +488,7 @@ void AdapterConnection::tapConnected()
     const auto local = socket_.local_endpoint(error);
     const auto remote = error ? asio::ip::tcp::endpoint() : socket_.remote_endpoint(error);
     monitor::Endpoints ends;
+    ends.telnet = settings_.telnet;
     const auto put = [&](const asio::ip::address& address, std::uint8_t* to) {
         if (address.is_v4()) {
             const auto bytes = address.to_v4().to_bytes();
