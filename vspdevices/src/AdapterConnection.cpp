@@ -168,7 +168,8 @@ void AdapterConnection::beginAttempt()
 {
     state_ = State::Resolving;
     attemptStarted_ = std::chrono::steady_clock::now();
-    tap_.event(monitor::Kind::Connecting, adapterAddress());
+    if (tap_.active())
+        tap_.event(monitor::Kind::Connecting, adapterAddress());
     lookup_.start(settings_.host, settings_.port,
                   guarded([this](const std::error_code& error, const NameLookup::Endpoints& endpoints) {
                       if (error == asio::error::timed_out)
