@@ -18,11 +18,16 @@ inline std::int64_t wallClockOffsetUs()
     return us(CLOCK_REALTIME) - us(CLOCK_MONOTONIC);
 }
 
-// A record's time on the wall clock, in microseconds since 1970.
+// A record's time on the wall clock, in microseconds since 1970; any time a record
+// may carry gives one, held at the ends of the range.
 inline std::uint64_t wallClockUs(std::uint64_t monotonicUs, std::int64_t offsetUs)
 {
-    const std::int64_t wall = static_cast<std::int64_t>(monotonicUs) + offsetUs;
-    return wall > 0 ? static_cast<std::uint64_t>(wall) : 0;
+    if (offsetUs < 0) {
+        const std::uint64_t back = 0 - static_cast<std::uint64_t>(offsetUs);
+        return monotonicUs > back ? monotonicUs - back : 0;
+    }
+    const auto forward = static_cast<std::uint64_t>(offsetUs);
+    return monotonicUs > UINT64_MAX - forward ? UINT64_MAX : monotonicUs + forward;
 }
 
 }  // namespace monitor
