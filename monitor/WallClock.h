@@ -3,19 +3,17 @@
 // starts, so that their order and spacing stay exactly as recorded.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
-#include <ctime>
 
 namespace monitor {
 
+// The library's clock is steady_clock, CLOCK_MONOTONIC on Linux.
 inline std::int64_t wallClockOffsetUs()
 {
-    const auto us = [](clockid_t clock) {
-        timespec now{};
-        ::clock_gettime(clock, &now);
-        return static_cast<std::int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
-    };
-    return us(CLOCK_REALTIME) - us(CLOCK_MONOTONIC);
+    using namespace std::chrono;
+    const auto us = [](auto now) { return duration_cast<microseconds>(now.time_since_epoch()).count(); };
+    return static_cast<std::int64_t>(us(system_clock::now()) - us(steady_clock::now()));
 }
 
 // A record's time on the wall clock, in microseconds since 1970; any time a record
