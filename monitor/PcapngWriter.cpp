@@ -1,9 +1,9 @@
 #include "monitor/PcapngWriter.h"
 
 #include "monitor/EventText.h"
+#include "monitor/WallClock.h"
 
 #include <algorithm>
-#include <ctime>
 
 namespace monitor {
 namespace {
@@ -66,17 +66,10 @@ std::uint16_t fold(std::uint32_t total)
         total = (total & 0xFFFF) + (total >> 16);
     return static_cast<std::uint16_t>(~total);
 }
-
-std::int64_t clockUs(clockid_t clock)
-{
-    timespec now{};
-    ::clock_gettime(clock, &now);
-    return static_cast<std::int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
-}
 }  // namespace
 
 PcapngWriter::PcapngWriter(std::ostream& out, const std::string& portName)
-    : out_(out), port_(portName.substr(0, 64)), wallOffsetUs_(clockUs(CLOCK_REALTIME) - clockUs(CLOCK_MONOTONIC))
+    : out_(out), port_(portName.substr(0, 64)), wallOffsetUs_(wallClockOffsetUs())
 {
     for (char& c : port_)  // it goes into texts that hold no control character
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
@@ -288,8 +281,7 @@ void PcapngWriter::block(std::uint32_t type, std::span<const std::uint8_t> body)
 
 std::uint64_t PcapngWriter::wallUs(std::uint64_t monotonicUs) const
 {
-    const std::int64_t wall = static_cast<std::int64_t>(monotonicUs) + wallOffsetUs_;
-    return wall > 0 ? static_cast<std::uint64_t>(wall) : 0;
+    return wallClockUs(monotonicUs, wallOffsetUs_);
 }
 
 }  // namespace monitor

@@ -14,8 +14,8 @@
 // and 192.0.2.2 (the adapter), from the documentation range, stand for them.
 //
 // Everything the program's side sees goes in as log entries (the pcapng block for
-// systemd's journal export format, which Wireshark 3.6 and later show with their
-// message in the Info column): the serial data as the program wrote and got it
+// systemd's journal export format, which Wireshark shows with its message in the
+// Info column): the serial data as the program wrote and got it
 // (C-style escapes), opens, closes, connection events, state changes and lost
 // records. A second interface of exported PDUs would have shown them only in the
 // packet details, and tcpdump (libpcap) refuses a file whose interfaces differ in

@@ -6,40 +6,22 @@
 #include "monitor/PcapngWriter.h"
 #include "support/LibraryFixture.h"
 #include "support/SerialApp.h"
+#include "support/Tshark.h"
 
 #include <poll.h>
 
 #include <fstream>
 #include <set>
-#include <sstream>
 
 namespace {
 
 using namespace std::chrono_literals;
 
-// tshark's standard output and standard error, less the note it prints to everyone running it as root.
-std::pair<std::string, std::string> tshark(const std::string& arguments)
-{
-    const std::string errors = ::testing::TempDir() + "tshark.err";
-    std::FILE* pipe = ::popen(("tshark " + arguments + " 2>" + errors).c_str(), "r");
-    std::string out;
-    char buffer[4096];
-    while (std::fgets(buffer, sizeof buffer, pipe))
-        out += buffer;
-    ::pclose(pipe);
-    std::istringstream lines(readAll(errors));
-    std::string err;
-    for (std::string line; std::getline(lines, line);)
-        if (line.rfind("Running as user \"root\"", 0) != 0)
-            err += line + "\n";
-    return {out, err};
-}
-
 class Capture : public LibraryFixture {};
 
 TEST_F(Capture, TsharkReadsTheConnectionsTelnetAndTheProgramsSideCleanly)
 {
-    if (std::system("tshark --version >/dev/null 2>&1") != 0)
+    if (!tsharkInstalled())
         GTEST_SKIP() << "tshark is not installed (scripts/setup installs it)";
     vsp::AdapterServer adapter({.echo = true});
     vsp_createDevice("Connector", "5;0");
