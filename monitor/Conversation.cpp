@@ -1,5 +1,7 @@
 #include "monitor/Conversation.h"
 
+#include "monitor/EventText.h"
+
 #include "Rfc2217.h"
 
 namespace monitor {
@@ -36,8 +38,15 @@ std::string describe(const telnet::Event& event, bool fromAdapter)
     case telnet::Event::Kind::Command: return "Telnet " + verbName(event.command);
     case telnet::Event::Kind::Subnegotiation:
         if (event.option == telnet::optComPort) {
-            if (const auto message = vsp::rfc2217::parse(event.payload, fromAdapter))
+            if (const auto message = vsp::rfc2217::parse(event.payload, fromAdapter)) {
+                // The adapter's signature is its own text: escaped, so that none of it
+                // reaches a terminal or a log as a control character.
+                const std::uint8_t code = message->code % vsp::rfc2217::serverOffset;
+                if (code == vsp::rfc2217::Signature && !message->text.empty())
+                    return "SIGNATURE \"" + escaped({reinterpret_cast<const std::uint8_t*>(message->text.data()),
+                                                      message->text.size()}) + "\"";
                 return vsp::rfc2217::describe(*message);
+            }
             return "COM-PORT-OPTION, not understood (" + std::to_string(event.payload.size()) + " bytes)";
         }
         return "subnegotiation of " + optionName(event.option);

@@ -42,44 +42,57 @@ bool readExactly(int fd, std::uint8_t* into, std::size_t size, std::chrono::stea
 }
 }  // namespace
 
-std::variant<MonitorConnection, std::string> MonitorConnection::open(int com, int timeoutMs, std::string dir)
+std::variant<MonitorConnection, MonitorConnection::Refusal> MonitorConnection::connect(int com, int timeoutMs, std::string dir)
 {
+    using Reason = Refusal::Reason;
     if (dir.empty())
         dir = vspdevices::portDirectory();
     const std::string name = "COM" + std::to_string(com);
     const std::string path = dir + "/" + name + ".control";
     sockaddr_un address{};
     if (path.size() >= sizeof address.sun_path)
-        return "the port directory's path is too long: " + dir;
+        return Refusal{Reason::Other, "the port directory's path is too long: " + dir};
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
-        return std::string("no socket: ") + std::strerror(errno);
+        return Refusal{Reason::Other, std::string("no socket: ") + std::strerror(errno)};
     MonitorConnection connection(fd);
     address.sun_family = AF_UNIX;
     path.copy(address.sun_path, sizeof address.sun_path - 1);
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
-        return name + " is not running (" + path + ": " + std::strerror(errno) + ")";
+        return Refusal{Reason::NotRunning, name + " is not running (" + path + ": " + std::strerror(errno) + ")"};
     // Only the user's own program answers for a port.
     ucred peer{};
     socklen_t size = sizeof peer;
     if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 || peer.uid != ::geteuid())
-        return path + " belongs to another user";
+        return Refusal{Reason::Other, path + " belongs to another user"};
     std::uint8_t request[recordSize];
     encode(Request{Op::Monitor, 0, 0}, request);
     std::uint8_t answer[recordSize];
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    if (::send(fd, request, sizeof request, MSG_NOSIGNAL) != static_cast<ssize_t>(sizeof request) ||
-        !readExactly(fd, answer, sizeof answer, deadline))
-        return name + " did not answer the request to monitor it";
+    // A channel that cannot take another client answers Busy at once and may hang up
+    // before the request is sent: its answer is read all the same.
+    static_cast<void>(::send(fd, request, sizeof request, MSG_NOSIGNAL));
+    if (!readExactly(fd, answer, sizeof answer, deadline))
+        return Refusal{Reason::Other, name + " did not answer the request to monitor it"};
     const auto reply = decodeReply(answer, sizeof answer);
     if (!reply)
-        return name + " answered in another format (another version of QuorlinVCP runs it)";
-    if (reply->status == Status::Busy)
-        return name + " has as many monitors as it takes; close one first";
+        return Refusal{Reason::Other, name + " answered in another format (another version of QuorlinVCP runs it)"};
+    if (reply->status == Status::Busy && reply->op == Op::Monitor)
+        return Refusal{Reason::Busy, name + " has as many monitors as it takes; close one first"};
+    if (reply->status == Status::Busy)  // told before the request was read
+        return Refusal{Reason::Busy, name + " cannot take another client now (too many, or no descriptor left)"};
     if (reply->status != Status::Ok || reply->op != Op::Monitor)
-        return name + " refused to be monitored";
+        return Refusal{Reason::Other, name + " refused to be monitored"};
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
     return connection;
+}
+
+std::variant<MonitorConnection, std::string> MonitorConnection::open(int com, int timeoutMs, std::string dir)
+{
+    auto connected = connect(com, timeoutMs, std::move(dir));
+    if (auto* refusal = std::get_if<Refusal>(&connected))
+        return std::move(refusal->text);
+    return std::move(std::get<MonitorConnection>(connected));
 }
 
 MonitorConnection::MonitorConnection(MonitorConnection&& other) noexcept

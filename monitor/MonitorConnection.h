@@ -14,8 +14,19 @@ namespace monitor {
 
 class MonitorConnection {
 public:
+    // Why a monitor could not begin, and the words for it.
+    struct Refusal {
+        enum class Reason {
+            NotRunning,  // no control socket answers for the port
+            Busy,        // the port has as many monitors as it takes
+            Other,       // another user's socket, no answer, another format, a refusal
+        } reason;
+        std::string text;
+    };
     // Connects to COM<com>'s control socket in the user's port directory (or `dir`),
-    // waiting at most timeoutMs for the answer; an error text when that fails.
+    // waiting at most timeoutMs for the answer; why not when that fails.
+    static std::variant<MonitorConnection, Refusal> connect(int com, int timeoutMs = 2000, std::string dir = {});
+    // The same with the refusal's words alone.
     static std::variant<MonitorConnection, std::string> open(int com, int timeoutMs = 2000, std::string dir = {});
     MonitorConnection(MonitorConnection&& other) noexcept;
     MonitorConnection& operator=(MonitorConnection&& other) noexcept;

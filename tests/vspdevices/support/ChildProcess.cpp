@@ -25,6 +25,9 @@ ChildProcess::ChildProcess(const std::vector<std::string>& arguments, const std:
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, logFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
     posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    // Nothing else of the test's: a socket it holds (an adapter's connection, which
+    // asio opens inheritable) must close when the test closes it, not stay open in a child.
+    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
     pid_t pid = -1;
     if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ) == 0)
         pid_ = pid;
