@@ -3,6 +3,8 @@
 #include "Version.h"
 #include "app/AppIcon.h"
 #include "app/HandlerBoundary.h"
+#include "monitor/EventText.h"
+#include "monitor/WallClock.h"
 #include "windows/MonitorText.h"
 
 #include <QCheckBox>
@@ -18,7 +20,7 @@
 #include <QSocketNotifier>
 #include <QTextBlock>
 #include <QVBoxLayout>
-#include <time.h>
+#include <chrono>
 
 namespace {
 using Kind = monitor::Entry::Kind;
@@ -55,11 +57,11 @@ Trap monitorTrap(const char* procedure)
     return Trap(QString::fromLatin1(procedure), Trap::UnitKind::Form, QStringLiteral("frmMonitor"));
 }
 
-std::int64_t microseconds(clockid_t clock)
+// Now on the library's clock.
+std::uint64_t monotonicNowUs()
 {
-    timespec now{};
-    ::clock_gettime(clock, &now);
-    return static_cast<std::int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
+    using namespace std::chrono;
+    return static_cast<std::uint64_t>(duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count());
 }
 }  // namespace
 
@@ -68,7 +70,7 @@ MonitorWindow::MonitorWindow(int com, Platform& platform, QWidget* parent)
     , com_(com)
     , platform_(platform)
     , portName_(QStringLiteral("COM%1").arg(com))
-    , wallClockOffsetUs_(microseconds(CLOCK_REALTIME) - microseconds(CLOCK_MONOTONIC))  // the library's clock
+    , wallClockOffsetUs_(monitor::wallClockOffsetUs())
 {
     setAttribute(Qt::WA_DeleteOnClose);
     setObjectName(QStringLiteral("frmMonitor(%1)").arg(portName_));
@@ -211,8 +213,7 @@ void MonitorWindow::stopReading(const QString& why, bool retry)
     if (!paused_) {
         QTextCursor cursor(txtTraffic_->document());
         cursor.movePosition(QTextCursor::End);
-        appendLine(cursor, static_cast<std::uint64_t>(microseconds(CLOCK_MONOTONIC)),
-                   QStringLiteral("\u25CF monitoring ended"), formats_.problem);
+        appendLine(cursor, monotonicNowUs(), QStringLiteral("\u25CF monitoring ended"), formats_.problem);
         open_ = {};
     }
     state_.reset();  // the lines and settings are no longer known
@@ -268,11 +269,20 @@ void MonitorWindow::renderUpTo(std::uint64_t end, bool noteGap)
                        QStringLiteral("\u25CF %1 records not shown: they came while the view was paused").arg(gap),
                        formats_.problem);
     }
-    entries_.clear();
-    for (std::uint64_t at = from; at < end; ++at)
-        conversation_.add(held_[at - firstHeld_], entries_);
-    for (const auto& entry : entries_)
-        appendEntry(cursor, entry);
+    for (std::uint64_t at = from; at < end; ++at) {
+        const monitor::Record& record = held_[at - firstHeld_];
+        entries_.clear();
+        conversation_.add(record, entries_);  // it follows the connection through every record
+        switch (record.header.kind) {
+        case vsp::monitor::Kind::Data:
+        case vsp::monitor::Kind::Wire:
+            for (const auto& entry : entries_)
+                appendEntry(cursor, entry);
+            break;
+        case vsp::monitor::Kind::State: break;  // the lamps and the settings show it
+        default: appendEvent(cursor, record);
+        }
+    }
     cursor.endEditBlock();
     rendered_ = end;
     if (follow)
@@ -283,7 +293,7 @@ void MonitorWindow::appendEntry(QTextCursor& cursor, const monitor::Entry& entry
 {
     if (entry.kind == Kind::ToDevice || entry.kind == Kind::FromDevice) {
         const bool hex = chkHex_->isChecked();
-        const QString text = hex ? monitortext::hex(entry.data) : monitortext::escaped(entry.data);
+        const QString text = hex ? monitortext::hex(entry.data) : QString::fromStdString(monitor::escaped(entry.data));
         const QTextCharFormat& format = entry.kind == Kind::ToDevice ? formats_.toDevice : formats_.fromDevice;
         if (open_.kind == entry.kind && entry.timeUs >= open_.lastTimeUs && entry.timeUs - open_.lastTimeUs < mergeGapUs &&
             open_.bytes < blockBytes && !open_.endedLine) {
@@ -299,20 +309,25 @@ void MonitorWindow::appendEntry(QTextCursor& cursor, const monitor::Entry& entry
         return;
     }
     open_ = {};
-    const bool command = entry.kind == Kind::CommandSent || entry.kind == Kind::CommandReceived;
-    const bool problem = entry.kind == Kind::Dropped || entry.kind == Kind::Lost;
-    const QString mark = entry.kind == Kind::CommandSent       ? QStringLiteral("\u25B7 ")
-                         : entry.kind == Kind::CommandReceived ? QStringLiteral("\u25C1 ")
-                                                               : QStringLiteral("\u25CF ");
-    appendLine(cursor, entry.timeUs, mark + monitortext::eventText(entry),
-               command ? formats_.command : problem ? formats_.problem : formats_.event);
+    const QString mark = entry.kind == Kind::CommandSent ? QStringLiteral("\u25B7 ") : QStringLiteral("\u25C1 ");
+    appendLine(cursor, entry.timeUs, mark + QString::fromStdString(entry.text), formats_.command);
+}
+
+void MonitorWindow::appendEvent(QTextCursor& cursor, const monitor::Record& record)
+{
+    open_ = {};
+    const auto kind = record.header.kind;
+    const bool problem = kind == vsp::monitor::Kind::Dropped || kind == vsp::monitor::Kind::Lost;
+    appendLine(cursor, record.header.timeUs, QStringLiteral("\u25CF ") + QString::fromStdString(monitor::eventText(record)),
+               problem ? formats_.problem : formats_.event);
 }
 
 void MonitorWindow::appendLine(QTextCursor& cursor, std::uint64_t timeUs, const QString& text, const QTextCharFormat& format)
 {
     if (!txtTraffic_->document()->isEmpty())
         cursor.insertBlock();
-    const QDateTime time = QDateTime::fromMSecsSinceEpoch((static_cast<std::int64_t>(timeUs) + wallClockOffsetUs_) / 1000);
+    const auto wallMs = static_cast<qint64>(monitor::wallClockUs(timeUs, wallClockOffsetUs_) / 1000);
+    const QDateTime time = QDateTime::fromMSecsSinceEpoch(wallMs);
     cursor.insertText(time.toString(QStringLiteral("HH:mm:ss.zzz  ")), formats_.time);
     cursor.insertText(text, format);
 }

@@ -51,7 +51,9 @@ private:
     // Draws the held records from rendered_ up to `end`; a gap before them (records
     // that came while paused, beyond the view's bound) is noted when `noteGap`.
     void renderUpTo(std::uint64_t end, bool noteGap);
+    // Data and commands, from the conversation; events, from their records.
     void appendEntry(QTextCursor& cursor, const monitor::Entry& entry);
+    void appendEvent(QTextCursor& cursor, const monitor::Record& record);
     void appendLine(QTextCursor& cursor, std::uint64_t timeUs, const QString& text, const QTextCharFormat& format);
     void redraw();
     void setPaused(bool paused);
