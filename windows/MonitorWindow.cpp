@@ -4,11 +4,14 @@
 #include "app/AppIcon.h"
 #include "app/HandlerBoundary.h"
 #include "monitor/EventText.h"
+#include "monitor/PcapngWriter.h"
 #include "monitor/WallClock.h"
 #include "windows/MonitorText.h"
 
 #include <QCheckBox>
 #include <QDateTime>
+#include <QDir>
+#include <QFile>
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -21,6 +24,7 @@
 #include <QTextBlock>
 #include <QVBoxLayout>
 #include <chrono>
+#include <fstream>
 
 namespace {
 using Kind = monitor::Entry::Kind;
@@ -129,11 +133,16 @@ void MonitorWindow::buildLayout()
     auto* cmdFindNext = new QPushButton(QStringLiteral("Next"), this);
     cmdFindNext->setObjectName(QStringLiteral("cmdFindNext"));
     cmdFindNext->setToolTip(QStringLiteral("Find the next match (F3)"));
+    auto* cmdSave = new QPushButton(QStringLiteral("Save..."), this);
+    cmdSave->setObjectName(QStringLiteral("cmdSave"));
+    cmdSave->setToolTip(QStringLiteral("Save the traffic held to a pcapng file for Wireshark"));
     for (QWidget* w : std::initializer_list<QWidget*>{cmdPause_, cmdClear, chkHex_})
         commands->addWidget(w);
     commands->addStretch();
     commands->addWidget(txtFind_);
     commands->addWidget(cmdFindNext);
+    commands->addSpacing(16);
+    commands->addWidget(cmdSave);
 
     txtTraffic_ = new QPlainTextEdit(this);
     txtTraffic_->setObjectName(QStringLiteral("txtTraffic"));
@@ -158,6 +167,7 @@ void MonitorWindow::buildLayout()
                 setPaused(on);
             }));
     connect(cmdClear, &QPushButton::clicked, this, handler(monitorTrap("cmdClear_Click"), [this] { clearHistory(); }));
+    connect(cmdSave, &QPushButton::clicked, this, handler(monitorTrap("cmdSave_Click"), [this] { save(); }));
     connect(chkHex_, &QCheckBox::toggled, this, handler(monitorTrap("chkHex_Click"), [this] { redraw(); }));
     const auto find = handler(monitorTrap("findNext"), [this] { findNext(); });
     connect(cmdFindNext, &QPushButton::clicked, this, find);
@@ -374,6 +384,37 @@ void MonitorWindow::findNext()
     }
     txtFind_->setStyleSheet(found ? QString() : QStringLiteral("QLineEdit { color: #c62828; }"));
     txtFind_->setToolTip(found ? QString() : QStringLiteral("Not found"));
+}
+
+void MonitorWindow::save()
+{
+    FileDialogRequest request;
+    request.save = true;
+    request.title = QStringLiteral("Save %1's traffic").arg(portName_);
+    request.initialDir = QDir::homePath();
+    request.proposedName = portName_ + QDateTime::currentDateTime().toString(QStringLiteral("-yyyyMMdd-HHmmss")) +
+                           QStringLiteral(".pcapng");
+    request.filters = {{QStringLiteral("pcapng capture"), QStringLiteral("*.pcapng")},
+                       {QStringLiteral("All files"), QStringLiteral("*.*")}};
+    request.defaultExt = QStringLiteral("pcapng");
+    request.overwritePrompt = true;
+    const FileDialogResult chosen = platform_.dialogs->choose(request);
+    if (!chosen.accepted || chosen.paths.isEmpty())
+        return;
+    const QString path = chosen.paths.first();
+    std::ofstream out(QFile::encodeName(path).toStdString(), std::ios::binary | std::ios::trunc);
+    if (out) {
+        monitor::PcapngWriter writer(out, portName_.toStdString());
+        for (const monitor::Record& record : held_)
+            writer.write(record);
+        out.close();
+    }
+    if (!out) {  // a capture cut short is no capture: it goes, and the user hears why
+        QFile::remove(path);
+        platform_.messages->show({QStringLiteral("Error: can not write ") + path, msgbox::Buttons::Ok, msgbox::Icon::Critical});
+        return;
+    }
+    setStatus(QStringLiteral("Saved %1 records to %2.").arg(held_.size()).arg(path));
 }
 
 void MonitorWindow::showState()

@@ -4,8 +4,8 @@
 // force. It reads the port's monitor stream (monitor/) as the event loop reports it
 // readable, holds the records, and draws what came at most every 50 ms, so a busy
 // port costs one redraw per interval and never a redraw per record. Pause stops the
-// drawing, not the reading. When the port is not running it says so and tries again
-// every second.
+// drawing, not the reading; Save... writes the records held as a pcapng capture.
+// When the port is not running it says so and tries again every second.
 #pragma once
 
 #include "app/platform/Platform.h"
