@@ -20,7 +20,9 @@
 //   Connected    0 family (4 or 6)  1 Telnet (1) or raw TCP (0)  2-3 zero
 //                4-19 local address  20-21 local port
 //                22-37 the adapter's address  38-39 its port (an IPv4 address in the
-//                first 4 bytes, the rest zero); then the adapter's name as text
+//                first 4 bytes, the rest zero); then the adapter's name as text.
+//                A monitor that begins on a live connection gets its Connected
+//                record first, with the time the connection was made
 //   Dropped      the reason as text: the connection failed or ended
 //   State        0-3 lines (vspdevices_control.h)  4-7 baud  8 data bits
 //                9 parity (parityNone ...)  10 stop bits (1, 2, or 3 for 1.5)

@@ -226,8 +226,7 @@ void AdapterConnection::onConnected()
     everConnected_ = true;
     setKeepAlive();
     report(Event::Kind::Connected, adapterAddress());
-    if (tap_.active())
-        tapConnected();
+    tapConnected();  // once per connection, watched or not: a monitor may begin later
 
     std::vector<std::uint8_t> offer;
     protocol_.connected(offer);

@@ -631,7 +631,10 @@ void ControlChannel::tapFor(const std::shared_ptr<Client>& client)
         if (self && monitor)
             self->queueRecord(monitor, record);
     });
-    // It starts from the lines and settings as they stand.
+    // It starts from the connection up now (with the time it was made) and the
+    // lines and settings as they stand.
+    if (const auto& connection = target->controlTap().currentConnection(); !connection.empty())
+        queueRecord(client, connection);
     const auto state = TrafficTap::stateRecord(target->controlPortState());
     queueRecord(client, state);
 }

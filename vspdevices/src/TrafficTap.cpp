@@ -56,6 +56,8 @@ void TrafficTap::blocks(monitor::Kind kind, monitor::Direction direction, std::s
 
 void TrafficTap::event(monitor::Kind kind, std::string_view text)
 {
+    if (kind == monitor::Kind::Dropped)
+        connection_.clear();
     if (!active())
         return;
     std::vector<std::uint8_t> payload;
@@ -65,12 +67,16 @@ void TrafficTap::event(monitor::Kind kind, std::string_view text)
 
 void TrafficTap::connected(const monitor::Endpoints& endpoints, std::string_view name)
 {
-    if (!active())
-        return;
     std::vector<std::uint8_t> payload(monitor::addressPartSize);
     monitor::encodeEndpoints(endpoints, payload.data());
     appendText(name, payload);
-    emit(monitor::Kind::Connected, monitor::Direction::ToDevice, payload);
+    connection_.resize(monitor::headerSize + payload.size());
+    monitor::encodeHeader({monitor::Kind::Connected, monitor::Direction::ToDevice, nowUs(),
+                           static_cast<std::uint32_t>(payload.size())},
+                          connection_.data());
+    std::copy(payload.begin(), payload.end(), connection_.begin() + monitor::headerSize);
+    if (active())
+        emit(monitor::Kind::Connected, monitor::Direction::ToDevice, payload);
 }
 
 void TrafficTap::state(const monitor::PortState& state)

@@ -39,7 +39,11 @@ public:
     }
     // PortOpened, PortClosed, or Connecting and Dropped with their text.
     void event(monitor::Kind kind, std::string_view text = {});
+    // Kept, monitored or not, so a monitor that begins later learns which
+    // connection its bytes belong to; a Dropped event forgets it.
     void connected(const monitor::Endpoints& endpoints, std::string_view name);
+    // The Connected record of the connection up now (its own time); empty when none is.
+    const std::vector<std::uint8_t>& currentConnection() const { return connection_; }
     // Sent when it differs from the last state sent.
     void state(const monitor::PortState& state);
 
@@ -55,6 +59,7 @@ private:
     std::vector<std::pair<const void*, Sink>> sinks_;
     std::vector<std::uint8_t> record_;  // reused: a steady stream allocates nothing
     std::optional<monitor::PortState> lastState_;
+    std::vector<std::uint8_t> connection_;
 };
 
 }  // namespace vsp
