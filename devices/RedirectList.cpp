@@ -212,6 +212,16 @@ std::int16_t RedirectList::clientIdOrNone(int row) const
     return row >= 0 && row < model_->rowCount() ? idOrNone(model_->row(row).client) : -1;
 }
 
+std::optional<int> RedirectList::redirectComNumber(int row) const
+{
+    if (row < 0 || row >= model_->rowCount())
+        return std::nullopt;
+    const RedirectRow& r = model_->row(row);
+    if (!r.connector || !r.client)
+        return std::nullopt;
+    return redirectFromConnectorInit(r.connector->init).comNumber.value;
+}
+
 void RedirectList::setStatusText(int row, const QString& text)
 {
     at(row);

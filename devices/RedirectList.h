@@ -61,6 +61,9 @@ public:
     // -1 where the row has no such device or no such row exists; never an error.
     std::int16_t connectorIdOrNone(int row) const;
     std::int16_t clientIdOrNone(int row) const;
+    // The COM number of a whole COM <-> TCP redirect's row (its Connector and its
+    // client both listed): the port a monitor watches. None for any other row.
+    std::optional<int> redirectComNumber(int row) const;
 
     // The Status text of a TcpClient from its flags, as the scan shows it: "OK" when the
     // OK flag is 1, else "Ready" when the ready flag is 1, else "Emulation is OFF".

@@ -92,6 +92,7 @@ void frmMain::closeEvent(QCloseEvent* event)
     }
     event->accept();
     m_Closed = true;
+    closeMonitors();
     QCoreApplication::quit();
 }
 
@@ -114,5 +115,6 @@ void frmMain::sessionEnded()
     // before the session ended.
     Form_QueryUnload(closeReason::sessionEnd, false);
     m_Closed = true;
+    closeMonitors();
     hide();
 }

@@ -49,6 +49,7 @@ void frmMain::connectHandlers()
     connect(mnuReinitialize, &QAction::triggered, this, on("mnuReinitialize_Click", &frmMain::mnuReinitialize_Click));
     connect(mnuRemove, &QAction::triggered, this, on("mnuRemove_Click", &frmMain::mnuRemove_Click));
     connect(mnuRemoveAll, &QAction::triggered, this, on("mnuRemoveAll_Click", &frmMain::mnuRemoveAll_Click));
+    connect(mnuMonitor, &QAction::triggered, this, on("mnuMonitor_Click", &frmMain::mnuMonitor_Click));
     for (std::int16_t i = 0; i < 2; ++i)
         connect(editor_->cmdNewRedirect[i], &QPushButton::clicked, this,
                 handler(Trap(QStringLiteral("cmdNewRedirect_Click")), [this, i] { cmdNewRedirect_Click(i); }));

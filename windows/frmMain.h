@@ -20,9 +20,11 @@
 #include "redirect/RedirectEditor.h"
 
 #include <QMainWindow>
+#include <QPointer>
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 
@@ -35,6 +37,7 @@ class QMenu;
 class QPushButton;
 class QTreeView;
 class QWidget;
+class MonitorWindow;
 
 // Why the main window is asked to close.
 namespace closeReason {
@@ -117,6 +120,10 @@ private:
     void mnuReinitialize_Click();
     void mnuRemove_Click();
     void mnuRemoveAll_Click();
+    // The selected redirect's monitor window: opened, or raised when it is open.
+    void mnuMonitor_Click();
+    // Every monitor window closes with the program.
+    void closeMonitors();
 
     // Shutdown. True when the close is cancelled. interactive false (the desktop
     // session has ended): no save question and no message box; unsaved changes stay unsaved.
@@ -190,6 +197,8 @@ private:
     QAction* mnuRemove;
     QAction* mnuLine4;
     QAction* mnuRemoveAll;
+    QAction* mnuLine5;
+    QAction* mnuMonitor;
     QMenu* mnuHelp;
     QAction* mnuViewHelp;
     QAction* mnuAbout;
@@ -207,5 +216,6 @@ private:
     QList<bool> m_CommandStates;
     int m_PendingCloseReason = -1;
     std::optional<QString> m_PendingStart;  // a start request waiting for a question to end
+    std::map<int, QPointer<MonitorWindow>> monitors_;  // by COM number; a closed one is gone
     bool m_Closed = false;
 };

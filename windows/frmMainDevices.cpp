@@ -1,12 +1,13 @@
 // The list of redirects and the emulation switch as the main window commands them:
-// the scan, the list's context menu, the commands on a listed redirect, and the
-// Emulation menu.
+// the scan, the list's context menu, the commands on a listed redirect (its monitor
+// window among them), and the Emulation menu.
 #include "windows/frmMain.h"
 
 #include "app/Trap.h"
 #include "devices/DeviceCommands.h"
 #include "redirect/InitStrings.h"
 #include "windows/LogSteps.h"
+#include "windows/MonitorWindow.h"
 
 #include <QAction>
 #include <QMenu>
@@ -57,7 +58,11 @@ void frmMain::lstPairs_MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers /
     if (button != Qt::RightButton)
         return;
     std::optional<int> row;
-    trap(10, [&] { row = redirects_->rowAt(QPoint(x, y)); });
+    bool monitorable = false;  // a whole redirect's row: its port can be watched
+    trap(10, [&] {
+        row = redirects_->rowAt(QPoint(x, y));
+        monitorable = row && redirects_->redirectComNumber(*row);
+    });
     trap(20, [&] {
         if (row)
             redirects_->select(*row);
@@ -66,6 +71,7 @@ void frmMain::lstPairs_MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers /
         for (QAction* a : {mnuProperties, mnuReinitialize, mnuRemove})
             a->setEnabled(row.has_value());
         mnuCreate->setEnabled(!row);
+        mnuMonitor->setEnabled(monitorable);
     });
     trap(40, [&] { platform_.popups->popup(mnuDevices, lstPairs->viewport()->mapToGlobal(QPoint(x, y))); });
 }
@@ -123,4 +129,29 @@ void frmMain::mnuRemoveAll_Click()
     trap(20, [&] { deviceCommands::destroyAll(); });
     trap(30, [&] { ChangeEmuStatus(false); });
     trap(40, [&] { ScanAvailPairs(); });
+}
+
+void frmMain::mnuMonitor_Click()
+{
+    Trap trap(QStringLiteral("mnuMonitor_Click"));
+    std::optional<int> com;
+    trap(10, [&] { com = redirects_->redirectComNumber(redirects_->selectedRow()); });
+    if (!com)
+        return;
+    trap(20, [&] {
+        QPointer<MonitorWindow>& monitor = monitors_[*com];
+        if (!monitor)
+            monitor = new MonitorWindow(*com, platform_, this);  // deletes itself when closed
+        monitor->show();
+        monitor->raise();
+        monitor->activateWindow();
+    });
+}
+
+void frmMain::closeMonitors()
+{
+    for (auto& [com, monitor] : monitors_)
+        if (monitor)
+            monitor->close();
+    monitors_.clear();
 }

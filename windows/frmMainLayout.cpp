@@ -132,6 +132,8 @@ void frmMain::buildMenus()
     mnuRemove = entry(mnuDevices, "mnuRemove", "Remove", "Ctrl+R");
     mnuLine4 = line(mnuDevices, "mnuLine4");
     mnuRemoveAll = entry(mnuDevices, "mnuRemoveAll", "Remove All");
+    mnuLine5 = line(mnuDevices, "mnuLine5");
+    mnuMonitor = entry(mnuDevices, "mnuMonitor", "Monitor");
     addActions(mnuDevices->actions());
 
     mnuHelp = menuBar()->addMenu(QStringLiteral("&Help"));

@@ -24,7 +24,7 @@ TEST_F(DeviceCommands, ARightClickEnablesTheEntriesThatFitWhereItLands)
     listRedirect(5);
     listRedirect(6);
     pressOnList(rowCentre(1));
-    EXPECT_EQ(fake.popups.shown[1], (QStringList{"Properties", "Reinitialize", "Remove", "Remove All"}));
+    EXPECT_EQ(fake.popups.shown[1], (QStringList{"Properties", "Reinitialize", "Remove", "Remove All", "Monitor"}));
     EXPECT_TRUE(listRows::isRowSelected(list(), 1));
 
     pressOnList({20, 120});  // empty space below the rows: the selection stays
@@ -34,6 +34,11 @@ TEST_F(DeviceCommands, ARightClickEnablesTheEntriesThatFitWhereItLands)
     pressOnList(rowCentre(0), Qt::LeftButton);
     EXPECT_EQ(fake.popups.shown.size(), 3);  // a left press opens nothing and enables nothing
     EXPECT_FALSE(part<QAction>("mnuRemove")->isEnabled());
+
+    vsp.addDevice("Connector", "7;0");  // a COM port without its TCP side: nothing to monitor
+    window->ScanAvailPairs();
+    pressOnList(rowCentre(2));
+    EXPECT_EQ(fake.popups.shown[3], (QStringList{"Properties", "Reinitialize", "Remove", "Remove All"}));
 }
 
 TEST_F(DeviceCommands, RemoveDestroysTheClientFirstThenTheConnectorAndRescans)

@@ -124,7 +124,8 @@ TEST_F(MainWindowLayout, MenuTreeWithAccessLettersShortcutsAndThePopUpKeptOutOfT
     EXPECT_EQ(entries(part<QMenu>("mnuEmuOpt")), (QStringList{"mnuEmulation=Start Emulation=Ctrl+E"}));
     EXPECT_EQ(entries(part<QMenu>("mnuDevices")),
               (QStringList{"mnuCreate=Create=Ctrl+C", "mnuProperties=Properties=Ctrl+P", "-",
-                           "mnuReinitialize=Reinitialize=Ctrl+I", "mnuRemove=Remove=Ctrl+R", "-", "mnuRemoveAll=Remove All="}));
+                           "mnuReinitialize=Reinitialize=Ctrl+I", "mnuRemove=Remove=Ctrl+R", "-", "mnuRemoveAll=Remove All=",
+                           "-", "mnuMonitor=Monitor="}));
     EXPECT_EQ(entries(part<QMenu>("mnuHelp")), (QStringList{"mnuViewHelp=Help=Ctrl+H", "mnuAbout=About="}));
     for (QAction* a : part<QMenu>("mnuDevices")->actions())
         EXPECT_TRUE(a->isEnabled());

@@ -1,10 +1,11 @@
 // screenshot: shows the main window on the display (run it under Xvfb, see
 // tools/screenshot/screenshot) and writes a PNG of it, to check by eye that every
 // caption fits and the fonts read well.
-//   screenshot OUTPUT.png [--rows] [--editor]
+//   screenshot OUTPUT.png [--rows] [--editor] [--options] [--about] [--monitor]
 //   --rows    list two redirects from the device library (emulation stays off)
 //   --editor  open the editor as the Create command does, over the list
 //   --options / --about  draw the options dialog or the about box instead
+//   --monitor draw a redirect's monitor window with a conversation (MonitorScene)
 #include "app/AppIcon.h"
 #include "app/ProgramState.h"
 #include "app/Settings.h"
@@ -13,25 +14,30 @@
 #include "windows/frmMain.h"
 #include "windows/frmOptions.h"
 #include "deviceapi/modVSP_APIs.h"
+#include "MonitorScene.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QGroupBox>
 #include <QTimer>
 #include <cstdio>
+#include <optional>
 
 int main(int argc, char** argv)
 {
     QApplication application(argc, argv);
     const QStringList args = QApplication::arguments();
     if (args.size() < 2) {
-        std::fprintf(stderr, "usage: screenshot OUTPUT.png [--rows] [--editor]\n");
+        std::fprintf(stderr, "usage: screenshot OUTPUT.png [--rows] [--editor] [--options] [--about] [--monitor]\n");
         return 2;
     }
     qputenv("VSP_PORT_DIR", QByteArray("/tmp/screenshot-ports"));
     QtPlatform platform(appIcon());
     ProgramState state;  // no settings file: every setting at its default
     platform.platform().state = &state;
+    std::optional<MonitorScene> scene;  // outlives the window, whose library talks to it
+    if (args.contains(QStringLiteral("--monitor")))
+        scene.emplace();
     frmMain window(platform.platform());
     window.setScriptFile(QStringLiteral("/home/user/Untitled.qlc"));
     window.Form_Load();  // the editor's choices, the library's version
@@ -50,7 +56,11 @@ int main(int argc, char** argv)
     frmOptions options(platform.platform(), window.titleText());
     frmAbout about;
     QWidget* shown = &window;
-    if (args.contains(QStringLiteral("--options"))) {
+    int settleMs = 500;
+    if (scene) {
+        shown = scene->start(window);
+        settleMs += MonitorScene::durationMs;
+    } else if (args.contains(QStringLiteral("--options"))) {
         options.Form_Load();
         shown = &options;
     } else if (args.contains(QStringLiteral("--about"))) {
@@ -58,7 +68,7 @@ int main(int argc, char** argv)
         shown = &about;
     }
     shown->show();
-    QTimer::singleShot(500, [&] {
+    QTimer::singleShot(settleMs, [&] {
         const bool saved = shown->grab().save(args[1]);
         std::printf("%s %s\n", saved ? "wrote" : "could not write", qPrintable(args[1]));
         modVSP_APIs::vsp_release();
