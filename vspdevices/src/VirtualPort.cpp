@@ -455,9 +455,15 @@ void VirtualPort::takeLastInput()
     if (closed_ || reading_)
         return;
     // Bounded all the same, for an application whose output could not be stopped.
+    // "Nothing to read" is believed only once a poll agrees: the kernel may still be
+    // handing the application's last bytes on to the master (a busy machine delays
+    // it), and the poll lets it finish first (unreadFromApplication).
     std::size_t taken = 0;
+    int retries = 0;
     while (taken < 1024 * 1024) {
         const ssize_t n = ::read(masterFd_, readBuffer_.data(), readBuffer_.size());
+        if (n < 0 && errno == EAGAIN && ++retries <= 100 && unreadFromApplication())
+            continue;
         if (n <= 0)
             break;
         taken += static_cast<std::size_t>(n);
