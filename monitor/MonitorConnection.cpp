@@ -1,5 +1,7 @@
 #include "monitor/MonitorConnection.h"
 
+#include "monitor/SocketRead.h"
+
 #include "vspdevices_control.h"
 #include "vspdevices_ports.h"
 
@@ -18,28 +20,6 @@ namespace monitor {
 namespace {
 using namespace vsp::control;
 
-bool readExactly(int fd, std::uint8_t* into, std::size_t size, std::chrono::steady_clock::time_point deadline)
-{
-    std::size_t got = 0;
-    while (got < size) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        pollfd p{fd, POLLIN, 0};
-        if (left.count() <= 0)
-            return false;
-        const int ready = ::poll(&p, 1, static_cast<int>(left.count()));
-        if (ready < 0 && errno == EINTR)
-            continue;
-        if (ready <= 0)
-            return false;
-        const ssize_t n = ::recv(fd, into + got, size - got, 0);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        got += static_cast<std::size_t>(n);
-    }
-    return true;
-}
 }  // namespace
 
 std::variant<MonitorConnection, MonitorConnection::Refusal> MonitorConnection::connect(int com, int timeoutMs, std::string dir)

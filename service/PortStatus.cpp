@@ -1,5 +1,7 @@
 #include "service/PortStatus.h"
 
+#include "monitor/SocketRead.h"
+
 #include "vspdevices_ports.h"
 
 #include <algorithm>
@@ -22,24 +24,6 @@ bool pointsAtTerminal(const std::string& path)
     return n > 9 && std::strncmp(target, "/dev/pts/", 9) == 0;
 }
 
-// Reads exactly `size` bytes before the deadline.
-bool readAll(int fd, std::uint8_t* into, std::size_t size, std::chrono::steady_clock::time_point deadline)
-{
-    std::size_t got = 0;
-    while (got < size) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        pollfd p{fd, POLLIN, 0};
-        if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0)
-            return false;
-        const ssize_t n = ::recv(fd, into + got, size - got, 0);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        got += static_cast<std::size_t>(n);
-    }
-    return true;
-}
 }  // namespace
 
 std::vector<RunningPort> runningPorts(const std::string& dir)
@@ -84,12 +68,12 @@ std::optional<vsp::control::Diagnostics> askDiagnostics(const std::string& socke
     // answer is read all the same.
     if (ours)
         static_cast<void>(::send(fd, request, sizeof request, MSG_NOSIGNAL));
-    if (ours && readAll(fd, reply, recordSize, deadline)) {
+    if (ours && monitor::readExactly(fd, reply, recordSize, deadline)) {
         // A channel that cannot take another client says so in a plain reply, at once.
         if (const auto refused = decodeReply(reply, recordSize); refused && refused->status == Status::Busy) {
             answer.emplace();
             answer->status = Status::Busy;
-        } else if (readAll(fd, reply + recordSize, sizeof reply - recordSize, deadline)) {
+        } else if (monitor::readExactly(fd, reply + recordSize, sizeof reply - recordSize, deadline)) {
             answer = decodeDiagnostics(reply, sizeof reply);
         }
     }

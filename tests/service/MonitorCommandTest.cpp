@@ -2,6 +2,7 @@
 // program and the adapter do shows in order with plausible times, the capture reads
 // in tshark, and each way the command cannot begin ends it with its own status.
 #include "AdapterServer.h"
+#include "ServiceFolder.h"
 #include "monitor/MonitorConnection.h"
 #include "support/ChildProcess.h"
 #include "support/ControlSocket.h"
@@ -21,21 +22,8 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-class MonitorCommand : public ::testing::Test {
+class MonitorCommand : public ServiceFolder {
 protected:
-    void SetUp() override
-    {
-        char pattern[] = "/tmp/vsp-monitor-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        folder = pattern;
-        portDir = folder + "/ports";
-        ::setenv("VSP_PORT_DIR", portDir.c_str(), 1);
-    }
-    void TearDown() override
-    {
-        ::unsetenv("VSP_PORT_DIR");
-        fs::remove_all(folder);
-    }
     // A runner of COM5 redirected to the adapter.
     std::unique_ptr<ChildProcess> runner(std::uint16_t adapterPort)
     {
@@ -56,8 +44,6 @@ protected:
     }
     std::string log(const std::string& name) { return readAll(folder + "/" + name); }
 
-    std::string folder;
-    std::string portDir;
 };
 
 // Seconds since midnight of a line's "HH:MM:SS.uuuuuu" stamp.

@@ -3,6 +3,7 @@
 // a second service, a bad file or a missing one end at once with their reason.
 #include "InstallPaths.h"
 #include "AdapterServer.h"
+#include "ServiceFolder.h"
 #include "support/ChildProcess.h"
 #include "support/ControlSocket.h"
 #include "support/SerialApp.h"
@@ -35,21 +36,8 @@ std::string redirectTo(std::uint16_t port, int com)
            std::to_string(port) + ";" + std::to_string(com) + R"(;19200,0,8,1,0,0;1;0;"})";
 }
 
-class Service : public ::testing::Test {
+class Service : public ServiceFolder {
 protected:
-    void SetUp() override
-    {
-        char pattern[] = "/tmp/vsp-service-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        folder = pattern;
-        portDir = folder + "/ports";
-        ::setenv("VSP_PORT_DIR", portDir.c_str(), 1);
-    }
-    void TearDown() override
-    {
-        ::unsetenv("VSP_PORT_DIR");
-        fs::remove_all(folder);
-    }
     std::string configuration(const std::string& name, const std::string& devices)
     {
         const std::string path = folder + "/" + name;
@@ -88,8 +76,6 @@ protected:
         return ::lstat(path.c_str(), &st) == 0;
     }
 
-    std::string folder;
-    std::string portDir;
     int runs = 0;
 };
 
