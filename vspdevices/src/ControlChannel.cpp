@@ -625,12 +625,20 @@ void ControlChannel::tapFor(const std::shared_ptr<Client>& client)
     const auto target = target_.lock();
     if (!target)
         return;
-    target->controlTap().attach(client.get(), [weak = weak_from_this(), client = std::weak_ptr(client)](std::span<const std::uint8_t> record) {
-        const auto self = weak.lock();
-        const auto monitor = client.lock();
-        if (self && monitor)
-            self->queueRecord(monitor, record);
-    });
+    const auto monitor = [weak = weak_from_this(), client = std::weak_ptr(client)] {
+        auto self = weak.lock();
+        auto held = client.lock();
+        return std::pair(self, held && self ? held : nullptr);
+    };
+    target->controlTap().attach(client.get(), {[monitor](std::size_t size) {
+                                                   const auto [self, held] = monitor();
+                                                   return held && self->fits(held, size);
+                                               },
+                                               [monitor](std::span<const std::uint8_t> record) {
+                                                   const auto [self, held] = monitor();
+                                                   if (held)
+                                                       self->queueFitting(held, record);
+                                               }});
     // It starts from the connection up now (with the time it was made) and the
     // lines and settings as they stand.
     if (const auto& connection = target->controlTap().currentConnection(); !connection.empty())
@@ -639,13 +647,25 @@ void ControlChannel::tapFor(const std::shared_ptr<Client>& client)
     queueRecord(client, state);
 }
 
-void ControlChannel::queueRecord(const std::shared_ptr<Client>& client, std::span<const std::uint8_t> record)
+// Whether a record fits the monitor's queue; one that does not is counted as lost.
+bool ControlChannel::fits(const std::shared_ptr<Client>& client, std::size_t size)
 {
     const std::size_t held = client->queued.size() + client->sending.size();
-    if (held + record.size() + (client->lost ? lostRecordSize : 0) > monitor::monitorBuffer) {
+    if (held + size + (client->lost ? lostRecordSize : 0) > monitor::monitorBuffer) {
         ++client->lost;
-        return;
+        return false;
     }
+    return true;
+}
+
+void ControlChannel::queueRecord(const std::shared_ptr<Client>& client, std::span<const std::uint8_t> record)
+{
+    if (fits(client, record.size()))
+        queueFitting(client, record);
+}
+
+void ControlChannel::queueFitting(const std::shared_ptr<Client>& client, std::span<const std::uint8_t> record)
+{
     queueLost(client);
     client->queued.insert(client->queued.end(), record.begin(), record.end());
     sendQueued(client);
@@ -681,9 +701,8 @@ void ControlChannel::sendQueued(const std::shared_ptr<Client>& client)
                               self->forget(client);
                               return;
                           }
-                          // A burst's memory is not kept for good.
-                          if (client->sending.capacity() > monitor::monitorBuffer / 4)
-                              std::vector<std::uint8_t>().swap(client->sending);
+                          // Both buffers keep their capacity (at most about twice the
+                          // queue's bound each), so a steady stream copies each record once.
                           self->queueLost(client);
                           self->sendQueued(client);
                       });

@@ -87,7 +87,9 @@ private:
     void forget(const std::shared_ptr<Client>& client);
     void startMonitor(const std::shared_ptr<Client>& client);
     void tapFor(const std::shared_ptr<Client>& client);
+    bool fits(const std::shared_ptr<Client>& client, std::size_t size);
     void queueRecord(const std::shared_ptr<Client>& client, std::span<const std::uint8_t> record);
+    void queueFitting(const std::shared_ptr<Client>& client, std::span<const std::uint8_t> record);
     void queueLost(const std::shared_ptr<Client>& client);
     void sendQueued(const std::shared_ptr<Client>& client);
 

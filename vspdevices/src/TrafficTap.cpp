@@ -35,12 +35,12 @@ std::uint64_t TrafficTap::nowUs()
 void TrafficTap::attach(const void* owner, Sink sink)
 {
     detach(owner);
-    sinks_.emplace_back(owner, std::move(sink));
+    sinks_.push_back({owner, std::move(sink)});
 }
 
 void TrafficTap::detach(const void* owner)
 {
-    std::erase_if(sinks_, [owner](const auto& entry) { return entry.first == owner; });
+    std::erase_if(sinks_, [owner](const Attached& entry) { return entry.owner == owner; });
     if (sinks_.empty())
         lastState_.reset();  // the next monitor starts from the state as it stands
 }
@@ -99,11 +99,19 @@ std::vector<std::uint8_t> TrafficTap::stateRecord(const monitor::PortState& stat
 
 void TrafficTap::emit(monitor::Kind kind, monitor::Direction direction, std::span<const std::uint8_t> payload)
 {
-    record_.resize(monitor::headerSize + payload.size());
+    // A monitor that has stalled costs no copy: nothing is made unless one takes it.
+    const std::size_t size = monitor::headerSize + payload.size();
+    bool wanted = false;
+    for (Attached& entry : sinks_)
+        wanted |= entry.wants = entry.sink.takes(size);
+    if (!wanted)
+        return;
+    record_.resize(size);
     monitor::encodeHeader({kind, direction, nowUs(), static_cast<std::uint32_t>(payload.size())}, record_.data());
     std::copy(payload.begin(), payload.end(), record_.begin() + monitor::headerSize);
-    for (const auto& [owner, sink] : sinks_)
-        sink(record_);
+    for (const Attached& entry : sinks_)
+        if (entry.wants)
+            entry.sink.take(record_);
 }
 
 }  // namespace vsp

@@ -20,8 +20,13 @@ namespace vsp {
 
 class TrafficTap {
 public:
-    // Takes one whole record; it must not call back into the tap.
-    using Sink = std::function<void(std::span<const std::uint8_t> record)>;
+    // A monitor's side: `takes` says whether a record of that size fits (a record
+    // that does not is lost to it, and it counts it), and only then is the record
+    // made and handed to `take`. Neither may call back into the tap.
+    struct Sink {
+        std::function<bool(std::size_t recordSize)> takes;
+        std::function<void(std::span<const std::uint8_t> record)> take;
+    };
 
     bool active() const { return !sinks_.empty(); }
     void attach(const void* owner, Sink sink);
@@ -56,7 +61,12 @@ private:
     void blocks(monitor::Kind kind, monitor::Direction direction, std::span<const std::uint8_t> bytes);
     void emit(monitor::Kind kind, monitor::Direction direction, std::span<const std::uint8_t> payload);
 
-    std::vector<std::pair<const void*, Sink>> sinks_;
+    struct Attached {
+        const void* owner;
+        Sink sink;
+        bool wants = false;  // the record being made fits its queue
+    };
+    std::vector<Attached> sinks_;
     std::vector<std::uint8_t> record_;  // reused: a steady stream allocates nothing
     std::optional<monitor::PortState> lastState_;
     std::vector<std::uint8_t> connection_;
