@@ -2,8 +2,9 @@
 (compare-builds) and library variants (tap-cost) round by round.
 
 Table rows become "<column> <row>" ("ours raw upload (MB/s)"), lines of the form
-"name: value" their name ("peak RSS (MiB)", "library"). port_bench checks every byte
-it moves; a run that fails ends the comparison.
+"name: value" their name ("peak RSS (MiB)", "library"), and the bytes it moved in all
+"MB checked". port_bench checks every byte it moves; a run that fails ends the
+comparison.
 """
 import re
 import statistics
@@ -12,6 +13,7 @@ import sys
 
 TABLE_ROW = re.compile(r"^(\S.*?)\s{2,}(-?\d[^:]*)$")
 NAMED = re.compile(r"^([^:]+): (\S+)$")
+CHECKED = re.compile(r"; ([\d.]+) MB checked, all correct$")
 
 
 def number(text):
@@ -21,8 +23,9 @@ def number(text):
         return None
 
 
-def run(bench, args, env=None):
-    done = subprocess.run([bench, *args], capture_output=True, text=True, timeout=900, env=env)
+def run(bench, args, env=None, prefix=()):
+    """prefix: a command that runs port_bench (valgrind ...)."""
+    done = subprocess.run([*prefix, bench, *args], capture_output=True, text=True, timeout=900, env=env)
     if done.returncode != 0:
         sys.exit(f"{bench} {' '.join(args)} failed:\n{done.stdout}\n{done.stderr}")
     lines = done.stdout.splitlines()
@@ -36,6 +39,8 @@ def run(bench, args, env=None):
             values = [v for v in (number(t) for t in row.group(2).split()) if v is not None]
             for name, value in zip(header, values):
                 figures[f"{name} {row.group(1)}"] = value
+        elif checked := CHECKED.search(line):
+            figures["MB checked"] = float(checked.group(1))
         elif named := NAMED.match(line):
             value = number(named.group(2))
             figures[named.group(1)] = named.group(2) if value is None else value
