@@ -119,7 +119,7 @@ int Listener::accept(std::chrono::milliseconds timeout)
     return fd;
 }
 
-LibraryBridges::LibraryBridges(const std::string& portDir)
+LibraryBridges::LibraryBridges(const std::string& portDir, const std::function<void()>& started)
 {
     ::setenv("VSP_PORT_DIR", portDir.c_str(), 1);
     if (!vsp_initialize())
@@ -139,6 +139,8 @@ LibraryBridges::LibraryBridges(const std::string& portDir)
     tcpClient(rawPeer, 6, 0);
     if (!vsp_startEmulation())
         setupFailed("vsp_startEmulation failed");
+    if (started)
+        started();
 
     telnet = std::make_unique<Bridge>("ours+Telnet", openPort(portDir + "/COM5"), telnetPeer.accept(std::chrono::seconds(5)),
                                       true, libraryUsage);

@@ -5,6 +5,7 @@
 
 #include "Bridge.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <sys/types.h>
@@ -27,10 +28,11 @@ private:
 
 // The device library with COM5 (Telnet) and COM6 (raw TCP) under portDir. Its CPU
 // time is the process's minus the calling thread's: the benchmark drives both ends
-// from the calling thread, everything else is the library's.
+// from the calling thread, everything else is the library's. started, when given,
+// runs once the ports exist and before they are opened (to attach a monitor).
 class LibraryBridges {
 public:
-    explicit LibraryBridges(const std::string& portDir);
+    explicit LibraryBridges(const std::string& portDir, const std::function<void()>& started = {});
     ~LibraryBridges();
     std::unique_ptr<Bridge> telnet;
     std::unique_ptr<Bridge> raw;

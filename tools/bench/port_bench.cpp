@@ -4,13 +4,21 @@
 // the figures are medians over the rounds. Every byte that crosses a bridge is
 // checked; a wrong, lost or extra byte ends the run with exit status 1.
 //   port_bench [--quick] [--rounds N] [--megabytes M] [--pings N] [--no-socat] [--no-telnet] [--no-raw]
-//              [--only TEST] [--corrupt-at N]
+//              [--only TEST] [--corrupt-at N] [--monitor full|stalled]
 // --quick: a smoke run (few rounds, 1 MiB). --only latency|upload|download|duplex and
 // --no-telnet/--no-raw/--no-socat: that test or those bridges alone, to profile one
 // path (strace -c, perf) while it runs.
 // --corrupt-at N: the peer sends a wrong byte at offset N of each download stream;
 // the run must then fail.
+// --monitor full|stalled: one monitor (tap_monitor) on each of the library's ports
+// from before they are opened, reading every record as it comes or none until the
+// end; it reports what it saw and lost, and checks the data it saw while it lost
+// none. Every run ends with the process's peak memory and the library it loaded.
 #include "Setup.h"
+#include "TapMonitor.h"
+#include "vspdevices.h"
+
+#include <dlfcn.h>
 
 #include <algorithm>
 #include <chrono>
@@ -19,9 +27,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 using Clock = std::chrono::steady_clock;
@@ -41,6 +51,7 @@ struct Options {
     std::uint64_t corruptAt = 0;
     bool corrupt = false;
     int only = -1;  // a Test, transferTests for latency, -1 for all
+    std::string monitor;  // "full", "stalled" or none
 };
 
 struct Figures {
@@ -167,12 +178,71 @@ void report(const Options& options, const std::vector<bench::Bridge*>& bridges, 
         printRow(label.c_str(), all, options.socat, [t](const Figures& f) { return median(f.sleepsPerMegabyte[t]); },
                  [t](const Figures& f) { return f.sleepsPerMegabyte[t]; });
     }
+}
+
+void explain()
+{
     std::printf("\nMB/s: medians over the rounds; duplex moves both ways at once and counts both.\n"
                 "CPU: the bridge's own time (the library's threads; socat's process) per MB moved.\n"
                 "Sleeps: the times the bridge's threads waited for an event (voluntary context\n"
                 "switches) per MB moved; each wake-up costs CPU time of its own.\n"
                 "Ratios: ours/socat, the median of the per-round ratios [lowest-highest round];\n"
                 "better is higher for MB/s, lower for latency and CPU.\n");
+}
+
+// The monitor's rows, for the library's bridges (socat has no monitor); fails the
+// run when it saw more data than the port moved, or less while it lost nothing.
+void reportMonitor(const std::vector<std::pair<bench::Bridge*, int>>& ports, const bench::TapMonitor::Report& report)
+{
+    const auto row = [&](const char* label, const std::function<double(const bench::TapMonitor::Port&)>& value) {
+        std::printf("%-22s", label);
+        for (const auto& [bridge, com] : ports)
+            std::printf(" %12.2f", value(report.ports.at(com)));
+        std::printf("\n");
+    };
+    row("monitor records", [](const auto& p) { return static_cast<double>(p.records); });
+    row("monitor Data (MB)", [](const auto& p) { return static_cast<double>(p.data) / 1e6; });
+    row("monitor Wire (MB)", [](const auto& p) { return static_cast<double>(p.wire) / 1e6; });
+    row("monitor lost records", [](const auto& p) { return static_cast<double>(p.lost); });
+    row("monitor checked (MB)", [](const auto& p) { return static_cast<double>(p.checked) / 1e6; });
+    double moved = 0;
+    for (const auto& [bridge, com] : ports) {
+        const auto& seen = report.ports.at(com);
+        moved += static_cast<double>(bridge->checkedBytes()) / 1e6;
+        if (seen.data > bridge->checkedBytes() || (seen.lost == 0 && seen.data != bridge->checkedBytes()))
+            throw bench::BridgeFault(bridge->name() + ": the monitor saw " + std::to_string(seen.data) + " bytes of data, " +
+                                     std::to_string(seen.lost) + " records lost, of " + std::to_string(bridge->checkedBytes()) +
+                                     " moved");
+    }
+    std::printf("\nmonitor CPU (ms/MB): %.2f\n", report.cpuSeconds * 1e3 / moved);
+}
+
+void explainMonitor()
+{
+    std::printf("Monitor: its records, the port's data and connection bytes they carried, the\n"
+                "records the library dropped for it (Lost) and the data bytes checked against the\n"
+                "streams before its first loss, over the whole run (warm-up included); its CPU per\n"
+                "MB the ports moved is its own process's, not counted in the library's.\n");
+}
+
+// The process's peak resident memory (VmHWM) in MiB.
+double peakMemoryMiB()
+{
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::stod(line.substr(6)) / 1024;
+    return 0;
+}
+
+std::string loadedLibrary()
+{
+    Dl_info info{};
+    if (!::dladdr(reinterpret_cast<void*>(&vsp_initialize), &info) || !info.dli_fname)
+        return "?";
+    std::error_code ignored;
+    const auto path = std::filesystem::canonical(info.dli_fname, ignored);
+    return path.empty() ? info.dli_fname : path.string();
 }
 
 bool parse(int argc, char** argv, Options& options)
@@ -204,6 +274,10 @@ bool parse(int argc, char** argv, Options& options)
                     options.only = t;
             if (options.only < 0)
                 return false;
+        } else if (arg == "--monitor" && hasValue) {
+            options.monitor = argv[++i];
+            if (options.monitor != "full" && options.monitor != "stalled")
+                return false;
         } else if (arg == "--corrupt-at" && hasValue) {
             options.corrupt = true;
             options.corruptAt = std::strtoull(argv[++i], nullptr, 10);
@@ -222,7 +296,7 @@ int main(int argc, char** argv)
     if (!parse(argc, argv, options)) {
         std::fprintf(stderr,
                      "usage: %s [--quick] [--rounds N] [--megabytes M] [--pings N] [--no-socat] [--no-telnet] [--no-raw]\n"
-                     "          [--only latency|upload|download|duplex] [--corrupt-at N]\n",
+                     "          [--only latency|upload|download|duplex] [--corrupt-at N] [--monitor full|stalled]\n",
                      argv[0]);
         return 2;
     }
@@ -235,7 +309,11 @@ int main(int argc, char** argv)
     const std::string dir = ::mkdtemp(pattern);
     int status = 0;
     try {
-        bench::LibraryBridges library(dir + "/ports");
+        std::unique_ptr<bench::TapMonitor> monitor;  // outlives the library: it is stopped while the ports run
+        bench::LibraryBridges library(dir + "/ports", [&] {
+            if (!options.monitor.empty())
+                monitor = std::make_unique<bench::TapMonitor>(dir + "/ports", options.monitor, std::vector<int>{5, 6});
+        });
         std::unique_ptr<bench::SocatBridge> socat;
         if (options.socat)
             socat = std::make_unique<bench::SocatBridge>(dir + "/socat-port");
@@ -273,6 +351,17 @@ int main(int argc, char** argv)
         for (const auto* b : bridges)
             checked += b->checkedBytes();
         report(options, bridges, all, checked);
+        if (monitor) {
+            std::vector<std::pair<bench::Bridge*, int>> ports;
+            for (auto* b : bridges)
+                if (b == library.telnet.get() || b == library.raw.get())
+                    ports.emplace_back(b, b == library.telnet.get() ? 5 : 6);
+            reportMonitor(ports, monitor->stop());
+        }
+        std::printf("%speak RSS (MiB): %.1f\nlibrary: %s\n", monitor ? "" : "\n", peakMemoryMiB(), loadedLibrary().c_str());
+        explain();
+        if (monitor)
+            explainMonitor();
     } catch (const bench::BridgeFault& fault) {
         std::fprintf(stderr, "\nport_bench: FAILED: %s\n", fault.what());
         status = 1;
