@@ -6,6 +6,7 @@
 #include "deviceapi/VspBinding.h"
 #include "deviceapi/modVSP_APIs.h"
 #include "support/FakePlatform.h"
+#include "support/RealLibrary.h"
 #include "support/ListRows.h"
 #include "RawPort.h"
 #include "support/TestFolder.h"
@@ -27,12 +28,9 @@ namespace {
 
 TEST(EditorEndToEnd, CreateUseUpdateAndRemoveARedirect)
 {
-    TestFolder folder;
-    qputenv("VSP_PORT_DIR", folder.path("ports").toUtf8());
-    VspBinding::instance().setLibraryFile(VspBinding::defaultLibraryFile);
+    RealLibrary world;
+    auto& [folder, fake] = world;
     vsp::AdapterServer adapter({.echo = true});
-    FakePlatform fake;
-    fake.state.settingsFile = folder.path("Settings.ini");
     {
         frmMain window(fake.platform);
         window.Form_Load();

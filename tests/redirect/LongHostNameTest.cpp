@@ -9,6 +9,7 @@
 #include "deviceapi/modVSP_APIs.h"
 #include "redirect/InitStrings.h"
 #include "support/FakePlatform.h"
+#include "support/RealLibrary.h"
 #include "support/ListRows.h"
 #include "support/TestFolder.h"
 #include "support/WindowParts.h"
@@ -63,13 +64,10 @@ class LongHostName : public ::testing::TestWithParam<int> {};
 TEST_P(LongHostName, IsListedShownUpdatedRestoredSavedAndLoadedWhole)
 {
     const QString host = loopbackOfLength(GetParam());
-    TestFolder folder;
-    qputenv("VSP_PORT_DIR", folder.path("ports").toUtf8());
-    VspBinding::instance().setLibraryFile(VspBinding::defaultLibraryFile);
+    RealLibrary world;
+    auto& [folder, fake] = world;
     vsp::AdapterServer adapter({});
     const QString port = QString::number(adapter.port());
-    FakePlatform fake;
-    fake.state.settingsFile = folder.path("Settings.ini");
     {
         frmMain window(fake.platform);
         window.Form_Load();
@@ -128,11 +126,8 @@ INSTANTIATE_TEST_SUITE_P(HostLengths, LongHostName, ::testing::Values(35, 36, 64
 
 TEST(LongHostName, NonAsciiNamesAreListedAndShownWithoutACutCharacter)
 {
-    TestFolder folder;
-    qputenv("VSP_PORT_DIR", folder.path("ports").toUtf8());
-    VspBinding::instance().setLibraryFile(VspBinding::defaultLibraryFile);
-    FakePlatform fake;
-    fake.state.settingsFile = folder.path("Settings.ini");
+    RealLibrary world;
+    auto& [folder, fake] = world;
     {
         frmMain window(fake.platform);
         window.Form_Load();

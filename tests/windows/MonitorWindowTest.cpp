@@ -9,6 +9,7 @@
 #include "deviceapi/VspBinding.h"
 #include "deviceapi/modVSP_APIs.h"
 #include "support/FakePlatform.h"
+#include "support/RealLibrary.h"
 #include "support/ListRows.h"
 #include "support/TestFolder.h"
 #include "support/WindowParts.h"
@@ -57,12 +58,9 @@ std::string readSome(int fd, std::size_t size)
 
 TEST(MonitorWindowEndToEnd, ShowsTheConversationTheSettingsAndTheStreamsEnd)
 {
-    TestFolder folder;
-    qputenv("VSP_PORT_DIR", folder.path("ports").toUtf8());
-    VspBinding::instance().setLibraryFile(VspBinding::defaultLibraryFile);
+    RealLibrary world;
+    auto& [folder, fake] = world;
     vsp::AdapterServer adapter({.echo = true});
-    FakePlatform fake;
-    fake.state.settingsFile = folder.path("Settings.ini");
     {
         frmMain window(fake.platform);
         window.Form_Load();
