@@ -18,8 +18,13 @@ std::string valuesOf(const vspdevices::TcpClientSettings& t)
     std::ostringstream out;
     out << t.host << ' ' << t.port << ' ' << t.com << ' ' << s.baud << ' ' << s.dtrRts << ' ' << int(s.dataBits) << ' '
         << int(s.stopBits) << ' ' << int(s.parity) << ' ' << s.readTimeoutMs << ' ' << t.telnet << ' ' << t.onDemand;
+    if (t.tls.enabled)
+        out << " tls[" << t.tls.pin << '|' << t.tls.certificateFile << '|' << t.tls.keyFile << ']';
     return out.str();
 }
+
+#define PIN_DIGITS "00112233445566778899aabbccddeeff00112233445566778899aabbccddeeff"
+#define PIN_COLONS "00:11:22:33:44:55:66:77:88:99:AA:BB:CC:DD:EE:FF:00:11:22:33:44:55:66:77:88:99:aa:bb:cc:dd:ee:ff"
 
 TEST(InitString, ReadsWhatTheProgramWritesAndRefusesTheRest)
 {
@@ -42,7 +47,21 @@ TEST(InitString, ReadsWhatTheProgramWritesAndRefusesTheRest)
         {"h;03001;05; 9600 ,01,7,2,3,-5;1;0;", "h 3001 5 9600 1 7 2 3 0 1 0"},  // a negative wait sends at once
         {"h;1;5;9600,0,8,1,0,600000;1;0;", "h 1 5 9600 0 8 1 0 60000 1 0"},     // a minute at most
         {"h;3001;5;19200,0,8,1,0,0;1;0", "refused"},                            // six fields
-        {"h;3001;5;19200,0,8,1,0,0;1;0;;", "refused"},                          // eight
+        {"h;3001;5;19200,0,8,1,0,0;1;0;;", "refused"},                          // eight, the seventh no TLS
+        // TLS: an eighth field, every item at most once, pins in either spelling.
+        {"h;1;5;9600,0,8,1,0,0;1;0;tls;", "h 1 5 9600 0 8 1 0 0 1 0 tls[||]"},
+        {"h;1;5;9600,0,8,1,0,0;1;0;tls,key=/k,cert=/c%3B%2C%25%3D;", "h 1 5 9600 0 8 1 0 0 1 0 tls[|/c;,%=|/k]"},
+        {"h;1;5;9600,0,8,1,0,0;1;0;tls,pin=" PIN_COLONS ";", "h 1 5 9600 0 8 1 0 0 1 0 tls[" PIN_DIGITS "||]"},
+        {"h;1;5;9600,0,8,1,0,0;1;0;tls,pin=" PIN_DIGITS ";x", "refused"},       // a ninth field
+        {"h;1;5;9600,0,8,1,0,0;1;0;TLS;", "refused"},
+        {"h;1;5;9600,0,8,1,0,0;1;0;tls,pin=" PIN_DIGITS ",pin=" PIN_DIGITS ";", "refused"},
+        {"h;1;5;9600,0,8,1,0,0;1;0;tls,pin=abc;", "refused"},
+        {"h;1;5;9600,0,8,1,0,0;1;0;tls,key=/k;", "refused"},                    // a key without its certificate
+        {"h;1;5;9600,0,8,1,0,0;1;0;tls,cert=c;", "refused"},                    // relative
+        {"h;1;5;9600,0,8,1,0,0;1;0;tls,cert=/c%00;", "refused"},
+        {"h;1;5;9600,0,8,1,0,0;1;0;tls,cert=/c%4;", "refused"},
+        {"h;1;5;9600,0,8,1,0,0;1;0;tls,cert=/c=d;", "refused"},
+        {"h;1;5;9600,0,8,1,0,0;1;0;tls,ca=/c;", "refused"},                     // an unknown item
         {";3001;5;19200,0,8,1,0,0;1;0;", "refused"},                            // empty host
         {"  ;3001;5;19200,0,8,1,0,0;1;0;", "refused"},                          // blank host
         {"h;0;5;19200,0,8,1,0,0;1;0;", "refused"},                              // port 0
@@ -69,6 +88,8 @@ TEST(InitString, ReadsWhatTheProgramWritesAndRefusesTheRest)
     for (const auto& [text, values] : clients) {
         const auto t = parseTcpClient(text);
         EXPECT_EQ(t ? valuesOf(*t) : "refused", values) << text;
+        if (t && t->tls.enabled)  // what is written reads back the same
+            EXPECT_EQ(vspdevices::initstring::tls(vspdevices::initstring::tlsField(t->tls)), t->tls) << text;
     }
     // A port's link name: exactly "COM<n>", as the library writes it.
     const std::pair<const char*, int> links[] = {

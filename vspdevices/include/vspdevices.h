@@ -64,6 +64,8 @@ VSP_EXPORT int vsp_release(void);
  * sides know and sets `size` to what it filled. Later versions only add fields at
  * the end. */
 #define VSP_DIAGNOSTICS_TEXT 96
+#define VSP_TLS_VERSION_TEXT 16
+#define VSP_FINGERPRINT_TEXT 72 /* 64 digits, NUL, padding */
 
 /* state: where a TcpClient's connection is; a Connector is VSP_STATE_UP while its
  * port exists. */
@@ -85,6 +87,14 @@ VSP_EXPORT int vsp_release(void);
 #define VSP_ERROR_CLOSED_BY_PEER 5
 #define VSP_ERROR_UNREACHABLE 6
 #define VSP_ERROR_OTHER 7
+/* TLS: the adapter's certificate is not pinned and no authority the system trusts
+ * vouches for it (or it does not name the host); peerFingerprint is the one to pin. */
+#define VSP_ERROR_CERTIFICATE_UNKNOWN 8
+/* TLS: the adapter presented a certificate other than the pinned one. */
+#define VSP_ERROR_CERTIFICATE_CHANGED 9
+/* TLS: the handshake failed otherwise (no common version, the adapter refused our
+ * client certificate or wanted one, the client certificate or key cannot be read). */
+#define VSP_ERROR_TLS 10
 
 struct vsp_diagnostics {
     uint32_t size;
@@ -109,6 +119,16 @@ struct vsp_diagnostics {
     int32_t lineState;            /* the adapter's last NOTIFY-LINESTATE, or -1 */
     int32_t modemState;           /* the adapter's last NOTIFY-MODEMSTATE, or -1 */
     int32_t reserved2;
+    /* TLS (a later version's fields: filled when `size` reaches them). */
+    int32_t tls;                  /* 1 when the redirect connects over TLS */
+    int32_t reserved3;
+    char tlsVersion[VSP_TLS_VERSION_TEXT];   /* "TLSv1.3" while connected, else "" */
+    /* The certificate the adapter presented on the current connection or, when
+     * none is up, on the last attempt (so a refused one can be shown and pinned);
+     * "" when none was seen. Subject in one line ("CN=adapter,O=Lab"), cut at a
+     * character boundary; fingerprint: SHA-256 of the DER, 64 lowercase hex digits. */
+    char peerSubject[VSP_DIAGNOSTICS_TEXT];
+    char peerFingerprint[VSP_FINGERPRINT_TEXT];
 };
 
 /* Fills `out` for the device `id`; flag (0 for an unknown id, a null `out` or a

@@ -2,6 +2,17 @@
 // them and configuration files keep them:
 //   Connector  "<com>;<reserved number>"   (the program writes "<com>;0")
 //   TcpClient  "<host>;<port>;<com>;<baud>,<dtrRts>,<dataBits>,<stopBits>,<parity>,<readTimeoutMs>;<telnet>;<onDemand>;"
+//              and, for a connection over TLS, one field more before the last ";":
+//              "...;<onDemand>;tls[,pin=<sha256>][,cert=<path>][,key=<path>];"
+// A string without TLS keeps its seven fields, so every file written before TLS
+// reads as it did; a reader that predates TLS refuses an eight-field string
+// (and with it the file) instead of connecting in the clear.
+// The TLS field: "tls" first, then items in any order, each at most once:
+//   pin   the SHA-256 of the adapter's certificate (DER): 64 hex digits, pairs
+//         optionally joined by ":" (kept as 64 lowercase digits)
+//   cert  the client certificate (PEM), an absolute path
+//   key   its private key (PEM), an absolute path; without it, in cert's file
+// In a path, "%", ";", ",", "=" and control characters are written as %XX.
 // Fields are split at every ";" (the serial group's at every ","), empty ones kept;
 // nothing is quoted. A number field is a whole unsigned decimal number, leading zeros
 // and blanks (space, tab) around it allowed; the read timeout may also carry a sign
@@ -25,7 +36,7 @@
 
 // The strings' format. Configuration files keep them, so a later format reads every
 // string of an earlier one as that one did, and raises this number.
-#define VSPDEVICES_INITSTRING_VERSION 1
+#define VSPDEVICES_INITSTRING_VERSION 2
 
 namespace vspdevices {
 
@@ -45,6 +56,16 @@ struct ConnectorSettings {
     int com = 0;
 };
 
+// TLS to the adapter: the certificate is trusted when it is the pinned one, or,
+// with no pin, when the system's authorities vouch for it and it names the host.
+struct TlsSettings {
+    bool enabled = false;
+    std::string pin;              // 64 lowercase hex digits, or empty
+    std::string certificateFile;  // client certificate, or empty for none
+    std::string keyFile;          // its key, or empty when in certificateFile
+    friend bool operator==(const TlsSettings&, const TlsSettings&) = default;
+};
+
 struct TcpClientSettings {
     std::string host;  // blanks around it removed
     std::uint16_t port = 0;
@@ -52,6 +73,7 @@ struct TcpClientSettings {
     SerialSettings serial;
     bool telnet = true;     // field 4: "1" Telnet with RFC 2217, "0" raw TCP
     bool onDemand = false;  // field 5: "1" connect only while an application holds the port
+    TlsSettings tls;        // field 6, when there is one
 };
 
 // The device types, compared exactly.
@@ -159,6 +181,142 @@ inline std::optional<double> readTimeoutMs(std::string_view text)
     return value;
 }
 
+inline constexpr std::size_t maxPathLength = 4096;
+inline constexpr std::size_t fingerprintLength = 64;
+
+// A pin as written by hand or copied from a certificate tool: 64 hex digits, or
+// 32 pairs joined by ":"; lowercase without ":" when it is one.
+inline std::optional<std::string> fingerprint(std::string_view text)
+{
+    const bool joined = text.size() == fingerprintLength + fingerprintLength / 2 - 1;
+    if (text.size() != fingerprintLength && !joined)
+        return std::nullopt;
+    std::string digits;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (joined && i % 3 == 2) {
+            if (c != ':')
+                return std::nullopt;
+            continue;
+        }
+        if (c >= '0' && c <= '9')
+            digits += c;
+        else if ((c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'))
+            digits += static_cast<char>(c | 0x20);
+        else
+            return std::nullopt;
+    }
+    return digits;
+}
+
+inline bool escapedInPath(unsigned char c)
+{
+    return c < 0x20 || c == 0x7F || c == '%' || c == ';' || c == ',' || c == '=';
+}
+
+inline std::string escapePath(std::string_view path)
+{
+    static constexpr char hex[] = "0123456789ABCDEF";
+    std::string out;
+    for (const char ch : path) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (escapedInPath(c)) {
+            out += '%';
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        } else {
+            out += ch;
+        }
+    }
+    return out;
+}
+
+// An absolute path with its %XX undone; refused when an escape is malformed, a
+// character that must be escaped stands bare, or a NUL would come out.
+inline std::optional<std::string> unescapePath(std::string_view text)
+{
+    const auto digit = [](char c) -> int {
+        if (c >= '0' && c <= '9')
+            return c - '0';
+        if (c >= 'a' && c <= 'f')
+            return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F')
+            return c - 'A' + 10;
+        return -1;
+    };
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c != '%') {
+            if (escapedInPath(c))
+                return std::nullopt;
+            out += text[i];
+            continue;
+        }
+        if (i + 2 >= text.size())
+            return std::nullopt;
+        const int high = digit(text[i + 1]), low = digit(text[i + 2]);
+        if (high < 0 || low < 0 || (high == 0 && low == 0))
+            return std::nullopt;
+        out += static_cast<char>(high * 16 + low);
+        i += 2;
+    }
+    if (out.empty() || out.front() != '/' || out.size() > maxPathLength)
+        return std::nullopt;
+    return out;
+}
+
+// The TLS field; refused for an unknown or repeated item, a bad pin or path, or
+// a key without a certificate.
+inline std::optional<TlsSettings> tls(std::string_view text)
+{
+    const auto items = split(text, ',');
+    if (items[0] != "tls")
+        return std::nullopt;
+    TlsSettings s;
+    s.enabled = true;
+    bool havePin = false, haveCert = false, haveKey = false;
+    for (std::size_t i = 1; i < items.size(); ++i) {
+        const auto at = items[i].find('=');
+        if (at == std::string_view::npos)
+            return std::nullopt;
+        const std::string_view name = items[i].substr(0, at), value = items[i].substr(at + 1);
+        if (name == "pin" && !havePin) {
+            const auto pin = fingerprint(value);
+            if (!pin)
+                return std::nullopt;
+            s.pin = *pin;
+            havePin = true;
+        } else if ((name == "cert" && !haveCert) || (name == "key" && !haveKey)) {
+            const auto path = unescapePath(value);
+            if (!path)
+                return std::nullopt;
+            (name == "cert" ? s.certificateFile : s.keyFile) = *path;
+            (name == "cert" ? haveCert : haveKey) = true;
+        } else {
+            return std::nullopt;
+        }
+    }
+    if (haveKey && !haveCert)
+        return std::nullopt;
+    return s;
+}
+
+// The TLS field as it is written: "" for a connection in the clear.
+inline std::string tlsField(const TlsSettings& s)
+{
+    if (!s.enabled)
+        return {};
+    std::string text = "tls";
+    if (!s.pin.empty())
+        text += ",pin=" + s.pin;
+    if (!s.certificateFile.empty())
+        text += ",cert=" + escapePath(s.certificateFile);
+    if (!s.keyFile.empty())
+        text += ",key=" + escapePath(s.keyFile);
+    return text;
+}
+
 }  // namespace initstring
 
 inline std::optional<ConnectorSettings> parseConnector(std::string_view init)
@@ -176,9 +334,15 @@ inline std::optional<TcpClientSettings> parseTcpClient(std::string_view init)
 {
     using namespace initstring;
     const auto fields = split(init, ';');
-    if (fields.size() != 7)
+    if (fields.size() != 7 && fields.size() != 8)
         return std::nullopt;
     TcpClientSettings s;
+    if (fields.size() == 8) {
+        const auto secured = tls(fields[6]);
+        if (!secured || !fields[7].empty())
+            return std::nullopt;
+        s.tls = *secured;
+    }
     s.host = std::string(trimBlanks(fields[0]));
     const auto port = tcpPort(fields[1]);
     const auto com = comNumber(fields[2]);
