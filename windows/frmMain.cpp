@@ -53,6 +53,8 @@ void frmMain::connectHandlers()
     for (std::int16_t i = 0; i < 2; ++i)
         connect(editor_->cmdNewRedirect[i], &QPushButton::clicked, this,
                 handler(Trap(QStringLiteral("cmdNewRedirect_Click")), [this, i] { cmdNewRedirect_Click(i); }));
+    connect(editor_->cmdCertificate, &QPushButton::clicked, this,
+            on("cmdCertificate_Click", &frmMain::cmdCertificate_Click));
     connect(&emulation_, &EmulationSwitch::changed, this, [this](bool running) {
         mnuEmulation->setText(running ? QStringLiteral("Stop Emulation") : QStringLiteral("Start Emulation"));
     });

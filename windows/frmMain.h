@@ -113,6 +113,8 @@ private:
     void txtRIT_Validate(bool& cancel);
     void cmdNewRedirect_Click(std::int16_t index);
     bool isUnique(const QString& comPort, const QString& hostAddress, const QString& hostPort);
+    // The editor's client certificate and key, chosen or cleared (frmMainTls.cpp).
+    void cmdCertificate_Click();
 
     // Commands on listed redirects.
     void lstPairs_MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y);
