@@ -21,6 +21,8 @@ frmMain::frmMain(Platform& platform, QWidget* parent) : QMainWindow(parent), pla
         connect(&emulation_, &EmulationSwitch::changed, winePorts_.get(), &WinePorts::setRunning);
     }
     statusRefresh_.emplace(*redirects_, *this, *TrayPic, *platform_.state);  // starts and stops as the window shows and hides
+    connect(&*statusRefresh_, &StatusRefresh::certificateUnknown, this,
+            handler(this, Trap(QStringLiteral("trustCertificate")), &frmMain::trustCertificate));
 }
 
 void frmMain::showMessage(const QString& text)

@@ -1,10 +1,18 @@
 // TLS as the main window handles it: the editor's client certificate, chosen through
-// the file choosers.
+// the file choosers, and the question whether to trust an adapter's certificate that
+// the library could not (trust on first use), whose Yes pins it to the redirect.
 #include "windows/frmMain.h"
 
+#include "app/Trap.h"
+#include "deviceapi/DiagnosticsText.h"
+#include "devices/DeviceCommands.h"
+#include "redirect/InitStrings.h"
 
+#include <QApplication>
 #include <QFile>
 #include <QFileInfo>
+
+using namespace redirect;
 
 namespace {
 
@@ -62,4 +70,71 @@ void frmMain::cmdCertificate_Click()
     if (!key.accepted || key.paths.isEmpty())
         return;
     editor_->chooseCertificate(newCertificate, QFileInfo(key.paths.first()).absoluteFilePath());
+}
+
+void frmMain::trustCertificate(std::int16_t clientId, const QString& fingerprint, const QString& subject)
+{
+    // One question at a time, in the shown window, and not while the editor or
+    // another dialog is open (the refresh offers the certificate again later).
+    if (m_AskingTrust || m_PreparingEditor || !editor_->isHidden() || !isVisible() || QApplication::activeModalWidget())
+        return;
+    Trap trap(QStringLiteral("trustCertificate"));
+    const auto listed = [&]() -> std::optional<std::pair<ListedDevice, ListedDevice>> {
+        for (int row = 0; row < redirects_->rowCount(); ++row)
+            if (redirects_->clientIdOrNone(row) == clientId && redirects_->redirectComNumber(row))
+                return redirects_->devicesAt(row);
+        return std::nullopt;
+    };
+    auto devices = listed();
+    if (!devices || !pinnedClientInit(devices->second.init, fingerprint))
+        return;
+    const auto known = m_TrustAnswers.find(fingerprint);
+    if (known == m_TrustAnswers.end()) {
+        // Asked once per certificate in a run; the answer stands for every redirect
+        // that meets it (the channels of one adapter present the same certificate).
+        const Redirect fields = redirectFromClientInit(devices->second.init);
+        const QString comPort = comPortName(fields.comNumber.text());
+        m_AskingTrust = true;
+        const msgbox::Answer answer = platform_.messages->show(
+            {comPort + QStringLiteral(" connects to its adapter ") + fields.host + QLatin1Char(':') + fields.port.text() +
+                 QStringLiteral(" over TLS. The adapter presented a certificate that is not trusted:\n\nSubject: ") +
+                 (subject.isEmpty() ? QStringLiteral("(none)") : subject) + QStringLiteral("\nSHA-256: ") +
+                 diagnostics::fingerprintWords(fingerprint) +
+                 QStringLiteral("\n\nCompare the fingerprint with the one the adapter shows. Trust this certificate for ") +
+                 comPort + QStringLiteral("?"),
+             msgbox::Buttons::YesNo, msgbox::Icon::Question, QString::fromLatin1(msgbox::defaultCaption),
+             msgbox::Answer::No});
+        m_AskingTrust = false;
+        m_TrustAnswers.insert(fingerprint, answer == msgbox::Answer::Yes);
+        if (answer != msgbox::Answer::Yes)
+            return;
+        devices = listed();  // what the list holds after the question
+    } else if (!*known) {
+        return;
+    }
+    if (!devices)
+        return;
+    const std::optional<QString> pinned = pinnedClientInit(devices->second.init, fingerprint);
+    if (!pinned)
+        return;
+    // As an update: the old pair goes, TcpClient first, and comes again with the pin;
+    // one the library refuses comes back as it was.
+    const DeviceStrings original{devices->first.init, devices->second.init};
+    trap(10, [&] { deviceCommands::destroy(deviceIdForCommand(devices->second.id)); });
+    trap(20, [&] { deviceCommands::destroy(deviceIdForCommand(devices->first.id)); });
+    std::pair<std::int32_t, std::int32_t> made{-1, -1};
+    trap(30, [&] { made = deviceCommands::recreate(DeviceStrings{original.connectorInit, *pinned}); });
+    if (made.first == -1 || made.second == -1) {
+        trap(40, [&] {
+            for (const std::int32_t id : {made.second, made.first})
+                if (id != -1)
+                    deviceCommands::destroy(id);
+            deviceCommands::recreate(original);
+        });
+        trap(50, [&] { showMessage(QStringLiteral("Error: can not create TCP redirector")); });
+    } else {
+        trap(60, [&] { document_.unsaved = true; });
+        trap(70, [&] { UpdateTitle(); });
+    }
+    trap(80, [&] { ScanAvailPairs(); });
 }
