@@ -160,6 +160,11 @@ QString lastErrorWords(const vsp_diagnostics& client, const QString& host, const
     return words;
 }
 
+QString endpointWords(const QString& host, const QString& hostPort)
+{
+    return endpoint(host, hostPort);
+}
+
 QString peerFingerprint(const vsp_diagnostics& client)
 {
     const QString text = QString::fromLatin1(client.peerFingerprint,

@@ -46,6 +46,8 @@ QString lastErrorWords(const vsp_diagnostics& client, const QString& host, const
 // in one line, control characters dropped.
 QString peerFingerprint(const vsp_diagnostics& client);
 QString peerSubject(const vsp_diagnostics& client);
+// "10.0.0.7:3001", "[fe80::1]:3001": an adapter's address and port as the texts name them.
+QString endpointWords(const QString& host, const QString& hostPort);
 // A fingerprint as people compare it: "AB:01:...", colon-separated upper-case pairs.
 QString fingerprintWords(const QString& hexDigits);
 // "45 s", "3 min 05 s", "2 h 03 min", "4 d 02 h".

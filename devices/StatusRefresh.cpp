@@ -266,7 +266,7 @@ void StatusRefresh::observeCertificate(std::int16_t clientId, const vsp_diagnost
     const Redirect fields = redirect::redirectFromClientInit(infoOf(clientId).init);
     const QString subject = diagnostics::peerSubject(client);
     const QString text = redirect::comPortName(fields.comNumber.text()) + QStringLiteral(" refused its adapter ") +
-                         fields.host + QLatin1Char(':') + fields.port.text() +
+                         diagnostics::endpointWords(fields.host, fields.port.text()) +
                          QStringLiteral(": its certificate is not the trusted one (SHA-256 ") +
                          diagnostics::fingerprintWords(fingerprint) +
                          (subject.isEmpty() ? QString() : QStringLiteral(", ") + subject) + QStringLiteral(").");

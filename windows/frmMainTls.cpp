@@ -96,7 +96,7 @@ void frmMain::trustCertificate(std::int16_t clientId, const QString& fingerprint
         const QString comPort = comPortName(fields.comNumber.text());
         m_AskingTrust = true;
         const msgbox::Answer answer = platform_.messages->show(
-            {comPort + QStringLiteral(" connects to its adapter ") + fields.host + QLatin1Char(':') + fields.port.text() +
+            {comPort + QStringLiteral(" connects to its adapter ") + diagnostics::endpointWords(fields.host, fields.port.text()) +
                  QStringLiteral(" over TLS. The adapter presented a certificate that is not trusted:\n\nSubject: ") +
                  (subject.isEmpty() ? QStringLiteral("(none)") : subject) + QStringLiteral("\nSHA-256: ") +
                  diagnostics::fingerprintWords(fingerprint) +
