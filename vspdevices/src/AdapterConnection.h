@@ -11,8 +11,9 @@
 //                opens it -> Resolving.
 //   Resolving    looking the host up (an IP address skips the look-up; a name has
 //                at most NameLookup::timeLimit). Found -> Connecting.
-//   Connecting   TCP connect, at most connectTimeout. Connected -> Negotiating
-//                (Telnet) or Up (raw TCP).
+//   Connecting   TCP connect and, over TLS, the handshake and the adapter's
+//                certificate's check (TlsSession), at most connectTimeout together.
+//                Connected -> Negotiating (Telnet) or Up (raw TCP).
 //   Negotiating  connected; waiting for the adapter to answer the COM-PORT-OPTION
 //                offer, at most negotiationWait. Data already flows. -> Up.
 //   Up           connected and negotiated.
@@ -41,14 +42,20 @@
 // it drains below socketLowWater), so a peer that floods negotiations and never
 // reads cannot make answers pile up; nor while the application does not read.
 //
+// Over TLS every read and write goes through the session; the monitors see the
+// bytes in the clear. A certificate refused is retried at the usual pause (it may
+// be pinned meanwhile).
+//
 // Finishing (before the library stops): what waits is sent, then only our side
-// of the connection ends, and the adapter closing its end after that (so it has
+// of the connection ends (over TLS too, the TCP end only: a close_notify would
+// need a read of its own), and the adapter closing its end after that (so it has
 // read every byte) completes it; a failure meanwhile is not retried.
 #pragma once
 
 #include "ClientProtocol.h"
 #include "InitString.h"
 #include "NameLookup.h"
+#include "TlsSession.h"
 #include "TrafficTap.h"
 #include "WriteQueue.h"
 
@@ -81,7 +88,10 @@ public:
     static constexpr int keepAliveCount = 3;
 
     enum class State { Stopped, Idle, Resolving, Connecting, Negotiating, Up, Closing, RetryWait };
-    enum class FailureKind { None, Refused, TimedOut, NameNotFound, Reset, ClosedByPeer, Unreachable, Other };
+    enum class FailureKind {
+        None, Refused, TimedOut, NameNotFound, Reset, ClosedByPeer, Unreachable, Other,
+        CertificateUnknown, CertificateChanged, Tls
+    };
     struct Failure {
         FailureKind kind = FailureKind::None;
         std::string text;
@@ -178,6 +188,11 @@ public:
     // How long the current connection has been up; zero when not connected.
     std::chrono::steady_clock::duration upTime() const;
     ClientProtocol& protocol() { return protocol_; }
+    // Over TLS: the version while connected ("" otherwise), and the certificate the
+    // adapter presented last (kept after a refusal, so it can be shown and pinned).
+    bool tls() const { return settings_.tls.enabled; }
+    std::string tlsVersion() const { return connected() && tls_ ? tls_->version() : std::string(); }
+    const TlsSession::Peer& peerCertificate() const { return peer_; }
     const ClientProtocol& protocol() const { return protocol_; }
 
 private:
@@ -187,6 +202,7 @@ private:
     bool wantsConnection() const;
     void beginAttempt();
     void connectTo(const NameLookup::Endpoints& endpoints);
+    void startHandshake();
     void onConnected();
     void fail(FailureKind kind, std::string text);
     void fail(const std::error_code& error, const std::string& during);
@@ -208,6 +224,8 @@ private:
     TrafficTap& tap_;
     NameLookup lookup_;
     asio::ip::tcp::socket socket_;
+    std::shared_ptr<TlsSession> tls_;  // over TLS, the current connection's session
+    TlsSession::Peer peer_;
     asio::steady_timer retryTimer_;
     asio::steady_timer connectTimer_;
     asio::steady_timer negotiationTimer_;
