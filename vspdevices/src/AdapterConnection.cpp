@@ -301,7 +301,9 @@ void AdapterConnection::becomeUp()
 void AdapterConnection::fail(const std::error_code& error, const std::string& during)
 {
     const FailureKind kind = kindOf(error);
-    if (kind == FailureKind::Tls)
+    if (const std::string refused = kind == FailureKind::ClosedByPeer && tls_ ? tls_->closeText() : ""; !refused.empty())
+        fail(FailureKind::Tls, refused);
+    else if (kind == FailureKind::Tls)
         fail(kind, TlsSession::describe(error));
     else if (error == asio::ssl::error::stream_truncated)  // the adapter closed without ending TLS: as over TCP
         fail(kind, during + ": " + asio::error_code(asio::error::eof).message());
@@ -436,6 +438,8 @@ void AdapterConnection::startReading()
 void AdapterConnection::onReceived(std::size_t size)
 {
     const std::span<std::uint8_t> bytes(readBuffer_.data(), size);
+    if (tls_)
+        tls_->dataArrived();
     tap_.wire(monitor::Direction::FromDevice, bytes);  // before decoding moves the data
     std::size_t dataSize = size;
     if (!protocol_.plainData(bytes)) {

@@ -61,6 +61,13 @@ std::shared_ptr<TlsSession> TlsSession::create(asio::ip::tcp::socket& socket, co
     SSL* ssl = session->stream_.native_handle();
     if (!isAddress(host))
         SSL_set_tlsext_host_name(ssl, host.c_str());
+    // Notes the adapter's CertificateRequest among the handshake's messages.
+    SSL_set_msg_callback_arg(ssl, &session->certificateRequested_);
+    SSL_set_msg_callback(ssl, [](int written, int, int type, const void* message, size_t size, SSL*, void* requested) {
+        if (!written && type == SSL3_RT_HANDSHAKE && size > 0 &&
+            *static_cast<const unsigned char*>(message) == SSL3_MT_CERTIFICATE_REQUEST)
+            *static_cast<bool*>(requested) = true;
+    });
     return session;
 }
 
@@ -113,6 +120,14 @@ TlsSession::Trust TlsSession::trust() const
 std::string TlsSession::version() const
 {
     return SSL_get_version(const_cast<Stream&>(stream_).native_handle());
+}
+
+std::string TlsSession::closeText() const
+{
+    if (!certificateRequested_ || dataArrived_)
+        return {};
+    return settings_.certificateFile.empty() ? "TLS: the adapter wants a client certificate"
+                                             : "TLS: the adapter refused our client certificate";
 }
 
 std::string TlsSession::describe(const std::error_code& error)

@@ -41,6 +41,12 @@ public:
     Trust trust() const;
     std::string version() const;
 
+    // Over TLS 1.3 an adapter that refuses our client certificate (or wants one)
+    // just closes after the handshake; when it asked for one and closed before
+    // sending anything, this says so ("TLS: ..."), else "".
+    void dataArrived() { dataArrived_ = true; }
+    std::string closeText() const;
+
     // A TLS error's words for a failure text: "TLS: " and OpenSSL's reason.
     static std::string describe(const std::error_code& error);
 
@@ -52,6 +58,8 @@ private:
     Stream stream_;
     vspdevices::TlsSettings settings_;
     std::string host_;
+    bool certificateRequested_ = false;
+    bool dataArrived_ = false;
 };
 
 }  // namespace vsp
