@@ -228,7 +228,18 @@ void AdapterConnection::startHandshake()
                 return;
             }
             switch (session->trust()) {
-            case TlsSession::Trust::Trusted: onConnected(); return;
+            case TlsSession::Trust::Trusted:
+                if (!session->verdictAfterHandshake()) {
+                    onConnected();
+                    return;
+                }
+                read();  // still connecting: the adapter's first bytes or its refusal
+                negotiationTimer_.expires_after(certificateVerdictWait);
+                negotiationTimer_.async_wait(guarded([this](const asio::error_code& error) {
+                    if (!error && state_ == State::Connecting)
+                        onConnected();  // a quiet adapter: the read in flight goes on as the connection's
+                }));
+                return;
             case TlsSession::Trust::Unknown:
                 fail(FailureKind::CertificateUnknown, "untrusted certificate sha256:" + peer_.fingerprint);
                 return;
@@ -421,9 +432,24 @@ void AdapterConnection::startReading()
         return;  // the peer is not taking what we send: read no more of it until it does
     if (owner_.applicationBehind() && !finish_.endSent)
         return;  // the application is not reading: leave the bytes in the socket (until the last read for the adapter's close)
+    read();
+}
+
+void AdapterConnection::read()
+{
     reading_ = true;
     auto received = guarded([this, session = tls_](const asio::error_code& error, std::size_t size) {
         reading_ = false;
+        if (!error && state_ == State::Connecting) {
+            // The adapter's first bytes after judging our certificate: connected.
+            negotiationTimer_.cancel();
+            const auto generation = generation_;
+            reading_ = true;  // these bytes are read first
+            onConnected();
+            reading_ = false;
+            if (generation != generation_)
+                return;
+        }
         if (error)
             fail(error, "connection");
         else

@@ -12,8 +12,10 @@
 //   Resolving    looking the host up (an IP address skips the look-up; a name has
 //                at most NameLookup::timeLimit). Found -> Connecting.
 //   Connecting   TCP connect and, over TLS, the handshake and the adapter's
-//                certificate's check (TlsSession), at most connectTimeout together.
-//                Connected -> Negotiating (Telnet) or Up (raw TCP).
+//                certificate's check (TlsSession), at most connectTimeout together;
+//                over TLS 1.3 then, when the adapter asked for our certificate, its
+//                verdict (certificateVerdictWait at most), so a refusal is a failed
+//                attempt, not a connection. -> Negotiating (Telnet) or Up (raw TCP).
 //   Negotiating  connected; waiting for the adapter to answer the COM-PORT-OPTION
 //                offer, at most negotiationWait. Data already flows. -> Up.
 //   Up           connected and negotiated.
@@ -83,6 +85,9 @@ public:
     static constexpr auto connectTimeout = std::chrono::milliseconds(5000);
     static constexpr auto stableAfter = std::chrono::seconds(10);
     static constexpr auto negotiationWait = std::chrono::milliseconds(2000);
+    // Over TLS 1.3 an adapter that asked for our certificate judges it after the
+    // handshake: the connection counts as made once it sends something, or after this.
+    static constexpr auto certificateVerdictWait = std::chrono::milliseconds(500);
     static constexpr int keepAliveIdleSeconds = 10;
     static constexpr int keepAliveIntervalSeconds = 5;
     static constexpr int keepAliveCount = 3;
@@ -210,6 +215,7 @@ private:
     void leaveConnection();
     void settleIdle();
     void setKeepAlive();
+    void read();
     void onReceived(std::size_t size);
     void becomeUp();
     void startWriting();

@@ -122,6 +122,11 @@ std::string TlsSession::version() const
     return SSL_get_version(const_cast<Stream&>(stream_).native_handle());
 }
 
+bool TlsSession::verdictAfterHandshake() const
+{
+    return certificateRequested_ && SSL_version(const_cast<Stream&>(stream_).native_handle()) == TLS1_3_VERSION;
+}
+
 std::string TlsSession::closeText() const
 {
     if (!certificateRequested_ || dataArrived_)

@@ -45,6 +45,7 @@ public:
     // just closes after the handshake; when it asked for one and closed before
     // sending anything, this says so ("TLS: ..."), else "".
     void dataArrived() { dataArrived_ = true; }
+    bool verdictAfterHandshake() const;
     std::string closeText() const;
 
     // A TLS error's words for a failure text: "TLS: " and OpenSSL's reason.
