@@ -121,6 +121,8 @@ void AdapterConnection::checkFinished()
         // Closing now could reset the connection with bytes still on their way (an
         // adapter's own bytes arriving after the close do), so only our side ends:
         // the adapter reads everything, then closes its end, which fail() sees.
+        // Over TLS too the TCP end alone: ser2net delivers everything after it,
+        // and a close_notify would need a shutdown that reads beside our reads.
         asio::error_code ignored;
         socket_.shutdown(asio::socket_base::shutdown_send, ignored);
         finish_.endSent = true;
@@ -223,6 +225,13 @@ void AdapterConnection::startHandshake()
             connectTimer_.cancel();
             if (TlsSession::Peer peer = session->peer(); !peer.fingerprint.empty())
                 peer_ = std::move(peer);
+            if (error && kindOf(error) == FailureKind::ClosedByPeer) {
+                // No TLS, or a refusal it does not explain (an adapter wanting a
+                // client certificate under TLS 1.2, say).
+                const std::string refused = session->closeText();
+                fail(FailureKind::Tls, refused.empty() ? "TLS: the adapter closed during the handshake" : refused);
+                return;
+            }
             if (error) {
                 fail(error, "TLS handshake");
                 return;

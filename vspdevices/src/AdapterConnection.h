@@ -49,8 +49,7 @@
 // be pinned meanwhile).
 //
 // Finishing (before the library stops): what waits is sent, then only our side
-// of the connection ends (over TLS too, the TCP end only: on a close_notify
-// ser2net may close at once and drop what it held for the device), and the adapter closing its end after that (so it has
+// of the connection ends (over TLS, the TCP end, no close_notify), and the adapter closing its end after that (so it has
 // read every byte) completes it; a failure meanwhile is not retried.
 #pragma once
 

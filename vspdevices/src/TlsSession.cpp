@@ -140,6 +140,8 @@ std::string TlsSession::describe(const std::error_code& error)
     if (error == asio::ssl::error::stream_truncated)
         return "TLS: the adapter ended the connection without closing TLS";
     if (error.category() == asio::error::get_ssl_category()) {
+        if (ERR_GET_REASON(static_cast<unsigned long>(error.value())) == SSL_R_WRONG_VERSION_NUMBER)
+            return "TLS: the adapter does not answer in TLS (wrong version number)";
         const char* reason = ERR_reason_error_string(static_cast<unsigned long>(error.value()));
         return std::string("TLS: ") + (reason ? reason : error.message());
     }
