@@ -4,8 +4,10 @@
 // for the adapter, one a test authority signed (trusted through SSL_CERT_FILE), and
 // a client certificate ser2net accepts from its authentication folder.
 #include "support/ChildProcess.h"
+#include "support/ControlSocket.h"
 #include "support/LibraryFixture.h"
 #include "support/SerialApp.h"
+#include "vspdevices_control_diagnostics.h"
 #include "vspdevices_initstring.h"
 
 #include <asio.hpp>
@@ -173,6 +175,24 @@ TEST_F(Ser2netTls, TrustedConnectionsCarryEveryByteAndTheSpeed)
         EXPECT_EQ(d.tls, 1);
         EXPECT_STREQ(d.tlsVersion, "TLSv1.3");
         EXPECT_STREQ(d.peerSubject, c.authorities ? "CN=adapter" : "CN=adapter,O=Lab");
+        // The port's control channel tells the same (what `quorlinvcp-service status` prints).
+        ControlSocket control(portPath(5) + ".control");
+        std::uint8_t request[vsp::control::recordSize], answer[vsp::control::tlsRecordSize];
+        encode(vsp::control::Request{vsp::control::Op::Tls, 0, 0}, request);
+        ASSERT_TRUE(control.sendBytes(request, sizeof request));
+        std::size_t got = 0;
+        while (got < sizeof answer) {
+            const ssize_t n = control.replyBytes(answer + got, sizeof answer - got);
+            if (n <= 0)
+                break;
+            got += static_cast<std::size_t>(n);
+        }
+        const auto tls = vsp::control::decodeTls(answer, got);
+        ASSERT_TRUE(tls.has_value());
+        EXPECT_TRUE(tls->tls);
+        EXPECT_STREQ(tls->version, d.tlsVersion);
+        EXPECT_STREQ(tls->subject, d.peerSubject);
+        EXPECT_EQ(tls->fingerprint, std::string(d.peerFingerprint));
 
         {
             SerialApp app(portPath(5));
