@@ -20,7 +20,12 @@ std::optional<LogLine> EventLog::line(const vsp_event& event)
         if (last.kind == event.errorKind && last.text == text)
             return std::nullopt;
         last = {event.errorKind, text};
-        return LogLine{Priority::Warning, port + "cannot connect: " + text + "; retrying (the same failure is not logged again)"};
+        std::string advice;
+        if (const auto at = text.find("sha256:"); event.errorKind == VSP_ERROR_CERTIFICATE_UNKNOWN && at != std::string::npos)
+            advice = "; to trust it, add pin=" + text.substr(at + 7) +
+                     " to the redirect's TLS field or trust it in the window";
+        return LogLine{Priority::Warning,
+                       port + "cannot connect: " + text + advice + "; retrying (the same failure is not logged again)"};
     }
     case VSP_EVENT_SETTINGS_SENT: return LogLine{Priority::Info, port + "settings sent to the adapter: " + text};
     case VSP_EVENT_CLOSED: return LogLine{Priority::Info, port + "connection closed: " + text};

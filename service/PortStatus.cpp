@@ -43,7 +43,11 @@ std::vector<RunningPort> runningPorts(const std::string& dir)
     return ports;
 }
 
-std::optional<vsp::control::Diagnostics> askDiagnostics(const std::string& socketPath, int timeoutMs)
+namespace {
+// Sends one request to a port's control socket and reads its record of `size` bytes
+// with `decode`; a plain Busy reply instead says the channel could not take us.
+template <class Record, std::size_t size, class Decode>
+std::optional<Record> ask(const std::string& socketPath, int timeoutMs, vsp::control::Op op, Decode decode)
 {
     using namespace vsp::control;
     sockaddr_un address{};
@@ -54,16 +58,16 @@ std::optional<vsp::control::Diagnostics> askDiagnostics(const std::string& socke
         return std::nullopt;
     address.sun_family = AF_UNIX;
     socketPath.copy(address.sun_path, sizeof address.sun_path - 1);
-    std::optional<Diagnostics> answer;
+    std::optional<Record> answer;
     std::uint8_t request[recordSize];
-    encode(Request{Op::Diagnose, 0, 0}, request);
-    std::uint8_t reply[diagnosticsRecordSize];
+    encode(Request{op, 0, 0}, request);
+    std::uint8_t reply[size];
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     // Only the user's own program answers for a port (its peer's credentials).
     ucred peer{};
-    socklen_t size = sizeof peer;
+    socklen_t length = sizeof peer;
     const bool ours = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
-                      ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 && peer.uid == ::geteuid();
+                      ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0 && peer.uid == ::geteuid();
     // A channel that refuses the client may hang up before the request is sent; its
     // answer is read all the same.
     if (ours)
@@ -74,11 +78,24 @@ std::optional<vsp::control::Diagnostics> askDiagnostics(const std::string& socke
             answer.emplace();
             answer->status = Status::Busy;
         } else if (monitor::readExactly(fd, reply + recordSize, sizeof reply - recordSize, deadline)) {
-            answer = decodeDiagnostics(reply, sizeof reply);
+            answer = decode(reply, sizeof reply);
         }
     }
     ::close(fd);
     return answer;
+}
+}  // namespace
+
+std::optional<vsp::control::Diagnostics> askDiagnostics(const std::string& socketPath, int timeoutMs)
+{
+    using namespace vsp::control;
+    return ask<Diagnostics, diagnosticsRecordSize>(socketPath, timeoutMs, Op::Diagnose, decodeDiagnostics);
+}
+
+std::optional<vsp::control::Tls> askTls(const std::string& socketPath, int timeoutMs)
+{
+    using namespace vsp::control;
+    return ask<Tls, tlsRecordSize>(socketPath, timeoutMs, Op::Tls, decodeTls);
 }
 
 std::string stateWord(const std::optional<vsp::control::Diagnostics>& diagnostics)
@@ -95,14 +112,18 @@ std::string stateWord(const std::optional<vsp::control::Diagnostics>& diagnostic
     return words[diagnostics->state];  // checked against maxConnectionState when read
 }
 
-std::string statusLine(const RunningPort& port, const std::optional<vsp::control::Diagnostics>& diagnostics)
+std::string statusLine(const RunningPort& port, const std::optional<vsp::control::Diagnostics>& diagnostics,
+                       const std::optional<vsp::control::Tls>& tls)
 {
     std::string line = "COM" + std::to_string(port.com) + "\t" + stateWord(diagnostics) + "\t" + port.path + "\t";
     if (!diagnostics || diagnostics->status == vsp::control::Status::Busy)
-        return line + "\t\t";
-    const std::string error = diagnostics->lastErrorText;  // NUL-ended, no tab nor other control character
-    return line + std::to_string(diagnostics->bytesToAdapter) + "\t" + std::to_string(diagnostics->bytesFromAdapter) +
-           "\t" + error;
+        line += "\t\t";
+    else  // the texts are NUL-ended, with no tab nor other control character
+        line += std::to_string(diagnostics->bytesToAdapter) + "\t" + std::to_string(diagnostics->bytesFromAdapter) + "\t" +
+                diagnostics->lastErrorText;
+    if (!tls || tls->status != vsp::control::Status::Ok || !tls->tls)
+        return line + "\t\t\t";
+    return line + "\t" + tls->version + "\t" + tls->subject + "\t" + tls->fingerprint;
 }
 
 }  // namespace service

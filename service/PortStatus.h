@@ -26,10 +26,19 @@ std::optional<vsp::control::Diagnostics> askDiagnostics(const std::string& socke
 // The state's word: "up", "retry-wait", ...; "no-connection" for a port no
 // connection serves, "busy" when its channel could not take the client, "unknown"
 // when the port did not answer.
+// The same for the connection's TLS (vsp::control::Op::Tls).
+std::optional<vsp::control::Tls> askTls(const std::string& socketPath, int timeoutMs = 1000);
+
+// The state's word: "up", "retry-wait", ...; "no-connection" for a port no
+// connection serves, "busy" when its channel could not take the client, "unknown"
+// when the port did not answer.
 std::string stateWord(const std::optional<vsp::control::Diagnostics>& diagnostics);
 
 // One line for a port, columns separated by tabs: COM port, state, path, bytes sent
-// to the adapter, bytes received from it, the last error ("" when none).
-std::string statusLine(const RunningPort& port, const std::optional<vsp::control::Diagnostics>& diagnostics);
+// to the adapter, bytes received from it, the last error ("" when none); over TLS
+// then the TLS version (while connected), the adapter's certificate's subject and
+// its SHA-256 fingerprint (the last one presented), each "" when not known.
+std::string statusLine(const RunningPort& port, const std::optional<vsp::control::Diagnostics>& diagnostics,
+                       const std::optional<vsp::control::Tls>& tls = std::nullopt);
 
 }  // namespace service

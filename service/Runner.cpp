@@ -190,13 +190,14 @@ int printStatus(bool pathsOnly)
     }
     const bool terminal = ::isatty(STDOUT_FILENO) == 1;
     if (terminal && !pathsOnly)
-        std::printf("# %s runs on %s\n# PORT\tSTATE\tPATH\tTO-ADAPTER\tFROM-ADAPTER\tLAST-ERROR\n",
+        std::printf("# %s runs on %s\n# PORT\tSTATE\tPATH\tTO-ADAPTER\tFROM-ADAPTER\tLAST-ERROR\tTLS\tPEER-SUBJECT\tPEER-SHA256\n",
                     describeHolder(*holder).c_str(), dir.c_str());
     for (const RunningPort& port : runningPorts(dir)) {
         if (pathsOnly)
             std::printf("%s\n", port.path.c_str());
         else
-            std::printf("%s\n", statusLine(port, askDiagnostics(port.path + ".control")).c_str());
+            std::printf("%s\n",
+                        statusLine(port, askDiagnostics(port.path + ".control"), askTls(port.path + ".control")).c_str());
     }
     return 0;
 }

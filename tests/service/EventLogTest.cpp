@@ -69,6 +69,15 @@ TEST(EventLog, ARepeatedFailureIsLoggedOnceUntilTheRedirectConnectsOrFailsDiffer
     EXPECT_EQ(textOf(lost), "COM5: data lost: stopped with 1000 bytes from the port not sent");
     EXPECT_EQ(lost.value_or(LogLine{Priority::Info, ""}).priority, Priority::Warning);
     EXPECT_FALSE(log.line(event(99, 1, "from a later library")).has_value());
+
+    // An unknown certificate: logged once, with the pin that would trust it.
+    const std::string hex(64, 'c');
+    const auto unknown =
+        event(VSP_EVENT_CONNECT_FAILED, 1, ("untrusted certificate sha256:" + hex).c_str(), VSP_ERROR_CERTIFICATE_UNKNOWN);
+    EXPECT_EQ(textOf(log.line(unknown)), "COM5: cannot connect: untrusted certificate sha256:" + hex + "; to trust it, add pin=" +
+                                             hex + " to the redirect's TLS field or trust it in the window; retrying "
+                                                   "(the same failure is not logged again)");
+    EXPECT_FALSE(log.line(unknown).has_value());
 }
 
 TEST(EventLog, LinesKeepToOneLineAndCarryThePriorityOnlyForTheJournal)

@@ -101,7 +101,7 @@ TEST_F(Service, RunsTheRedirectsReportsThemAndRemovesThePortsOnSigterm)
 
     const auto [rc, lines] = status();
     EXPECT_EQ(rc, 0);
-    EXPECT_EQ(lines, "COM5\tup\t" + port(5) + "\t5\t5\t\nCOM6\tup\t" + port(6) + "\t0\t0\t\n");
+    EXPECT_EQ(lines, "COM5\tup\t" + port(5) + "\t5\t5\t\t\t\t\nCOM6\tup\t" + port(6) + "\t0\t0\t\t\t\t\n");
     EXPECT_EQ(status("--paths"), std::make_pair(0, port(5) + "\n" + port(6) + "\n"));
 
     service->signal(SIGTERM);
@@ -266,7 +266,7 @@ TEST_F(Service, OutOfDescriptorsTheRunnerRefusesClientsWithoutSpinningAndServesT
     ChildProcess launched({VSP_LAUNCHER, VSP_PORT_LINES_APP, port(5)}, program);
     EXPECT_EQ(launched.wait(), 0);
     EXPECT_EQ(readAll(program).rfind("opened error 16\n", 0), 0u) << readAll(program);  // EBUSY
-    EXPECT_NE(status().second.find("COM5\tbusy\t" + port(5) + "\t\t\t\n"), std::string::npos);
+    EXPECT_NE(status().second.find("COM5\tbusy\t" + port(5) + "\t\t\t\t\t\t\n"), std::string::npos);
 
     ControlSocket another(port(6) + ".control");  // one more while the runner is watched
     const long before = cpuTicks(runner.pid());
@@ -405,7 +405,7 @@ TEST_F(Service, StatusSaysWhenNothingRunsAndDoesNotWaitLongForAPortThatNeverAnsw
     ASSERT_EQ(::listen(silent, 4), 0);
 
     const auto before = std::chrono::steady_clock::now();
-    EXPECT_EQ(status(), std::make_pair(0, "COM7\tunknown\t" + port(7) + "\t\t\t\n"));
+    EXPECT_EQ(status(), std::make_pair(0, "COM7\tunknown\t" + port(7) + "\t\t\t\t\t\t\n"));
     EXPECT_LT(std::chrono::steady_clock::now() - before, 3s);
     ::close(silent);
     ::close(lock);

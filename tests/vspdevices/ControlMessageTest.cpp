@@ -3,6 +3,7 @@
 #include "vspdevices_control_diagnostics.h"
 
 #include <array>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <string>
 
@@ -24,7 +25,7 @@ TEST(ControlMessage, EveryValidRequestAndReplyReadsBackAsSent)
                             Request{Op::Break, breakTimed, maxBreakMs}, Request{Op::Break, breakOff, 0},
                             Request{Op::SetFraming, 5, paritySpace}, Request{Op::SetFraming, 8, parityNone},
                             Request{Op::Watch, 0, 0}, Request{Op::Drain, 0, 0}, Request{Op::Monitor, 0, 0},
-                            Request{Op::Query, 0, 0, 0xFFEEDDCCBBAA9988}}) {
+                            Request{Op::Tls, 0, 0}, Request{Op::Query, 0, 0, 0xFFEEDDCCBBAA9988}}) {
         const auto back = roundTrip(r);
         ASSERT_TRUE(back.has_value()) << static_cast<int>(r.op);
         EXPECT_EQ(back->op, r.op);
@@ -55,8 +56,8 @@ TEST(ControlMessage, RefusesValuesOutOfRangeAndAnyRecordNotExactlyRight)
                             Request{Op::Break, breakOn, 5}, Request{Op::Break, 3, 0}, Request{Op::SetFraming, 4, 0},
                             Request{Op::SetFraming, 9, 0}, Request{Op::SetFraming, 8, paritySpace + 1},
                             Request{Op::Diagnose, 1, 0}, Request{Op::Diagnose, 0, 1}, Request{Op::Drain, 1, 0},
-                            Request{Op::Watch, 0, 1}, Request{Op::Monitor, 1, 0}, Request{static_cast<Op>(0), 0, 0},
-                            Request{static_cast<Op>(10), 0, 0}})
+                            Request{Op::Watch, 0, 1}, Request{Op::Monitor, 1, 0}, Request{Op::Tls, 0, 1},
+                            Request{static_cast<Op>(0), 0, 0}, Request{static_cast<Op>(11), 0, 0}})
         EXPECT_FALSE(roundTrip(r).has_value()) << static_cast<int>(r.op) << " " << r.a << " " << r.b;
 
     std::uint8_t good[recordSize];
@@ -172,6 +173,47 @@ TEST(ControlMessage, DiagnosticsNotExactlyRightAreRefused)
     EXPECT_TRUE(decodeDiagnostics(bytesOf(unavailable).data(), diagnosticsRecordSize).has_value());
     unavailable.bytesFromAdapter = 1;  // no connection, yet bytes
     EXPECT_FALSE(decodeDiagnostics(bytesOf(unavailable).data(), diagnosticsRecordSize).has_value());
+}
+
+// The TLS record: read back as sent; one byte not right in any field, refused.
+TEST(ControlMessage, TlsRecordsReadBackAsSentAndAnyWrongByteIsRefused)
+{
+    Tls sent;
+    sent.tls = true;
+    std::strcpy(sent.version, "TLSv1.3");
+    std::strcpy(sent.subject, "CN=adapter \xc3\xa9,O=Lab");
+    std::memset(sent.fingerprint, 'a', 64);
+    std::uint8_t good[tlsRecordSize];
+    encode(sent, good);
+    const auto back = decodeTls(good, sizeof good);
+    ASSERT_TRUE(back.has_value());
+    EXPECT_TRUE(back->tls);
+    EXPECT_STREQ(back->version, sent.version);
+    EXPECT_STREQ(back->subject, sent.subject);
+    EXPECT_EQ(std::string(back->fingerprint), std::string(64, 'a'));
+    EXPECT_FALSE(decodeTls(good, sizeof good - 1).has_value());
+    const std::pair<std::size_t, std::uint8_t> wrong[] = {
+        {6, static_cast<std::uint8_t>(Op::Diagnose)}, {7, static_cast<std::uint8_t>(Status::Gone)}, {8, 2}, {9, 1},
+        {16 + 15, 'x'},   // something after the version's end
+        {32 + 3, 0x1b},   // a control character in the subject
+        {32 + 14, 0xFF},  // no UTF-8
+        {128 + 5, 'A'},   // a fingerprint's digit not lowercase hex
+        {128 + 64, '0'},  // 65 digits
+        {128 + 63, 0},    // 63 digits
+    };
+    for (const auto& [at, value] : wrong) {
+        std::uint8_t bad[tlsRecordSize];
+        std::memcpy(bad, good, sizeof bad);
+        bad[at] = value;
+        EXPECT_FALSE(decodeTls(bad, sizeof bad).has_value()) << "byte " << at;
+    }
+    Tls none;  // no TLS: no texts
+    none.status = Status::Unavailable;
+    encode(none, good);
+    EXPECT_TRUE(decodeTls(good, sizeof good).has_value());
+    std::strcpy(none.version, "TLSv1.3");
+    encode(none, good);
+    EXPECT_FALSE(decodeTls(good, sizeof good).has_value());
 }
 
 }  // namespace

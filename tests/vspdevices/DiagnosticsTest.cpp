@@ -4,6 +4,7 @@
 #include "support/LibraryFixture.h"
 #include "support/SerialApp.h"
 
+#include <cstddef>
 #include <netdb.h>
 #include <thread>
 
@@ -128,8 +129,15 @@ TEST_F(Diagnostics, RefuseUnknownDevicesAndTooSmallRecords)
     d.size = sizeof d;
     EXPECT_EQ(vsp_getDeviceDiagnostics(connector + 1, &d), 0);
     EXPECT_EQ(vsp_getDeviceDiagnostics(connector, nullptr), 0);
-    d.size = sizeof d - 8;
+    // The first version's record (up to the TLS fields): filled that far, the rest untouched.
+    const auto firstVersion = static_cast<std::uint32_t>(offsetof(vsp_diagnostics, tls));
+    d.size = firstVersion - 8;
     EXPECT_EQ(vsp_getDeviceDiagnostics(connector, &d), 0);
+    d.size = firstVersion;
+    d.tls = 7;
+    EXPECT_EQ(vsp_getDeviceDiagnostics(connector, &d), 1);
+    EXPECT_EQ(d.size, firstVersion);
+    EXPECT_EQ(d.tls, 7);
     d.size = sizeof d + 64;  // a later caller's bigger record: filled as far as known
     EXPECT_EQ(vsp_getDeviceDiagnostics(connector, &d), 1);
     EXPECT_EQ(d.size, sizeof d);

@@ -1,4 +1,4 @@
-// The records of a port's control channel, format version 4 (`version` below): what
+// The records of a port's control channel, format version 5 (`version` below): what
 // a program's interposition library asks the library about a port's modem lines,
 // break and framing, and the answers; and, read-only, a connection's diagnostics for
 // a status command (vspdevices_control_diagnostics.h), and the port's traffic for a
@@ -31,7 +31,7 @@ namespace vsp::control {
 
 inline constexpr std::size_t recordSize = 40;
 inline constexpr std::uint32_t magic = 0x43565151;  // "QQVC" as little-endian bytes
-inline constexpr std::uint16_t version = 4;  // of every record's format, as described above
+inline constexpr std::uint16_t version = 5;  // of every record's format, as described above
 // The longest break a program may ask for in one call.
 inline constexpr std::uint32_t maxBreakMs = 10000;
 
@@ -55,6 +55,7 @@ enum class Op : std::uint8_t {
     Watch = 7,       // the port's line-state page, passed with the reply (SCM_RIGHTS)
     Drain = 8,       // answered once everything the program wrote has left toward the adapter
     Monitor = 9,     // answered Ok, then the port's traffic records follow (vspdevices_monitor.h)
+    Tls = 10,        // the connection's TLS, answered with a Tls record (vspdevices_control_diagnostics.h)
 };
 inline constexpr std::uint8_t breakOff = 0, breakOn = 1, breakTimed = 2;
 // A reply's flags: bytes the program wrote have not all left toward the adapter yet.
@@ -77,7 +78,7 @@ struct Request {
     std::uint32_t b = 0;
     // The device number (st_rdev) of the terminal the client holds: a channel
     // serving another one (the port made anew under its name) acts on nothing and
-    // answers Gone. A Diagnose request, which changes nothing, may leave it 0.
+    // answers Gone. A Diagnose or Tls request, which changes nothing, may leave it 0.
     std::uint64_t terminal = 0;
 };
 
@@ -145,7 +146,7 @@ inline bool zeroFrom(const std::uint8_t* in, std::size_t from)
 }
 inline bool validOp(std::uint8_t op)
 {
-    return op >= static_cast<std::uint8_t>(Op::Query) && op <= static_cast<std::uint8_t>(Op::Monitor);
+    return op >= static_cast<std::uint8_t>(Op::Query) && op <= static_cast<std::uint8_t>(Op::Tls);
 }
 }  // namespace detail
 
@@ -159,7 +160,7 @@ inline bool valid(const Request& r)
     case Op::Break:
         return (r.a == breakTimed && r.b <= maxBreakMs) || ((r.a == breakOff || r.a == breakOn) && r.b == 0);
     case Op::SetFraming: return r.a >= 5 && r.a <= 8 && r.b <= paritySpace;
-    case Op::Diagnose: case Op::Watch: case Op::Drain: case Op::Monitor: return r.a == 0 && r.b == 0;
+    case Op::Diagnose: case Op::Watch: case Op::Drain: case Op::Monitor: case Op::Tls: return r.a == 0 && r.b == 0;
     }
     return false;
 }

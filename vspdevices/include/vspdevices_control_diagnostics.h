@@ -1,4 +1,4 @@
-// A connection's diagnostics as the control channel carries them (format version 4
+// A connection's diagnostics as the control channel carries them (format version 5
 // of vspdevices_control.h): the library answers a Diagnose request with this record,
 // the service's status command reads it. It is the channel's fixed-size,
 // allocation-free form of struct vsp_diagnostics (vspdevices.h), whose states,
@@ -9,6 +9,10 @@
 //   40-47 time of the last error (ms since 1970 UTC, 0 when none)   48-55 up time (ms)
 //   56-151 the last error's text (UTF-8, no control character, NUL-ended, NUL-padded)
 //   152-159 zero
+// A Tls request is answered with the TLS record, tlsRecordSize (200) bytes:
+//   8 TLS (0/1)   9-15 zero   16-31 the TLS version ("TLSv1.3" while connected)
+//   32-127 the adapter's certificate's subject   128-199 its SHA-256 fingerprint
+//   (64 lowercase hex digits, or empty); texts as the error's text above.
 #ifndef VSPDEVICES_CONTROL_DIAGNOSTICS_H
 #define VSPDEVICES_CONTROL_DIAGNOSTICS_H
 
@@ -27,7 +31,7 @@ namespace vsp::control {
 inline constexpr std::size_t diagnosticsRecordSize = 160;
 inline constexpr std::size_t diagnosticsTextSize = VSP_DIAGNOSTICS_TEXT;
 inline constexpr std::uint8_t maxConnectionState = VSP_STATE_RETRY_WAIT;  // VSP_STATE_*
-inline constexpr std::uint8_t maxErrorKind = VSP_ERROR_OTHER;             // VSP_ERROR_*
+inline constexpr std::uint8_t maxErrorKind = VSP_ERROR_TLS;               // VSP_ERROR_*
 
 struct Diagnostics {
     Status status = Status::Ok;
@@ -42,6 +46,20 @@ struct Diagnostics {
     std::uint64_t upTimeMs = 0;
     // UTF-8 without control characters, NUL-ended, the rest NUL; empty when no error.
     char lastErrorText[diagnosticsTextSize] = {};
+};
+
+// The connection's TLS, the answer to Tls (vsp_diagnostics' TLS fields).
+// Unavailable: no connection serves the port, and every other field is zero.
+inline constexpr std::size_t tlsRecordSize = 200;
+inline constexpr std::size_t tlsVersionSize = VSP_TLS_VERSION_TEXT;
+inline constexpr std::size_t fingerprintSize = VSP_FINGERPRINT_TEXT;
+
+struct Tls {
+    Status status = Status::Ok;
+    bool tls = false;
+    char version[tlsVersionSize] = {};
+    char subject[diagnosticsTextSize] = {};
+    char fingerprint[fingerprintSize] = {};
 };
 
 namespace detail {
@@ -78,25 +96,50 @@ inline std::size_t utf8Character(const std::uint8_t* in, std::size_t size)
             return 0;
     return length;
 }
-}  // namespace detail
 
-// Puts a text into the record's text field: well-formed characters as they are,
-// every malformed byte or control character as '?', cut at a character boundary.
-inline void setText(Diagnostics& d, const char* text, std::size_t size)
+// Puts a text into a record's text field of `fieldSize` bytes: well-formed
+// characters as they are, every malformed byte or control character as '?', cut
+// at a character boundary, NUL-ended and NUL-padded.
+inline void putText(char* field, std::size_t fieldSize, const char* text, std::size_t size)
 {
     const auto* in = reinterpret_cast<const std::uint8_t*>(text);
     std::size_t at = 0, out = 0;
     while (at < size && in[at] != 0) {
-        const std::size_t length = detail::utf8Character(in + at, size - at);
+        const std::size_t length = utf8Character(in + at, size - at);
         const std::size_t width = length ? length : 1;
-        if (out + width > diagnosticsTextSize - 1)
+        if (out + width > fieldSize - 1)
             break;
         for (std::size_t i = 0; i < width; ++i)
-            d.lastErrorText[out++] = length ? static_cast<char>(in[at + i]) : '?';
+            field[out++] = length ? static_cast<char>(in[at + i]) : '?';
         at += width;
     }
-    for (; out < diagnosticsTextSize; ++out)
-        d.lastErrorText[out] = 0;
+    for (; out < fieldSize; ++out)
+        field[out] = 0;
+}
+
+// A received text field: whole characters up to a NUL, nothing but NULs after it;
+// its length, or none.
+inline std::optional<std::size_t> textLength(const std::uint8_t* text, std::size_t fieldSize)
+{
+    std::size_t at = 0;
+    while (at < fieldSize && text[at] != 0) {
+        const std::size_t length = utf8Character(text + at, fieldSize - at);
+        if (length == 0)
+            return std::nullopt;
+        at += length;
+    }
+    if (at == fieldSize)
+        return std::nullopt;  // no NUL
+    for (std::size_t i = at; i < fieldSize; ++i)
+        if (text[i] != 0)
+            return std::nullopt;
+    return at;
+}
+}  // namespace detail
+
+inline void setText(Diagnostics& d, const char* text, std::size_t size)
+{
+    detail::putText(d.lastErrorText, diagnosticsTextSize, text, size);
 }
 
 inline void encode(const Diagnostics& d, std::uint8_t (&out)[diagnosticsRecordSize])
@@ -141,20 +184,11 @@ inline std::optional<Diagnostics> decodeDiagnostics(const std::uint8_t* in, std:
     d.upTimeMs = detail::get64(in + 48);
     if (d.lastErrorTimeMs >= detail::maxMs || d.upTimeMs >= detail::maxMs)
         return std::nullopt;
-    // The text: whole characters up to a NUL, nothing but NULs after it.
     const std::uint8_t* text = in + detail::textAt;
-    std::size_t at = 0;
-    while (at < diagnosticsTextSize && text[at] != 0) {
-        const std::size_t length = detail::utf8Character(text + at, diagnosticsTextSize - at);
-        if (length == 0)
-            return std::nullopt;
-        at += length;
-    }
-    if (at == diagnosticsTextSize)
-        return std::nullopt;  // no NUL
-    for (std::size_t i = at; i < diagnosticsTextSize; ++i)
-        if (text[i] != 0)
-            return std::nullopt;
+    const auto length = detail::textLength(text, diagnosticsTextSize);
+    if (!length)
+        return std::nullopt;
+    const std::size_t at = *length;
     for (std::size_t i = 0; i < diagnosticsTextSize; ++i)
         d.lastErrorText[i] = static_cast<char>(text[i]);
     // No error means no text and no time; an error has its time.
@@ -165,6 +199,62 @@ inline std::optional<Diagnostics> decodeDiagnostics(const std::uint8_t* in, std:
     if (status == Status::Unavailable && !nothing)
         return std::nullopt;
     return d;
+}
+
+namespace detail {
+inline constexpr std::size_t versionAt = 16, subjectAt = 32, fingerprintAt = 128;
+}
+
+inline void encode(const Tls& t, std::uint8_t (&out)[tlsRecordSize])
+{
+    for (std::size_t i = 0; i < tlsRecordSize; ++i)
+        out[i] = 0;
+    detail::putHeader(out, Op::Tls, static_cast<std::uint8_t>(t.status));
+    out[8] = t.tls ? 1 : 0;
+    const auto copy = [&](const char* field, std::size_t size, std::size_t at) {
+        for (std::size_t i = 0; i < size; ++i)
+            out[at + i] = static_cast<std::uint8_t>(field[i]);
+    };
+    copy(t.version, tlsVersionSize, detail::versionAt);
+    copy(t.subject, diagnosticsTextSize, detail::subjectAt);
+    copy(t.fingerprint, fingerprintSize, detail::fingerprintAt);
+}
+
+inline std::optional<Tls> decodeTls(const std::uint8_t* in, std::size_t size)
+{
+    if (size != tlsRecordSize || !detail::headerOk(in) || in[6] != static_cast<std::uint8_t>(Op::Tls) || in[8] > 1)
+        return std::nullopt;
+    const auto status = static_cast<Status>(in[7]);
+    if (status != Status::Ok && status != Status::Unavailable)
+        return std::nullopt;
+    for (std::size_t i = 9; i < detail::versionAt; ++i)
+        if (in[i] != 0)
+            return std::nullopt;
+    const auto version = detail::textLength(in + detail::versionAt, tlsVersionSize);
+    const auto subject = detail::textLength(in + detail::subjectAt, diagnosticsTextSize);
+    const auto fingerprint = detail::textLength(in + detail::fingerprintAt, fingerprintSize);
+    if (!version || !subject || !fingerprint || (*fingerprint != 0 && *fingerprint != 64))
+        return std::nullopt;
+    Tls t;
+    t.status = status;
+    t.tls = in[8] == 1;
+    for (std::size_t i = 0; i < *fingerprint; ++i) {
+        const std::uint8_t c = in[detail::fingerprintAt + i];
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
+            return std::nullopt;
+    }
+    // Nothing without TLS, and nothing at all when no connection serves the port.
+    if ((!t.tls || status == Status::Unavailable) && (*version != 0 || *subject != 0 || *fingerprint != 0))
+        return std::nullopt;
+    if (status == Status::Unavailable && t.tls)
+        return std::nullopt;
+    for (std::size_t i = 0; i < tlsVersionSize; ++i)
+        t.version[i] = static_cast<char>(in[detail::versionAt + i]);
+    for (std::size_t i = 0; i < diagnosticsTextSize; ++i)
+        t.subject[i] = static_cast<char>(in[detail::subjectAt + i]);
+    for (std::size_t i = 0; i < fingerprintSize; ++i)
+        t.fingerprint[i] = static_cast<char>(in[detail::fingerprintAt + i]);
+    return t;
 }
 
 }  // namespace vsp::control

@@ -22,7 +22,7 @@ AdapterConnection::FailureKind kindOf(const std::error_code& error)
         return Kind::Refused;
     if (error == asio::error::timed_out)
         return Kind::TimedOut;
-    if (error == asio::error::eof)
+    if (error == asio::error::eof || error == asio::ssl::error::stream_truncated)
         return Kind::ClosedByPeer;
     if (error == asio::error::connection_reset || error == asio::error::broken_pipe ||
         error == asio::error::connection_aborted)
@@ -32,6 +32,8 @@ AdapterConnection::FailureKind kindOf(const std::error_code& error)
     if (error == asio::error::host_not_found || error == asio::error::host_not_found_try_again ||
         error == asio::error::no_data || error == asio::error::no_recovery)
         return Kind::NameNotFound;
+    if (error.category() == asio::error::get_ssl_category())
+        return Kind::Tls;
     return Kind::Other;
 }
 
@@ -119,6 +121,8 @@ void AdapterConnection::checkFinished()
         // Closing now could reset the connection with bytes still on their way (an
         // adapter's own bytes arriving after the close do), so only our side ends:
         // the adapter reads everything, then closes its end, which fail() sees.
+        // Over TLS too the TCP end alone: ser2net delivers everything after it,
+        // and a close_notify would need a shutdown that reads beside our reads.
         asio::error_code ignored;
         socket_.shutdown(asio::socket_base::shutdown_send, ignored);
         finish_.endSent = true;
@@ -188,17 +192,71 @@ void AdapterConnection::connectTo(const NameLookup::Endpoints& endpoints)
     connectTimer_.expires_after(connectTimeout);
     connectTimer_.async_wait(guarded([this](const asio::error_code& error) {
         if (!error)
-            fail(FailureKind::TimedOut, "no answer to the connection within " +
-                                            std::to_string(connectTimeout.count() / 1000) + " s");
+            fail(FailureKind::TimedOut, std::string(tls_ ? "no TLS handshake" : "no answer to the connection") +
+                                            " within " + std::to_string(connectTimeout.count() / 1000) + " s");
     }));
     asio::async_connect(socket_, endpoints,
                         guarded([this](const asio::error_code& error, const asio::ip::tcp::endpoint&) {
-                            connectTimer_.cancel();
-                            if (error)
+                            if (error) {
+                                connectTimer_.cancel();
                                 fail(error, "connection");
-                            else
+                            } else if (settings_.tls.enabled) {
+                                startHandshake();
+                            } else {
+                                connectTimer_.cancel();
                                 onConnected();
+                            }
                         }));
+}
+
+// Still Connecting, within the connect time limit: the handshake, then the
+// adapter's certificate is judged; its subject and fingerprint stay for the
+// diagnostics whatever the verdict.
+void AdapterConnection::startHandshake()
+{
+    std::string refusal;
+    tls_ = TlsSession::create(socket_, settings_.tls, settings_.host, refusal);
+    if (!tls_) {
+        fail(FailureKind::Tls, std::move(refusal));
+        return;
+    }
+    tls_->stream().async_handshake(
+        asio::ssl::stream_base::client, guarded([this, session = tls_](const asio::error_code& error) {
+            connectTimer_.cancel();
+            if (TlsSession::Peer peer = session->peer(); !peer.fingerprint.empty())
+                peer_ = std::move(peer);
+            if (error && kindOf(error) == FailureKind::ClosedByPeer) {
+                // No TLS, or a refusal it does not explain (an adapter wanting a
+                // client certificate under TLS 1.2, say).
+                const std::string refused = session->closeText();
+                fail(FailureKind::Tls, refused.empty() ? "TLS: the adapter closed during the handshake" : refused);
+                return;
+            }
+            if (error) {
+                fail(error, "TLS handshake");
+                return;
+            }
+            switch (session->trust()) {
+            case TlsSession::Trust::Trusted:
+                if (!session->verdictAfterHandshake()) {
+                    onConnected();
+                    return;
+                }
+                read();  // still connecting: the adapter's first bytes or its refusal
+                negotiationTimer_.expires_after(certificateVerdictWait);
+                negotiationTimer_.async_wait(guarded([this](const asio::error_code& error) {
+                    if (!error && state_ == State::Connecting)
+                        onConnected();  // a quiet adapter: the read in flight goes on as the connection's
+                }));
+                return;
+            case TlsSession::Trust::Unknown:
+                fail(FailureKind::CertificateUnknown, "untrusted certificate sha256:" + peer_.fingerprint);
+                return;
+            case TlsSession::Trust::Changed:
+                fail(FailureKind::CertificateChanged, "changed certificate sha256:" + peer_.fingerprint);
+                return;
+            }
+        }));
 }
 
 void AdapterConnection::setKeepAlive()
@@ -262,7 +320,15 @@ void AdapterConnection::becomeUp()
 
 void AdapterConnection::fail(const std::error_code& error, const std::string& during)
 {
-    fail(kindOf(error), during + ": " + error.message());
+    const FailureKind kind = kindOf(error);
+    if (const std::string refused = kind == FailureKind::ClosedByPeer && tls_ ? tls_->closeText() : ""; !refused.empty())
+        fail(FailureKind::Tls, refused);
+    else if (kind == FailureKind::Tls)
+        fail(kind, TlsSession::describe(error));
+    else if (error == asio::ssl::error::stream_truncated)  // the adapter closed without ending TLS: as over TCP
+        fail(kind, during + ": " + asio::error_code(asio::error::eof).message());
+    else
+        fail(kind, during + ": " + error.message());
 }
 
 void AdapterConnection::fail(FailureKind kind, std::string text)
@@ -333,6 +399,7 @@ void AdapterConnection::leaveConnection()
     lookup_.cancel();
     asio::error_code ignored;
     socket_.close(ignored);
+    tls_.reset();  // its operations in flight hold it until they end
     retryTimer_.cancel();
     connectTimer_.cancel();
     negotiationTimer_.cancel();
@@ -374,19 +441,40 @@ void AdapterConnection::startReading()
         return;  // the peer is not taking what we send: read no more of it until it does
     if (owner_.applicationBehind() && !finish_.endSent)
         return;  // the application is not reading: leave the bytes in the socket (until the last read for the adapter's close)
+    read();
+}
+
+void AdapterConnection::read()
+{
     reading_ = true;
-    socket_.async_read_some(asio::buffer(readBuffer_), guarded([this](const asio::error_code& error, std::size_t size) {
-                                reading_ = false;
-                                if (error)
-                                    fail(error, "connection");
-                                else
-                                    onReceived(size);
-                            }));
+    auto received = guarded([this, session = tls_](const asio::error_code& error, std::size_t size) {
+        reading_ = false;
+        if (!error && state_ == State::Connecting) {
+            // The adapter's first bytes after judging our certificate: connected.
+            negotiationTimer_.cancel();
+            const auto generation = generation_;
+            reading_ = true;  // these bytes are read first
+            onConnected();
+            reading_ = false;
+            if (generation != generation_)
+                return;
+        }
+        if (error)
+            fail(error, "connection");
+        else
+            onReceived(size);
+    });
+    if (tls_)
+        tls_->stream().async_read_some(asio::buffer(readBuffer_), std::move(received));
+    else
+        socket_.async_read_some(asio::buffer(readBuffer_), std::move(received));
 }
 
 void AdapterConnection::onReceived(std::size_t size)
 {
     const std::span<std::uint8_t> bytes(readBuffer_.data(), size);
+    if (tls_)
+        tls_->dataArrived();
     tap_.wire(monitor::Direction::FromDevice, bytes);  // before decoding moves the data
     std::size_t dataSize = size;
     if (!protocol_.plainData(bytes)) {
@@ -455,22 +543,26 @@ void AdapterConnection::startWriting()
     if (!buffer)
         return;
     tap_.wire(monitor::Direction::ToDevice, *buffer);
-    asio::async_write(socket_, asio::buffer(*buffer), guarded([this, buffer](const asio::error_code& error, std::size_t) {
-                          outgoing_.written();
-                          if (error) {
-                              fail(error, "connection");
-                              return;
-                          }
-                          owner_.connectionQueueChanged();
-                          if (queueDrained())
-                              startReading();
-                          if (outgoing_.empty() && state_ == State::Closing)
-                              hangUp();
-                          else
-                              startWriting();
-                          checkFinished();
-                          owner_.connectionStatusChanged();  // the output may have left now
-                      }));
+    auto written = guarded([this, buffer, session = tls_](const asio::error_code& error, std::size_t) {
+        outgoing_.written();
+        if (error) {
+            fail(error, "connection");
+            return;
+        }
+        owner_.connectionQueueChanged();
+        if (queueDrained())
+            startReading();
+        if (outgoing_.empty() && state_ == State::Closing)
+            hangUp();
+        else
+            startWriting();
+        checkFinished();
+        owner_.connectionStatusChanged();  // the output may have left now
+    });
+    if (tls_)
+        asio::async_write(tls_->stream(), asio::buffer(*buffer), std::move(written));
+    else
+        asio::async_write(socket_, asio::buffer(*buffer), std::move(written));
 }
 
 void AdapterConnection::report(Event::Kind kind, std::string text, FailureKind failure)

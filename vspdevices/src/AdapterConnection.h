@@ -11,8 +11,11 @@
 //                opens it -> Resolving.
 //   Resolving    looking the host up (an IP address skips the look-up; a name has
 //                at most NameLookup::timeLimit). Found -> Connecting.
-//   Connecting   TCP connect, at most connectTimeout. Connected -> Negotiating
-//                (Telnet) or Up (raw TCP).
+//   Connecting   TCP connect and, over TLS, the handshake and the adapter's
+//                certificate's check (TlsSession), at most connectTimeout together;
+//                over TLS 1.3 then, when the adapter asked for our certificate, its
+//                verdict (certificateVerdictWait at most), so a refusal is a failed
+//                attempt, not a connection. -> Negotiating (Telnet) or Up (raw TCP).
 //   Negotiating  connected; waiting for the adapter to answer the COM-PORT-OPTION
 //                offer, at most negotiationWait. Data already flows. -> Up.
 //   Up           connected and negotiated.
@@ -41,14 +44,19 @@
 // it drains below socketLowWater), so a peer that floods negotiations and never
 // reads cannot make answers pile up; nor while the application does not read.
 //
+// Over TLS every read and write goes through the session; the monitors see the
+// bytes in the clear. A certificate refused is retried at the usual pause (it may
+// be pinned meanwhile).
+//
 // Finishing (before the library stops): what waits is sent, then only our side
-// of the connection ends, and the adapter closing its end after that (so it has
+// of the connection ends (over TLS, the TCP end, no close_notify), and the adapter closing its end after that (so it has
 // read every byte) completes it; a failure meanwhile is not retried.
 #pragma once
 
 #include "ClientProtocol.h"
 #include "InitString.h"
 #include "NameLookup.h"
+#include "TlsSession.h"
 #include "TrafficTap.h"
 #include "WriteQueue.h"
 
@@ -76,12 +84,18 @@ public:
     static constexpr auto connectTimeout = std::chrono::milliseconds(5000);
     static constexpr auto stableAfter = std::chrono::seconds(10);
     static constexpr auto negotiationWait = std::chrono::milliseconds(2000);
+    // Over TLS 1.3 an adapter that asked for our certificate judges it after the
+    // handshake: the connection counts as made once it sends something, or after this.
+    static constexpr auto certificateVerdictWait = std::chrono::milliseconds(500);
     static constexpr int keepAliveIdleSeconds = 10;
     static constexpr int keepAliveIntervalSeconds = 5;
     static constexpr int keepAliveCount = 3;
 
     enum class State { Stopped, Idle, Resolving, Connecting, Negotiating, Up, Closing, RetryWait };
-    enum class FailureKind { None, Refused, TimedOut, NameNotFound, Reset, ClosedByPeer, Unreachable, Other };
+    enum class FailureKind {
+        None, Refused, TimedOut, NameNotFound, Reset, ClosedByPeer, Unreachable, Other,
+        CertificateUnknown, CertificateChanged, Tls
+    };
     struct Failure {
         FailureKind kind = FailureKind::None;
         std::string text;
@@ -178,6 +192,11 @@ public:
     // How long the current connection has been up; zero when not connected.
     std::chrono::steady_clock::duration upTime() const;
     ClientProtocol& protocol() { return protocol_; }
+    // Over TLS: the version while connected ("" otherwise), and the certificate the
+    // adapter presented last (kept after a refusal, so it can be shown and pinned).
+    bool tls() const { return settings_.tls.enabled; }
+    std::string tlsVersion() const { return connected() && tls_ ? tls_->version() : std::string(); }
+    const TlsSession::Peer& peerCertificate() const { return peer_; }
     const ClientProtocol& protocol() const { return protocol_; }
 
 private:
@@ -187,6 +206,7 @@ private:
     bool wantsConnection() const;
     void beginAttempt();
     void connectTo(const NameLookup::Endpoints& endpoints);
+    void startHandshake();
     void onConnected();
     void fail(FailureKind kind, std::string text);
     void fail(const std::error_code& error, const std::string& during);
@@ -194,6 +214,7 @@ private:
     void leaveConnection();
     void settleIdle();
     void setKeepAlive();
+    void read();
     void onReceived(std::size_t size);
     void becomeUp();
     void startWriting();
@@ -208,6 +229,8 @@ private:
     TrafficTap& tap_;
     NameLookup lookup_;
     asio::ip::tcp::socket socket_;
+    std::shared_ptr<TlsSession> tls_;  // over TLS, the current connection's session
+    TlsSession::Peer peer_;
     asio::steady_timer retryTimer_;
     asio::steady_timer connectTimer_;
     asio::steady_timer negotiationTimer_;

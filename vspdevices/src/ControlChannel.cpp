@@ -36,6 +36,7 @@ struct ControlChannel::Client {
     std::uint8_t in[control::recordSize] = {};
     std::uint8_t out[control::recordSize] = {};
     std::uint8_t diagnostics[control::diagnosticsRecordSize] = {};
+    std::uint8_t tls[control::tlsRecordSize] = {};
     std::uint32_t waitMask = 0;  // input lines a WaitLines request waits on
     bool draining = false;       // a Drain request waits for the output to leave
     bool breaking = false;       // a timed break is on
@@ -328,8 +329,8 @@ void ControlChannel::readMore(const std::shared_ptr<Client>& client)
 
 void ControlChannel::handle(const std::shared_ptr<Client>& client, const control::Request& request)
 {
-    if (request.op == Op::Diagnose) {
-        replyDiagnostics(client);
+    if (request.op == Op::Diagnose || request.op == Op::Tls) {
+        replyDiagnostics(client, request.op);
         return;
     }
     if (request.op == Op::Monitor) {
@@ -367,7 +368,7 @@ void ControlChannel::handle(const std::shared_ptr<Client>& client, const control
         }
         break;
     case Op::Watch: replyWithPage(client); return;
-    case Op::Diagnose: case Op::Monitor: break;  // answered above
+    case Op::Diagnose: case Op::Monitor: case Op::Tls: break;  // answered above
     }
     reply(client, request.op, Status::Ok);
 }
@@ -556,19 +557,45 @@ control::Diagnostics recordOf(const vsp_diagnostics& d)
     r.upTimeMs = static_cast<std::uint64_t>(std::max<std::int64_t>(d.upTimeMs, 0));
     return r;
 }
+
+control::Tls tlsRecordOf(const vsp_diagnostics& d)
+{
+    control::Tls r;
+    r.tls = d.tls != 0;
+    if (r.tls) {
+        control::detail::putText(r.version, sizeof r.version, d.tlsVersion, sizeof d.tlsVersion);
+        control::detail::putText(r.subject, sizeof r.subject, d.peerSubject, sizeof d.peerSubject);
+        control::detail::putText(r.fingerprint, sizeof r.fingerprint, d.peerFingerprint, sizeof d.peerFingerprint);
+    }
+    return r;
+}
 }  // namespace
 
-void ControlChannel::replyDiagnostics(const std::shared_ptr<Client>& client)
+// A Diagnose or Tls request's answer: its record of the connection's diagnostics.
+void ControlChannel::replyDiagnostics(const std::shared_ptr<Client>& client, Op op)
 {
-    control::Diagnostics record;
-    if (const auto target = target_.lock())
-        record = recordOf(target->controlDiagnostics());
-    else
-        record.status = Status::Unavailable;
-    control::encode(record, client->diagnostics);
+    const auto target = target_.lock();
+    asio::mutable_buffer record;
+    if (op == Op::Tls) {
+        control::Tls tls;
+        if (target)
+            tls = tlsRecordOf(target->controlDiagnostics());
+        else
+            tls.status = Status::Unavailable;
+        control::encode(tls, client->tls);
+        record = asio::buffer(client->tls);
+    } else {
+        control::Diagnostics diagnostics;
+        if (target)
+            diagnostics = recordOf(target->controlDiagnostics());
+        else
+            diagnostics.status = Status::Unavailable;
+        control::encode(diagnostics, client->diagnostics);
+        record = asio::buffer(client->diagnostics);
+    }
     client->writing = true;
     armDeadline(client);
-    asio::async_write(client->socket, asio::buffer(client->diagnostics),
+    asio::async_write(client->socket, record,
                       [self = shared_from_this(), client](const asio::error_code& error, std::size_t) {
                           client->writing = false;
                           if (self->closed_)

@@ -83,7 +83,7 @@ private:
     void publish();
     void replyWithPage(const std::shared_ptr<Client>& client);
     void reply(const std::shared_ptr<Client>& client, control::Op op, control::Status status, bool thenClose = false);
-    void replyDiagnostics(const std::shared_ptr<Client>& client);
+    void replyDiagnostics(const std::shared_ptr<Client>& client, control::Op op);
     void forget(const std::shared_ptr<Client>& client);
     void startMonitor(const std::shared_ptr<Client>& client);
     void tapFor(const std::shared_ptr<Client>& client);

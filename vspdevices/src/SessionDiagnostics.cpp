@@ -3,6 +3,7 @@
 #include "TcpClientSession.h"
 
 #include <algorithm>
+#include <string>
 
 namespace vsp {
 namespace {
@@ -20,6 +21,16 @@ int stateCode(TcpClientSession::State state)
     case State::RetryWait: return VSP_STATE_RETRY_WAIT;
     }
     return VSP_STATE_STOPPED;
+}
+
+// Cut at a character boundary, NUL-ended (the struct starts zeroed).
+template <std::size_t N>
+void copyText(char (&to)[N], const std::string& text)
+{
+    std::size_t length = std::min(text.size(), N - 1);
+    while (length > 0 && length < text.size() && (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80)
+        --length;
+    std::copy_n(text.data(), length, to);
 }
 
 template <class T>
@@ -40,6 +51,9 @@ int TcpClientSession::errorCode(FailureKind kind)
     case FailureKind::ClosedByPeer: return VSP_ERROR_CLOSED_BY_PEER;
     case FailureKind::Unreachable: return VSP_ERROR_UNREACHABLE;
     case FailureKind::Other: return VSP_ERROR_OTHER;
+    case FailureKind::CertificateUnknown: return VSP_ERROR_CERTIFICATE_UNKNOWN;
+    case FailureKind::CertificateChanged: return VSP_ERROR_CERTIFICATE_CHANGED;
+    case FailureKind::Tls: return VSP_ERROR_TLS;
     }
     return VSP_ERROR_OTHER;
 }
@@ -54,8 +68,7 @@ vsp_diagnostics TcpClientSession::diagnostics() const
     out.lastErrorKind = errorCode(failure.kind);
     if (failure.kind != FailureKind::None) {
         out.lastErrorTimeMs = duration_cast<milliseconds>(failure.when.time_since_epoch()).count();
-        const std::size_t length = std::min(failure.text.size(), sizeof out.lastErrorText - 1);
-        std::copy_n(failure.text.data(), length, out.lastErrorText);
+        copyText(out.lastErrorText, failure.text);
     }
     const AdapterConnection::Counters& counters = connection_.counters();
     out.bytesToAdapter = counters.toAdapter;
@@ -74,6 +87,10 @@ vsp_diagnostics TcpClientSession::diagnostics() const
     out.ackStopSize = static_cast<std::int32_t>(orMinusOne(acknowledged.stopSize));
     out.lineState = static_cast<std::int32_t>(orMinusOne(server.lineState));
     out.modemState = static_cast<std::int32_t>(orMinusOne(server.modemState));
+    out.tls = connection_.tls() ? 1 : 0;
+    copyText(out.tlsVersion, connection_.tlsVersion());
+    copyText(out.peerSubject, connection_.peerCertificate().subject);
+    copyText(out.peerFingerprint, connection_.peerCertificate().fingerprint);
     return out;
 }
 

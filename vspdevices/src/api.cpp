@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstddef>
 #include <cstring>
 #include <string>
 
@@ -143,7 +144,7 @@ int vsp_release(void)
 int vsp_getDeviceDiagnostics(int id, struct vsp_diagnostics* out)
 {
     // The first version's size: older callers of later versions still get their part.
-    constexpr std::uint32_t firstVersionSize = sizeof(vsp_diagnostics);
+    constexpr std::uint32_t firstVersionSize = offsetof(vsp_diagnostics, tls);
     if (!out || out->size < firstVersionSize)
         return 0;
     const auto diagnostics = library().diagnostics(id);

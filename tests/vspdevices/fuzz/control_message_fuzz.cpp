@@ -2,7 +2,7 @@
 // library reads them: each is either refused or read into values its operation
 // takes, and what is read encodes back to the very same bytes (nothing in a
 // record goes unchecked). Replies, which the interposition library reads, and
-// diagnostics records, which a status command reads, likewise; any text put into a
+// diagnostics and TLS records, which a status command reads, likewise; any text put into a
 // diagnostics record comes out of it as a record that is read back whole. A
 // line-state page holding any bytes is read into values within their ranges, or
 // refused, and never hangs the reader.
@@ -41,6 +41,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             std::uint8_t again[diagnosticsRecordSize];
             encode(*diagnostics, again);
             if (std::memcmp(again, data + at, diagnosticsRecordSize) != 0)
+                std::abort();
+        }
+    }
+    for (std::size_t at = 0; at + tlsRecordSize <= size; at += tlsRecordSize) {
+        if (const auto tls = decodeTls(data + at, tlsRecordSize)) {
+            std::uint8_t again[tlsRecordSize];
+            encode(*tls, again);
+            if (std::memcmp(again, data + at, tlsRecordSize) != 0)
                 std::abort();
         }
     }
