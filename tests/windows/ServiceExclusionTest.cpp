@@ -101,7 +101,7 @@ TEST(ServiceExclusion, TheServiceIsRefusedWhileTheWindowRunsAndStatusReadsTheWin
     status.start(QUORLINVCP_SERVICE, {"status"});
     ASSERT_TRUE(status.waitForFinished(10000));
     EXPECT_EQ(status.exitCode(), 0);
-    EXPECT_EQ(QString::fromUtf8(status.readAllStandardOutput()), "COM5\tno-connection\t" + ports + "/COM5\t0\t0\t\n");
+    EXPECT_EQ(QString::fromUtf8(status.readAllStandardOutput()), "COM5\tno-connection\t" + ports + "/COM5\t0\t0\t\t\t\t\n");
 
     window.terminate();
     ASSERT_TRUE(window.waitForFinished(10000));
