@@ -121,17 +121,42 @@ void AdapterConnection::checkFinished()
         // Closing now could reset the connection with bytes still on their way (an
         // adapter's own bytes arriving after the close do), so only our side ends:
         // the adapter reads everything, then closes its end, which fail() sees.
-        // Over TLS too the TCP end alone: ser2net delivers everything after it,
-        // and a close_notify would need a shutdown that reads beside our reads.
+        finish_.endSent = true;
+        if (tls_) {
+            endTls();
+            return;
+        }
         asio::error_code ignored;
         socket_.shutdown(asio::socket_base::shutdown_send, ignored);
-        finish_.endSent = true;
         startReading();
         return;
     }
     if (connected() && finish_.endSent)
         return;
     std::exchange(finish_.done, nullptr)();
+}
+
+// Over TLS our side ends with a close_notify: an adapter that meets a bare TCP end
+// takes it for a broken connection and may drop what it has not yet written to its
+// device (ser2net does, now and then), while after a close_notify it writes
+// everything, then closes. The shutdown reads the adapter's answer itself, so our
+// own read is cancelled first (its bytes, when it got some, still go to the port)
+// and nothing is read or written beside the shutdown.
+void AdapterConnection::endTls()
+{
+    if (reading_) {
+        tlsEnd_ = TlsEnd::WaitingForRead;
+        asio::error_code ignored;
+        socket_.cancel(ignored);
+        return;
+    }
+    tlsEnd_ = TlsEnd::ShuttingDown;
+    tls_->stream().async_shutdown(guarded([this, session = tls_](const asio::error_code& error) {
+        if (!error || error == asio::error::eof || error == asio::ssl::error::stream_truncated)
+            fail(FailureKind::ClosedByPeer, "connection: " + asio::error_code(asio::error::eof).message());
+        else
+            fail(error, "connection");
+    }));
 }
 
 std::size_t AdapterConnection::unacknowledged()
@@ -400,6 +425,7 @@ void AdapterConnection::leaveConnection()
     asio::error_code ignored;
     socket_.close(ignored);
     tls_.reset();  // its operations in flight hold it until they end
+    tlsEnd_ = TlsEnd::None;
     retryTimer_.cancel();
     connectTimer_.cancel();
     negotiationTimer_.cancel();
@@ -435,7 +461,7 @@ void AdapterConnection::applicationLeft()
 
 void AdapterConnection::startReading()
 {
-    if (reading_ || !connected())
+    if (reading_ || !connected() || tlsEnd_ != TlsEnd::None)
         return;
     if (queueFull())
         return;  // the peer is not taking what we send: read no more of it until it does
@@ -449,6 +475,12 @@ void AdapterConnection::read()
     reading_ = true;
     auto received = guarded([this, session = tls_](const asio::error_code& error, std::size_t size) {
         reading_ = false;
+        if (tlsEnd_ == TlsEnd::WaitingForRead) {
+            if (!error)
+                onReceived(size);  // reads no further while TLS ends
+            endTls();
+            return;
+        }
         if (!error && state_ == State::Connecting) {
             // The adapter's first bytes after judging our certificate: connected.
             negotiationTimer_.cancel();
@@ -505,7 +537,7 @@ void AdapterConnection::sendData(std::span<const std::uint8_t> data)
 
 void AdapterConnection::sendRaw(std::span<const std::uint8_t> bytes)
 {
-    if (connected() && !bytes.empty()) {
+    if (connected() && !bytes.empty() && tlsEnd_ == TlsEnd::None) {
         outgoing_.append(bytes);
         owner_.connectionQueueChanged();
         startWriting();

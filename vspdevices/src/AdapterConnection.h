@@ -219,6 +219,7 @@ private:
     void becomeUp();
     void startWriting();
     void checkFinished();
+    void endTls();
     // Bytes handed to the socket that the adapter has not acknowledged yet.
     std::size_t unacknowledged();
     template <class Handler>
@@ -243,6 +244,8 @@ private:
     bool everConnected_ = false;
     bool hangUpWhenUp_ = false;  // on demand, the application left during negotiation
     bool reading_ = false;       // a socket read is in flight
+    // Finishing over TLS: our read is being cancelled, then the close_notify's shutdown runs.
+    enum class TlsEnd { None, WaitingForRead, ShuttingDown } tlsEnd_ = TlsEnd::None;
     Failure lastFailure_;
     Counters counters_;
 
