@@ -2,6 +2,7 @@
 
 #include "app/NumericText.h"
 #include "app/Placement.h"
+#include "redirect/AdapterOffers.h"
 #include "redirect/ComboText.h"
 #include "redirect/InitStrings.h"
 #include "redirect/PortScanner.h"
@@ -101,6 +102,7 @@ RedirectEditor::RedirectEditor(QWidget* parent) : QGroupBox(createCaption, paren
     cmdNewRedirect[1]->setToolTip(QStringLiteral("Ignore entered settings and display list of created devices"));
     lblDevices = placeLabel(f, QStringLiteral("lblDevices"), QStringLiteral("deviceIDs_invisible_label"), 252, 0);
     lblDevices->hide();
+    adapterOffers = new AdapterOffers(this, txtHostAddress, txtHostPort);
 }
 
 void RedirectEditor::fillChoices()

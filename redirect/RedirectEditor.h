@@ -12,6 +12,7 @@
 #include <optional>
 #include <variant>
 
+class AdapterOffers;
 class PortScanner;
 class QComboBox;
 class QLabel;
@@ -78,6 +79,8 @@ public:
     QWidget* buttonHolder;
     std::array<QPushButton*, 2> cmdNewRedirect;
     QLabel* lblDevices;
+    // The ports adapters advertise, offered in txtHostAddress while the editor shows.
+    AdapterOffers* adapterOffers;
 
 private:
     EditorMode mode_;
