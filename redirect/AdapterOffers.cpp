@@ -10,8 +10,8 @@
 AdapterOffers::AdapterOffers(QWidget* frame, QLineEdit* host, QLineEdit* port)
     : QObject(frame), frame_(frame), host_(host), port_(port)
 {
-    button_ = new QAction(QApplication::style()->standardIcon(QStyle::SP_ArrowDown),
-                          QStringLiteral("Adapters on the network"), host);
+    // An icon alone: the box has no room for a caption.
+    button_ = new QAction(QApplication::style()->standardIcon(QStyle::SP_ArrowDown), QString(), host);
     button_->setObjectName(QStringLiteral("actAdapterOffers"));
     button_->setToolTip(QStringLiteral("Serial ports adapters advertise on the network"));
     button_->setVisible(false);  // the box looks as ever until a port is found
