@@ -17,8 +17,9 @@
 
 class DiscoveryScene {
 public:
-    // Starts the scene; skipReason() or failure() says why there is none.
-    DiscoveryScene()
+    // Starts the scene with its bus at `bus` (by default in its own folder); skipReason()
+    // or failure() says why there is none.
+    explicit DiscoveryScene(std::string bus = {})
     {
         for (const char* tool : {"unshare", "ip", "dbus-daemon", "avahi-daemon", "ser2net", "socat", "openssl"})
             if (!ChildProcess::onPath(tool)) {
@@ -31,7 +32,8 @@ public:
             return;
         }
         work_ = folder;
-        scene_ = std::make_unique<ChildProcess>(std::vector<std::string>{"bash", DISCOVERY_SCENE, work_},
+        bus_ = bus.empty() ? work_ + "/bus" : bus;
+        scene_ = std::make_unique<ChildProcess>(std::vector<std::string>{"bash", DISCOVERY_SCENE, work_, bus_},
                                                 work_ + "/scene.log");
         for (int waited = 0; !std::filesystem::exists(work_ + "/ready"); waited += 50) {
             if (!scene_->running()) {
@@ -64,7 +66,7 @@ public:
     }
     const std::string& skipReason() const { return skip_; }
     const std::string& failure() const { return failure_; }
-    std::string busAddress() const { return "unix:path=" + work_ + "/bus"; }
+    std::string busAddress() const { return "unix:path=" + bus_; }
 
     // What ser2net advertises (scene.sh's ser2net.yaml): name, host, address, port,
     // stack, device, as the discover command prints them.
@@ -85,6 +87,7 @@ private:
     }
 
     std::string work_;
+    std::string bus_;
     std::string skip_;
     std::string failure_;
     std::optional<std::string> oldBus_;
@@ -92,8 +95,8 @@ private:
 };
 
 // In a test: the scene, or the test skips or fails saying why.
-#define START_DISCOVERY_SCENE(scene)                        \
-    DiscoveryScene scene;                                    \
+#define START_DISCOVERY_SCENE(scene, ...)                   \
+    DiscoveryScene scene{__VA_ARGS__};                       \
     if (!scene.skipReason().empty())                         \
         GTEST_SKIP() << scene.skipReason();                  \
     ASSERT_TRUE(scene.failure().empty()) << scene.failure()

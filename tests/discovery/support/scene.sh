@@ -1,18 +1,19 @@
 #!/usr/bin/env bash
 # A network of the test's own where ser2net advertises ports over mDNS:
-#   scene.sh WORK
+#   scene.sh WORK [BUS]
 # In a network and mount namespace of its own (with a user namespace when not run
 # as root), it gives a dummy interface (a veth pair where the kernel has no dummy
 # driver) 192.0.2.1, starts a D-Bus system bus at WORK/bus, an avahi-daemon on it
 # that speaks mDNS on that interface only, a socat pseudo-terminal pair as the
 # serial device, and ser2net advertising three connections (plain, with a USB
-# device's TXT entries, and over TLS). The bus is a socket in the file system, so a
-# program outside the namespace reaches this Avahi with
-# DBUS_SYSTEM_BUS_ADDRESS=unix:path=WORK/bus. WORK/ready appears when all runs;
+# device's TXT entries, and over TLS). The bus is a socket in the file system (BUS,
+# by default WORK/bus), so a program outside the namespace reaches this Avahi with
+# DBUS_SYSTEM_BUS_ADDRESS=unix:path=BUS. WORK/ready appears when all runs;
 # the scene lasts until SIGTERM. Exit 77: no namespace can be made here (a plain
 # user in a chroot, where user namespaces fail); WORK/skip says why.
 set -u
 work="$1"
+bus="${2:-$work/bus}"
 if [ -z "${QVCP_SCENE_INSIDE:-}" ]; then
     export QVCP_SCENE_INSIDE=1
     if [ "$(id -u)" -eq 0 ]; then namespaces=(-n -m); else namespaces=(-r -n -m); fi
@@ -48,7 +49,7 @@ cat >bus.conf <<CONF
  "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
 <busconfig>
   <type>system</type>
-  <listen>unix:path=$work/bus</listen>
+  <listen>unix:path=$bus</listen>
   <auth>EXTERNAL</auth>
   <auth>ANONYMOUS</auth>
   <allow_anonymous/>
@@ -100,10 +101,10 @@ connection: &secure
     mdns-name: secure line
 CONF
 
-export DBUS_SYSTEM_BUS_ADDRESS="unix:path=$work/bus"
+export DBUS_SYSTEM_BUS_ADDRESS="unix:path=$bus"
 dbus-daemon --config-file="$work/bus.conf" --nofork --nopidfile >dbus.log 2>&1 &
 children+=($!)
-for _ in $(seq 100); do [ -S bus ] && break; sleep 0.05; done
+for _ in $(seq 100); do [ -S "$bus" ] && break; sleep 0.05; done
 avahi-daemon -f "$work/avahi.conf" --no-drop-root --no-chroot --no-rlimits --no-proc-title >avahi.log 2>&1 &
 children+=($!)
 for _ in $(seq 200); do grep -q "Server startup complete" avahi.log && break; sleep 0.05; done
