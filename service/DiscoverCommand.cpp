@@ -42,7 +42,8 @@ int runDiscover(double seconds)
     }
     discovery::AdapterBrowser browser(avahi_simple_poll_get(poll.get()), {});
     using clock = std::chrono::steady_clock;
-    const auto deadline = clock::now() + std::chrono::duration_cast<clock::duration>(std::chrono::duration<double>(seconds));
+    const auto deadline =
+        clock::now() + std::chrono::duration_cast<clock::duration>(std::chrono::duration<double>(seconds));
     // A daemon answers at once when there is one; without, there is nothing to wait for.
     while (browser.daemonAnswers() && !browser.settled()) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now()).count();
