@@ -10,7 +10,8 @@
 #include <limits>
 
 // Avahi frees its watches and timeouts from inside their own callbacks, so they are
-// deleted later, by the event loop, and a freed one never calls back again.
+// deleted later, by the event loop (or with the poll), and a freed one never calls
+// back again.
 struct AvahiWatch : QObject {
     AvahiWatch(int fd, AvahiWatchEvent events, AvahiWatchCallback callback, void* userdata)
         : fd(fd), read(fd, QSocketNotifier::Read), write(fd, QSocketNotifier::Write), callback(callback),
@@ -72,9 +73,12 @@ struct AvahiTimeout : QObject {
 
 namespace {
 
-AvahiWatch* watchNew(const AvahiPoll*, int fd, AvahiWatchEvent events, AvahiWatchCallback callback, void* userdata)
+AvahiWatch* watchNew(const AvahiPoll* poll, int fd, AvahiWatchEvent events, AvahiWatchCallback callback,
+                     void* userdata)
 {
-    return new AvahiWatch(fd, events, callback, userdata);
+    auto* watch = new AvahiWatch(fd, events, callback, userdata);
+    watch->setParent(static_cast<QObject*>(poll->userdata));
+    return watch;
 }
 void watchUpdate(AvahiWatch* watch, AvahiWatchEvent events)
 {
@@ -91,9 +95,10 @@ void watchFree(AvahiWatch* watch)
     watch->deleteLater();
 }
 
-AvahiTimeout* timeoutNew(const AvahiPoll*, const timeval* when, AvahiTimeoutCallback callback, void* userdata)
+AvahiTimeout* timeoutNew(const AvahiPoll* poll, const timeval* when, AvahiTimeoutCallback callback, void* userdata)
 {
     auto* timeout = new AvahiTimeout(callback, userdata);
+    timeout->setParent(static_cast<QObject*>(poll->userdata));
     timeout->schedule(when);
     return timeout;
 }
@@ -111,6 +116,6 @@ void timeoutFree(AvahiTimeout* timeout)
 }  // namespace
 
 QtAvahiPoll::QtAvahiPoll()
-    : poll_{this, watchNew, watchUpdate, watchGetEvents, watchFree, timeoutNew, timeoutUpdate, timeoutFree}
+    : poll_{&owner_, watchNew, watchUpdate, watchGetEvents, watchFree, timeoutNew, timeoutUpdate, timeoutFree}
 {
 }

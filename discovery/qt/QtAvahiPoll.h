@@ -5,6 +5,8 @@
 
 #include <avahi-common/watch.h>
 
+#include <QObject>
+
 class QtAvahiPoll {
 public:
     QtAvahiPoll();
@@ -16,4 +18,6 @@ public:
 
 private:
     AvahiPoll poll_;
+    // The watches and timeouts: whatever the event loop has not deleted yet goes with it.
+    QObject owner_;
 };
