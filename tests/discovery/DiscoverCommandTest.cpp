@@ -16,13 +16,14 @@ struct Discovered {
     double seconds = 0;
 };
 
-Discovered discover(const std::string& environment = "")
+Discovered discover(const std::string& environment = "", const std::string& arguments = "")
 {
     char errFile[] = "/tmp/qvcp-discover-err-XXXXXX";
     ::close(::mkstemp(errFile));
     Discovered run;
     const auto start = std::chrono::steady_clock::now();
-    std::FILE* pipe = ::popen((environment + " " QUORLINVCP_SERVICE " discover 2>" + errFile).c_str(), "r");
+    std::FILE* pipe =
+        ::popen((environment + " " QUORLINVCP_SERVICE " discover " + arguments + " 2>" + errFile).c_str(), "r");
     char buffer[4096];
     for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
         run.out.append(buffer, n);
@@ -77,6 +78,15 @@ TEST(Discover, WithoutAvahiPrintsNothingAndSucceeds)
         EXPECT_LT(run.seconds, 1.0) << address << ": it waited for a daemon that is not there";
     }
     std::filesystem::remove_all(folder);
+}
+
+TEST(Discover, RefusesWrongArguments)
+{
+    for (const char* arguments : {"--timeout", "--timeout 0", "--timeout 61", "--timeout 2x", "--bogus", "now"}) {
+        const Discovered run = discover("DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent", arguments);
+        EXPECT_EQ(run.status, 64) << arguments;
+        EXPECT_NE(run.err.find("Usage: quorlinvcp-service"), std::string::npos) << arguments;
+    }
 }
 
 }  // namespace
