@@ -9,13 +9,15 @@
 # device's TXT entries, and over TLS). The bus is a socket in the file system (BUS,
 # by default WORK/bus), so a program outside the namespace reaches this Avahi with
 # DBUS_SYSTEM_BUS_ADDRESS=unix:path=BUS. WORK/ready appears when all runs;
-# the scene lasts until SIGTERM. Exit 77: no namespace can be made here (a plain
-# user in a chroot, where user namespaces fail); WORK/skip says why.
+# the scene lasts until SIGTERM. Exit 77, WORK/skip saying why: no namespace can be
+# made here (a plain user in a chroot, where user namespaces fail), or avahi-daemon
+# cannot run in a plain user's namespace (it wants its folder owned by the avahi
+# user, whom such a namespace cannot map). As root all of it runs.
 set -u
 work="$1"
 bus="${2:-$work/bus}"
 if [ -z "${QVCP_SCENE_INSIDE:-}" ]; then
-    export QVCP_SCENE_INSIDE=1
+    export QVCP_SCENE_INSIDE=1 QVCP_SCENE_USER="$(id -un)"
     if [ "$(id -u)" -eq 0 ]; then namespaces=(-n -m); else namespaces=(-r -n -m); fi
     if ! unshare "${namespaces[@]}" true 2>"$work/skip"; then
         echo "no network namespace can be made here (unshare ${namespaces[*]}: $(cat "$work/skip"))" >"$work/skip"
@@ -29,7 +31,7 @@ children=()
 stop() {
     for pid in "${children[@]}"; do kill "$pid" 2>/dev/null || true; done
     wait
-    exit 0
+    exit "${1:-0}"
 }
 trap stop TERM INT
 cd "$work"
@@ -107,7 +109,18 @@ children+=($!)
 for _ in $(seq 100); do [ -S "$bus" ] && break; sleep 0.05; done
 avahi-daemon -f "$work/avahi.conf" --no-drop-root --no-chroot --no-rlimits --no-proc-title >avahi.log 2>&1 &
 children+=($!)
-for _ in $(seq 200); do grep -q "Server startup complete" avahi.log && break; sleep 0.05; done
+for _ in $(seq 200); do
+    grep -q "Server startup complete" avahi.log && break
+    if ! kill -0 "${children[-1]}" 2>/dev/null; then
+        if [ "$QVCP_SCENE_USER" = root ]; then
+            echo "avahi-daemon ended: $(cat avahi.log)" >&2
+            stop 1
+        fi
+        echo "avahi-daemon cannot run in the namespace of the plain user $QVCP_SCENE_USER (run the test as root): $(tail -n 1 avahi.log)" >skip
+        stop 77
+    fi
+    sleep 0.05
+done
 socat pty,raw,echo=0,link="$work/dev" pty,raw,echo=0,link="$work/device" >socat.log 2>&1 &
 children+=($!)
 for _ in $(seq 100); do [ -e dev ] && break; sleep 0.05; done
