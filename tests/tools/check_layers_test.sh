@@ -2,9 +2,8 @@
 # tools/check-layers on small trees of its own: a tree whose includes run down the
 # layers (discovery's among them) passes; an include up a layer, one between sibling
 # layers, a cycle between two folders of one layer and one between files each fail
-# and name what is wrong,
-# and so does an include of the library's private header that the build's include
-# path lets another program write without its folder.
+# and name what is wrong, and so does an include of the library's private header
+# that the build's include path lets another program write without its folder.
 set -u
 check="$1"
 tree="$(mktemp -d)"
