@@ -15,13 +15,35 @@ QString endpoint(const QString& host, const QString& hostPort)
     return shownHost + QLatin1Char(':') + hostPort;
 }
 
-// The library's own text, bounded by its field and with control characters dropped.
-QString libraryText(const vsp_diagnostics& client)
+// A text of the library's, bounded by its field and with control characters dropped.
+template <std::size_t N>
+QString libraryText(const char (&field)[N])
 {
-    const std::size_t length = ::strnlen(client.lastErrorText, sizeof client.lastErrorText);
-    QString text = QString::fromUtf8(client.lastErrorText, static_cast<qsizetype>(length));
+    const std::size_t length = ::strnlen(field, N);
+    QString text = QString::fromUtf8(field, static_cast<qsizetype>(length));
     text.removeIf([](QChar c) { return c.category() == QChar::Other_Control; });
     return text.trimmed();
+}
+
+QString libraryText(const vsp_diagnostics& client)
+{
+    return libraryText(client.lastErrorText);
+}
+
+// The TLS lines of a TcpClient that connects over TLS.
+void addTlsLines(QStringList& lines, const vsp_diagnostics& client)
+{
+    const QString version = libraryText(client.tlsVersion);
+    lines << QStringLiteral("TLS: ") + (isConnected(client) && !version.isEmpty() ? version : QStringLiteral("not connected"));
+    const QString fingerprint = peerFingerprint(client);
+    if (fingerprint.isEmpty())
+        return;
+    const QString subject = peerSubject(client);
+    lines << QStringLiteral("Adapter certificate: ") + (subject.isEmpty() ? QStringLiteral("(no subject)") : subject);
+    lines << QStringLiteral("SHA-256: ") + fingerprintWords(fingerprint);
+    if (!isConnected(client) && client.lastErrorKind == VSP_ERROR_CERTIFICATE_CHANGED)
+        lines << QStringLiteral("REFUSED: this is not the certificate trusted for the adapter. If the adapter was given "
+                                "a new one, clear and check TLS in the redirect's properties to trust it afresh.");
 }
 
 // The time limit a timed-out attempt had, as the library wrote it (" within 5 s").
@@ -121,6 +143,14 @@ QString lastErrorWords(const vsp_diagnostics& client, const QString& host, const
     case VSP_ERROR_RESET: words = QStringLiteral("connection reset by ") + at; break;
     case VSP_ERROR_CLOSED_BY_PEER: words = QStringLiteral("connection closed by ") + at; break;
     case VSP_ERROR_UNREACHABLE: words = at + QStringLiteral(" unreachable"); break;
+    case VSP_ERROR_CERTIFICATE_UNKNOWN: words = QStringLiteral("certificate of ") + at + QStringLiteral(" not trusted"); break;
+    case VSP_ERROR_CERTIFICATE_CHANGED:
+        words = QStringLiteral("certificate of ") + at + QStringLiteral(" CHANGED, connection refused");
+        break;
+    case VSP_ERROR_TLS:
+        words = QStringLiteral("TLS with ") + at + QStringLiteral(" failed") +
+                (text.isEmpty() ? QString() : QStringLiteral(": ") + text);
+        break;
     default:
         words = text.isEmpty() ? QStringLiteral("connection failed") : QStringLiteral("connection failed: ") + text;
         break;
@@ -128,6 +158,32 @@ QString lastErrorWords(const vsp_diagnostics& client, const QString& host, const
     if (client.lastErrorTimeMs > 0)
         words += QStringLiteral(", ") + whenWords(client.lastErrorTimeMs, now);
     return words;
+}
+
+QString endpointWords(const QString& host, const QString& hostPort)
+{
+    return endpoint(host, hostPort);
+}
+
+QString peerFingerprint(const vsp_diagnostics& client)
+{
+    const QString text = QString::fromLatin1(client.peerFingerprint,
+                                              static_cast<qsizetype>(::strnlen(client.peerFingerprint, sizeof client.peerFingerprint)));
+    static const QRegularExpression digits(QStringLiteral("^[0-9a-f]{64}$"));
+    return digits.match(text).hasMatch() ? text : QString();
+}
+
+QString peerSubject(const vsp_diagnostics& client)
+{
+    return libraryText(client.peerSubject);
+}
+
+QString fingerprintWords(const QString& hexDigits)
+{
+    QStringList pairs;
+    for (qsizetype i = 0; i < hexDigits.size(); i += 2)
+        pairs << hexDigits.mid(i, 2).toUpper();
+    return pairs.join(QLatin1Char(':'));
 }
 
 QString durationWords(std::chrono::milliseconds duration)
@@ -159,6 +215,8 @@ QString DiagnosticsText(const RedirectDiagnostics& redirect)
         const QString error = lastErrorWords(client, redirect.host, redirect.hostPort, redirect.now);
         if (!error.isEmpty())
             lines << QStringLiteral("Last error: ") + error;
+        if (client.tls == 1)
+            addTlsLines(lines, client);
         lines << QStringLiteral("Bytes to the adapter: ") + QString::number(client.bytesToAdapter) +
                      QStringLiteral(", from it: ") + QString::number(client.bytesFromAdapter);
         lines << QStringLiteral("Bytes dropped while disconnected: ") + QString::number(client.bytesDropped);

@@ -1,6 +1,7 @@
 // A redirect's diagnostics in words, as its row's tooltip shows them: where the port
 // is, what the connection is doing and why it last failed, what it carried, what
-// the adapter confirmed and whether an application holds the port.
+// the adapter confirmed and whether an application holds the port; over TLS, its
+// version and the adapter's certificate, and loudly when that certificate changed.
 #pragma once
 
 #include "vspdevices.h"
@@ -40,6 +41,15 @@ QString stateWords(const vsp_diagnostics& client, const QString& host, const QSt
 // "connection refused by 10.0.0.7:3001, 12:04:31"; empty when there was no failure.
 QString lastErrorWords(const vsp_diagnostics& client, const QString& host, const QString& hostPort,
                        const QDateTime& now);
+// The adapter's certificate as the library saw it last: its SHA-256 as 64 lowercase
+// hex digits ("" when none was seen or the field holds anything else), its subject
+// in one line, control characters dropped.
+QString peerFingerprint(const vsp_diagnostics& client);
+QString peerSubject(const vsp_diagnostics& client);
+// "10.0.0.7:3001", "[fe80::1]:3001": an adapter's address and port as the texts name them.
+QString endpointWords(const QString& host, const QString& hostPort);
+// A fingerprint as people compare it: "AB:01:...", colon-separated upper-case pairs.
+QString fingerprintWords(const QString& hexDigits);
 // "45 s", "3 min 05 s", "2 h 03 min", "4 d 02 h".
 QString durationWords(std::chrono::milliseconds duration);
 // Whether the connection is being tried and not made (looking up, connecting, waiting to retry).

@@ -120,10 +120,17 @@ std::int16_t vsp_release() { return flag16(VSP_CALL(vsp_release)); }
 
 std::int16_t vsp_getDeviceDiagnostics(std::int32_t id, ::vsp_diagnostics& out)
 {
+    // The whole record as this program knows it, TLS fields included; an older
+    // library fills what it knows and says so in `size`, and the rest stays empty.
     out = vsp_diagnostics{};
     out.size = sizeof out;
     auto* call = VspBinding::instance().optionalEntry<decltype(::vsp_getDeviceDiagnostics)>("vsp_getDeviceDiagnostics");
-    return call ? flag16(call(id, &out)) : 0;
+    const std::int16_t found = call ? flag16(call(id, &out)) : 0;
+    if (out.size < sizeof out) {  // fields the library did not reach hold nothing of its
+        out.tls = 0;
+        out.tlsVersion[0] = out.peerSubject[0] = out.peerFingerprint[0] = '\0';
+    }
+    return found;
 }
 
 std::int16_t vsp_setEventHandler(EventHandler handler, void* context)

@@ -1,6 +1,7 @@
 #include "devices/StatusRefresh.h"
 
 #include "Version.h"
+#include "app/ErrorLog.h"
 #include "app/Settings.h"
 #include "app/modSysTrayIcon.h"
 #include "deviceapi/DiagnosticsText.h"
@@ -94,15 +95,19 @@ void StatusRefresh::libraryChanged()
 
 void StatusRefresh::armHiddenWatch()
 {
-    std::optional<steady_clock::time_point> first;
+    // The first moment something is due: an outage reaching the limit, or now for a
+    // changed certificate not told yet.
+    std::optional<steady_clock::time_point> due;
     for (const Outage& outage : std::as_const(outages_))
-        if (!outage.told && (!first || outage.since < *first))
-            first = outage.since;
-    if (!first) {
+        if (!outage.told && (!due || outage.since + diagnostics::unreachableAfter < *due))
+            due = outage.since + diagnostics::unreachableAfter;
+    if (changeUntold())
+        due = due ? std::min(*due, clock_()) : clock_();
+    if (!due) {
         timer_.stop();
         return;
     }
-    steady_clock::time_point wake = *first + diagnostics::unreachableAfter;
+    steady_clock::time_point wake = *due;
     if (lastBalloon_)
         wake = std::max(wake, *lastBalloon_ + balloonShowsFor);
     timer_.start(std::max(duration_cast<milliseconds>(wake - clock_()), milliseconds(0)));
@@ -160,6 +165,7 @@ void StatusRefresh::refresh()
         refreshRow(row);
     }
     outages_.removeIf([&](const auto& entry) { return !listed.contains(entry.key()); });
+    changes_.removeIf([&](const auto& entry) { return !listed.contains(entry.key()); });
 }
 
 void StatusRefresh::refreshRow(int row)
@@ -180,8 +186,20 @@ void StatusRefresh::refreshRow(int row)
             comNumber = fields.comNumber;
             redirect.hasClient = true;
             redirect.client = diagnosticsOf(clientId);
-            if (redirect.client)
+            if (redirect.client) {
                 redirect.downFor = observe(clientId, *redirect.client);
+                observeCertificate(clientId, *redirect.client);
+                const QString fingerprint = diagnostics::peerFingerprint(*redirect.client);
+                if (redirect.client->lastErrorKind == VSP_ERROR_CERTIFICATE_UNKNOWN && !fingerprint.isEmpty() &&
+                    !diagnostics::isConnected(*redirect.client))
+                    // Queued: the window's question must not run inside this pass.
+                    QMetaObject::invokeMethod(
+                        this,
+                        [this, clientId, fingerprint, subject = diagnostics::peerSubject(*redirect.client)] {
+                            emit certificateUnknown(clientId, fingerprint, subject);
+                        },
+                        Qt::QueuedConnection);
+            }
         } else {
             const DeviceInfo connector = infoOf(connectorId);
             if (!connector.found || connector.type != QLatin1String(redirect::connectorType))
@@ -220,6 +238,7 @@ void StatusRefresh::watchHidden(bool tell)
             if (!client)
                 continue;
             listed.insert(clientId);
+            observeCertificate(clientId, *client);
             const milliseconds downFor = observe(clientId, *client);
             if (tell && downFor >= diagnostics::unreachableAfter && !outages_.value(clientId).told)
                 due.append(dueOutage(clientId, downFor, *client));
@@ -227,8 +246,52 @@ void StatusRefresh::watchHidden(bool tell)
         }
     }
     outages_.removeIf([&](const auto& entry) { return !listed.contains(entry.key()); });
+    changes_.removeIf([&](const auto& entry) { return !listed.contains(entry.key()); });
+    if (tell && changeUntold() && (!lastBalloon_ || clock_() >= *lastBalloon_ + balloonShowsFor))
+        tellChanges();
     if (!due.isEmpty() && (!lastBalloon_ || clock_() >= *lastBalloon_ + balloonShowsFor))
         tellUnreachable(due);
+}
+
+void StatusRefresh::observeCertificate(std::int16_t clientId, const vsp_diagnostics& client)
+{
+    const QString fingerprint = diagnostics::peerFingerprint(client);
+    if (client.lastErrorKind != VSP_ERROR_CERTIFICATE_CHANGED || fingerprint.isEmpty() ||
+        diagnostics::isConnected(client)) {
+        changes_.remove(clientId);  // connected again, or failing otherwise: a later change is news
+        return;
+    }
+    if (changes_.value(clientId).fingerprint == fingerprint)
+        return;
+    const Redirect fields = redirect::redirectFromClientInit(infoOf(clientId).init);
+    const QString subject = diagnostics::peerSubject(client);
+    const QString text = redirect::comPortName(fields.comNumber.text()) + QStringLiteral(" refused its adapter ") +
+                         diagnostics::endpointWords(fields.host, fields.port.text()) +
+                         QStringLiteral(": its certificate is not the trusted one (SHA-256 ") +
+                         diagnostics::fingerprintWords(fingerprint) +
+                         (subject.isEmpty() ? QString() : QStringLiteral(", ") + subject) + QStringLiteral(").");
+    changes_.insert(clientId, CertificateChange{fingerprint, text, false});
+    LogError(text);
+}
+
+bool StatusRefresh::changeUntold() const
+{
+    return std::any_of(changes_.cbegin(), changes_.cend(), [](const CertificateChange& c) { return !c.told; });
+}
+
+void StatusRefresh::tellChanges()
+{
+    if (!balloonsWanted())
+        return;
+    QStringList lines;
+    for (CertificateChange& change : changes_)
+        if (!change.told) {
+            change.told = true;
+            lines << change.text;
+        }
+    lastBalloon_ = clock_();
+    ShowBalloon(tray_, state_, QString::fromUtf8(version::title) + QStringLiteral(": an adapter's certificate changed"),
+                lines.join(QLatin1Char('\n')), 1);
 }
 
 // Only a window hidden in the notification area has a place for a balloon, and only

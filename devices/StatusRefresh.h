@@ -11,6 +11,13 @@
 // the moment its outage reaches the minute. A balloon replaces the one before it, so
 // each stays its time before the next: the outages that come due meanwhile wait, and
 // all that are due together are told in one balloon.
+//
+// Over TLS, the adapter's certificate: one the library cannot trust (not pinned, no
+// authority vouches for it) is offered to the window (certificateUnknown, after the
+// pass, while the window is shown), which may ask the user to trust it. One that
+// differs from the pinned certificate is refused by the library; here it goes to
+// the error log at once and into a balloon when the window is hidden in the
+// notification area (at once, or when it next hides), once per change.
 #pragma once
 
 #include "app/ProgramState.h"
@@ -55,6 +62,12 @@ public:
     // outages' balloon waits for it.
     void balloonShown();
 
+signals:
+    // A redirect's adapter presented a certificate that is not trusted: its SHA-256
+    // (64 lowercase hex digits) and subject. Emitted after a pass, on every pass that
+    // sees it; whoever asks the user keeps track of what was asked.
+    void certificateUnknown(std::int16_t clientId, const QString& fingerprint, const QString& subject);
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -89,6 +102,18 @@ private:
     void watchHidden(bool tell);
     Due dueOutage(std::int16_t clientId, std::chrono::milliseconds downFor, const vsp_diagnostics& client) const;
     void tellUnreachable(const QList<Due>& due);
+    // A certificate other than the pinned one, seen while the client is not connected.
+    struct CertificateChange {
+        QString fingerprint;
+        QString text;  // what the balloon and the log say
+        bool told = false;
+    };
+    // Records what the client's diagnostics say of its adapter's certificate.
+    void observeCertificate(std::int16_t clientId, const vsp_diagnostics& client);
+    bool changeUntold() const;
+    void tellChanges();
+
+    QHash<std::int16_t, CertificateChange> changes_;
 
     RedirectList& list_;
     QWidget& window_;

@@ -27,8 +27,10 @@ QString tcpClientInitOf(const Redirect& r)
     const QString serialGroup = QStringList{r.baud.text(),     r.dtrRts.text(), r.dataBits.text(),
                                             r.stopBits.text(), r.parity.text(), timeout}
                                     .join(QLatin1Char(','));
+    // The TLS field only when there is one: a redirect in the clear keeps its seven fields.
+    const QString tls = r.tls.text();
     return QStringList{r.host, r.port.text(), r.comNumber.text(), serialGroup}.join(QLatin1Char(';')) +
-           QStringLiteral(";1;0;");
+           QStringLiteral(";1;0;") + (tls.isEmpty() ? QString() : tls + QLatin1Char(';'));
 }
 
 namespace {
@@ -63,6 +65,9 @@ void takeClientFields(Redirect& r, const QStringList& fields, qsizetype first, b
     take(serial, 3, Redirect::StopBits, [&](const QString& text) { r.stopBits = stopBitsFrom(text); });
     take(serial, 4, Redirect::Parity, [&](const QString& text) { r.parity = parityFrom(text); });
     take(serial, 5, Redirect::ReadTimeout, [&](const QString& text) { r.readTimeout = readTimeoutFrom(text); });
+    // A string without the TLS field (seven fields, or one cut short) is in the clear.
+    if (first + 6 < fields.size())
+        r.tls = tlsFrom(fields[first + 6]);
 }
 
 }  // namespace
@@ -105,6 +110,36 @@ Setting<vspdevices::Parity> parityFrom(const QString& text)
 Setting<double> readTimeoutFrom(const QString& text)
 {
     return settingFrom<double>(text, vspdevices::initstring::readTimeoutMs);
+}
+
+Setting<vspdevices::TlsSettings> tlsFrom(const QString& text)
+{
+    if (text.isEmpty())
+        return vspdevices::TlsSettings{};
+    return settingFrom<vspdevices::TlsSettings>(text, vspdevices::initstring::tls);
+}
+
+std::optional<vspdevices::TlsSettings> tlsAskedFor(const Setting<vspdevices::TlsSettings>& tls)
+{
+    if (tls.value)
+        return tls.value;
+    if (tls.oddText.isEmpty())
+        return vspdevices::TlsSettings{};
+    return vspdevices::initstring::tls(tls.oddText.toStdString());
+}
+
+std::optional<QString> pinnedClientInit(const QString& clientInit, const QString& fingerprint)
+{
+    QStringList fields = splitFields(clientInit, QLatin1Char(';'));
+    const auto pin = vspdevices::initstring::fingerprint(fingerprint.toStdString());
+    if (fields.size() != 8 || !pin)
+        return std::nullopt;
+    auto tls = vspdevices::initstring::tls(fields[6].toStdString());
+    if (!tls)
+        return std::nullopt;
+    tls->pin = *pin;
+    fields[6] = spelled(*tls);
+    return fields.join(QLatin1Char(';'));
 }
 
 Redirect redirectFromCombinedText(const QString& combinedText)
@@ -223,6 +258,11 @@ QString spelled(vspdevices::Parity value)
 QString spelled(double value)
 {
     return numericText(value);
+}
+
+QString spelled(const vspdevices::TlsSettings& value)
+{
+    return QString::fromStdString(vspdevices::initstring::tlsField(value));
 }
 
 void Redirect::need(Field field) const

@@ -2,6 +2,7 @@
 // settings, and the texts derived from them that carry ids and strings around:
 //   Connector string  "<com>;0"
 //   TcpClient string  "<host>;<port>;<com>;<baud>,<dtrRts>,<bits>,<stop>,<parity>,<timeout>;1;0;"
+//                     and over TLS one field more: "...;1;0;tls[,pin=<hex>][,cert=<path>][,key=<path>];"
 //   device record     connector id, Connector string, client id, TcpClient string, joined by char 8
 //   device pair       "0" while creating, else "<connector id>;<client id>"
 //   combined text     Connector string + ";" + TcpClient string
@@ -45,6 +46,16 @@ Setting<int> dataBitsFrom(const QString& text);
 Setting<int> stopBitsFrom(const QString& text);
 Setting<vspdevices::Parity> parityFrom(const QString& text);
 Setting<double> readTimeoutFrom(const QString& text);
+// The TLS field: "" is a connection in the clear.
+Setting<vspdevices::TlsSettings> tlsFrom(const QString& text);
+// What a TLS setting asks for as the library reads it: the value, or what its odd
+// text reads as; none for a text the library refuses.
+std::optional<vspdevices::TlsSettings> tlsAskedFor(const Setting<vspdevices::TlsSettings>& tls);
+
+// A TcpClient string with the adapter's certificate pinned (64 hex digits): its TLS
+// field rewritten with the pin, every other field as it stands; none when the
+// string has no TLS field the library reads.
+std::optional<QString> pinnedClientInit(const QString& clientInit, const QString& fingerprint);
 
 // A redirect read back from a combined text: its fields where they stand (a ";" or
 // "," typed into a box shifts the later ones), and those a short text lacks missing.

@@ -19,6 +19,8 @@ QString spelled(std::uint32_t value);
 QString spelled(bool value);
 QString spelled(vspdevices::Parity value);
 QString spelled(double value);
+// The TLS field as the library writes it; "" for a connection in the clear.
+QString spelled(const vspdevices::TlsSettings& value);
 
 template <typename T>
 struct Setting {
@@ -48,6 +50,10 @@ struct Redirect {
     Setting<int> stopBits;
     Setting<vspdevices::Parity> parity;
     Setting<double> readTimeout;  // milliseconds
+    // TLS to the adapter: off (the string keeps its seven fields) unless the string
+    // carries the field. A field the library reads but spells otherwise ("pin=AA:BB:..",
+    // items in another order) is odd text too, carried as it was.
+    Setting<vspdevices::TlsSettings> tls = vspdevices::TlsSettings{};
 
     // The fields the strings it was read from lacked: the strings are not checked, so
     // one cut short leaves the fields after its end missing.

@@ -2,11 +2,13 @@
 
 #include "app/NumericText.h"
 #include "app/Placement.h"
+#include "deviceapi/DiagnosticsText.h"
 #include "redirect/AdapterOffers.h"
 #include "redirect/ComboText.h"
 #include "redirect/InitStrings.h"
 #include "redirect/PortScanner.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -94,6 +96,17 @@ RedirectEditor::RedirectEditor(QWidget* parent) : QGroupBox(createCaption, paren
     lblInfo[8] = info(8, "Host Port:", 212, 44);
     txtHostPort = box("txtHostPort", "3001", 476, 40, 61, 19);
     txtHostPort->setToolTip(QStringLiteral("Remote host port"));
+    chkTls = place(new QCheckBox(QStringLiteral("TLS"), f), "chkTls", 212, 66, 61, 17);
+    cmdCertificate = place(new QPushButton(QStringLiteral("Certificate..."), f), "cmdCertificate", 300, 63, 97, 23);
+    cmdCertificate->setEnabled(false);
+    connect(chkTls, &QCheckBox::toggled, cmdCertificate, &QWidget::setEnabled);
+    connect(chkTls, &QCheckBox::clicked, this, [this] {  // the user's, not showTls's
+        tls_.enabled = chkTls->isChecked();
+        if (!tls_.enabled)
+            tls_.pin.clear();  // TLS off and on again trusts the adapter's next certificate afresh
+        tlsEdited();
+    });
+    updateTlsTips();
 
     buttonHolder = place(new QWidget(f), "XPHolder(0)", 376, 152, 161, 33);
     cmdNewRedirect[0] = place(new QPushButton(QStringLiteral("Create"), buttonHolder), "cmdNewRedirect(0)", 0, 0, 77, 29);
@@ -155,6 +168,7 @@ void RedirectEditor::showDefaults(const StepSink<EditorStep>& failed)
     step(EditorStep::DefaultDataBits, [&] { selectText(cmbBits, QStringLiteral("8")); });
     step(EditorStep::DefaultStopBits, [&] { selectText(cmbStopBits, QStringLiteral("1")); });
     step(EditorStep::DefaultReadTimeout, [&] { txtRIT->setText(QStringLiteral("0")); });
+    showTls(vspdevices::TlsSettings{});
 }
 
 void RedirectEditor::showRedirect(const Redirect& r, const StepSink<EditorStep>& failed)
@@ -200,6 +214,49 @@ void RedirectEditor::showRedirect(const Redirect& r, const StepSink<EditorStep>&
         r.need(Redirect::ReadTimeout);
         txtRIT->setText(r.readTimeout.text());
     });
+    showTls(r.tls);
+}
+
+void RedirectEditor::showTls(const Setting<vspdevices::TlsSettings>& tls)
+{
+    shownTls_ = tls;
+    shownHost_ = txtHostAddress->text();
+    shownPort_ = txtHostPort->text();
+    tlsTouched_ = false;
+    // An odd field the library refuses still asks for TLS: the box shows it checked.
+    vspdevices::TlsSettings unreadable;
+    unreadable.enabled = true;
+    tls_ = tlsAskedFor(tls).value_or(unreadable);
+    chkTls->setChecked(tls_.enabled);
+    updateTlsTips();
+}
+
+void RedirectEditor::chooseCertificate(const QString& certificateFile, const QString& keyFile)
+{
+    tls_.certificateFile = certificateFile.toStdString();
+    tls_.keyFile = keyFile.toStdString();
+    tlsEdited();
+}
+
+void RedirectEditor::tlsEdited()
+{
+    tlsTouched_ = true;
+    updateTlsTips();
+}
+
+void RedirectEditor::updateTlsTips()
+{
+    QString tip = QStringLiteral("Connect to the adapter over TLS");
+    if (!tls_.pin.empty())
+        tip += QStringLiteral("\nTrusted adapter certificate (SHA-256): ") +
+               diagnostics::fingerprintWords(QString::fromStdString(tls_.pin));
+    chkTls->setToolTip(tip);
+    const QString certificate = QString::fromStdString(tls_.certificateFile);
+    const QString key = QString::fromStdString(tls_.keyFile);
+    cmdCertificate->setToolTip(
+        certificate.isEmpty() ? QStringLiteral("Client certificate and key (PEM) to present when the adapter asks: none")
+        : key.isEmpty()       ? QStringLiteral("Client certificate and key: ") + certificate
+                              : QStringLiteral("Client certificate: ") + certificate + QStringLiteral("\nKey: ") + key);
 }
 
 Redirect RedirectEditor::redirect() const
@@ -214,6 +271,15 @@ Redirect RedirectEditor::redirect() const
     r.stopBits = stopBitsFrom(cmbStopBits->currentText());
     r.parity = parityFrom(QString::number(cmbParity->currentIndex()));
     r.readTimeout = readTimeoutFrom(txtRIT->text());
+    const bool moved = txtHostAddress->text() != shownHost_ || txtHostPort->text() != shownPort_;
+    if (!tlsTouched_ && !moved) {
+        r.tls = shownTls_;
+    } else {
+        vspdevices::TlsSettings tls = tls_;
+        if (moved)
+            tls.pin.clear();  // another adapter: its certificate is asked about again
+        r.tls = tls.enabled ? tls : vspdevices::TlsSettings{};
+    }
     return r;
 }
 

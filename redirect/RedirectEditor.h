@@ -1,7 +1,17 @@
 // The redirect editor: a frame with the nine fields of a redirect (COM port, baud,
-// DTR/RTS, bits, parity, stop bits, read timeout, host address, host port) and its
-// two buttons, filled from a Redirect and yielding one. It creates a redirect or
-// updates an existing one; which, is its mode.
+// DTR/RTS, bits, parity, stop bits, read timeout, host address, host port), its TLS
+// check box and client certificate, and its two buttons, filled from a Redirect and
+// yielding one. It creates a redirect or updates an existing one; which, is its mode.
+//
+// TLS: the check box turns it on; "Certificate..." (enabled only then) names the
+// client certificate and key the redirect presents when the adapter asks for one
+// (the main window asks for the files). The pin of the adapter's certificate is not
+// shown in a box (the check box's tooltip names it): an edited redirect keeps it
+// while its host address and port stay as shown, and loses it when either changes,
+// for a pin belongs to one adapter, or when TLS is cleared (the way to trust an
+// adapter's new certificate: clear TLS, check it again, update). A TLS field the library reads but spells
+// otherwise, or refuses, goes back as it stood while the user touches neither TLS
+// control nor the host address and port.
 #pragma once
 
 #include "app/Steps.h"
@@ -14,6 +24,7 @@
 
 class AdapterOffers;
 class PortScanner;
+class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -60,6 +71,11 @@ public:
     // What the fields hold.
     Redirect redirect() const;
 
+    // The client certificate and key the TLS settings name ("" for none; the key ""
+    // when it is in the certificate's file), and the user's choice of new ones.
+    vspdevices::TlsSettings tlsShown() const { return tls_; }
+    void chooseCertificate(const QString& certificateFile, const QString& keyFile);
+
     const EditorMode& mode() const { return mode_; }
     bool isUpdating() const { return std::holds_alternative<UpdatingRedirect>(mode_); }
     // Sets the mode, with the frame's title, the first button's caption and the
@@ -76,6 +92,8 @@ public:
     QLineEdit* txtRIT;
     QLineEdit* txtHostAddress;
     QLineEdit* txtHostPort;
+    QCheckBox* chkTls;
+    QPushButton* cmdCertificate;
     QWidget* buttonHolder;
     std::array<QPushButton*, 2> cmdNewRedirect;
     QLabel* lblDevices;
@@ -83,5 +101,15 @@ public:
     AdapterOffers* adapterOffers;
 
 private:
+    // Shows a TLS setting in the check box and the tooltips.
+    void showTls(const Setting<vspdevices::TlsSettings>& tls);
+    void tlsEdited();
+    void updateTlsTips();
+
     EditorMode mode_;
+    Setting<vspdevices::TlsSettings> shownTls_;  // as showDefaults or showRedirect put it up
+    vspdevices::TlsSettings tls_;                // pin, certificate and key the controls stand for
+    bool tlsTouched_ = false;                    // the user changed the check box or the certificate
+    QString shownHost_;
+    QString shownPort_;
 };

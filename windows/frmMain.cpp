@@ -21,6 +21,8 @@ frmMain::frmMain(Platform& platform, QWidget* parent) : QMainWindow(parent), pla
         connect(&emulation_, &EmulationSwitch::changed, winePorts_.get(), &WinePorts::setRunning);
     }
     statusRefresh_.emplace(*redirects_, *this, *TrayPic, *platform_.state);  // starts and stops as the window shows and hides
+    connect(&*statusRefresh_, &StatusRefresh::certificateUnknown, this,
+            handler(this, Trap(QStringLiteral("trustCertificate")), &frmMain::trustCertificate));
 }
 
 void frmMain::showMessage(const QString& text)
@@ -53,6 +55,8 @@ void frmMain::connectHandlers()
     for (std::int16_t i = 0; i < 2; ++i)
         connect(editor_->cmdNewRedirect[i], &QPushButton::clicked, this,
                 handler(Trap(QStringLiteral("cmdNewRedirect_Click")), [this, i] { cmdNewRedirect_Click(i); }));
+    connect(editor_->cmdCertificate, &QPushButton::clicked, this,
+            on("cmdCertificate_Click", &frmMain::cmdCertificate_Click));
     connect(&emulation_, &EmulationSwitch::changed, this, [this](bool running) {
         mnuEmulation->setText(running ? QStringLiteral("Stop Emulation") : QStringLiteral("Start Emulation"));
     });

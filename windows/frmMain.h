@@ -19,6 +19,7 @@
 #include "redirect/PortScanner.h"
 #include "redirect/RedirectEditor.h"
 
+#include <QHash>
 #include <QMainWindow>
 #include <QPointer>
 #include <array>
@@ -113,6 +114,11 @@ private:
     void txtRIT_Validate(bool& cancel);
     void cmdNewRedirect_Click(std::int16_t index);
     bool isUnique(const QString& comPort, const QString& hostAddress, const QString& hostPort);
+    // The editor's client certificate and key, chosen or cleared (frmMainTls.cpp).
+    void cmdCertificate_Click();
+    // An adapter's certificate the library could not trust: the user is asked once per
+    // certificate in a run; Yes pins it to the redirect (updated as by the editor).
+    void trustCertificate(std::int16_t clientId, const QString& fingerprint, const QString& subject);
 
     // Commands on listed redirects.
     void lstPairs_MouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y);
@@ -216,6 +222,8 @@ private:
     QList<bool> m_CommandStates;
     int m_PendingCloseReason = -1;
     std::optional<QString> m_PendingStart;  // a start request waiting for a question to end
+    QHash<QString, bool> m_TrustAnswers;  // by certificate fingerprint: whether the user trusts it
+    bool m_AskingTrust = false;
     std::map<int, QPointer<MonitorWindow>> monitors_;  // by COM number; a closed one is gone
     bool m_Closed = false;
 };

@@ -6,6 +6,7 @@
 #include "app/Placement.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QGuiApplication>
@@ -77,7 +78,8 @@ void frmMain::buildLayout()
     setTabOrder(lstPairs, e.cmbComPort);
     QWidget* order[] = {e.cmbComPort,  e.cmbBaud,           e.cmbDTRRTS,         e.cmbParity,
                         e.cmbBits,     e.cmbStopBits,       e.txtRIT,            e.txtHostAddress,
-                        e.txtHostPort, e.cmdNewRedirect[0], e.cmdNewRedirect[1], cmdHide};
+                        e.txtHostPort, e.chkTls,            e.cmdCertificate,    e.cmdNewRedirect[0],
+                        e.cmdNewRedirect[1], cmdHide};
     for (std::size_t i = 0; i + 1 < std::size(order); ++i)
         setTabOrder(order[i], order[i + 1]);
 

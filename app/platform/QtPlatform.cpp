@@ -8,6 +8,9 @@ msgbox::Answer QtMessageBoxes::show(const msgbox::Request& request)
     using SB = QMessageBox::StandardButton;
     QMessageBox box;
     box.setWindowTitle(request.caption);
+    // Always plain: a text may carry what others wrote (a file name, an adapter's
+    // certificate subject), which must show as it is, never as markup.
+    box.setTextFormat(Qt::PlainText);
     box.setText(request.text);
     switch (request.icon) {
     case msgbox::Icon::Critical: box.setIcon(QMessageBox::Critical); break;

@@ -43,6 +43,11 @@ TEST(DiagnosticsText, NamesEachFailureWithItsPeerAndTime)
     EXPECT_EQ(words(down(VSP_ERROR_CLOSED_BY_PEER)), "connection closed by 10.0.0.7:3001, 12:04:31");
     EXPECT_EQ(words(down(VSP_ERROR_UNREACHABLE)), "10.0.0.7:3001 unreachable, 12:04:31");
     EXPECT_EQ(words(down(VSP_ERROR_REFUSED), "fe80::1"), "connection refused by [fe80::1]:3001, 12:04:31");
+    EXPECT_EQ(words(down(VSP_ERROR_CERTIFICATE_UNKNOWN)), "certificate of 10.0.0.7:3001 not trusted, 12:04:31");
+    EXPECT_EQ(words(down(VSP_ERROR_CERTIFICATE_CHANGED)),
+              "certificate of 10.0.0.7:3001 CHANGED, connection refused, 12:04:31");
+    EXPECT_EQ(words(down(VSP_ERROR_TLS, "no common protocol version")),
+              "TLS with 10.0.0.7:3001 failed: no common protocol version, 12:04:31");
     EXPECT_EQ(lastErrorWords(down(VSP_ERROR_NONE), "h", "1", noon), "");
 
     // A failure of another day carries its date.
@@ -128,6 +133,46 @@ TEST(DiagnosticsText, ListsEveryFactOfARedirectOnItsOwnLine)
     // A port whose TcpClient is gone still says where it is.
     redirect.client.reset();
     EXPECT_EQ(DiagnosticsText(redirect), "COM5: /run/p/COM5\nConnection: no TcpClient\nAn application holds the port");
+}
+
+TEST(DiagnosticsText, ShowsTheTlsVersionAndTheAdaptersCertificateAndALoudRefusal)
+{
+    const std::string digits = "00112233445566778899aabbccddeeff00112233445566778899aabbccddeeff";
+    const QString pairs = "SHA-256: 00:11:22:33:44:55:66:77:88:99:AA:BB:CC:DD:EE:FF:00:11:22:33:44:55:66:77:88:99:AA:BB:CC:DD:EE:FF";
+    const QString refused = "REFUSED: this is not the certificate trusted for the adapter. If the adapter was given a new "
+                            "one, clear and check TLS in the redirect's properties to trust it afresh.";
+    const struct {
+        int tls;
+        int state;
+        int kind;
+        std::string fingerprint;
+        QString lines;  // after "Last error: ...", before "Bytes to the adapter"
+    } cases[] = {
+        {1, VSP_STATE_UP, VSP_ERROR_NONE, digits, "TLS: TLSv1.3\nAdapter certificate: CN=a\u00e9,O=Lab\n" + pairs},
+        {1, VSP_STATE_RETRY_WAIT, VSP_ERROR_CERTIFICATE_CHANGED, digits,
+         "Last error: certificate of h:1 CHANGED, connection refused\nTLS: not connected\nAdapter certificate: CN=a\u00e9,O=Lab\n" +
+             pairs + "\n" + refused},
+        {1, VSP_STATE_UP, VSP_ERROR_CERTIFICATE_CHANGED, digits,  // connected since: no longer refused
+         "Last error: certificate of h:1 CHANGED, connection refused\nTLS: TLSv1.3\nAdapter certificate: CN=a\u00e9,O=Lab\n" + pairs},
+        {1, VSP_STATE_RETRY_WAIT, VSP_ERROR_TLS, "", "Last error: TLS with h:1 failed\nTLS: not connected"},
+        {1, VSP_STATE_UP, VSP_ERROR_NONE, std::string(64, 'G'), "TLS: TLSv1.3"},  // no fingerprint: no certificate
+        {1, VSP_STATE_UP, VSP_ERROR_NONE, std::string(71, 'a'), "TLS: TLSv1.3"},
+        {0, VSP_STATE_UP, VSP_ERROR_NONE, digits, ""},  // in the clear
+    };
+    for (const auto& c : cases) {
+        RedirectDiagnostics redirect{.comPort = "COM5", .portPath = "/p", .host = "h", .hostPort = "1"};
+        vsp_diagnostics d = down(c.kind);
+        d.state = c.state;
+        d.tls = c.tls;
+        std::strcpy(d.tlsVersion, "TLSv1.3");
+        std::strcpy(d.peerSubject, "CN=a\xc3\xa9,O=Lab\n");
+        std::memcpy(d.peerFingerprint, c.fingerprint.data(), std::min(c.fingerprint.size(), sizeof d.peerFingerprint));
+        redirect.client = d;
+        const QString text = DiagnosticsText(redirect);
+        const qsizetype from = text.indexOf('\n', text.indexOf("Connection: ")) + 1;
+        EXPECT_EQ(text.mid(from, text.indexOf("Bytes to the adapter") - from), c.lines.isEmpty() ? "" : c.lines + "\n")
+            << c.fingerprint;
+    }
 }
 
 TEST(DiagnosticsText, WritesDurationsInTheirLargestUnits)

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,7 @@ struct Device {
     std::string init;
     int ready;
     int ok;
+    std::optional<vsp_diagnostics> diagnostics;
 };
 
 struct State {
@@ -85,6 +87,11 @@ FAKE_EXPORT void fakevsp_setFlags(int id, int ready, int ok)
         d->ready = ready;
         d->ok = ok;
     }
+}
+FAKE_EXPORT void fakevsp_setDiagnostics(int id, const vsp_diagnostics* diagnostics)
+{
+    if (Device* d = find(id))
+        d->diagnostics = *diagnostics;
 }
 FAKE_EXPORT void fakevsp_setVersion(const char* text) { state.version = text; }
 FAKE_EXPORT const char* fakevsp_calls(void) { return state.calls.c_str(); }
@@ -180,6 +187,17 @@ int vsp_getDeviceInfoEx(int id, char* type, int typeSize, char* init, int initSi
     return static_cast<int>(d->init.size() + 1);
 }
 #endif
+
+int vsp_getDeviceDiagnostics(int id, vsp_diagnostics* out)
+{
+    const Device* d = find(id);
+    if (!d || !d->diagnostics || !out)
+        return 0;
+    const uint32_t filled = std::min(out->size, d->diagnostics->size);
+    std::memcpy(out, &*d->diagnostics, filled);
+    out->size = filled;
+    return 1;
+}
 
 int vsp_startEmulation(void)
 {

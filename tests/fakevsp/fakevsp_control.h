@@ -19,6 +19,10 @@ void fakevsp_refuseType(const char* type, int count);
 int fakevsp_addDevice(const char* type, const char* init, int ready, int ok);
 /* Sets the status flags of a device. */
 void fakevsp_setFlags(int id, int ready, int ok);
+/* What vsp_getDeviceDiagnostics gives for a device from now on: the record's first
+ * `size` bytes, as a library of that record's size fills them (none set: it fails). */
+struct vsp_diagnostics;
+void fakevsp_setDiagnostics(int id, const struct vsp_diagnostics* diagnostics);
 /* The version text vsp_getVersionInformation writes. */
 void fakevsp_setVersion(const char* text);
 /* Every call so far, one per line, e.g. "vsp_createDevice Connector 5;0". */

@@ -115,14 +115,16 @@ TEST_F(EditorFrame, WhileTheEditorShowsTheKeyboardReachesOnlyItsOwnFields)
         EXPECT_EQ(QApplication::focusWidget(), choice("cmbComPort"));
         for (const Qt::Key key : {Qt::Key_Tab, Qt::Key_Backtab}) {
             QSet<QWidget*> stops;
-            for (int step = 0; step < 13; ++step) {  // the editor's 11 stops, and beyond
+            for (int step = 0; step < 14; ++step) {  // the editor's 12 stops, and beyond
                 QTest::keyClick(QApplication::focusWidget(), key);
                 QWidget* focus = QApplication::focusWidget();
                 ASSERT_TRUE(focus && part("fraNewRedirect")->isAncestorOf(focus) && focus->isVisible())
                     << step << " " << (focus ? focus->objectName().toStdString() : "none");
                 stops << focus;
             }
-            EXPECT_EQ(stops.size(), 11);  // six lists, three boxes, two buttons
+            // Six lists, three boxes, the TLS check box, two buttons ("Certificate..." is
+            // off while TLS is).
+            EXPECT_EQ(stops.size(), 12);
         }
         EXPECT_EQ(choice("cmbComPort")->currentText(), update ? "COM5" : "COM1");
         click("cmdNewRedirect(1)");

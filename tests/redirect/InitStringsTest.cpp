@@ -65,6 +65,62 @@ TEST(TcpClientInit, CarriesTheBoxesTextsTheChoicesPositionsAndTheTimeoutsNumeric
         EXPECT_EQ(tcpClientInitOf(c.redirect), c.init);
 }
 
+#define PIN "00112233445566778899aabbccddeeff00112233445566778899aabbccddeeff"
+
+TEST(TcpClientInit, WritesTheTlsFieldOnlyForTlsAndCarriesAnOddOneAsItStands)
+{
+    const vspdevices::TlsSettings tls{true, PIN, "/etc/a;b.pem", ""};
+    Redirect secured = fromBoxes("h", "1", "5", "9600", 0, "8", "1", 0, "0");
+    secured.tls = tls;
+    EXPECT_EQ(tcpClientInitOf(secured), "h;1;5;9600,0,8,1,0,0;1;0;tls,pin=" PIN ",cert=/etc/a%3Bb.pem;");
+    secured.tls = vspdevices::TlsSettings{};
+    EXPECT_EQ(tcpClientInitOf(secured), "h;1;5;9600,0,8,1,0,0;1;0;");
+
+    // Read back: the string again, and what the library reads from its TLS field
+    // ("none" when it refuses it; "clear" without TLS).
+    const struct {
+        const char* field;  // the eighth field; "" for a seven-field string
+        bool odd;
+        const char* asked;
+    } cases[] = {
+        {"", false, "clear"},
+        {"tls", false, "tls||"},
+        {"tls,pin=" PIN ",cert=/c%3B%25,key=/k", false, "tls" PIN "|/c;%|/k"},
+        {"tls,pin=00:11:22:33:44:55:66:77:88:99:AA:BB:CC:DD:EE:FF:00:11:22:33:44:55:66:77:88:99:aa:bb:cc:dd:ee:ff", true,
+         "tls" PIN "||"},
+        {"tls,key=/k,cert=/c", true, "tls|/c|/k"},  // another order
+        {"tls,cert=/c%3b", true, "tls|/c;|"},       // a lower-case escape
+        {"TLS", true, "none"},
+        {"tls,cert=relative", true, "none"},
+    };
+    for (const auto& c : cases) {
+        const QString init = QString("h;1;5;9600,0,8,1,0,0;1;0;") + c.field + (*c.field ? ";" : "");
+        const Redirect r = redirectFromClientInit(init);
+        EXPECT_EQ(tcpClientInitOf(r), init);
+        EXPECT_EQ(!r.tls.value, c.odd) << c.field;
+        const auto asked = tlsAskedFor(r.tls);
+        const QString words = !asked           ? "none"
+                              : !asked->enabled ? "clear"
+                                                : QString::fromStdString("tls" + asked->pin + "|" + asked->certificateFile +
+                                                                         "|" + asked->keyFile);
+        EXPECT_EQ(words, c.asked) << c.field;
+    }
+}
+
+TEST(TcpClientInit, PinsTheAdaptersCertificateInTheTlsFieldAlone)
+{
+    const QString colons = "00:11:22:33:44:55:66:77:88:99:AA:BB:CC:DD:EE:FF:00:11:22:33:44:55:66:77:88:99:AA:BB:CC:DD:EE:FF";
+    const std::pair<QString, QString> cases[] = {
+        {" h ;05;5;9600,0,8,1,0,0;1;0;tls,key=/k,cert=/c;", " h ;05;5;9600,0,8,1,0,0;1;0;tls,pin=" PIN ",cert=/c,key=/k;"},
+        {"h;1;5;9600,0,8,1,0,0;1;0;tls,pin=" + QString(64, 'f') + ";", "h;1;5;9600,0,8,1,0,0;1;0;tls,pin=" PIN ";"},
+        {"h;1;5;9600,0,8,1,0,0;1;0;", "none"},  // in the clear
+        {"h;1;5;9600,0,8,1,0,0;1;0;TLS;", "none"},
+    };
+    for (const auto& [init, pinned] : cases)
+        EXPECT_EQ(pinnedClientInit(init, colons).value_or("none"), pinned) << init.toStdString();
+    EXPECT_EQ(pinnedClientInit("h;1;5;9600,0,8,1,0,0;1;0;tls;", "abc"), std::nullopt);
+}
+
 TEST(CombinedText, SplitsIntoNineFieldsAndItsSerialGroupIntoSix)
 {
     const QStringList fields = splitFields(buildCombinedText("5;0", defaultsClient()), ';');

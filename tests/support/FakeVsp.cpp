@@ -47,6 +47,10 @@ void FakeVsp::setFlags(int id, int ready, int ok)
 {
     control<decltype(fakevsp_setFlags)>("fakevsp_setFlags")(id, ready, ok);
 }
+void FakeVsp::setDiagnostics(int id, const vsp_diagnostics& diagnostics)
+{
+    control<decltype(fakevsp_setDiagnostics)>("fakevsp_setDiagnostics")(id, &diagnostics);
+}
 void FakeVsp::setVersion(const char* text) { control<decltype(fakevsp_setVersion)>("fakevsp_setVersion")(text); }
 QString FakeVsp::calls() const { return QString::fromUtf8(control<decltype(fakevsp_calls)>("fakevsp_calls")()); }
 bool FakeVsp::emulationRunning() const

@@ -17,6 +17,7 @@ public:
     void refuseType(const char* type, int count = 1);
     int addDevice(const char* type, const char* init, int ready = 0, int ok = 0);
     void setFlags(int id, int ready, int ok);
+    void setDiagnostics(int id, const vsp_diagnostics& diagnostics);
     void setVersion(const char* text);
     QString calls() const;
     bool emulationRunning() const;

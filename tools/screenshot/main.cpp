@@ -1,9 +1,10 @@
 // screenshot: shows the main window on the display (run it under Xvfb, see
 // tools/screenshot/screenshot) and writes a PNG of it, to check by eye that every
 // caption fits and the fonts read well.
-//   screenshot OUTPUT.png [--rows] [--editor] [--options] [--about] [--monitor]
+//   screenshot OUTPUT.png [--rows] [--editor [--tls]] [--options] [--about] [--monitor]
 //   --rows    list two redirects from the device library (emulation stays off)
 //   --editor  open the editor as the Create command does, over the list
+//   --tls     with --editor: its TLS box checked, as the user checks it
 //   --options / --about  draw the options dialog or the about box instead
 //   --monitor draw a redirect's monitor window with a conversation (MonitorScene)
 #include "app/AppIcon.h"
@@ -18,6 +19,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QGroupBox>
 #include <QTimer>
 #include <cstdio>
@@ -28,7 +30,7 @@ int main(int argc, char** argv)
     QApplication application(argc, argv);
     const QStringList args = QApplication::arguments();
     if (args.size() < 2) {
-        std::fprintf(stderr, "usage: screenshot OUTPUT.png [--rows] [--editor] [--options] [--about] [--monitor]\n");
+        std::fprintf(stderr, "usage: screenshot OUTPUT.png [--rows] [--editor [--tls]] [--options] [--about] [--monitor]\n");
         return 2;
     }
     qputenv("VSP_PORT_DIR", QByteArray("/tmp/screenshot-ports"));
@@ -52,6 +54,8 @@ int main(int argc, char** argv)
     if (args.contains(QStringLiteral("--editor"))) {
         // Opened the way the Create command opens it: over the list, which it covers.
         window.findChild<QAction*>(QStringLiteral("mnuCreate"))->trigger();
+        if (args.contains(QStringLiteral("--tls")))
+            window.findChild<QCheckBox*>(QStringLiteral("chkTls"))->click();
     }
     frmOptions options(platform.platform(), window.titleText());
     frmAbout about;
