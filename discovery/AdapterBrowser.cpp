@@ -106,7 +106,7 @@ void AdapterBrowser::onClient(AvahiClient* client, AvahiClientState state, void*
             self->events_.settled();
         break;
     case AVAHI_CLIENT_FAILURE: {
-        // The connection failed (the bus went away): a new client, made outside this
+        // The daemon or the bus went away: a new client, made outside this
         // client's own call, waits for the next daemon.
         self->forgetAll();
         timeval soon{};
