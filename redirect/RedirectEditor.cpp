@@ -3,6 +3,7 @@
 #include "app/NumericText.h"
 #include "app/Placement.h"
 #include "deviceapi/DiagnosticsText.h"
+#include "redirect/AdapterOffers.h"
 #include "redirect/ComboText.h"
 #include "redirect/InitStrings.h"
 #include "redirect/PortScanner.h"
@@ -114,6 +115,7 @@ RedirectEditor::RedirectEditor(QWidget* parent) : QGroupBox(createCaption, paren
     cmdNewRedirect[1]->setToolTip(QStringLiteral("Ignore entered settings and display list of created devices"));
     lblDevices = placeLabel(f, QStringLiteral("lblDevices"), QStringLiteral("deviceIDs_invisible_label"), 252, 0);
     lblDevices->hide();
+    adapterOffers = new AdapterOffers(this, txtHostAddress, txtHostPort);
 }
 
 void RedirectEditor::fillChoices()

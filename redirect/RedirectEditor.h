@@ -22,6 +22,7 @@
 #include <optional>
 #include <variant>
 
+class AdapterOffers;
 class PortScanner;
 class QCheckBox;
 class QComboBox;
@@ -96,6 +97,8 @@ public:
     QWidget* buttonHolder;
     std::array<QPushButton*, 2> cmdNewRedirect;
     QLabel* lblDevices;
+    // The ports adapters advertise, offered in txtHostAddress while the editor shows.
+    AdapterOffers* adapterOffers;
 
 private:
     // Shows a TLS setting in the check box and the tooltips.

@@ -2,6 +2,7 @@
 // the foreground (a systemd user service runs it as quorlinvcp@NAME), prints the
 // running ports' states for scripts, and shows a running port's traffic.
 #include "service/ConfigurationPath.h"
+#include "service/DiscoverCommand.h"
 #include "service/MonitorCommand.h"
 #include "service/Runner.h"
 #include "Version.h"
@@ -18,6 +19,7 @@ void usage(std::FILE* to)
                  "Usage: quorlinvcp-service FILE.qlc | NAME\n"
                  "       quorlinvcp-service status [--paths]\n"
                  "       quorlinvcp-service monitor COM<N> [--hex] [--pcapng FILE]\n"
+                 "       quorlinvcp-service discover [--timeout SECONDS]\n"
                  "Runs the redirects of a QuorlinVCP configuration until SIGTERM or SIGINT; NAME\n"
                  "is the configuration NAME.qlc in %s.\n"
                  "status prints each running port: COM port, state, path, bytes to and from the\n"
@@ -25,7 +27,10 @@ void usage(std::FILE* to)
                  "monitor shows a running port's traffic live until Ctrl+C, one time-stamped line\n"
                  "each: > data to the device, < from it, >> commands to the adapter, << its\n"
                  "answers, ** events; data as text with C escapes, or in hex with --hex.\n"
-                 "--pcapng also writes the session to FILE for Wireshark. COM<N> may be just N.\n",
+                 "--pcapng also writes the session to FILE for Wireshark. COM<N> may be just N.\n"
+                 "discover prints the serial ports adapters advertise on the network (DNS-SD,\n"
+                 "through Avahi): name, host, address, port, gensio stack, device (tab-separated);\n"
+                 "it waits until Avahi has answered, at most 3 s or --timeout SECONDS.\n",
                  service::configurationFolder().c_str());
 }
 }  // namespace
@@ -46,6 +51,12 @@ int main(int argc, char** argv)
     if (first == "monitor") {
         if (const auto options = service::parseMonitorArguments(argc - 2, argv + 2))
             return service::runMonitor(*options);
+        usage(stderr);
+        return service::exitStatus::usage;
+    }
+    if (first == "discover") {
+        if (const auto seconds = service::parseDiscoverArguments(argc - 2, argv + 2))
+            return service::runDiscover(*seconds);
         usage(stderr);
         return service::exitStatus::usage;
     }

@@ -15,6 +15,12 @@ int main(int argc, char** argv)
     // No Wine prefix unless a test makes one: the programs the tests start must not
     // put ports into the user's ~/.wine.
     qputenv("WINEPREFIX", QFile::encodeName(runtime.path() + QStringLiteral("/no-wine-prefix")));
+    // A system bus of the run's own, so no Avahi of the machine's: the editor offers
+    // what the network advertises. Nothing listens there unless a test puts a bus
+    // there; the D-Bus library reads the address once for the whole process.
+    const QString systemBus = runtime.path() + QStringLiteral("/system-bus");
+    qputenv("QVCP_TEST_SYSTEM_BUS", QFile::encodeName(systemBus));
+    qputenv("DBUS_SYSTEM_BUS_ADDRESS", QFile::encodeName(QStringLiteral("unix:path=") + systemBus));
     testing::InitGoogleTest(&argc, argv);
     QApplication application(argc, argv);
     return RUN_ALL_TESTS();

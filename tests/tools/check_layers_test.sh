@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # tools/check-layers on small trees of its own: a tree whose includes run down the
-# layers passes; an include up a layer, one between sibling layers, a cycle between
-# two folders of one layer and one between files each fail and name what is wrong,
-# and so does an include of the library's private header that the build's include
-# path lets another program write without its folder.
+# layers (discovery's among them) passes; an include up a layer, one between sibling
+# layers, a cycle between two folders of one layer and one between files each fail
+# and name what is wrong, and so does an include of the library's private header
+# that the build's include path lets another program write without its folder.
 set -u
 check="$1"
 tree="$(mktemp -d)"
@@ -52,6 +52,15 @@ expect 1 "include cycle between the folders app, app/platform" "a cycle between 
 file app/Log.h app/platform/QtPlatform.cpp
 expect 1 "include cycle between the files" "a cycle between files"
 file app/platform/QtPlatform.cpp
+
+# Discovery lies beneath the editor and beside the service, and includes neither.
+file discovery/AdapterBrowser.h
+file redirect/Offers.cpp discovery/AdapterBrowser.h
+file service/Discover.cpp discovery/AdapterBrowser.h
+expect 0 "" "the editor and the service on the discovery layer"
+file discovery/AdapterBrowser.h redirect/Redirect.h
+expect 1 "discovery may not include redirect" "discovery including the editor's layer"
+file discovery/AdapterBrowser.h
 
 file vspdevices/src/Library.h
 file vspdevices/include/vspdevices.h
