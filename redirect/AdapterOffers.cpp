@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QFile>
 #include <QEvent>
 #include <QLineEdit>
 #include <QMenu>
@@ -72,11 +73,28 @@ QString AdapterOffers::entryText(const discovery::DiscoveredPort& port)
 
 void AdapterOffers::choose(const discovery::DiscoveredPort& port)
 {
-    QString host = QString::fromStdString(port.host.empty() ? port.address : port.host);
+    QString host = QString::fromStdString(port.host);
     if (host.endsWith(QLatin1Char('.')))
         host.chop(1);
+    const bool unresolvable = host.endsWith(QStringLiteral(".local"), Qt::CaseInsensitive) && !multicastNames_;
+    if ((host.isEmpty() || unresolvable) && !port.address.empty())
+        host = QString::fromStdString(port.address);
     host_->setText(host);
     port_->setText(QString::number(port.port));
+    emit chosen(port.tls);
+}
+
+bool AdapterOffers::multicastNamesResolve(const QString& nsswitch)
+{
+    QFile file(nsswitch);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    for (int lines = 0; lines < 1000 && !file.atEnd(); ++lines) {
+        const QString line = QString::fromUtf8(file.readLine(4096)).section(QLatin1Char('#'), 0, 0).simplified();
+        if (line.startsWith(QStringLiteral("hosts:")))
+            return line.contains(QStringLiteral("mdns"));
+    }
+    return false;
 }
 
 void AdapterOffers::refill()

@@ -30,8 +30,17 @@ public:
 
     // A port's entry in the menu.
     static QString entryText(const discovery::DiscoveredPort& port);
-    // Fills the boxes with the port: its host name, else its address, and its port.
+    // Fills the boxes with the port: its host name, else its address, and its port,
+    // and says whether its adapter speaks TLS (chosen). A ".local" name resolves
+    // only through the multicast host look-up (libnss-mdns in nsswitch.conf's
+    // "hosts" line); without it the address goes in instead, which connects at
+    // once, where the name would only fail to resolve.
     void choose(const discovery::DiscoveredPort& port);
+    void assumeMulticastNames(bool resolve) { multicastNames_ = resolve; }
+    static bool multicastNamesResolve(const QString& nsswitch = QStringLiteral("/etc/nsswitch.conf"));
+
+signals:
+    void chosen(bool tls);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -49,4 +58,5 @@ private:
     QPointer<QMenu> menu_;
     QtAvahiPoll poll_;
     std::unique_ptr<discovery::AdapterBrowser> browser_;
+    bool multicastNames_ = multicastNamesResolve();
 };

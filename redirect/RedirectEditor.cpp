@@ -116,6 +116,13 @@ RedirectEditor::RedirectEditor(QWidget* parent) : QGroupBox(createCaption, paren
     lblDevices = placeLabel(f, QStringLiteral("lblDevices"), QStringLiteral("deviceIDs_invisible_label"), 252, 0);
     lblDevices->hide();
     adapterOffers = new AdapterOffers(this, txtHostAddress, txtHostPort);
+    connect(adapterOffers, &AdapterOffers::chosen, this, [this](bool tls) {  // what the adapter advertises it speaks
+        if (tls_.enabled == tls)
+            return;
+        chkTls->setChecked(tls);
+        tls_.enabled = tls;
+        tlsEdited();
+    });
 }
 
 void RedirectEditor::fillChoices()

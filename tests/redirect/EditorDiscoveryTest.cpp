@@ -5,6 +5,7 @@
 #include "support/EditorFixture.h"
 #include "discovery/support/DiscoveryScene.h"
 
+#include <QCheckBox>
 #include <QMenu>
 #include <QTest>
 
@@ -23,7 +24,7 @@ QStringList entries(const QMenu* menu)
 TEST_F(EditorDiscovery, OffersTheAdvertisedPortsWhileShownAndFillsHostAndPortFromOne)
 {
     START_DISCOVERY_SCENE(scene, qEnvironmentVariable("QVCP_TEST_SYSTEM_BUS").toStdString());
-    const AdapterOffers* offers = part<RedirectEditor>("fraNewRedirect")->adapterOffers;
+    AdapterOffers* offers = part<RedirectEditor>("fraNewRedirect")->adapterOffers;
     QAction* button = part<QAction>("actAdapterOffers");
     QMenu* menu = part<QMenu>("mnuAdapterOffers");
     EXPECT_FALSE(offers->browsing());
@@ -42,10 +43,23 @@ TEST_F(EditorDiscovery, OffersTheAdvertisedPortsWhileShownAndFillsHostAndPortFro
     EXPECT_TRUE(button->isVisible());
     button->trigger();
     ASSERT_EQ(menu->actions().size(), 3);
-    menu->actions()[2]->trigger();
+    // The TLS box follows what the port's adapter speaks; a ".local" name goes in
+    // where the system resolves such names, else the address.
+    auto* tls = part<QCheckBox>("chkTls");
+    const struct {
+        int entry;
+        bool multicastNames;
+        const char *host, *port;
+        bool tls;
+    } choices[] = {{1, false, "192.0.2.1", "3003", true}, {2, true, "qvcp-box.local", "3002", false}};
+    for (const auto& c : choices) {
+        offers->assumeMulticastNames(c.multicastNames);
+        menu->actions()[c.entry]->trigger();
+        EXPECT_EQ(box("txtHostAddress")->text(), c.host);
+        EXPECT_EQ(box("txtHostPort")->text(), c.port);
+        EXPECT_EQ(tls->isChecked(), c.tls) << c.port;
+    }
     menu->hide();
-    EXPECT_EQ(box("txtHostAddress")->text(), "qvcp-box.local");
-    EXPECT_EQ(box("txtHostPort")->text(), "3002");
 
     click("cmdNewRedirect(1)");  // Cancel: the editor goes, and its browsing with it
     EXPECT_FALSE(offers->browsing());
