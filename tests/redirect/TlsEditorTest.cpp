@@ -22,14 +22,6 @@ protected:
     QCheckBox* tlsBox() const { return part<QCheckBox>("chkTls"); }
     QPushButton* certificateButton() const { return part<QPushButton>("cmdCertificate"); }
     // The TcpClient string the library was last asked to create.
-    QString lastClient() const
-    {
-        QString last;
-        for (const QString& call : vsp.calls().split('\n'))
-            if (call.startsWith("vsp_createDevice TcpClient "))
-                last = call.mid(27);
-        return last;
-    }
     void listTlsRedirect(const QString& field)
     {
         vsp.addDevice("Connector", "5;0");
@@ -57,7 +49,7 @@ TEST_F(TlsEditor, CreatesWithACertificateAndItsKeyAndShowsThemAgain)
     click("cmdNewRedirect(0)");
     QString escaped = cert;
     escaped.replace(";", "%3B");
-    EXPECT_EQ(lastClient(), "h;3001;1;19200,0,8,1,0,0;1;0;tls,cert=" + escaped + ",key=" + key + ";");
+    EXPECT_EQ(vsp.lastCreated("TcpClient"), "h;3001;1;19200,0,8,1,0,0;1;0;tls,cert=" + escaped + ",key=" + key + ";");
 
     selectRow(0);
     trigger("mnuProperties");
@@ -102,7 +94,7 @@ TEST_F(TlsEditor, AnUpdateKeepsThePinUnlessTheAdapterChangesAndCarriesAnOddField
         click("cmdNewRedirect(0)");
         const QString prefix = box("txtHostAddress")->text() + ";" + box("txtHostPort")->text() + ";5;" +
                                choice("cmbBaud")->currentText() + ",0,8,1,0,0;1;0;";
-        EXPECT_EQ(lastClient(), prefix + (c.written.isEmpty() ? "" : c.written + ";")) << c.field.toStdString();
+        EXPECT_EQ(vsp.lastCreated("TcpClient"), prefix + (c.written.isEmpty() ? "" : c.written + ";")) << c.field.toStdString();
         EXPECT_EQ(fake.dialogs.requests.size(), c.choosers) << c.field.toStdString();
         EXPECT_FALSE(editorShown());
     }

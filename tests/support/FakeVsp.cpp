@@ -2,6 +2,7 @@
 
 #include "deviceapi/VspBinding.h"
 
+#include <QStringList>
 #include <dlfcn.h>
 #include <stdexcept>
 #include <string>
@@ -53,6 +54,15 @@ void FakeVsp::setDiagnostics(int id, const vsp_diagnostics& diagnostics)
 }
 void FakeVsp::setVersion(const char* text) { control<decltype(fakevsp_setVersion)>("fakevsp_setVersion")(text); }
 QString FakeVsp::calls() const { return QString::fromUtf8(control<decltype(fakevsp_calls)>("fakevsp_calls")()); }
+QString FakeVsp::lastCreated(const QString& type) const
+{
+    const QString prefix = "vsp_createDevice " + type + " ";
+    QString last;
+    for (const QString& call : calls().split('\n'))
+        if (call.startsWith(prefix))
+            last = call.mid(prefix.size());
+    return last;
+}
 bool FakeVsp::emulationRunning() const
 {
     return control<decltype(fakevsp_emulationRunning)>("fakevsp_emulationRunning")() != 0;

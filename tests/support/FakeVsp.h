@@ -20,6 +20,8 @@ public:
     void setDiagnostics(int id, const vsp_diagnostics& diagnostics);
     void setVersion(const char* text);
     QString calls() const;
+    // The initialization string of the last device of `type` the program asked for.
+    QString lastCreated(const QString& type) const;
     bool emulationRunning() const;
 
 private:

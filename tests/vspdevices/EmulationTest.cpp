@@ -270,19 +270,7 @@ TEST_F(Emulation, ReleasingMidWriteSendsTheAdapterEveryByteTheProgramsWritesAcce
         auto app = openHeld(portPath(5));
         const auto block = everyByte(40 * 1024);  // 10 MiB, never read back
         std::atomic<std::size_t> accepted = 0;
-        std::thread writer([&] {
-            while (accepted < block.size()) {
-                const ssize_t n = ::write(app->fd(), block.data() + accepted, block.size() - accepted);
-                if (n > 0) {
-                    accepted += static_cast<std::size_t>(n);
-                } else if (n < 0 && errno == EAGAIN) {
-                    pollfd p{app->fd(), POLLOUT, 0};
-                    ::poll(&p, 1, 100);
-                } else {
-                    return;  // hung up
-                }
-            }
-        });
+        std::thread writer = writeUntilHungUp(app->fd(), block, accepted);
         ASSERT_TRUE(adapter->waitFor([&] { return adapter->receivedCount() >= (1u << 20); }, std::chrono::seconds(20)));
         vsp_release();  // what the service does on SIGTERM, and the window on its exit
         writer.join();

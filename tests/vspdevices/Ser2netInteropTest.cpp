@@ -1,6 +1,7 @@
 // Against a real third-party adapter: ser2net's RFC 2217 accepter serving one end
 // of a socat pseudo-terminal pair, whose other end plays the serial device.
 #include "support/ChildProcess.h"
+#include "support/Loopback.h"
 #include "support/LibraryFixture.h"
 #include "support/SerialApp.h"
 
@@ -11,13 +12,6 @@
 #include <thread>
 
 namespace {
-
-std::uint16_t freeLoopbackPort()
-{
-    asio::io_context io;
-    asio::ip::tcp::acceptor acceptor(io, {asio::ip::make_address("127.0.0.1"), 0});
-    return acceptor.local_endpoint().port();
-}
 
 class Ser2netInterop : public LibraryFixture {
 protected:
@@ -38,13 +32,7 @@ protected:
                                      "  accepter: telnet(rfc2217),tcp,127.0.0.1," + std::to_string(port), "-Y",
                                      "  connector: serialdev," + work + "/dev,9600n81,local"},
             work + "/ser2net.log");
-        ASSERT_TRUE(waitUntil([&] {
-            asio::io_context io;
-            asio::ip::tcp::socket probe(io);
-            asio::error_code error;
-            probe.connect({asio::ip::make_address("127.0.0.1"), port}, error);
-            return !error;
-        })) << "ser2net did not listen; see " << work << "/ser2net.log";
+        ASSERT_TRUE(waitUntil([&] { return acceptsConnections(port); })) << "ser2net did not listen; see " << work << "/ser2net.log";
     }
 
     std::string work;

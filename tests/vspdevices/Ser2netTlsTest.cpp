@@ -4,6 +4,7 @@
 // for the adapter, one a test authority signed (trusted through SSL_CERT_FILE), and
 // a client certificate ser2net accepts from its authentication folder.
 #include "support/ChildProcess.h"
+#include "support/Loopback.h"
 #include "support/ControlSocket.h"
 #include "support/LibraryFixture.h"
 #include "support/SerialApp.h"
@@ -21,13 +22,6 @@
 #include <thread>
 
 namespace {
-
-std::uint16_t freeLoopbackPort()
-{
-    asio::io_context io;
-    asio::ip::tcp::acceptor acceptor(io, {asio::ip::make_address("127.0.0.1"), 0});
-    return acceptor.local_endpoint().port();
-}
 
 // A shell command's output (stderr to the log), or "" when it failed.
 std::string run(const std::string& command, const std::string& log)
@@ -78,13 +72,7 @@ protected:
         connection("clear", clear, "");
         ser2net = std::make_unique<ChildProcess>(arguments, work + "/ser2net.log");
         for (const std::uint16_t port : {selfSigned, clientAuth, authoritySigned, clear})
-            ASSERT_TRUE(waitUntil([&] {
-                asio::io_context io;
-                asio::ip::tcp::socket probe(io);
-                asio::error_code error;
-                probe.connect({asio::ip::make_address("127.0.0.1"), port}, error);
-                return !error;
-            })) << "ser2net did not listen; see " << work << "/ser2net.log";
+            ASSERT_TRUE(waitUntil([&] { return acceptsConnections(port); })) << "ser2net did not listen; see " << work << "/ser2net.log";
     }
 
     void TearDown() override
@@ -239,19 +227,7 @@ TEST_F(Ser2netTls, ReleasingMidWriteLosesNothing)
     auto app = openHeld(portPath(5));
     const auto block = everyByte(64 * 1024);  // 16 MiB: still being written when the library stops
     std::atomic<std::size_t> accepted = 0;
-    std::thread writer([&] {
-        while (accepted < block.size()) {
-            const ssize_t n = ::write(app->fd(), block.data() + accepted, block.size() - accepted);
-            if (n > 0) {
-                accepted += static_cast<std::size_t>(n);
-            } else if (n < 0 && errno == EAGAIN) {
-                pollfd p{app->fd(), POLLOUT, 0};
-                ::poll(&p, 1, 100);
-            } else {
-                return;  // hung up
-            }
-        }
-    });
+    std::thread writer = writeUntilHungUp(app->fd(), block, accepted);
     EXPECT_TRUE(waitUntil([&] { return accepted >= 1024 * 1024; }));
     vsp_release();
     writer.join();

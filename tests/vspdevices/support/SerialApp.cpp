@@ -92,6 +92,23 @@ std::unique_ptr<SerialApp> openHeld(const std::string& path)
     return app;
 }
 
+std::thread writeUntilHungUp(int fd, const std::vector<std::uint8_t>& block, std::atomic<std::size_t>& accepted)
+{
+    return std::thread([fd, &block, &accepted] {
+        while (accepted < block.size()) {
+            const ssize_t n = ::write(fd, block.data() + accepted, block.size() - accepted);
+            if (n > 0) {
+                accepted += static_cast<std::size_t>(n);
+            } else if (n < 0 && errno == EAGAIN) {
+                pollfd p{fd, POLLOUT, 0};
+                ::poll(&p, 1, 100);
+            } else {
+                return;  // hung up
+            }
+        }
+    });
+}
+
 std::vector<std::uint8_t> everyByte(int rounds)
 {
     std::vector<std::uint8_t> bytes;

@@ -2,10 +2,12 @@
 // tools do and reads and writes with time limits.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 class SerialApp {
@@ -35,6 +37,10 @@ private:
 
 // An application that holds the port long enough to count as opened.
 std::unique_ptr<SerialApp> openHeld(const std::string& path);
+
+// A thread that writes `block` to the port until all is taken or the port hangs
+// up, waiting while it is full; `accepted` counts what write() took.
+std::thread writeUntilHungUp(int fd, const std::vector<std::uint8_t>& block, std::atomic<std::size_t>& accepted);
 
 // Every byte value, 0 to 255, `rounds` times.
 std::vector<std::uint8_t> everyByte(int rounds = 1);
