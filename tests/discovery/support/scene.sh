@@ -10,7 +10,8 @@
 # by default WORK/bus), so a program outside the namespace reaches this Avahi with
 # DBUS_SYSTEM_BUS_ADDRESS=unix:path=BUS. WORK/ready appears when all runs;
 # the scene lasts until SIGTERM. Exit 77, WORK/skip saying why: no namespace can be
-# made here (a plain user in a chroot, where user namespaces fail), or avahi-daemon
+# made here (in a chroot: a plain user's user namespace fails, and root's mount
+# namespace cannot make the chroot's root private), or avahi-daemon
 # cannot run in a plain user's namespace (it wants its folder owned by the avahi
 # user, whom such a namespace cannot map). As root all of it runs.
 set -u

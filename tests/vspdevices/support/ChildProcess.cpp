@@ -43,19 +43,30 @@ ChildProcess::~ChildProcess()
     }
 }
 
+// A program found ended is reaped here, so its status is kept for wait().
 bool ChildProcess::running() const
 {
     int status = 0;
-    return pid_ > 0 && ::waitpid(pid_, &status, WNOHANG) == 0;
+    if (pid_ <= 0)
+        return false;
+    const pid_t reaped = ::waitpid(pid_, &status, WNOHANG);
+    if (reaped == 0)
+        return true;
+    if (reaped != pid_)
+        return false;
+    ended_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    pid_ = -1;
+    return false;
 }
 
 int ChildProcess::wait()
 {
     int status = 0;
     if (pid_ <= 0 || ::waitpid(pid_, &status, 0) != pid_)
-        return -1;
+        return ended_;
     pid_ = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    ended_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return ended_;
 }
 
 std::string ChildProcess::locate(const std::string& program)

@@ -16,7 +16,8 @@ public:
     bool running() const;
     int pid() const { return pid_; }
     void signal(int number) const;
-    // Waits for the program to end: its exit status, or 128 + the signal that ended it.
+    // Waits for the program to end: its exit status, or 128 + the signal that ended
+    // it (also when running() already saw it end); -1 when it never started.
     int wait();
     // The program's path: as given when it names a folder, else the first executable
     // on PATH and then in /usr/sbin and /sbin (daemons such as ser2net live there, and
@@ -25,5 +26,6 @@ public:
     static bool onPath(const std::string& program) { return !locate(program).empty(); }
 
 private:
-    int pid_ = -1;
+    mutable int pid_ = -1;
+    mutable int ended_ = -1;  // its status once reaped
 };
