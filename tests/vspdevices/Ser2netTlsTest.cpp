@@ -59,7 +59,10 @@ protected:
             const std::string layers = ssl.empty() ? "" : "ssl(" + ssl + "),";
             for (const std::string& line : std::vector<std::string>{
                      "connection: &" + name, "  accepter: telnet(rfc2217)," + layers + "tcp,127.0.0.1," + std::to_string(port),
-                  "  connector: serialdev," + work + "/dev,9600n81,local", "  options:", "    authdir: " + work + "/auth"}) {
+                  "  connector: serialdev," + work + "/dev,9600n81,local", "  options:", "    authdir: " + work + "/auth",
+                  // The refusals' attempts come at once: with one connection at a time
+                  // ser2net leaves the others unaccepted, their handshakes unanswered.
+                  "    max-connections: 4"}) {
                 arguments.push_back("-Y");
                 arguments.push_back(line);
             }
