@@ -247,6 +247,12 @@ TEST_F(Ser2netTls, ReleasingMidWriteLosesNothing)
 // diagnostics so it can be shown and pinned.
 TEST_F(Ser2netTls, RefusalsSayWhyAndKeepTheCertificate)
 {
+#if defined(__SANITIZE_ADDRESS__)
+    // Five attempts at once against ser2net: under AddressSanitizer, with the suite
+    // running beside it, ser2net's handshakes sometimes go unanswered past our 5 s
+    // limit. The plain build runs it.
+    GTEST_SKIP() << "timing-bound against ser2net; not run under AddressSanitizer";
+#endif
     struct Case {
         const char* name;
         std::uint16_t port;
